@@ -1,0 +1,372 @@
+/* klsol32: a mathematical-programming optimiser library.
+ *
+ * Every export returns a status word (KL_STATUS_...), except where noted.
+ * Indices cross the interface in the base set by the control IFDBG: 1 after
+ * KLINITLZ, so callers count rows and columns from 0. */
+#ifndef KLSOL32_H
+#define KLSOL32_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(KLSOL32_BUILD)
+#define KLAPI __attribute__((visibility("default")))
+#else
+#define KLAPI
+#endif
+
+/* Status words. */
+enum {
+  KL_STATUS_OK = 0,
+  KL_STATUS_INVALID_DATA = 1,   /* invalid data in a load */
+  KL_STATUS_FILE_ERROR = 2,     /* file input/output error */
+  KL_STATUS_NO_MEMORY = 4,      /* no memory for the factorisation arrays */
+  KL_STATUS_FATAL = 8,          /* start-up or message-file error; also: not initialised */
+  KL_STATUS_HASH_FULL = 16,     /* a name hash table is full */
+  KL_STATUS_REPORTED = 32       /* an error already reported by a message */
+};
+
+/* Kinds seen by the output callbacks: -1 end of call (no text, length 0),
+ * 0 prompt or report text, 1 echoed command line, 1 and above the severity
+ * of a message, 4 the built-in message-file failure lines. */
+enum { KL_KIND_END_OF_CALL = -1, KL_KIND_TEXT = 0, KL_KIND_ECHO = 1, KL_KIND_FAILURE = 4 };
+
+/* A length-prefixed wide string: the 32-bit byte length is stored just
+ * before the first character; the characters are followed by a 0. Valid for
+ * the duration of the callback only. */
+typedef const uint16_t* KLWideString;
+
+/* User entries. */
+typedef void (*KLOutputEntry)(const char* text, int32_t length, int32_t kind);
+typedef void (*KLWideOutputEntry)(KLWideString text, int32_t length, int32_t kind);
+typedef void (*KLConsoleEntry)(char* line, int32_t* length);
+typedef int32_t (*KLStopEntry)(void);
+typedef void (*KLNodeCellEntry)(int32_t* cell);
+typedef void (*KLNodeValueEntry)(int32_t node);
+typedef void (*KLBranchEntityEntry)(int32_t* entity, int32_t* direction, double* estimate);
+typedef void (*KLBranchObjectEntry)(int32_t* object, int32_t* priority, double* first_estimate,
+                                    double* second_estimate, double* value, int32_t* direction,
+                                    int32_t* extra_count, double* extra_degradation, int32_t* branch_count);
+typedef void (*KLBranchSetupEntry)(int32_t branch, int32_t object, int32_t branch_again, double value);
+typedef int32_t (*KLCutManagerEntry)(void);
+typedef void (*KLCutNotifyEntry)(void);
+
+/* Integer control numbers (KLGETICV, KLSETICV). */
+enum {
+  KLIC_M_R = 1,
+  KLIC_M_C = 2,
+  KLIC_M_M = 3,
+  KLIC_NRXTRA = 4,
+  KLIC_NCXTRA = 5,
+  KLIC_NMXTRA = 6,
+  KLIC_ITRLIM = 7,
+  KLIC_IFMSG = 8,
+  KLIC_ITRLOG = 9,
+  KLIC_IFSCAL = 10,
+  KLIC_IFPRES = 11,
+  KLIC_ICRASH = 12,
+  KLIC_IPHSF = 13,
+  KLIC_INVFRQ = 14,
+  KLIC_INVMIN = 15,
+  KLIC_NGEMAX = 16,
+  KLIC_INTMAX = 17,
+  KLIC_MAXNOD = 18,
+  KLIC_MXANOD = 19,
+  KLIC_MAXTIM = 20,
+  KLIC_MAXSOL = 21,
+  KLIC_IPKEEP = 22,
+  KLIC_IALG = 23,
+  KLIC_IPACTN = 24,
+  KLIC_KCRITM = 25,
+  KLIC_NDSEL1 = 26,
+  KLIC_NDSEL2 = 27,
+  KLIC_GPRINT = 28,
+  KLIC_IGNORE = 29,
+  KLIC_IFNRW = 30,
+  KLIC_LENDBL = 31,
+  KLIC_PRNLVL = 32,
+  KLIC_IFBSNM = 33,
+  KLIC_NLINES = 34,
+  KLIC_IFPMSG = 35,
+  KLIC_M_S = 36,
+  KLIC_NEXTRA = 37,
+  KLIC_MXCPOL = 38,
+  KLIC_MXCPEL = 39,
+  KLIC_IFCUTP = 40,
+  KLIC_IFNDCP = 41,
+  KLIC_IFMEM = 42,
+  KLIC_CACHE_SIZE = 43,
+  KLIC_CROSS = 44,
+  KLIC_MAXITER = 45,
+  KLIC_PUSH_CHOLESKY = 46,
+  KLIC_PRLEV = 47,
+  KLIC_ITCH = 48,
+  KLIC_NCPASS = 49,
+  KLIC_IFDBG = 50,
+  KLIC_NGXTRA = 51,
+  KLIC_INOINV = 52,
+  KLIC_NPROCS = 53,
+  KLIC_IFNBAS = 54,
+  KLIC_ITRHDG = 55,
+  KLIC_IFDUAL = 56,
+  KLIC_KSETBR = 57,
+  KLIC_OMNIMAT = 58,
+  KLIC_IFECHO = 59,
+  KLIC_NRCRLP = 60,
+  KLIC_VERNO = 61,
+  KLIC_M_T = 62,
+  KLIC_M_E = 63,
+  KLIC_M_P = 64,
+  KLIC_NRCRMX = 67,
+  KLIC_IFBIGM = 68,
+  KLIC_IFOLDS = 69,
+  KLIC_IFFTUP = 70,
+  KLIC_NAMLEN = 71,
+  KLIC_NCMPR = 72,
+  KLIC_IEFILL = 73,
+  KLIC_NPPASS = 74,
+  KLIC_NDPASS = 75,
+  KLIC_NRPASS = 76,
+  KLIC_IPSLCT = 77,
+  KLIC_IFINTP = 78,
+  KLIC_MAXSLV = 79,
+  KLIC_BORDER = 80,
+  KLIC_NBDUAL = 81,
+  KLIC_MAXNBF = 82,
+  KLIC_IQUIET = 83,
+  KLIC_IPETRB = 84,
+  KLIC_ISHFMX = 85,
+  KLIC_DENSECOL = 86,
+  KLIC_IDBDC = 87,
+  KLIC_LOCAL = 88,
+  KLIC_PRTCUT = 89,
+  KLIC_CUT1 = 90,
+  KLIC_CUT2 = 91,
+  KLIC_CUT3 = 92,
+  KLIC_CUT4 = 93,
+  KLIC_CUT5 = 94,
+  KLIC_DOCUTTOP = 95,
+  KLIC_DFTRND = 96,
+  KLIC_ISTRATTOP = 97,
+  KLIC_BSTRATTOP = 98,
+  KLIC_GSTRATTOP = 99,
+  KLIC_GOMMXVRTOP = 100,
+  KLIC_IFDELTOP = 101,
+  KLIC_IFHEURTOP = 102,
+  KLIC_NBPASSTOP = 103,
+  KLIC_ISTRATBC = 104,
+  KLIC_BSTRATBC = 105,
+  KLIC_GSTRATBC = 106,
+  KLIC_GOMMXVRBC = 107,
+  KLIC_IFDELBC = 108,
+  KLIC_IFHEURBC = 109,
+  KLIC_NBPASSBC = 110,
+  KLIC_DOCUTBC = 111,
+  KLIC_MXBBD = 112,
+  KLIC_PRCUTOFF = 113,
+  KLIC_BINDINGBC = 114,
+  KLIC_IFCUTOFF = 115,
+  KLIC_CUTFREQ = 116,
+  KLIC_DFTLVL = 117,
+  KLIC_IFPREP = 118,
+  KLIC_LDGLOB = 119,
+  KLIC_SSV001 = 120,
+  KLIC_SSV002 = 121,
+  KLIC_SSV003 = 122,
+  KLIC_SSV004 = 123,
+  KLIC_SSV005 = 124,
+  KLIC_SSV006 = 125,
+  KLIC_SSV007 = 126,
+  KLIC_SSV008 = 127,
+  KLIC_SSV009 = 128,
+  KLIC_SSV010 = 129,
+  KLIC_ITRACE = 130,
+  KLIC_NIIS = 131,
+  KLIC_M_Q = 132,
+  KLIC_CPUTIME = 133,
+  KLIC_NITCOV = 134,
+  KLIC_NITGOM = 135,
+  KLIC_MEMSIZ = 136,
+  KLIC_FREFMT = 137,
+  KLIC_CUTSTRAT = 138,
+  KLIC_CUTDEPTH = 139,
+  KLIC_NTRCOV = 140,
+  KLIC_NTRGOM = 141,
+  KLIC_ICSLCT = 142,
+  KLIC_ITSLCT = 143,
+  KLIC_MEMMAX = 144,
+  KLIC_IFDSE = 145,
+  KLIC_NSETMX = 146,
+  KLIC_IFFSTR = 147,
+};
+
+/* Double control numbers (KLGETDCV, KLSETDCV). */
+enum {
+  KLDC_ZTOLDA = 1,
+  KLDC_ZTOLPV = 2,
+  KLDC_ZTOLZE = 3,
+  KLDC_ZTOLPZ = 4,
+  KLDC_ZTOLST = 5,
+  KLDC_ZTCOST = 6,
+  KLDC_ZTETA = 7,
+  KLDC_ZTOLRP = 8,
+  KLDC_ZTOLIS = 9,
+  KLDC_PSEUDO = 10,
+  KLDC_OBJTAR = 11,
+  KLDC_ADDCUT = 12,
+  KLDC_CUTOFF = 13,
+  KLDC_PERCUT = 14,
+  KLDC_RTOLPS = 15,
+  KLDC_PENLTY = 16,
+  KLDC_PPFACT = 17,
+  KLDC_BIGM = 18,
+  KLDC_OPTCA = 19,
+  KLDC_OPTCR = 20,
+  KLDC_ZCOVER = 21,
+  KLDC_DSP001 = 22,
+  KLDC_DSP002 = 23,
+  KLDC_DSP003 = 24,
+  KLDC_DSP004 = 25,
+  KLDC_DSP005 = 26,
+  KLDC_ZSP001 = 27,
+  KLDC_ZSP002 = 28,
+  KLDC_ZSP003 = 29,
+  KLDC_FILLTRH = 30,
+  KLDC_TOLPIV = 31,
+  KLDC_TOLCOMP = 32,
+  KLDC_TOLDUAL = 33,
+  KLDC_TOLPRIMAL = 34,
+  KLDC_TOLIMP = 35,
+  KLDC_CTOLX = 36,
+  KLDC_CTOLZ = 37,
+  KLDC_CTOLACC = 38,
+  KLDC_CTOLAPIV = 39,
+  KLDC_CTOLRPIV = 40,
+  KLDC_ZTELIM = 41,
+  KLDC_PCRASH = 42,
+  KLDC_PETURB = 43,
+  KLDC_ZTSHFT = 44,
+  KLDC_ZPETRB = 45,
+  KLDC_ZTOLRI = 46,
+  KLDC_ZTOLMN = 47,
+  KLDC_ZTOLMX = 48,
+  KLDC_ZTSTEP = 49,
+  KLDC_ZTCR = 50,
+  KLDC_RDL2 = 51,
+  KLDC_RIL2 = 52,
+  KLDC_RIL3 = 53,
+  KLDC_ZTOLFT = 54,
+  KLDC_ZTOLDJ = 55,
+  KLDC_ZTOLIP = 56,
+  KLDC_ZTOLDB = 57,
+  KLDC_PSTCST = 58,
+  KLDC_CRITRN = 59,
+  KLDC_RSP001 = 60,
+  KLDC_RIU2 = 61,
+  KLDC_PHIMAX = 62,
+  KLDC_EXPAND = 63,
+  KLDC_SHRINK = 64,
+  KLDC_ZTOLRC = 65,
+  KLDC_RSP002 = 66,
+  KLDC_PIDENS = 67,
+  KLDC_RSP004 = 68,
+  KLDC_ZDJDBS = 69,
+  KLDC_RUIN = 70,
+  KLDC_RLIN = 71,
+  KLDC_RUFS = 72,
+  KLDC_RLFS = 73,
+  KLDC_RPSSV1 = 74,
+  KLDC_RPSSV2 = 75,
+  KLDC_RPSSV3 = 76,
+  KLDC_ZTOLZS = 77,
+  KLDC_ZTOLRF = 78,
+  KLDC_PVAL = 79,
+  KLDC_ZPCOST = 80,
+  KLDC_VALCUT = 81,
+};
+
+/* Character control numbers (KLGETCCV, KLSETCCV). */
+enum {
+  KLCC_RHSNAM = 1,
+  KLCC_OBJNAM = 2,
+  KLCC_RNGNAM = 3,
+  KLCC_BNDNAM = 4,
+  KLCC_ASCMSK = 5,
+  KLCC_DATNAM = 6,
+  KLCC_OBCNAM = 7,
+  KLCC_VERSION = 8,
+};
+
+/* Integer problem attributes (KLGETIPV). */
+enum {
+  KLIA_NROW = 1001, KLIA_NSEQ = 1002, KLIA_NGLENT = 1003, KLIA_NSETS = 1004, KLIA_NSOSM = 1005,
+  KLIA_NELEM = 1006, KLIA_NINF = 1007, KLIA_NNEGDJ = 1008, KLIA_ITCNT = 1009, KLIA_LPSTATUS = 1010,
+  KLIA_GLSTATUS = 1011, KLIA_NCUTS = 1012, KLIA_NSOLS = 1017, KLIA_NCOLS = 1018,
+  KLIA_SPAREROWS = 1019, KLIA_SPARECOLS = 1020, KLIA_SPAREELEMS = 1021, KLIA_SPAREENTITIES = 1022,
+  KLIA_ERRORCODE = 1023, KLIA_STATUS = 1025, KLIA_PROBLEMFLAGS = 1026, KLIA_NAMEWORDS = 1028,
+  KLIA_NQELEM = 1030,
+  KLIA_BARITER = 3001, KLIA_BARFACTORNZ = 3003, KLIA_BARDENSECOLS = 3004, KLIA_BARCROSSOVER = 3005
+};
+/* Double problem attributes (KLGETDPV). */
+enum {
+  KLDA_OBJVAL = 2001, KLDA_SUMINF = 2002, KLDA_DINTSL = 2003, KLDA_SENSE = 2008,
+  KLDA_BARPRIMALOBJ = 4001, KLDA_BARDUALOBJ = 4002, KLDA_BARPRIMALINF = 4003,
+  KLDA_BARDUALINF = 4004, KLDA_BARCOMPLEMENTARITY = 4005
+};
+/* Character problem attributes (KLGETCPV). */
+enum {
+  KLCA_MATRIXNAME = 3001, KLCA_BOUNDNAME = 3002, KLCA_OTHERNAME = 3003, KLCA_RHSNAME = 3004,
+  KLCA_RANGENAME = 3005
+};
+
+/* Life cycle. KLFREEXO and KLSETOPTLOG return 0. */
+KLAPI int32_t KLINITLZ(const char* directory, const char* unused);
+KLAPI int32_t KLFREEXO(void);
+KLAPI int32_t KLSETOPTLOG(const char* name);
+
+/* Controls and attributes. KLGETCCV and KLGETCPV write at most 9 bytes.
+ * KLSETDEFAULT returns 0. */
+KLAPI int32_t KLGETICV(int32_t control, int32_t* value);
+KLAPI int32_t KLGETDCV(int32_t control, double* value);
+KLAPI int32_t KLGETCCV(int32_t control, char* value);
+KLAPI int32_t KLSETICV(int32_t control, int32_t value);
+KLAPI int32_t KLSETDCV(int32_t control, double value);
+KLAPI int32_t KLSETCCV(int32_t control, const char* value);
+KLAPI int32_t KLGETIPV(int32_t attribute, int32_t* value);
+KLAPI int32_t KLGETDPV(int32_t attribute, double* value);
+KLAPI int32_t KLGETCPV(int32_t attribute, char* value);
+KLAPI int32_t KLSETDEFAULT(void);
+
+/* User entries: a null pointer removes the entry. Each returns 0. */
+KLAPI int32_t KLDEFINEUOPENTRY(KLOutputEntry f);
+KLAPI int32_t KLDEFINEUOPVBENTRY(KLWideOutputEntry f);
+KLAPI int32_t KLDEFINEILENTRY(KLStopEntry f);
+KLAPI int32_t KLDEFINEGLENTRY(KLStopEntry f);
+KLAPI int32_t KLDEFINEBLENTRY(KLStopEntry f);
+KLAPI int32_t KLDEFINEUSNENTRY(KLNodeCellEntry f);
+KLAPI int32_t KLDEFINEUCNENTRY(KLNodeValueEntry f);
+KLAPI int32_t KLDEFINEUPNENTRY(KLNodeCellEntry f);
+KLAPI int32_t KLDEFINEUONENTRY(KLNodeCellEntry f);
+KLAPI int32_t KLDEFINEUINENTRY(KLStopEntry f);
+KLAPI int32_t KLDEFINEUISENTRY(KLStopEntry f);
+KLAPI int32_t KLDEFINEUCBENTRY(KLBranchEntityEntry f);
+KLAPI int32_t KLDEFINEUBEENTRY(KLBranchObjectEntry f);
+KLAPI int32_t KLDEFINEUSEENTRY(KLBranchSetupEntry f);
+KLAPI int32_t KLDEFINECMIENTRY(KLCutNotifyEntry f);
+KLAPI int32_t KLDEFINECMENTRY(KLCutManagerEntry f);
+KLAPI int32_t KLDEFINETCMENTRY(KLCutManagerEntry f);
+KLAPI int32_t KLDEFINECMSENTRY(KLCutNotifyEntry f);
+
+/* Problem name: the stem of every file named for the current problem.
+ * KLGETPROB's buffer must hold 512 characters. */
+KLAPI int32_t KLSETPROB(const char* name);
+KLAPI int32_t KLGETPROB(char* name);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,56 @@
+// Registration of the user entries. These work before start-up too: only
+// the wide output entry survives it, so a host that wants the banner
+// registers that one first.
+#include "global/search_state.h"
+#include "klsol32.h"
+#include "runtime/callbacks.h"
+#include "runtime/controls.h"
+
+extern "C" {
+
+KLAPI int32_t KLDEFINEUOPENTRY(KLOutputEntry f) { return kl::user_entries.uop.set(f), 0; }
+KLAPI int32_t KLDEFINEUOPVBENTRY(KLWideOutputEntry f) { return kl::user_entries.uopvb.set(f), 0; }
+KLAPI int32_t KLDEFINEILENTRY(KLStopEntry f) { return kl::user_entries.il.set(f), 0; }
+KLAPI int32_t KLDEFINEGLENTRY(KLStopEntry f) { return kl::user_entries.gl.set(f), 0; }
+KLAPI int32_t KLDEFINEBLENTRY(KLStopEntry f) { return kl::user_entries.bl.set(f), 0; }
+KLAPI int32_t KLDEFINEUSNENTRY(KLNodeCellEntry f) { return kl::user_entries.usn.set(f), 0; }
+KLAPI int32_t KLDEFINEUCNENTRY(KLNodeValueEntry f) { return kl::user_entries.ucn.set(f), 0; }
+KLAPI int32_t KLDEFINEUPNENTRY(KLNodeCellEntry f) { return kl::user_entries.upn.set(f), 0; }
+KLAPI int32_t KLDEFINEUONENTRY(KLNodeCellEntry f) { return kl::user_entries.uon.set(f), 0; }
+KLAPI int32_t KLDEFINEUINENTRY(KLStopEntry f) { return kl::user_entries.uin.set(f), 0; }
+KLAPI int32_t KLDEFINEUISENTRY(KLStopEntry f) { return kl::user_entries.uis.set(f), 0; }
+KLAPI int32_t KLDEFINEUCBENTRY(KLBranchEntityEntry f) { return kl::user_entries.ucb.set(f), 0; }
+KLAPI int32_t KLDEFINEUBEENTRY(KLBranchObjectEntry f) { return kl::user_entries.ube.set(f), 0; }
+KLAPI int32_t KLDEFINEUSEENTRY(KLBranchSetupEntry f) { return kl::user_entries.use.set(f), 0; }
+
+// The cut-manager entries: defining one switches the search's callback loop
+// on (IFCUTP); removing one leaves it on.
+KLAPI int32_t KLDEFINECMIENTRY(KLCutNotifyEntry f) {
+  kl::cut_manager_entries.cmi = f;
+  kl::cut_manager_entries.cmi_enabled = f != nullptr;
+  if (f != nullptr) kl::icv(kl::ic::IFCUTP) = 1;
+  return 0;
+}
+
+KLAPI int32_t KLDEFINECMENTRY(KLCutManagerEntry f) {
+  kl::cut_manager_entries.cm = f;
+  kl::cut_manager_entries.cm_enabled = f != nullptr;
+  if (f != nullptr) kl::icv(kl::ic::IFCUTP) = 1;
+  return 0;
+}
+
+KLAPI int32_t KLDEFINETCMENTRY(KLCutManagerEntry f) {
+  kl::cut_manager_entries.tcm = f;
+  kl::cut_manager_entries.tcm_enabled = f != nullptr;
+  if (f != nullptr) kl::icv(kl::ic::IFCUTP) = 1;
+  return 0;
+}
+
+KLAPI int32_t KLDEFINECMSENTRY(KLCutNotifyEntry f) {
+  kl::cut_manager_entries.cms = f;
+  kl::cut_manager_entries.cms_enabled = f != nullptr;
+  if (f != nullptr) kl::icv(kl::ic::IFCUTP) = 1;
+  return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,36 @@
+// The problem name: the stem of every file the library names for the
+// current problem. The stored text ends in "." and the length counts it.
+#ifndef KLSOL_CONSOLE_PROBLEM_NAME_H
+#define KLSOL_CONSOLE_PROBLEM_NAME_H
+
+#include <cstdint>
+#include <string>
+
+namespace kl {
+
+// Longest stem accepted: callers read the name back into 512-character
+// buffers, so a longer one is refused.
+inline constexpr int kProblemNameMax = 511;
+
+struct ProblemName {
+  // The stem, ".", then whatever a later step put after it (an extension).
+  std::string text;
+  int32_t length = 0;  // stem + 1
+  std::string kept_text;
+  int32_t kept_length = 0;
+};
+extern ProblemName problem_name;
+
+// text := name + "."; the command-line argument is emptied. Returns false
+// (nothing changed) when the name is longer than kProblemNameMax.
+bool set_problem_name(const char* name);
+// The stem without its ".".
+std::string get_problem_name();
+void save_problem_name();
+void restore_problem_name();
+// Start-up value "$$$$$$$$".
+void reset_problem_name();
+
+}  // namespace kl
+
+#endif

@@ -1,0 +1,226 @@
+// The array registry: blocks of 4-byte words with a hidden size header, and
+// the per-slot tables that record which block belongs to which array id.
+#include "runtime/arrays.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <algorithm>
+
+namespace kl {
+
+int32_t current_slot = 1;
+void* array_cells[kMaxArrayId + 1];
+void* array_registry[kMaxArrayId + 1][kSlotCount + 1];
+void* saved_array_registry[kMaxArrayId + 1][kSlotCount + 1];
+
+namespace {
+
+constexpr int64_t kWordBytes = 4;
+// The header keeps the payload 16-byte aligned, so a block can hold doubles
+// and be read with vector loads.
+constexpr size_t kHeaderBytes = 16;
+constexpr int64_t kMaxWords = static_cast<int64_t>((SIZE_MAX - kHeaderBytes) / kWordBytes);
+
+int32_t failing_requests = 0;
+
+struct BlockHeader {
+  int64_t words;
+};
+
+BlockHeader* header_of(void* block) {
+  return reinterpret_cast<BlockHeader*>(static_cast<unsigned char*>(block) - kHeaderBytes);
+}
+const BlockHeader* header_of(const void* block) {
+  return reinterpret_cast<const BlockHeader*>(static_cast<const unsigned char*>(block) - kHeaderBytes);
+}
+void* payload_of(void* raw) { return static_cast<unsigned char*>(raw) + kHeaderBytes; }
+
+bool request_refused(int64_t words) {
+  if (words <= 0 || words > kMaxWords) return true;
+  if (failing_requests > 0) {
+    --failing_requests;
+    return true;
+  }
+  return false;
+}
+
+size_t bytes_for(int64_t words) { return kHeaderBytes + static_cast<size_t>(words) * kWordBytes; }
+
+// A zero-filled block of n words, or null.
+void* new_block(int64_t words) {
+  if (request_refused(words)) return nullptr;
+  void* raw = std::calloc(1, bytes_for(words));
+  if (raw == nullptr) return nullptr;
+  static_cast<BlockHeader*>(raw)->words = words;
+  return payload_of(raw);
+}
+
+void release_block(void* block) {
+  if (block != nullptr) std::free(header_of(block));
+}
+
+// A block of n words holding what fits of the old one, the tail zero; null
+// on failure, the old block then untouched.
+void* reallocate_block(void* block, int64_t words) {
+  const int64_t old_words = header_of(block)->words;
+  if (request_refused(words)) return nullptr;
+  void* raw = std::realloc(header_of(block), bytes_for(words));
+  if (raw == nullptr) return nullptr;
+  static_cast<BlockHeader*>(raw)->words = words;
+  void* grown = payload_of(raw);
+  if (words > old_words) {
+    std::memset(static_cast<unsigned char*>(grown) + old_words * kWordBytes, 0,
+                static_cast<size_t>(words - old_words) * kWordBytes);
+  }
+  return grown;
+}
+
+bool slot_valid(int32_t slot) { return slot >= 1 && slot <= kSlotCount; }
+
+// Registry cell of (id, current slot), or null when the id or the slot has
+// no cell (after KLFREEXO the current slot is 0).
+void** registry_cell(void* (&table)[kMaxArrayId + 1][kSlotCount + 1], int32_t id) {
+  if (id < 1 || id > kMaxArrayId || !slot_valid(current_slot)) return nullptr;
+  return &table[id][current_slot];
+}
+
+void record(int32_t id, void* block) {
+  if (void** cell = registry_cell(array_registry, id)) *cell = block;
+}
+
+// Failure code of an id; an id of 0 still has to read as a failure.
+int32_t failure_code(int32_t id) { return id != 0 ? id : -1; }
+
+}  // namespace
+
+int32_t allocate_array(int32_t id, void*& cell, int64_t n) {
+  int32_t error = 0;
+  cell = nullptr;
+  if (n != 0) {
+    cell = new_block(n);
+    if (cell == nullptr) error = failure_code(id);
+  }
+  record(id, cell);
+  return error;
+}
+
+int32_t allocate_array_keep_old(int32_t id, void*& cell, int64_t n) {
+  int32_t error = 0;
+  cell = nullptr;
+  if (n != 0) {
+    cell = new_block(n);
+    if (cell == nullptr) error = failure_code(id);
+  }
+  if (id > 0) record(id, cell);
+  return error;
+}
+
+int32_t allocate_or_grow_array(int32_t id, void*& cell, int64_t n) {
+  int32_t error = 0;
+  if (n == 0) {
+    release_block(cell);
+    cell = nullptr;
+  } else {
+    void* block = cell != nullptr ? reallocate_block(cell, n) : new_block(n);
+    if (block != nullptr) {
+      cell = block;
+    } else {
+      error = failure_code(id);
+    }
+  }
+  record(id, cell);
+  return error;
+}
+
+int32_t resize_array(int32_t id, void*& cell, int64_t n) {
+  int32_t error = 0;
+  if (n == 0) {
+    release_block(cell);
+    cell = nullptr;
+  } else if (cell != nullptr) {
+    // A refused resize keeps the old block: nulling the cell would lose the
+    // array's contents and leak the block.
+    void* block = reallocate_block(cell, n);
+    if (block != nullptr) {
+      cell = block;
+    } else {
+      error = failure_code(id);
+    }
+  }
+  record(id, cell);
+  return error;
+}
+
+void free_array(int32_t id, void*& cell) {
+  release_block(cell);
+  cell = nullptr;
+  record(id, nullptr);
+}
+
+void* get_registered_array(int32_t id) {
+  void** cell = registry_cell(array_registry, id);
+  return cell != nullptr ? *cell : nullptr;
+}
+
+int32_t grow_array_keep_saved(int32_t id, void*& cell, int64_t old_n, int64_t extra_n) {
+  void** current = registry_cell(array_registry, id);
+  void** saved = registry_cell(saved_array_registry, id);
+  void* old_block = current != nullptr ? *current : cell;
+  void* grown = nullptr;
+  // The new block is obtained before any table changes, so a refusal leaves
+  // the cell, the registry and the saved table exactly as they were.
+  if (allocate_array_keep_old(0, grown, old_n + extra_n) != 0) return failure_code(id);
+  if (saved != nullptr) *saved = old_block;
+  cell = grown;
+  record(id, grown);
+  if (old_block != nullptr && grown != nullptr) {
+    int64_t copy = old_n < block_words(old_block) ? old_n : block_words(old_block);
+    if (copy > block_words(grown)) copy = block_words(grown);
+    if (copy > 0) std::memcpy(grown, old_block, static_cast<size_t>(copy) * kWordBytes);
+  }
+  return 0;
+}
+
+void swap_saved_array(int32_t id, void*& cell) {
+  void** current = registry_cell(array_registry, id);
+  void** saved = registry_cell(saved_array_registry, id);
+  if (current == nullptr || saved == nullptr) return;
+  void* parked = *saved;
+  *saved = *current;
+  *current = parked;
+  cell = parked;
+}
+
+int64_t block_words(const void* block) { return block != nullptr ? header_of(block)->words : 0; }
+
+void free_problem_registry(int32_t slot) {
+  if (!slot_valid(slot)) return;
+  // A block may sit in both tables (grow_array_keep_saved and swaps put it
+  // there); each is released once.
+  void* released[2 * kMaxArrayId];
+  int released_count = 0;
+  for (int id = 1; id <= kMaxArrayId; ++id) {
+    for (void** entry : {&array_registry[id][slot], &saved_array_registry[id][slot]}) {
+      void* block = *entry;
+      *entry = nullptr;
+      if (block == nullptr || std::find(released, released + released_count, block) != released + released_count) {
+        continue;
+      }
+      released[released_count++] = block;
+      release_block(block);
+    }
+    if (slot == current_slot) array_cells[id] = nullptr;
+  }
+}
+
+void reset_array_registry() {
+  std::memset(array_cells, 0, sizeof array_cells);
+  std::memset(array_registry, 0, sizeof array_registry);
+  std::memset(saved_array_registry, 0, sizeof saved_array_registry);
+  current_slot = 1;
+}
+
+void fail_next_allocations(int32_t n) { failing_requests = n > 0 ? n : 0; }
+
+}  // namespace kl
