@@ -6,6 +6,18 @@
 #include "runtime/callbacks.h"
 #include "runtime/controls.h"
 
+namespace {
+
+template <class F>
+int32_t define_cut_manager_entry(F& slot, int32_t& enabled, F f) {
+  slot = f;
+  enabled = f != nullptr ? 1 : 0;
+  if (f != nullptr) kl::icv(kl::ic::IFCUTP) = 1;
+  return 0;
+}
+
+}  // namespace
+
 extern "C" {
 
 KLAPI int32_t KLDEFINEUOPENTRY(KLOutputEntry f) { return kl::user_entries.uop.set(f), 0; }
@@ -26,31 +38,16 @@ KLAPI int32_t KLDEFINEUSEENTRY(KLBranchSetupEntry f) { return kl::user_entries.u
 // The cut-manager entries: defining one switches the search's callback loop
 // on (IFCUTP); removing one leaves it on.
 KLAPI int32_t KLDEFINECMIENTRY(KLCutNotifyEntry f) {
-  kl::cut_manager_entries.cmi = f;
-  kl::cut_manager_entries.cmi_enabled = f != nullptr;
-  if (f != nullptr) kl::icv(kl::ic::IFCUTP) = 1;
-  return 0;
+  return define_cut_manager_entry(kl::cut_manager_entries.cmi, kl::cut_manager_entries.cmi_enabled, f);
 }
-
 KLAPI int32_t KLDEFINECMENTRY(KLCutManagerEntry f) {
-  kl::cut_manager_entries.cm = f;
-  kl::cut_manager_entries.cm_enabled = f != nullptr;
-  if (f != nullptr) kl::icv(kl::ic::IFCUTP) = 1;
-  return 0;
+  return define_cut_manager_entry(kl::cut_manager_entries.cm, kl::cut_manager_entries.cm_enabled, f);
 }
-
 KLAPI int32_t KLDEFINETCMENTRY(KLCutManagerEntry f) {
-  kl::cut_manager_entries.tcm = f;
-  kl::cut_manager_entries.tcm_enabled = f != nullptr;
-  if (f != nullptr) kl::icv(kl::ic::IFCUTP) = 1;
-  return 0;
+  return define_cut_manager_entry(kl::cut_manager_entries.tcm, kl::cut_manager_entries.tcm_enabled, f);
 }
-
 KLAPI int32_t KLDEFINECMSENTRY(KLCutNotifyEntry f) {
-  kl::cut_manager_entries.cms = f;
-  kl::cut_manager_entries.cms_enabled = f != nullptr;
-  if (f != nullptr) kl::icv(kl::ic::IFCUTP) = 1;
-  return 0;
+  return define_cut_manager_entry(kl::cut_manager_entries.cms, kl::cut_manager_entries.cms_enabled, f);
 }
 
 }  // extern "C"

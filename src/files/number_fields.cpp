@@ -90,8 +90,11 @@ bool format_fixed(char sign, T x, int shift, char* field) {
 template <class T>
 void format_exponent(char sign, T x, int p, char* field) {
   using C = FieldConstants<T>;
+  // Dividing by an exact power of ten rounds once where multiplying by an
+  // inexact reciprocal rounds twice.
   const auto scaled = [&](int power, T half) {
-    return x * static_cast<T>(std::pow(10.0, -power)) + half;
+    const T scale = static_cast<T>(std::pow(10.0, std::abs(power)));
+    return (power >= 0 ? x / scale : x * scale) + half;
   };
   T half = C::kExponentHalf;
   T m = scaled(p, half);
@@ -145,7 +148,9 @@ void format_real_field(T x, char* field) {
     format_fixed<T>(sign, x, 0, field);
     return;
   }
-  const int e = static_cast<int>(std::log10(C::kExponentFactor * x) + static_cast<T>(1));
+  // The nudge must not push the largest values to infinity.
+  const T nudged = std::isinf(C::kExponentFactor * x) ? x : C::kExponentFactor * x;
+  const int e = static_cast<int>(std::log10(nudged) + static_cast<T>(1));
   if (e >= -1 && e <= kMaxFixedDigits) {
     if (format_fixed<T>(sign, x, 0, field)) return;
   } else if (e >= 5 && e <= 10) {
@@ -189,11 +194,9 @@ int32_t format_double_free(double x, char* buffer) {
     std::memcpy(buffer, " 0.0", 4);
     return 4;
   }
-  const double nudged = x * (1.0 + std::ldexp(1.0, -52));
+  const double nudged = std::isinf(x * (1.0 + std::ldexp(1.0, -52))) ? x : x * (1.0 + std::ldexp(1.0, -52));
   int e = static_cast<int>(std::log10(nudged));
   if (nudged < 1.0) --e;
-  // Dividing by an exact power of ten rounds once where multiplying by an
-  // inexact reciprocal rounds twice.
   const auto scaled = [x](int power) {
     return (power >= 0 ? x / std::pow(10.0, power) : x * std::pow(10.0, -power)) + kHalf;
   };

@@ -92,36 +92,27 @@ void record(int32_t id, void* block) {
 // Failure code of an id; an id of 0 still has to read as a failure.
 int32_t failure_code(int32_t id) { return id != 0 ? id : -1; }
 
-}  // namespace
-
-int32_t allocate_array(int32_t id, void*& cell, int64_t n) {
+// A fresh block for the cell (null for n = 0); the registry follows when asked.
+int32_t fresh_block(int32_t id, void*& cell, int64_t n, bool register_it) {
   int32_t error = 0;
   cell = nullptr;
   if (n != 0) {
     cell = new_block(n);
     if (cell == nullptr) error = failure_code(id);
   }
-  record(id, cell);
+  if (register_it) record(id, cell);
   return error;
 }
 
-int32_t allocate_array_keep_old(int32_t id, void*& cell, int64_t n) {
-  int32_t error = 0;
-  cell = nullptr;
-  if (n != 0) {
-    cell = new_block(n);
-    if (cell == nullptr) error = failure_code(id);
-  }
-  if (id > 0) record(id, cell);
-  return error;
-}
-
-int32_t allocate_or_grow_array(int32_t id, void*& cell, int64_t n) {
+// Resizes the cell's block to n words (n = 0 releases it). A null cell gets a
+// new block only when asked. A refused request keeps the old block: nulling
+// the cell would lose the array's contents and leak the block.
+int32_t resize_block(int32_t id, void*& cell, int64_t n, bool allocate_when_null) {
   int32_t error = 0;
   if (n == 0) {
     release_block(cell);
     cell = nullptr;
-  } else {
+  } else if (cell != nullptr || allocate_when_null) {
     void* block = cell != nullptr ? reallocate_block(cell, n) : new_block(n);
     if (block != nullptr) {
       cell = block;
@@ -133,24 +124,15 @@ int32_t allocate_or_grow_array(int32_t id, void*& cell, int64_t n) {
   return error;
 }
 
-int32_t resize_array(int32_t id, void*& cell, int64_t n) {
-  int32_t error = 0;
-  if (n == 0) {
-    release_block(cell);
-    cell = nullptr;
-  } else if (cell != nullptr) {
-    // A refused resize keeps the old block: nulling the cell would lose the
-    // array's contents and leak the block.
-    void* block = reallocate_block(cell, n);
-    if (block != nullptr) {
-      cell = block;
-    } else {
-      error = failure_code(id);
-    }
-  }
-  record(id, cell);
-  return error;
-}
+}  // namespace
+
+int32_t allocate_array(int32_t id, void*& cell, int64_t n) { return fresh_block(id, cell, n, true); }
+
+int32_t allocate_array_keep_old(int32_t id, void*& cell, int64_t n) { return fresh_block(id, cell, n, id > 0); }
+
+int32_t allocate_or_grow_array(int32_t id, void*& cell, int64_t n) { return resize_block(id, cell, n, true); }
+
+int32_t resize_array(int32_t id, void*& cell, int64_t n) { return resize_block(id, cell, n, false); }
 
 void free_array(int32_t id, void*& cell) {
   release_block(cell);

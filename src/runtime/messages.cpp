@@ -29,8 +29,9 @@ MessageFile message_file;
 namespace {
 
 constexpr int32_t kPageBytes = static_cast<int32_t>(kMessagePageBytes);
-// Error number and status of every fault of the message file itself.
-constexpr int32_t kMessageFileError = 278;
+// Fault count after a message-file failure, and its growth on a wrong version.
+constexpr int32_t kUnreadableFaults = 8;
+constexpr int32_t kWrongVersionFaults = 2;
 constexpr const char* kFileNotFoundText = "?0:error - message file not found";
 constexpr const char* kCheckEnvironmentText = "check environment variable KALMIR set correctly";
 constexpr const char* kWrongVersionText = "?1:wrong version of message file";
@@ -92,9 +93,9 @@ void report_message_file_failure() {
   write_to_sink(library_identification(), static_cast<int32_t>(std::strlen(library_identification())),
                 SINK_BUILTIN_FAILURE);
   write_to_sink(kUnreadableText, static_cast<int32_t>(std::strlen(kUnreadableText)), SINK_BUILTIN_FAILURE);
-  message_line.fault_count = 8;
+  message_line.fault_count = kUnreadableFaults;
   status_code = STATUS_FATAL;
-  error_number = kMessageFileError;
+  error_number = MSG_MESSAGE_FILE_UNUSABLE;
   // The page buffer may hold a partial read.
   message_file.page_number = 0;
 }
@@ -479,9 +480,9 @@ void print_startup_banner() {
     return;
   }
   write_to_sink(kWrongVersionText, static_cast<int32_t>(std::strlen(kWrongVersionText)), SINK_BUILTIN_FAILURE);
-  message_line.fault_count += 2;
+  message_line.fault_count += kWrongVersionFaults;
   status_code = STATUS_FATAL;
-  error_number = kMessageFileError;
+  error_number = MSG_MESSAGE_FILE_UNUSABLE;
 }
 
 void help_command() {
@@ -504,7 +505,12 @@ void help_command() {
   }
 }
 
-void reset_message_state() { message_line = MessageLine{}; }
+void reset_message_state() {
+  message_line = MessageLine{};
+  // The unit table is reset beside this at start-up; a unit number kept
+  // from before would name someone else's file.
+  message_file = MessageFile{};
+}
 
 const char* library_identification() { return "klsol32 optimiser library, version 12.35"; }
 

@@ -58,9 +58,23 @@ struct MessageFile {
 };
 extern MessageFile message_file;
 
+// Starting a message copies its text into the line (at the pending "&" of a
+// started message, else at its end). A number with no usable record (outside
+// 1..1024, index entry 0 or past the file, record of another number) puts
+// "?n message text missing: " there instead and leaves status_code and
+// error_number alone; a seek or read failure of the file is a message-file
+// failure (two lines of kind 4, fault count 8, status 8, error 278). Text
+// past 255 characters is emitted and continues in a fresh line.
 void begin_message(int32_t n);
+// For warnings that may repeat: a run of one number prints kRepeatLimit
+// lines, then is silent until another message starts (message 265 then
+// counts the silenced ones).
 void begin_message_limited(int32_t n);
 void fetch_message_text(int32_t n);
+
+// Inserts: each fills the next "&" from the placeholder position (or appends),
+// overwriting its width, cut at position 255. insert_message_int widens its
+// field for values that need more than 6 characters.
 
 void insert_message_int(int32_t k);
 void insert_message_value12(int32_t k);
@@ -86,9 +100,11 @@ void set_message_zero_tolerance(double x);
 
 // Opens the message file: first library directory, then the second (or the
 // current directory when that is empty). Returns 0, or 2 after sending the
-// two built-in lines. path receives the name of the file opened.
+// two built-in lines (the line then stays shut, length 0). path receives the
+// name of the file opened (or last tried).
 int32_t open_message_file(const char* name, std::string& path);
-// Closes the message file's unit and forgets the page held.
+// Closes the message file's unit, forgets the page held and shuts the line
+// (length 0), so later messages are dropped instead of failing.
 void close_message_file();
 // Message 1 checked against the version text, then the banner. On a
 // mismatch status_code 8, error_number 278.
@@ -98,7 +114,8 @@ void print_startup_banner();
 void help_command();
 
 // Resets the line and the switches for start-up (length 0, echo on, copy off,
-// fault count 0).
+// fault count 0) and forgets the message file without closing it (the unit
+// table is reset beside it).
 void reset_message_state();
 
 // The library's identification line (built in, not from the message file).

@@ -83,6 +83,8 @@ void write_to_log(const char* text, int32_t length, int32_t kind) {
   if (option_log.state != LOG_OPEN) return;
   if (length > 0) std::fwrite(text, 1, static_cast<std::size_t>(length), log_file());
   std::fputc('\n', log_file());
+  // A host that stops abruptly still finds every line sent so far.
+  std::fflush(log_file());
 }
 
 }  // namespace

@@ -123,12 +123,15 @@ int32_t position_unit_at(Unit& u, int64_t record) {
 }
 
 // One read or write of bytes at the current offset, then the position steps
-// on by one record; crossing into the next part starts that part at its
-// beginning, whatever offset an earlier pass left in its descriptor.
+// on by one record. Crossing into the next part starts that part at its
+// beginning, whatever offset an earlier pass left in its descriptor. When the
+// next part cannot be opened the transfer just made still counts; the next
+// transfer retries the switch and fails if the part is still unavailable.
 void record_transfer(int32_t unit, void* buffer, int64_t bytes, bool writing, int32_t& error) {
   error = 1;
   Unit* u = unit_in_use(unit);
   if (u == nullptr || buffer == nullptr || bytes <= 0) return;
+  if (u->position > u->last_record && position_unit_at(*u, u->position) != 0) return;
   const int64_t moved = transfer_all(u->descriptor, buffer, bytes, writing);
   if (moved < 0) return;
   if (moved < bytes) {
@@ -137,7 +140,7 @@ void record_transfer(int32_t unit, void* buffer, int64_t bytes, bool writing, in
   }
   error = 0;
   ++u->position;
-  if (u->position > u->last_record && position_unit_at(*u, u->position) != 0) error = 1;
+  if (u->position > u->last_record) position_unit_at(*u, u->position);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "runtime/frame.h"
 #include "runtime/platform.h"
 #include "runtime/startup.h"
+#include "support/message_file_builder.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"
 
@@ -88,6 +89,39 @@ TEST_F(LifeCycle, MissingMessageFileSendsBuiltinLinesAsKind4) {
   EXPECT_EQ(lines[0].text, "?0:error - message file not found");
   EXPECT_EQ(lines[1].kind, 4);
   EXPECT_EQ(lines[1].text, "check environment variable KALMIR set correctly");
+}
+
+TEST_F(LifeCycle, WrongVersionFailsStartupWithError278) {
+  kltest::TempDir dir;
+  ASSERT_TRUE(kltest::MessageFileBuilder().add(1, 1, "12.34 ").add(59, 1, "banner").write(dir.file("kl-run.msg")));
+  KLDEFINEUOPVBENTRY(kltest::capture_wide);
+  EXPECT_EQ(KLINITLZ(dir.path().c_str(), nullptr), KL_STATUS_FATAL);
+  EXPECT_TRUE(kltest::any_line_contains("?1:wrong version of message file"));
+  int32_t value = 0;
+  EXPECT_EQ(KLGETIPV(KLIA_ERRORCODE, &value), 0);
+  EXPECT_EQ(value, 278);
+  EXPECT_EQ(KLGETICV(KLIC_IFDBG, &value), 0);
+  EXPECT_EQ(value, 1);
+}
+
+TEST_F(LifeCycle, MessageFileFromKalmirBeforeTheModuleDirectory) {
+  kltest::TempDir dir;
+  ASSERT_TRUE(kltest::MessageFileBuilder()
+                  .add(1, 1, "12.35 ")
+                  .add(59, 1, "banner from KALMIR")
+                  .write(dir.file("kl-run.msg")));
+  setenv("KALMIR", dir.path().c_str(), 1);
+  KLDEFINEUOPVBENTRY(kltest::capture_wide);
+  EXPECT_EQ(KLINITLZ(nullptr, nullptr), 0);
+  EXPECT_TRUE(kltest::any_line_contains("banner from KALMIR"));
+  // A directory argument wins over KALMIR; the module's own file is found
+  // second when the argument holds none.
+  kltest::TempDir empty;
+  kltest::captured_lines().clear();
+  EXPECT_EQ(KLINITLZ(empty.path().c_str(), nullptr), 0);
+  EXPECT_FALSE(kltest::any_line_contains("banner from KALMIR"));
+  EXPECT_TRUE(kltest::any_line_contains("Linear, quadratic"));
+  unsetenv("KALMIR");
 }
 
 TEST_F(LifeCycle, DirectoryRules) {
