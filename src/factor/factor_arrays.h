@@ -4,8 +4,8 @@
 
 namespace kl {
 
-// Frees the LU factor and eta file (array ids 46..54 but a save buffer, and
-// 69) and clears problem flags 0x4000, 0x200 and 0x80.
+// Frees the LU factor and eta file (array ids 46..54 and 69) and clears
+// problem flags 0x4000, 0x200 and 0x80.
 void free_factor_arrays();
 
 }  // namespace kl

@@ -48,10 +48,10 @@ enum ArrayId : int {
   ARR_WORK_VECTOR = 43,
   ARR_PHASE1_VALUES = 44,
   ARR_ROW_PRICES = 45,
-  ARR_FACTOR_FIRST = 46,  // 46..54 and 69: LU factor and eta file
-  ARR_KEY_LIST = 51,      // while the modeller's files are read
-  ARR_NAME_HASH = 53,     // while a problem file is read
-  ARR_SAVE_BUFFER = 53,   // a slot's save buffer
+  // 46..54 and 69: LU factor and eta file. The name hash of the readers and
+  // the slots' save buffers have storage of their own, so freeing the factor
+  // never frees a block that belongs to them.
+  ARR_FACTOR_FIRST = 46,
   ARR_FACTOR_LAST = 54,
   ARR_NODE_IMAGE_55 = 55,
   ARR_CUT_POOL_56 = 56,

@@ -10,8 +10,9 @@ namespace kl {
 
 inline constexpr int kSaveBufferWords = 967;
 
-// Save buffer of each slot (array id 53 of that slot), null when the slot's
-// problem was never put aside.
+// Save buffer of each slot, null when the slot's problem was never put aside.
+// Kept outside the registry (blocks of id 0) so that freeing a slot's factor
+// arrays cannot release it.
 extern void* slot_save_buffer[kSlotCount + 1];
 
 // Class of each array id for the slot switch: 2 for ids 1..9, 3 for 21..25,

@@ -43,7 +43,8 @@ inline OneBased<float> float_array(int id) { return OneBased<float>(array_cells[
 inline constexpr int64_t words_for_ints(int64_t n) { return n; }
 inline constexpr int64_t words_for_reals(int64_t n) { return 2 * n; }
 
-// All routines below return an error: 0, or the array id when the memory
+// Id 0 names a block kept outside the registry (its owner holds the only
+// pointer). All routines below return an error: 0, or the array id when the memory
 // could not be obtained. A block is zero-filled when new; growth keeps the
 // contents and zero-fills the new tail.
 

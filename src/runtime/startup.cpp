@@ -124,13 +124,13 @@ void free_library() {
   set_fpu_mode(0);
   free_factor_arrays();
   if (current_slot >= 1 && current_slot <= kSlotCount) {
-    if (slot_save_buffer[current_slot] != nullptr) free_array(ARR_SAVE_BUFFER, slot_save_buffer[current_slot]);
+    if (slot_save_buffer[current_slot] != nullptr) free_array(0, slot_save_buffer[current_slot]);
     free_problem_registry(current_slot);
   }
   for (int32_t slot = 1; slot <= kSlotCount; ++slot) {
     if (slot_save_buffer[slot] == nullptr) continue;
     current_slot = slot;
-    free_array(ARR_SAVE_BUFFER, slot_save_buffer[slot]);
+    free_array(0, slot_save_buffer[slot]);
     free_problem_registry(slot);
   }
   current_slot = 0;
