@@ -365,6 +365,71 @@ KLAPI int32_t KLDEFINECMSENTRY(KLCutNotifyEntry f);
 KLAPI int32_t KLSETPROB(const char* name);
 KLAPI int32_t KLGETPROB(char* name);
 
+/* Loading a problem from arrays. Column c holds the elements start[c] ..
+ * start[c+1]-1, or start[c] .. start[c]+length[c]-1 when lengths are given
+ * (lengths may be null). Row types: E, G, L, N, R (ranges read for R rows).
+ * Entity letters: I, S, B, P, R; set types "1", "2". */
+KLAPI int32_t KLLOADPROB(const char* name, int32_t ncols, int32_t nrows, const char* row_types, const double* rhs,
+                         const double* ranges, const double* objective, const int32_t* starts,
+                         const int32_t* lengths, const int32_t* rows, const double* values, const double* lower,
+                         const double* upper);
+KLAPI int32_t KLLOADQPROB(const char* name, int32_t ncols, int32_t nrows, const char* row_types, const double* rhs,
+                          const double* ranges, const double* objective, const int32_t* starts,
+                          const int32_t* lengths, const int32_t* rows, const double* values, const double* lower,
+                          const double* upper, int32_t nquad, const int32_t* quad_col1, const int32_t* quad_col2,
+                          const double* quad_values);
+KLAPI int32_t KLLOADGLOBAL(const char* name, int32_t ncols, int32_t nrows, const char* row_types, const double* rhs,
+                           const double* ranges, const double* objective, const int32_t* starts,
+                           const int32_t* lengths, const int32_t* rows, const double* values, const double* lower,
+                           const double* upper, int32_t nentities, int32_t nsets, const char* entity_types,
+                           const int32_t* entity_columns, const double* entity_limits, const char* set_types,
+                           const int32_t* set_starts, const int32_t* set_columns, const double* set_refs);
+KLAPI int32_t KLLOADQGLOBAL(const char* name, int32_t ncols, int32_t nrows, const char* row_types,
+                            const double* rhs, const double* ranges, const double* objective,
+                            const int32_t* starts, const int32_t* lengths, const int32_t* rows,
+                            const double* values, const double* lower, const double* upper, int32_t nquad,
+                            const int32_t* quad_col1, const int32_t* quad_col2, const double* quad_values,
+                            int32_t nentities, int32_t nsets, const char* entity_types,
+                            const int32_t* entity_columns, const double* entity_limits, const char* set_types,
+                            const int32_t* set_starts, const int32_t* set_columns, const double* set_refs);
+
+/* Queries: first and last are caller indices; the output receives
+ * last - first + 1 values. The I variants return the stored (scaled) form. */
+KLAPI int32_t KLGETOBJ(double* values, int32_t first, int32_t last);
+KLAPI int32_t KLGETRHS(double* values, int32_t first, int32_t last);
+KLAPI int32_t KLGETRNG(double* values, int32_t first, int32_t last);
+KLAPI int32_t KLGETBDL(double* values, int32_t first, int32_t last);
+KLAPI int32_t KLGETBDU(double* values, int32_t first, int32_t last);
+KLAPI int32_t KLIGETOBJ(double* values, int32_t first, int32_t last);
+KLAPI int32_t KLIGETRHS(double* values, int32_t first, int32_t last);
+KLAPI int32_t KLIGETRNG(double* values, int32_t first, int32_t last);
+KLAPI int32_t KLIGETBDL(double* values, int32_t first, int32_t last);
+KLAPI int32_t KLIGETBDU(double* values, int32_t first, int32_t last);
+KLAPI int32_t KLGETCOLS(int32_t* starts, int32_t* rows, double* values, int32_t size, int32_t* count, int32_t first,
+                        int32_t last);
+KLAPI int32_t KLIGETCOLS(int32_t* starts, int32_t* rows, double* values, int32_t size, int32_t* count,
+                         int32_t first, int32_t last);
+KLAPI int32_t KLGETROWS(int32_t* starts, int32_t* cols, double* values, int32_t size, int32_t* count, int32_t first,
+                        int32_t last);
+KLAPI int32_t KLIGETROWS(int32_t* starts, int32_t* cols, double* values, int32_t size, int32_t* count,
+                         int32_t first, int32_t last);
+KLAPI int32_t KLGETROWTYPE(char* types, int32_t first, int32_t last);
+KLAPI int32_t KLGETCOLTYPE(char* types, int32_t first, int32_t last);
+KLAPI int32_t KLGETNAMES(int32_t type, char* names, int32_t first, int32_t last);
+KLAPI int32_t KLGETINDEX(int32_t type, const char* name, int32_t* index);
+KLAPI int32_t KLGETQOBJ(int32_t col1, int32_t col2, double* value);
+KLAPI int32_t KLGETGLOBAL(int32_t* nentities, int32_t* nsets, char* entity_types, int32_t* entity_columns,
+                          double* entity_limits, char* set_types, int32_t* set_starts, int32_t* set_columns,
+                          double* set_refs);
+/* Returns 0. */
+KLAPI int32_t KLGETMAP(int32_t* positions);
+KLAPI int32_t KLGETRCLASS(int32_t* classes);
+KLAPI int32_t KLSETPFLAG(int32_t nrows, int32_t ncols, const int32_t* rows, const int32_t* cols);
+
+/* Scaling: power-of-two exponents per row and per column; both null
+ * computes fresh factors. */
+KLAPI int32_t KLSCALE(const int32_t* row_exponents, const int32_t* col_exponents);
+
 #ifdef __cplusplus
 }
 #endif
