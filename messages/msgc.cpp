@@ -1,5 +1,6 @@
-// Message compiler: reads messages.txt and writes the paged message file
-// kl-run.msg and the header of named message numbers.
+// Message compiler: reads the message sources (messages/texts/*.txt) and writes
+// the paged message file kl-run.msg and the header of named message numbers.
+// Numbers and names must be unique across all sources.
 //
 // Source lines:   NUMBER SEVERITY NAME "TEXT"
 // The text runs to the last double quote of the line, so trailing blanks
@@ -12,6 +13,7 @@
 // follow from position 2049, each starting at an odd position: the number
 // as 16 bits, one severity byte, the text bytes and a line feed. Every page
 // is coded with code_message_page.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -37,13 +39,12 @@ bool fail(const std::string& file, int line, const std::string& what) {
   return false;
 }
 
-bool parse(const std::string& file, std::vector<Message>& out) {
+bool parse(const std::string& file, std::vector<Message>& out, std::set<int>& numbers,
+           std::set<std::string>& names) {
   std::ifstream in(file);
   if (!in) return fail(file, 0, "cannot open");
   std::string raw;
   int line_no = 0;
-  std::set<int> numbers;
-  std::set<std::string> names;
   while (std::getline(in, raw)) {
     ++line_no;
     if (!raw.empty() && raw.back() == '\r') raw.pop_back();
@@ -82,19 +83,23 @@ bool parse(const std::string& file, std::vector<Message>& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: %s messages.txt kl-run.msg message_ids.h\n", argv[0]);
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: %s kl-run.msg message_ids.h source.txt...\n", argv[0]);
     return 2;
   }
   std::vector<Message> messages;
-  if (!parse(argv[1], messages)) return 1;
+  std::set<int> numbers;
+  std::set<std::string> names;
+  for (int k = 3; k < argc; ++k)
+    if (!parse(argv[k], messages, numbers, names)) return 1;
+  std::sort(messages.begin(), messages.end(), [](const Message& a, const Message& b) { return a.number < b.number; });
 
   std::vector<unsigned char> file(kl::kMessagePageBytes, 0);
   for (const Message& m : messages) {
     if (file.size() % 2 != 0) file.push_back(0);
     const std::size_t position = file.size() + 1;
     if (position > 0xFFFF) {
-      std::fprintf(stderr, "%s: message file passes 65535 bytes at message %d\n", argv[1], m.number);
+      std::fprintf(stderr, "message file passes 65535 bytes at message %d\n", m.number);
       return 1;
     }
     file[2 * (m.number - 1)] = static_cast<unsigned char>(position & 0xFF);
@@ -108,19 +113,19 @@ int main(int argc, char** argv) {
   while (file.size() % kl::kMessagePageBytes != 0) file.push_back(0);
   for (std::size_t page = 0; page < file.size(); page += kl::kMessagePageBytes) kl::code_message_page(&file[page]);
 
-  std::ofstream out(argv[2], std::ios::binary);
+  std::ofstream out(argv[1], std::ios::binary);
   out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
   if (!out) {
-    std::fprintf(stderr, "cannot write %s\n", argv[2]);
+    std::fprintf(stderr, "cannot write %s\n", argv[1]);
     return 1;
   }
 
   std::ostringstream header;
-  header << "// Generated from messages/messages.txt; do not edit.\n"
+  header << "// Generated from messages/texts/*.txt; do not edit.\n"
          << "#ifndef KLSOL_MESSAGE_IDS_H\n#define KLSOL_MESSAGE_IDS_H\n\nnamespace kl {\n\n";
   for (const Message& m : messages) header << "inline constexpr int MSG_" << m.name << " = " << m.number << ";\n";
   header << "\n}  // namespace kl\n\n#endif\n";
-  std::ofstream h(argv[3]);
+  std::ofstream h(argv[2]);
   h << header.str();
   return h ? 0 : 1;
 }
