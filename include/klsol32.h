@@ -363,6 +363,9 @@ KLAPI int32_t KLDEFINECMSENTRY(KLCutNotifyEntry f);
 /* Problem name: the stem of every file named for the current problem.
  * KLGETPROB's buffer must hold 512 characters. */
 KLAPI int32_t KLSETPROB(const char* name);
+/* Reads the problem file named by name (an explicit extension, or the stem
+ * with "mat", "mps", "qps" tried in turn). */
+KLAPI int32_t KLINPUT(const char* name);
 KLAPI int32_t KLGETPROB(char* name);
 
 /* Loading a problem from arrays. Column c holds the elements start[c] ..
@@ -429,6 +432,15 @@ KLAPI int32_t KLSETPFLAG(int32_t nrows, int32_t ncols, const int32_t* rows, cons
 /* Scaling: power-of-two exponents per row and per column; both null
  * computes fresh factors. */
 KLAPI int32_t KLSCALE(const int32_t* row_exponents, const int32_t* col_exponents);
+
+/* Solves with the factor of the current basis, in place on nrow values:
+ * FTRAN takes a vector by row and returns B^-1 v by basis position, BTRAN
+ * takes one by basis position and returns B^-T v by row. The I variants work
+ * on the stored, scaled problem. */
+KLAPI int32_t KLFTRAN(double* vector);
+KLAPI int32_t KLIFTRAN(double* vector);
+KLAPI int32_t KLBTRAN(double* vector);
+KLAPI int32_t KLIBTRAN(double* vector);
 
 #ifdef __cplusplus
 }

@@ -5,9 +5,14 @@
 
 namespace kl {
 
+namespace {
+
+constexpr int kFactorArrayIds[] = {47, 51, 48, 53, 54, 46, 50, 52, 49, ARR_FACTOR_69};
+
+}  // namespace
+
 void free_factor_arrays() {
-  for (int id = ARR_FACTOR_FIRST; id <= ARR_FACTOR_LAST; ++id) free_array(id, array_cells[id]);
-  free_array(ARR_FACTOR_69, array_cells[ARR_FACTOR_69]);
+  for (const int id : kFactorArrayIds) free_array(id, array_cells[id]);
   problem_flags &= ~(PF_LU_ARRAYS | PF_FACTOR_VALID | PF_SOLUTION_CURRENT);
 }
 

@@ -4,8 +4,9 @@
 
 namespace kl {
 
-// Frees the LU factor and eta file (array ids 46..54 and 69) and clears
-// problem flags 0x4000, 0x200 and 0x80.
+// Frees the LU factor and eta file (array ids 47, 51, 48, 53, 54, 46, 50,
+// 52, 49 and 69, in that order) and clears problem flags 0x4000 (LU arrays),
+// 0x200 (factor valid) and 0x80 (basis and solution current) together.
 void free_factor_arrays();
 
 }  // namespace kl

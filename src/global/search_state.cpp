@@ -14,6 +14,8 @@ CutManagerEntries cut_manager_entries;
 int32_t memory_marks[4] = {};
 int32_t global_search_started = 0;
 int32_t search_node_count = 0;
+SearchRecord search_record;
+int32_t node_factor_reusable = 0;
 
 void delete_global_work_files() {
   if ((problem_flags & PF_KEEP_SEARCH_FILES) != 0) return;

@@ -27,8 +27,49 @@ struct CutManagerEntries {
 extern CutManagerEntries cut_manager_entries;
 
 extern int32_t memory_marks[4];
+// 1 once a search has started; every load and copy of a problem clears it.
 extern int32_t global_search_started;
 extern int32_t search_node_count;
+
+// The search's counters and the cut-pool counts: one block of 52 words that
+// a slot's save buffer keeps whole, so every count here follows its problem.
+struct SearchRecord {
+  // Cut pool: cuts held, element slots used (1..pool_elements_used), first
+  // free record (0 when none), saved-bound records taken from the top of the
+  // record table, and branching bound records.
+  int32_t stored_cut_count = 0;
+  int32_t pool_elements_used = 0;
+  int32_t pool_free_head = 0;
+  int32_t saved_bound_count = 0;
+  int32_t branch_bound_count = 0;
+  // Cut rows added to, deleted from and loaded into the LP since the node
+  // loop last cleared them.
+  int32_t cut_rows_added = 0;
+  int32_t cut_rows_deleted = 0;
+  int32_t cut_rows_loaded = 0;
+  // Entities of type 3 (binary), set by the set-up after a load and by the
+  // column type changes.
+  int32_t binary_count = 0;
+  // Entities of type 2 or 3 (count_binary_entities).
+  int32_t binary_entity_count = 0;
+  // Byte length of one stored node: a 68-byte header, 2 bits per binary,
+  // two words per other entity, 2 bits per position of the basis, rounded
+  // up to a multiple of 8.
+  int32_t node_record_bytes = 0;
+  // Node records that cover 8 bytes per entity slot (nglent + NGXTRA).
+  int32_t node_records_per_entity_block = 0;
+  int32_t reserved[40] = {};
+};
+static_assert(sizeof(SearchRecord) == 52 * sizeof(int32_t), "the search record is saved as 52 words");
+extern SearchRecord search_record;
+
+inline int32_t& binary_count = search_record.binary_count;
+inline int32_t& node_record_bytes = search_record.node_record_bytes;
+inline int32_t& node_records_per_entity_block = search_record.node_records_per_entity_block;
+
+// Positive while the next node may reuse the present factorisation; 0 or
+// less forces a fresh one (chgbds clears it whenever it is given bounds).
+extern int32_t node_factor_reusable;
 
 // Closes and deletes the search's open work files unless the save-file
 // reader asked to keep them or the current slot has a save buffer.

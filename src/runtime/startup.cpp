@@ -1,7 +1,9 @@
 #include "runtime/startup.h"
 
 #include "console/options.h"
+#include "barrier/crossover_state.h"
 #include "console/problem_name.h"
+#include "factor/basis.h"
 #include "factor/factor_arrays.h"
 #include "global/search_state.h"
 #include "problem/slots.h"
@@ -57,6 +59,8 @@ void init_common_data() {
   command_line = CommandLine{};
   reset_array_registry();
   reset_problem_slots();
+  reset_factor_state();
+  reset_crossover_state();
 }
 
 }  // namespace
