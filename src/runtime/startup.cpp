@@ -13,6 +13,7 @@
 #include "runtime/controls.h"
 #include "runtime/frame.h"
 #include "runtime/messages.h"
+#include "runtime/names.h"
 #include "runtime/platform.h"
 #include "runtime/sink.h"
 #include "runtime/text_io.h"
@@ -138,6 +139,7 @@ void free_library() {
     free_problem_registry(slot);
   }
   current_slot = 0;
+  free_name_stores();
   close_option_log();
   problem_state = -1;
   library_initialised = false;
