@@ -15,16 +15,6 @@ FactorState factor;
 RepairRecord repair_record;
 FactorStats factor_stats;
 
-int32_t lp_algorithm = 0;
-int32_t update_count = 0;
-int32_t marks_exist = 0;
-int32_t shift_count = 0;
-int32_t perturbation_phase = 0;
-int32_t factor_accurate = 1;
-int32_t bigm_mode = 0;
-int32_t inequality_row_count = 0;
-int32_t low_value_count = 0;
-int32_t previous_ninf = 0;
 
 namespace {
 

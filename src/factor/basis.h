@@ -59,6 +59,7 @@
 
 #include "problem/array_ids.h"
 #include "runtime/arrays.h"
+#include "simplex/simplex_state.h"
 
 namespace kl {
 
@@ -175,19 +176,9 @@ struct FactorStats {
 };
 extern FactorStats factor_stats;
 
-// Optimiser state that the factor reads and writes. The simplex driver owns
-// it; it is declared here until the simplex subsystem declares it itself.
-// lp_algorithm: 0 primal, 1 dual, 2 barrier (3..5 the same forced for a call).
-extern int32_t lp_algorithm;
-extern int32_t update_count;        // basis updates since the last invert
-extern int32_t marks_exist;         // some position carries the mark 0x20
-extern int32_t shift_count;         // bound shifts since last cleared
-extern int32_t perturbation_phase;  // the dual's perturbation phase
-extern int32_t factor_accurate;     // 0 after a residual check failed
-extern int32_t bigm_mode;           // 1 while the big-M composite objective is used
-extern int32_t inequality_row_count;  // G and L rows, read by the pricing
-extern int32_t low_value_count;     // basic values below ZTOLZE, for the log
-extern int32_t previous_ninf;       // ninf before the last feasibility check
+// The optimiser state that the factor reads and writes (lp_algorithm,
+// update_count, marks_exist, shift_count, perturbation_phase,
+// factor_accurate, bigm_mode, ...) is declared in simplex/simplex_state.h.
 
 // Internal double slots of the control store used here (the objective scale,
 // slot 91, is kObjectiveScaleSlot of scaling.h).

@@ -308,7 +308,7 @@ void read_quadratic_line(MpsRead& r) {
   }
   const int32_t first = mps_find_column(r, line.field(2));
   if (first == 0) {
-    mps_report(MSG_MPS_UNKNOWN_COLUMN, line.field(2), p.name_chars, false);
+    mps_report_field(r, MSG_MPS_UNKNOWN_COLUMN, line.field(2), false);
     r.errors += icv(ic::IGNORE) + 1;
     mps_stop(r);
     return;
@@ -316,7 +316,7 @@ void read_quadratic_line(MpsRead& r) {
   if (!line.reaches(3)) return;
   const int32_t second = mps_find_column(r, line.field(3));
   if (second == 0) {
-    mps_report(MSG_MPS_UNKNOWN_COLUMN, line.field(3), p.name_chars, false);
+    mps_report_field(r, MSG_MPS_UNKNOWN_COLUMN, line.field(3), false);
     mps_stop(r);
     return;
   }

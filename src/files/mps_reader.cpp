@@ -6,9 +6,9 @@
 #include <memory>
 #include <new>
 
+#include "factor/scaling.h"
 #include "files/load_support.h"
 #include "files/mps_entities.h"
-#include "factor/scaling.h"
 #include "files/solution_file.h"
 #include "global/search_state.h"
 #include "problem/loader.h"
@@ -258,7 +258,7 @@ void read_column_pair(MpsRead& r, int32_t name_field, int32_t value_field) {
   MpsProblem& p = r.p;
   const int32_t row = mps_find_row(r, r.line.field(name_field));
   if (row == 0) {
-    mps_report(MSG_MPS_UNKNOWN_ROW, r.line.field(name_field), p.name_chars, true);
+    mps_report_field(r, MSG_MPS_UNKNOWN_ROW, r.line.field(name_field), true);
     ++r.errors;
     return;
   }
@@ -377,7 +377,7 @@ bool select_named_vector(MpsRead& r, char* kept) {
   if (mps_names_equal(field, kept) != 0) return true;
   if (!is_blank8(kept)) return false;
   if (mps_find_column(r, field) != 0) {
-    mps_report(MSG_MPS_NAME_OUT_OF_PLACE, field, r.p.name_chars, true);
+    mps_report_field(r, MSG_MPS_NAME_OUT_OF_PLACE, field, true);
     ++r.errors;
     return false;
   }
@@ -397,7 +397,7 @@ void read_row_value_pairs(MpsRead& r, Apply apply) {
     if (k == 0 && !r.line.reaches(name_field)) return;
     const int32_t row = mps_find_row(r, r.line.field(name_field));
     if (row == 0) {
-      mps_report(MSG_MPS_UNKNOWN_ROW, r.line.field(name_field), r.p.name_chars, true);
+      mps_report_field(r, MSG_MPS_UNKNOWN_ROW, r.line.field(name_field), true);
       ++r.errors;
       return;
     }
@@ -470,7 +470,7 @@ void read_bound_line(MpsRead& r) {
   }
   const int32_t column = mps_find_column(r, line.field(3));
   if (column == 0) {
-    mps_report(MSG_MPS_UNKNOWN_COLUMN, line.field(3), p.name_chars, true);
+    mps_report_field(r, MSG_MPS_UNKNOWN_COLUMN, line.field(3), true);
     ++r.errors;
     return;
   }
@@ -494,7 +494,7 @@ void read_bound_line(MpsRead& r) {
   } else if (type[0] == 'U') {
     if ((p.status[k] & PS_ENTITY) != 0 && (p.status[k] & PS_PARTIAL_INTEGER) == 0) {
       if (v > icv(ic::INTMAX)) {
-        mps_report(MSG_MPS_INTEGER_BOUND_RANGE, line.field(3), p.name_chars, true);
+        mps_report_field(r, MSG_MPS_INTEGER_BOUND_RANGE, line.field(3), true);
         r.errors += kSevereErrorWeight;
       }
       if (std::trunc(v) == 1.0) p.status[k] |= PS_BINARY;
@@ -1113,8 +1113,17 @@ void mps_stop(MpsRead& r) {
 
 std::string mps_field_key(const MpsRead& r, const char* field) {
   std::string key(static_cast<size_t>(r.p.name_chars), ' ');
-  mps_name_key(field, r.p.name_chars, false, key.data());
+  // A name wider than the rest of the line buffer (NAMLEN set large) reads
+  // blanks beyond it, never past it.
+  const int64_t room = r.line.text + MpsLine::kBufferSize - field;
+  const int32_t n = static_cast<int32_t>(std::min<int64_t>(r.p.name_chars, std::max<int64_t>(room, 0)));
+  mps_name_key(field, n, false, key.data());
   return key;
+}
+
+void mps_report_field(const MpsRead& r, int32_t n, const char* field, bool limited) {
+  const std::string key = mps_field_key(r, field);
+  mps_report(n, key.data(), r.p.name_chars, limited);
 }
 
 int32_t mps_find_row(const MpsRead& r, const char* field) {
@@ -1174,7 +1183,7 @@ void read_mps_file(int32_t& result) {
   try {
     auto r = std::make_unique<MpsRead>();
     r->free = icv(ic::FREFMT) != 0;
-    r->p.name_chars = words_per_name(icv(ic::NAMLEN)) * kNameChars;
+    r->p.name_chars = std::max(words_per_name(icv(ic::NAMLEN)), 1) * kNameChars;
     r->wide_fixed = !r->free && r->p.name_chars > kNameChars;
     r->capacity = MpsCapacity{icv(ic::M_R),    icv(ic::M_C),    icv(ic::M_M),    icv(ic::NGEMAX), icv(ic::M_Q),
                               icv(ic::NRCRMX), icv(ic::NRXTRA), icv(ic::NCXTRA), icv(ic::NMXTRA), icv(ic::NGXTRA)};

@@ -150,6 +150,8 @@ void mps_stop(MpsRead& r);
 // Message n with an optional count and where (name first when given).
 void mps_report(int32_t n, const char* name, int32_t name_length, bool limited);
 void mps_report_count(int32_t n, int64_t count, const char* name, int32_t name_length);
+// Message n with the name in a field of the line and where.
+void mps_report_field(const MpsRead& r, int32_t n, const char* field, bool limited);
 // The line as a plain output line.
 void mps_echo_line(const MpsLine& line);
 

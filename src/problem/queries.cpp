@@ -124,7 +124,9 @@ void report_no_memory(int32_t id) {
 // The row-wise copy, built when it is stale; false (reported) when its
 // arrays cannot be had.
 bool ensure_row_copy() {
-  if ((problem_flags & PF_ROW_COPY) != 0) return true;
+  // The row-copy flag survives the freeing of the work arrays (so the next
+  // allocation rebuilds the copy); only both flags together mean a copy.
+  if ((problem_flags & PF_ROW_COPY) != 0 && (problem_flags & PF_WORK_ARRAYS) != 0) return true;
   if ((problem_flags & PF_WORK_ARRAYS) == 0) {
     if (const int32_t failed = alloc_solver_work_arrays(); failed != 0) {
       report_no_memory(failed);

@@ -75,21 +75,29 @@ class ScalingTest : public ::testing::Test {
                       lp.starts.data(), nullptr, lp.rows.data(), lp.values.data(), lp.lower.data(), lp.upper.data());
   }
 
+  // Through the exports: the plain getters for mode 0, the I getters for 1.
   static Values read(int32_t mode) {
+    const bool stored = mode == QUERY_STORED_FORM;
     Values v;
     const int32_t cols = ncols();
-    v.obj.resize(cols), v.bdl.resize(cols), v.bdu.resize(cols);
-    v.rhs.resize(nrow), v.rng.resize(nrow);
-    getobj(v.obj.data(), 0, cols - 1, mode);
-    getbdl(v.bdl.data(), 0, cols - 1, mode);
-    getbdu(v.bdu.data(), 0, cols - 1, mode);
-    getrhs(v.rhs.data(), 0, nrow - 1, mode);
-    getrng(v.rng.data(), 0, nrow - 1, mode);
+    v.obj.resize(cols);
+    v.bdl.resize(cols);
+    v.bdu.resize(cols);
+    v.rhs.resize(nrow);
+    v.rng.resize(nrow);
+    EXPECT_EQ((stored ? KLIGETOBJ : KLGETOBJ)(v.obj.data(), 0, cols - 1), 0);
+    EXPECT_EQ((stored ? KLIGETBDL : KLGETBDL)(v.bdl.data(), 0, cols - 1), 0);
+    EXPECT_EQ((stored ? KLIGETBDU : KLGETBDU)(v.bdu.data(), 0, cols - 1), 0);
+    EXPECT_EQ((stored ? KLIGETRHS : KLGETRHS)(v.rhs.data(), 0, nrow - 1), 0);
+    EXPECT_EQ((stored ? KLIGETRNG : KLGETRNG)(v.rng.data(), 0, nrow - 1), 0);
     int32_t count = 0;
-    v.starts.resize(cols + 1), v.rows.resize(nelem), v.elements.resize(nelem);
-    getcols(v.starts.data(), v.rows.data(), v.elements.data(), nelem, &count, 0, cols - 1, mode);
+    v.starts.resize(cols + 1);
+    v.rows.resize(nelem);
+    v.elements.resize(nelem);
+    EXPECT_EQ((stored ? KLIGETCOLS : KLGETCOLS)(v.starts.data(), v.rows.data(), v.elements.data(), nelem, &count, 0,
+                                                cols - 1),
+              0);
     EXPECT_EQ(count, nelem);
-    EXPECT_EQ(status_code, 0);
     return v;
   }
 

@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "console/options.h"
+#include "console/problem_name.h"
 #include "files/mps_entities.h"
+#include "files/problem_input.h"
 #include "klsol32.h"
 #include "problem/array_ids.h"
 #include "problem/matrix_storage.h"
@@ -193,6 +196,18 @@ TEST_F(MpsReader, FreeFieldsLongNamesTabsAndLongNumbers) {
   EXPECT_EQ(kl::icv(kl::ic::FREFMT), -1);
 }
 
+// A fixed number field is read up to the gap before the next field, and the
+// last one to its end, even past column 61: never its first digits only.
+TEST_F(MpsReader, FixedNumbersAreReadWhole) {
+  KLSETICV(KLIC_FREFMT, 0);
+  const std::string head = "NAME\nROWS\n" + fx("N", "OBJ") + fx("L", "C") + "COLUMNS\n";
+  ASSERT_EQ(load(head + fx("", "X", "OBJ", "1.234567890123", "C", "-1.23456789012e+05") + "ENDATA\n"), 0);
+  EXPECT_EQ(column(0), (std::vector<std::pair<int32_t, double>>{{0, 1.234567890123}, {1, -123456.789012}}));
+  // Running on into field 5 is no number.
+  EXPECT_EQ(load(head + fx("", "X", "C", "-1.23456789012e+05") + "ENDATA\n"), KL_STATUS_REPORTED);
+  EXPECT_EQ(kl::error_number, 153);
+}
+
 // IFNRW < 0 drops the N rows: the other rows move up, the freed positions
 // become spare rows, and the objective still comes from the first N row.
 TEST_F(MpsReader, DroppedFreeRowsRenumberTheOthers) {
@@ -301,8 +316,12 @@ TEST_F(MpsReader, QuadraticSectionsGiveOneSymmetricMatrix) {
           fx("", "X2", "X2", "4"),
       "QUADOBJ\n" + fx("", "X1", "X1", "2") + fx("", "X1", "X2", "3") + "QUADOBJ\n" + fx("", "X2", "X2", "4"),
   };
+  const std::string rhs_and_bounds = "RHS\n" + fx("", "RHS", "C", "4") + "BOUNDS\n" + fx("UP", "BND", "X3", "2");
   for (const std::string& section : sections) {
-    ASSERT_EQ(load(lp + section + "ENDATA\n"), 0) << section;
+    ASSERT_EQ(load(lp + section + rhs_and_bounds + "ENDATA\n"), 0) << section;
+    EXPECT_EQ(row_values(KLGETRHS), (std::vector<double>{0.0, 4.0}));
+    EXPECT_EQ(column_values(KLGETBDU), (std::vector<double>{kInf, kInf, 2.0}));
+    EXPECT_EQ(column(1), (std::vector<std::pair<int32_t, double>>{{1, 1.0}}));
     EXPECT_EQ(attribute(1030), 4);
     double q[3][3] = {};
     for (int i = 0; i < 3; ++i)
@@ -487,6 +506,14 @@ TEST_F(ProblemInput, LpFormatFilesAreRefusedForNow) {
     EXPECT_TRUE(kltest::any_line_contains(dir.file("only.lp")));
     expect_small_lp_loaded();
   }
+  // Option letter l (the INPUT command's) starts the search at "lp".
+  write("only.mps", kSmallLp);
+  kl::set_problem_name(dir.file("only").c_str());
+  kl::set_option_letters("l");
+  kl::input_problem();
+  kl::clear_option_letters();
+  EXPECT_EQ(kl::status_code, KL_STATUS_REPORTED);
+  EXPECT_EQ(kl::error_number, 970);
 }
 
 TEST_F(ProblemInput, CapacityControlsAreTheCallersAgainAfterTheRead) {

@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>

@@ -154,7 +154,7 @@ class QueriesTest : public ::testing::Test {
       int_array(ARR_ROW_COPY_COL)[k] = cols[k - 1];
       real_array(ARR_ROW_COPY_VAL)[k] = values[k - 1];
     }
-    problem_flags |= PF_ROW_COPY;
+    problem_flags |= PF_ROW_COPY | PF_WORK_ARRAYS;
   }
 
   static void expect_error(int32_t number, int32_t value) {

@@ -1,0 +1,91 @@
+// Primal pricing: the choice of the entering variable and the data that make
+// the next choice cheap.
+//
+// Reduced costs: d_j = s c_j + sum_i a_ij y_i for a column, d_i = y_i for the
+// slack of row i, with y the BTRAN of the negated basic costs, s the sense
+// factor, and the cost term 0 in pure phase 1 (ninf > 0, bigm_mode 0).
+//
+// Attractiveness, tolerance t = ZTCOST, for a non-basic position with d:
+//   at its upper bound (0x4):   attractive when d >= t, decreasing, merit -d;
+//   otherwise:                  attractive when d < -t, increasing, merit d;
+//     else, held at a value (0x100): attractive when d >= t, decreasing, -d.
+// The most negative merit is the most attractive. Masks of positions never
+// priced: kRefillMask (also skips listed positions), kPricingMask (full
+// pricing, the chain and the incremental updates), kWeightMask.
+#ifndef KLSOL_SIMPLEX_PRIMAL_PRICING_H
+#define KLSOL_SIMPLEX_PRIMAL_PRICING_H
+
+#include <cstdint>
+
+namespace kl {
+
+inline constexpr uint32_t kRefillMask = 0x872;
+inline constexpr uint32_t kPricingMask = 0x83a;
+inline constexpr uint32_t kWeightMask = 0x812;
+
+// Candidate list (candidate-list engine). Slots are 1-based. An entry is a
+// position, 0 for an emptied slot, or the negated position for a fresh
+// refill entry that would decrease (until the next selection makes it
+// positive). candidate_merits holds the reduced cost d as last computed (not
+// oriented). Every listed position carries 0x40 in pos_status.
+inline constexpr int32_t kCandidateListCapacity = 1000;
+extern int32_t candidate_list[kCandidateListCapacity + 1];
+extern double candidate_merits[kCandidateListCapacity + 1];
+extern int32_t candidate_count;
+extern int32_t candidate_best;        // slot of the best, 0 none
+extern int32_t candidate_list_size;   // target length, at most 499
+extern int32_t candidate_sections;    // interleaved sections S >= 1
+extern int32_t next_section;          // 1..S: where the next refill starts
+extern double near_best_threshold;    // -max(|ZDJDBS d_q|, ZTCOST)
+// Running statistics read by tune_pricing_strategy.
+extern double sections_fraction;
+extern double list_price_average;
+extern double list_drop_average;
+// Refills since the start of the primal run (the pricing-pass counter).
+extern int32_t pricing_pass_count;
+
+// Weighted pricing: the chain of attractive positions of the last full
+// pricing (array 70): entry 0 holds the first, entry j the successor of j,
+// the last links to nseq + 1. Entry 0 lives here because the array is
+// 1-based; entries 1..nseq are array 70.
+extern int32_t candidate_chain_head;
+
+// The chain as a 0-based view over array 70 (entry 0 is candidate_chain_head).
+int32_t& chain_link(int32_t j);
+
+// Attractiveness of position j with reduced cost d: the oriented merit
+// (negative) when attractive, else 0. decreasing := 1 when it would move
+// down. free_rule: price_linked_list tests the free bit instead of 0x100.
+double oriented_merit(uint32_t status, double d, double t, int32_t& decreasing, bool free_rule = false);
+
+// Candidate list.
+void price_partial_list();
+void price_refill_list();
+void trim_candidate_list();
+void update_candidate_merits();
+void take_best_candidate();
+// Empties the list and clears 0x40 of every listed position.
+void empty_candidate_list();
+
+// Weighted pricing.
+void price_all_weighted();
+void price_weighted();
+void price_linked_list();
+void update_prices_by_rows();
+void update_prices_by_row_copy();
+void update_prices_by_columns();
+void reference_weight();
+void update_reference_weights();
+void reset_pricing_weights();
+void reset_pricing_weights_alt();
+
+// Work vector := the right-hand side whose BTRAN is the change of the duals
+// after the pivot (phase-1 changes of the change list, then the leaving row).
+void build_dual_update_rhs();
+
+// Shell sort, ascending, of list[1..count].
+void sort_index_list(int32_t* list, int32_t count);
+
+}  // namespace kl
+
+#endif
