@@ -360,6 +360,17 @@ KLAPI int32_t KLDEFINECMENTRY(KLCutManagerEntry f);
 KLAPI int32_t KLDEFINETCMENTRY(KLCutManagerEntry f);
 KLAPI int32_t KLDEFINECMSENTRY(KLCutNotifyEntry f);
 
+/* The console: reads command lines from kl-run.ini, then from the console
+ * entry (standard input with a ">" prompt when it is null), and runs them
+ * until QUIT, STOP, a fatal status or the end of console input. Returns the
+ * exit code: 0 after QUIT, the STOP code, 16 at the end of input, else the
+ * status word. The entry is called with *length holding the room of line;
+ * it stores one line (no line feed) and sets *length to its count. For a
+ * longer line it stores nothing, sets *length to the count needed and is
+ * called again for the same line with that much room. *length below 0
+ * means the end of input. */
+KLAPI int32_t KLCONTROL(KLConsoleEntry console);
+
 /* Problem name: the stem of every file named for the current problem.
  * KLGETPROB's buffer must hold 512 characters. */
 KLAPI int32_t KLSETPROB(const char* name);
@@ -367,6 +378,14 @@ KLAPI int32_t KLSETPROB(const char* name);
  * with "mat", "mps", "qps" tried in turn). */
 KLAPI int32_t KLINPUT(const char* name);
 KLAPI int32_t KLGETPROB(char* name);
+
+/* Solution reports, read back from the problem's solution file. KLTOASC
+ * writes it as comma-separated text files (extensions hdr and asc) named
+ * after name, or after the problem when name is null or empty; option
+ * letters choose the fields. KLFPRINT prints it into the print file
+ * (extension prt). */
+KLAPI int32_t KLTOASC(const char* name, const char* options);
+KLAPI int32_t KLFPRINT(void);
 
 /* Loading a problem from arrays. Column c holds the elements start[c] ..
  * start[c+1]-1, or start[c] .. start[c]+length[c]-1 when lengths are given
@@ -441,6 +460,18 @@ KLAPI int32_t KLFTRAN(double* vector);
 KLAPI int32_t KLIFTRAN(double* vector);
 KLAPI int32_t KLBTRAN(double* vector);
 KLAPI int32_t KLIBTRAN(double* vector);
+
+/* Optimisation of the loaded problem. The option letters: b, d, p force the
+ * barrier, the dual or the primal for this call; g runs the global search
+ * after the LP; l solves the LP only; r runs successive linear programming
+ * after it. The result is the status word; the LP outcome is problem
+ * attribute 1010 (1 optimal, 2 infeasible, 4 unfinished, 5 unbounded, 6 cut
+ * off). */
+KLAPI int32_t KLMINIM(const char* options);
+KLAPI int32_t KLMAXIM(const char* options);
+/* After an unbounded LP, the column along which the objective improves
+ * without limit (after the dual, an infeasible row); -1 when none. */
+KLAPI int32_t KLGETUNB(int32_t* index);
 
 #ifdef __cplusplus
 }

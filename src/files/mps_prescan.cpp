@@ -252,8 +252,8 @@ int32_t mps_section_of_header(const char* line, int32_t length) {
   for (int32_t s = 1; s < kSectionCount; ++s) {
     const char* keyword = kLayouts[s].keyword;
     bool match = true;
+    // "RHS", the one keyword shorter than four characters, matches "RHS ".
     for (int32_t k = 0; k < 4 && match; ++k) match = head[k] == (keyword[k] != '\0' ? keyword[k] : ' ');
-    // "RHS" is the one keyword shorter than four characters.
     if (match) return s;
   }
   return MPS_NONE;

@@ -21,6 +21,7 @@
 #include "runtime/messages.h"
 #include "runtime/names.h"
 #include "runtime/platform.h"
+#include "simplex/simplex_state.h"
 
 namespace kl {
 
@@ -777,6 +778,13 @@ void commit_counts(MpsRead& r, int32_t removed_rows) {
   store.elem_space = static_cast<int64_t>(nelem) + r.capacity.spare_elements + recurse_entry_count;
   store.unpresolvable_count = 0;
   store.objective_row = removed_rows > 0 ? -1 : p.objective_row;
+  // Scaling keeps the row that carries the objective constant at factor 1.
+  {
+    const int32_t k = p.objective_constant_row;
+    int32_t mapped = k;
+    if (k > 0 && removed_rows > 0) mapped = k <= p.rows ? p.row_map[static_cast<size_t>(k)] : 0;
+    objective_name_row = mapped > 0 && mapped <= nrow ? mapped : 0;
+  }
   const double objective_rhs = p.objective_row > 0 ? p.rhs[static_cast<size_t>(p.objective_row)] : 0.0;
   dcv(kObjectiveConstantSlot) = -objective_rhs;
   dcv(kSecondObjectiveConstantSlot) = 0.0;

@@ -1,5 +1,6 @@
 #include "files/problem_input.h"
 
+#include <algorithm>
 #include <cctype>
 #include <string>
 
@@ -105,16 +106,14 @@ bool search_extensions(const std::string& stem, int32_t first_format, std::strin
 bool open_problem_file(std::string& file, int32_t& format) {
   const int32_t first_format = option_set('l') ? FORMAT_LP : FORMAT_MAT;
   std::string given;
-  const bool from_command = command_line.length >= command_line.position && command_line.length > 0;
-  if (from_command) {
-    given = command_line.text.substr(static_cast<size_t>(command_line.position - 1),
-                                     static_cast<size_t>(command_line.length - command_line.position + 1));
-    const size_t first = given.find_first_not_of(" \t");
-    const size_t last = given.find_last_not_of(" \t");
-    given = first == std::string::npos ? std::string() : given.substr(first, last - first + 1);
-  } else {
-    given = get_problem_name();
-  }
+  const size_t begin = static_cast<size_t>(std::max(command_line.position, 1) - 1);
+  const size_t end = std::min(static_cast<size_t>(std::max(command_line.length, 0)), command_line.text.size());
+  std::string argument = begin < end ? command_line.text.substr(begin, end - begin) : std::string();
+  const size_t first = argument.find_first_not_of(" \t");
+  const size_t last = argument.find_last_not_of(" \t");
+  argument = first == std::string::npos ? std::string() : argument.substr(first, last - first + 1);
+  const bool from_command = !argument.empty();
+  given = from_command ? argument : get_problem_name();
   command_line.position = 1;
   command_line.length = 0;
 

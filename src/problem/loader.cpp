@@ -539,6 +539,7 @@ void abandon_load() {
   store.first_col = 1;
   store.elem_space = 0;
   recurse_entry_count = 0;
+  objective_name_row = 0;
 }
 
 void load_row_types(int32_t rows, const char* row_types) {

@@ -466,6 +466,14 @@ TEST_F(MpsReader, AFailedSetUpLeavesNoProblem) {
                            "ENDATA\n";
   EXPECT_EQ(load(text), KL_STATUS_REPORTED);
   expect_no_problem();
+  // So does a problem store that cannot be had (message 20 with the array id).
+  ASSERT_EQ(load(kSmallLp), 0);
+  kl::fail_next_allocations(1);
+  EXPECT_EQ(load(kSmallLp), KL_STATUS_REPORTED);
+  kl::fail_next_allocations(0);
+  EXPECT_EQ(kl::error_number, 20);
+  EXPECT_TRUE(kltest::any_line_contains("array number      1"));
+  expect_no_problem();
 }
 
 TEST_F(MpsReader, NothingIsLoadedAfterAFailedFirstRead) {
@@ -494,6 +502,25 @@ TEST_F(ProblemInput, ExtensionsAreTriedInTurnWithTheCallersCase) {
   char stem[512] = {};
   KLGETPROB(stem);
   EXPECT_EQ(std::string(stem), dir.file("upper"));
+}
+
+// The INPUT command hands the file name over in the command line: with an
+// extension the file as given, without one the extensions in turn; either
+// way the stem becomes the problem name.
+TEST_F(ProblemInput, CommandLineNamesTheFile) {
+  write("cmd.mps", kSmallLp);
+  for (const std::string& argument : {"  " + dir.file("cmd.mps") + " ", dir.file("cmd")}) {
+    kl::set_command_argument(argument.c_str());
+    kl::input_problem();
+    EXPECT_EQ(kl::status_code, 0);
+    expect_small_lp_loaded();
+    EXPECT_EQ(kl::get_problem_name(), dir.file("cmd"));
+    EXPECT_EQ(kl::command_line.length, 0);
+  }
+  kl::set_command_argument(dir.file("cmd.qps").c_str());
+  kl::input_problem();
+  EXPECT_EQ(kl::status_code, KL_STATUS_REPORTED);
+  EXPECT_EQ(kl::error_number, 85);
 }
 
 TEST_F(ProblemInput, LpFormatFilesAreRefusedForNow) {
