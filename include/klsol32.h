@@ -368,7 +368,9 @@ KLAPI int32_t KLDEFINECMSENTRY(KLCutNotifyEntry f);
  * it stores one line (no line feed) and sets *length to its count. For a
  * longer line it stores nothing, sets *length to the count needed and is
  * called again for the same line with that much room. *length below 0
- * means the end of input. */
+ * means the end of input. At a page break of a report on the screen the
+ * entry is called with *length 0: 0 on return goes on, anything else stops
+ * the report. */
 KLAPI int32_t KLCONTROL(KLConsoleEntry console);
 
 /* Problem name: the stem of every file named for the current problem.

@@ -3,6 +3,9 @@
 #include <cstring>
 
 #include "console/options.h"
+#include "klsol/message_ids.h"
+#include "runtime/frame.h"
+#include "runtime/messages.h"
 
 namespace kl {
 
@@ -41,6 +44,42 @@ void reset_problem_name() {
   // file named before any load still gets a proper extension.
   problem_name.text = "$$$$$$$$.";
   problem_name.length = 9;
+}
+
+namespace {
+
+// Routine name printed by message 600 for the PROBLEM command.
+constexpr const char* kProblemRoutine = "problem ";
+
+}  // namespace
+
+int32_t parse_problem_name() {
+  const std::string argument = command_argument();
+  if (argument.size() > static_cast<std::size_t>(kProblemNameMax)) {
+    report_error(MSG_NAME_TOO_LONG, kProblemNameMax, kProblemRoutine);
+    return -1;
+  }
+  // Only a "." behind the last separator starts an extension: a dot in a
+  // directory name belongs to the stem.
+  const std::size_t cut = argument.find_last_of("/\\.");
+  if (cut != std::string::npos && argument[cut] == '.') {
+    problem_name.text = argument;
+    problem_name.length = static_cast<int32_t>(cut + 1);
+    return problem_name.length;
+  }
+  problem_name.text = argument + ".";
+  problem_name.length = static_cast<int32_t>(argument.size() + 1);
+  return 0;
+}
+
+void problem_command() {
+  begin_body();
+  const std::string argument = command_argument();
+  if (parse_problem_name() > 0) {
+    begin_message(MSG_PROBLEM_EXTENSION_DROPPED);
+    insert_message_string(argument.c_str());
+    emit_message();
+  }
 }
 
 }  // namespace kl

@@ -31,6 +31,17 @@ void restore_problem_name();
 // Start-up value "$$$$$$$$".
 void reset_problem_name();
 
+// Takes the command-line argument (position to length) as the problem
+// name. An extension after the last "." that follows the last separator
+// ("/" or a backslash) stays in the text behind the stem: the length covers the
+// stem and its "." and the result is that length. Without an extension "."
+// is appended and the result is 0. An argument longer than kProblemNameMax
+// is refused with message 600 and status 32, the name unchanged; result -1.
+int32_t parse_problem_name();
+// The PROBLEM command: the new name is the stem of the argument; message 3
+// when an extension was left out.
+void problem_command();
+
 }  // namespace kl
 
 #endif

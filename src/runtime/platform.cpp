@@ -1,6 +1,7 @@
 #include "runtime/platform.h"
 
 #include <dlfcn.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cfenv>
@@ -23,10 +24,9 @@ bool host_environment_saved = false;
 // so runs repeat whatever the host does with its own generator.
 uint32_t random_state = 1;
 
-extern "C" void on_interrupt(int) {
-  interrupt_flag = 1;
-  std::signal(SIGINT, on_interrupt);
-}
+// The handler stays installed (no reset to the default action), so a second
+// Ctrl-C interrupts again instead of killing the host.
+extern "C" void on_interrupt(int) { interrupt_flag = 1; }
 
 void set_library_mode() {
   std::fesetenv(FE_DFL_ENV);  // every exception masked, round to nearest
@@ -42,9 +42,15 @@ void set_library_mode() {
 
 int32_t clock_hundredths() { return static_cast<int32_t>(std::time(nullptr) * 100 % 2147483647); }
 
+// SA_RESTART: a console read under way when Ctrl-C arrives goes on reading
+// instead of failing, so the interrupt is never taken for the end of input.
 void arm_interrupt() {
   interrupt_flag = 0;
-  std::signal(SIGINT, on_interrupt);
+  struct sigaction action {};
+  action.sa_handler = on_interrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
 }
 
 void clear_interrupt() { interrupt_flag = 0; }

@@ -2,10 +2,13 @@
 // text layer and the small text utilities.
 #include "runtime/text_io.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "klsol/message_ids.h"
 #include "runtime/callbacks.h"
@@ -27,7 +30,6 @@ constexpr unsigned char kCarriageReturn = 13;
 constexpr unsigned char kEndOfFileMark = 26;  // ctrl-Z
 // The console entry is given a buffer of our own at least this large, so an
 // entry written for a longer line than the caller's cannot overrun it.
-constexpr int kConsoleEntryBuffer = 256;
 constexpr const char* kWriteFailureText = "? 83 Fatal error on write to file";
 constexpr const char* kEndOfInputText = "?EOF on read: fatal\n";
 constexpr const char* kPagePrompt = "type c/r to continue, anything else to finish ";
@@ -275,33 +277,70 @@ bool read_console_stream(std::FILE* in, std::FILE* out, char* line, int32_t capa
   return true;
 }
 
+bool read_console_text(std::string& raw) {
+  const auto& entry = user_entries.console;
+  if (entry.enabled == 0 || entry.function == nullptr) {
+    char line[kConsoleLineMax];
+    int32_t length = 0;
+    if (!read_console_stream(stdin, stdout, line, kConsoleLineMax, length)) return false;
+    raw.assign(line, static_cast<std::size_t>(length));
+    return true;
+  }
+  std::vector<char> buffer(static_cast<std::size_t>(kConsoleEntryRoom));
+  int32_t room = kConsoleEntryRoom;
+  // An entry that keeps asking for more than it was given is cut off after
+  // a few rounds rather than followed without end.
+  constexpr int kMaxRounds = 4;
+  for (int round = 1;; ++round) {
+    int32_t length = room;
+    entry.function(buffer.data(), &length);
+    if (length < 0) return false;
+    if (length <= room || round == kMaxRounds) {
+      raw.assign(buffer.data(), static_cast<std::size_t>(length <= room ? length : room));
+      return true;
+    }
+    room = length;
+    buffer.assign(static_cast<std::size_t>(room), '\0');
+  }
+}
+
 bool read_console_line(char* line, int32_t capacity, int32_t& length) {
   length = 0;
   if (capacity < 0) capacity = 0;
+  std::string raw;
+  if (!read_console_text(raw)) return false;
+  length = static_cast<int32_t>(std::min<std::size_t>(raw.size(), static_cast<std::size_t>(capacity)));
+  std::memcpy(line, raw.data(), static_cast<std::size_t>(length));
+  return true;
+}
+
+namespace {
+
+// The answer at a page break: non-zero stops the report. A registered
+// console entry is asked with no room (its page-break call), so a scripted
+// console never loses a command line to a pager prompt.
+int32_t page_break_answer() {
   const auto& entry = user_entries.console;
   if (entry.enabled != 0 && entry.function != nullptr) {
-    char buffer[kConsoleEntryBuffer] = {};
-    int32_t delivered = 0;
-    entry.function(buffer, &delivered);
-    if (delivered < 0) delivered = 0;
-    if (delivered > kConsoleEntryBuffer) delivered = kConsoleEntryBuffer;
-    if (delivered > capacity) delivered = capacity;
-    std::memcpy(line, buffer, static_cast<std::size_t>(delivered));
-    length = delivered;
-    return true;
+    char unused[1] = {0};
+    int32_t length = 0;
+    entry.function(unused, &length);
+    return length;
   }
-  return read_console_stream(stdin, stdout, line, capacity, length);
+  char answer[kConsoleLineMax];
+  int32_t length = 0;
+  // With no more input there is nobody to continue for: finish the report.
+  if (!read_console_stream(stdin, stdout, answer, kConsoleLineMax, length)) return 1;
+  return length;
 }
+
+}  // namespace
 
 void report_search_status(int32_t section, int32_t& stop) {
   stop = 0;
   if (text_file_stack.output_level == 0) {
     write_message_text(kPagePrompt, static_cast<int32_t>(std::strlen(kPagePrompt)));
-    char answer[kConsoleLineMax];
-    int32_t length = 0;
-    // With no more input there is nobody to continue for: finish the report.
-    if (!read_console_line(answer, kConsoleLineMax, length)) length = 1;
-    stop = length;
+    stop = page_break_answer();
     if (stop != 0) return;
   }
   switch (section) {

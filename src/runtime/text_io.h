@@ -16,6 +16,9 @@ inline constexpr int kTextOutputBuffer = 2048;
 inline constexpr int kTextLineMax = 201;
 // Characters read of one console line from standard input.
 inline constexpr int kConsoleLineMax = 131;
+// Room first offered to the console entry for one line; a longer line is
+// asked for again with room enough.
+inline constexpr int32_t kConsoleEntryRoom = 256;
 
 struct TextInputLevel {
   int32_t unit = -1;
@@ -46,10 +49,13 @@ void write_text_line(const char* text, int32_t n);
 void close_text_output();
 void copy_line_to_output_file(const char* text, int32_t n, int32_t& fault);
 
-// Console: the console-input entry when registered, else ">" and standard
-// input. line receives at most capacity characters; length the count.
-// Returns false at the end of standard input (the caller decides what that
-// means; only the console program ends the process).
+// Console: the console-input entry when registered (called with the room of
+// its buffer in *length, asked again with more room when it reports a longer
+// line, a negative length meaning the end of input), else ">" and standard
+// input (at most kConsoleLineMax characters). False at the end of input (the
+// caller decides what that means; only the console program ends the process).
+bool read_console_text(std::string& raw);
+// The same into a caller's buffer of capacity characters.
 bool read_console_line(char* line, int32_t capacity, int32_t& length);
 // The standard-input path of read_console_line over any pair of streams:
 // prompt ">" on out, one line from in (at most kConsoleLineMax characters and

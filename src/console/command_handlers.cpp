@@ -1,0 +1,117 @@
+// The command bodies owned by the console.
+#include "console/command_handlers.h"
+
+#include "factor/basis.h"
+#include "factor/invert.h"
+#include "factor/starting_basis.h"
+#include "files/solution_file.h"
+#include "global/search_state.h"
+#include "klsol/message_ids.h"
+#include "problem/store.h"
+#include "runtime/controls.h"
+#include "runtime/frame.h"
+#include "runtime/messages.h"
+#include "simplex/iteration_log.h"
+#include "simplex/primal_driver.h"
+#include "simplex/simplex_state.h"
+
+namespace kl {
+
+namespace {
+
+// global_status values the search leaves; below kSearchStarted no search
+// has run and the LP letter decides.
+constexpr int32_t kSearchStarted = 3;
+constexpr int32_t kSearchStatus4 = 4;
+constexpr int32_t kSearchStatus5 = 5;
+constexpr int32_t kSearchFinished = 6;
+
+}  // namespace
+
+int32_t stop_exit_code(int32_t search_status, char letter) {
+  if (search_status < kSearchStarted) {
+    switch (letter) {
+      case kLetterUnfinished:
+        return STOP_LP_UNFINISHED;
+      case kLetterOptimal:
+        return STOP_LP_OPTIMAL;
+      case kLetterInfeasible:
+        return STOP_LP_INFEASIBLE;
+      case kLetterUnbounded:
+        return STOP_LP_UNBOUNDED;
+      default:
+        return STOP_LP_OTHER;
+    }
+  }
+  switch (search_status) {
+    case kSearchFinished:
+      return STOP_SEARCH_FINISHED;
+    case kSearchStatus4:
+      return STOP_SEARCH_STATUS_4;
+    case kSearchStatus5:
+      return STOP_SEARCH_STATUS_5;
+    default:
+      return STOP_SEARCH_OTHER;
+  }
+}
+
+void crash_command() {
+  if (!require_problem()) return;
+  icv(ic::IFNBAS) = 0;
+  begin_message(MSG_CRASH_NEXT_START);
+  emit_message();
+}
+
+int32_t stop_command() {
+  delete_global_work_files();
+  return stop_exit_code(global_status, status_letter);
+}
+
+void quit_command() { delete_global_work_files(); }
+
+void out_command() {}
+void user_command() {}
+void objective_command() {}
+void size_command() {}
+
+void invert_command() {
+  begin_body();
+  if (!require_problem()) return;
+  // Mapping a presolved problem back needs the postsolve, which this
+  // library does not have yet: refuse rather than write a solution file in
+  // terms of the presolved problem.
+  if ((problem_flags & PF_PRESOLVED_LP) != 0) {
+    report_plain_error(MSG_PROBLEM_PRESOLVED);
+    return;
+  }
+  start_clock();
+  dcv(dslot::kInvertPivotThreshold) = dcv(dc::ZTOLRI);
+  problem_state = 1;
+  const int32_t kept_flags = problem_flags;
+  const int32_t kept_algorithm = lp_algorithm;
+  lp_algorithm = algorithm_kind();
+  factor.factor_permuted = 0;
+  // The log line below comes with its header.
+  log_line_counter = 0;
+
+  icv(ic::IQUIET) = 1;
+  set_basis_header();
+  invert_basis(InvertReason::kRecompute);
+  icv(ic::IQUIET) = 0;
+  if (status_code != STATUS_OK) return;
+
+  // Duals into the dual and reduced-cost vector, then the values of every
+  // variable, with the fresh factor.
+  reinvert_and_recompute();
+  if ((problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) == 0) fixed_columns_objective_constant();
+  compute_objective_value();
+  if ((problem_flags & PF_SEARCH_RUNNING) == 0) {
+    write_solution_file(SOLUTION_RECOMPUTED);
+    if (status_code != STATUS_OK) return;
+  }
+  iteration_log(1);
+  problem_flags = kept_flags;
+  lp_algorithm = kept_algorithm;
+}
+
+}  // namespace kl
