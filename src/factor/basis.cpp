@@ -15,7 +15,6 @@ FactorState factor;
 RepairRecord repair_record;
 FactorStats factor_stats;
 
-
 namespace {
 
 // Per-row arrays of the LU factor and their lengths in ints.

@@ -110,6 +110,10 @@ void declare_list_invalid(int32_t& count) {
   factor.work_vector_state = WV_CLEAR_ALL;
   count = -1;
   ++hypersparse_stats.fallbacks;
+  // An overflow can leave marks on rows that were pushed but never listed;
+  // a stale mark would make the next solve skip that row.
+  std::fill(pending_mark.begin(), pending_mark.end(), 0);
+  std::fill(listed_mark.begin(), listed_mark.end(), 0);
 }
 
 int32_t capped(int64_t limit) { return static_cast<int32_t>(std::min<int64_t>(limit, kHeapCapacity)); }

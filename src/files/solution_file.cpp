@@ -24,7 +24,6 @@ SolutionHeaderCopy solution_header_copy;
 SolutionLine solution_line;
 RangeLine range_line;
 
-char status_letter = ' ';
 int32_t partial_integer_count = 0;
 
 namespace {

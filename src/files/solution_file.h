@@ -53,6 +53,8 @@
 
 #include <cstdint>
 
+#include "simplex/simplex_state.h"
+
 namespace kl {
 
 inline constexpr int32_t kSolutionHeaderItems = 32;
@@ -214,11 +216,9 @@ inline void read_solution_record(int32_t position, int32_t& status) { read_range
 void copy_double_to_name8(double value, char* name);
 
 // Outcome words of the last optimisation that the header records, besides
-// lp_algorithm (factor/basis.h) and objective_scale_exponent
-// (factor/scaling.h). status_letter belongs to the LP driver and
-// partial_integer_count to the MPS reader; they are defined here until those
-// exist.
-extern char status_letter;  // 'O', 'N', 'U', 'D', 'C', 'Z', 'I'
+// status_letter and lp_algorithm (simplex/simplex_state.h) and
+// objective_scale_exponent (factor/scaling.h). partial_integer_count belongs
+// to the MPS reader; it is defined here until the reader declares it.
 extern int32_t partial_integer_count;
 
 }  // namespace kl

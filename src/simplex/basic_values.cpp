@@ -8,6 +8,7 @@
 #include "factor/starting_basis.h"
 #include "problem/store.h"
 #include "runtime/controls.h"
+#include "simplex/primal_driver.h"
 
 namespace kl {
 
@@ -96,6 +97,7 @@ void compute_basic_values() {
   // work vector, where the residual check of the invert finds it.
   for (int32_t k = 1; k <= dimension; ++k) std::swap(values[k], w[k]);
   for (int32_t k = dimension + 1; k <= nrow; ++k) values[k] = w[k];
+  compute_objective_value();
   factor.work_vector_state = WV_CLEAR_ALL;
 }
 

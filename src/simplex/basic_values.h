@@ -7,6 +7,7 @@ namespace kl {
 // basic_values (array 40) := B^-1 (working_rhs - N x_N), by factor position;
 // the work vector is left holding the right-hand side working_rhs - N x_N,
 // in state 1. Positions beyond factor_dimension take their right-hand side.
+// The objective value is recomputed from the new values.
 void compute_basic_values();
 
 // Work vector (the right-hand side, in factor order) less the activity of

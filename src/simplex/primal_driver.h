@@ -56,6 +56,18 @@ void tune_pricing_strategy();
 void check_entering_infeasibility(int32_t& result);
 
 void set_bigm_ladder();
+// One step of BIGM growth: doubled while within bigm_ceiling, else the
+// fall-back weight with pure phase 1; the ladder follows (message 141).
+void escalate_bigm();
+
+// True when every basic variable lies within its bounds up to ZTOLZE in the
+// caller's units (unscaled). An infeasible basis is never reported optimal
+// unless this holds.
+bool infeasibilities_within_caller_tolerance();
+// The verdict O with infeasibilities left: stands (true) when they are
+// within tolerance in the caller's units, else status_letter becomes Z
+// (unfinished) with message 264.
+bool confirm_feasible_optimum();
 
 // End of a run: ADDCUT, the final log line, nonbasic_objective and objval.
 void recompute_objective(int32_t mode);

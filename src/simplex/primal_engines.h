@@ -55,6 +55,13 @@ void absorb_infeasibility();
 // free_columns_boxed.
 void clear_candidate_flags();
 
+// Start of every primal run: the engines' per-run marks cleared.
+void reset_primal_engine_state();
+// remove_rhs_shift found a small residual infeasibility it may not accept
+// (outside the caller's tolerance): an infeasible verdict of this run then
+// becomes unfinished.
+void note_residual_refused();
+
 }  // namespace kl
 
 #endif

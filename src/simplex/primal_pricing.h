@@ -43,15 +43,16 @@ extern double list_price_average;
 extern double list_drop_average;
 // Refills since the start of the primal run (the pricing-pass counter).
 extern int32_t pricing_pass_count;
+// The candidate-list engine re-uses its list without a refill while this
+// running density of the dual change (the nonzero share of the terms the
+// merit update examined) stays below kNearBestDensity.
+inline constexpr double kNearBestDensity = 0.5;
 
-// Weighted pricing: the chain of attractive positions of the last full
-// pricing (array 70): entry 0 holds the first, entry j the successor of j,
-// the last links to nseq + 1. Entry 0 lives here because the array is
-// 1-based; entries 1..nseq are array 70.
-extern int32_t candidate_chain_head;
-
-// The chain as a 0-based view over array 70 (entry 0 is candidate_chain_head).
-int32_t& chain_link(int32_t j);
+// Weighted pricing: candidate_chain (array 70, nseq + 1 ints, read 0-based)
+// links the attractive positions of the last full pricing in increasing
+// order: entry 0 holds the first, entry j the successor of j, the last links
+// to nseq + 1. The array is allocated with the row lists.
+int32_t* candidate_chain();
 
 // Attractiveness of position j with reduced cost d: the oriented merit
 // (negative) when attractive, else 0. decreasing := 1 when it would move
@@ -64,6 +65,9 @@ void price_refill_list();
 void trim_candidate_list();
 void update_candidate_merits();
 void take_best_candidate();
+// The best slot found by update_candidate_merits leaves the list as the
+// entering variable (no refill).
+void remove_best_candidate();
 // Empties the list and clears 0x40 of every listed position.
 void empty_candidate_list();
 

@@ -25,8 +25,8 @@ inline constexpr char kLetterUnbounded = 'U';
 inline constexpr char kLetterCutOff = 'D';
 inline constexpr char kLetterStopped = 'C';
 inline constexpr char kLetterUnfinished = 'Z';
+// (Defined in files/solution_file.cpp until that file gives it up.)
 extern char status_letter;
-
 
 // optimise_mode: 1 maximise, 2 minimise, 3 re-optimise (OptimiseMode of
 // simplex/lp_driver.h); the primal also takes the negated mode for a
@@ -68,6 +68,8 @@ extern int32_t leaving_direction;
 extern int32_t candidate_rejected;
 // Basis updates since the last invert (the invert resets it).
 extern int32_t update_count;
+// The engines' own state (saved_leaving_row, phase1_marker, candidate_mode,
+// the removal counters) is declared in simplex/primal_engines.h.
 
 // ---------------------------------------------------------------------------
 // Phase 1 and the composite objective.
@@ -143,14 +145,13 @@ extern int32_t row_eta_entries;
 
 // ---------------------------------------------------------------------------
 // Internal double slots of the control store (after the 81 controls). The
-// objective scale (91) is kObjectiveScaleSlot of factor/scaling.h; the
+// objective scale (91) is kObjectiveScaleSlot of factor/scaling.h, the
+// objective constants (89, 90) are named in problem/setup.h; the
 // primal engines and driver name their own slots (107, 112, 125), and
 // bigm_fallback is kept by problem/setup.h.
 namespace dslot {
 inline constexpr int kObjval = 85;
 inline constexpr int kSuminf = 86;
-inline constexpr int kObjectiveConstant1 = 89;
-inline constexpr int kObjectiveConstant2 = 90;
 inline constexpr int kSenseFactor = 92;
 inline constexpr int kEnteringUpper = 93;
 inline constexpr int kEnteringWeight = 95;
@@ -158,10 +159,8 @@ inline constexpr int kEnteringReducedCost = 96;
 inline constexpr int kPivotValue = 97;
 inline constexpr int kStepLength = 101;
 inline constexpr int kDjCheckValue = 109;
-inline constexpr int kParametricValue = 110;
 inline constexpr int kPerturbationSize = 117;
 inline constexpr int kEnteringObjectiveRate = 118;
-inline constexpr int kFixedObjectiveConstant = 119;
 inline constexpr int kRatioTolerance = 122;
 inline constexpr int kCostShiftTotal = 123;
 inline constexpr int kDualStep = 128;
@@ -195,9 +194,6 @@ inline double& ratio_tolerance = double_controls[dslot::kRatioTolerance];
 inline double& cost_shift_total = double_controls[dslot::kCostShiftTotal];
 inline double& dual_step = double_controls[dslot::kDualStep];
 inline double& dual_bound_estimate = double_controls[dslot::kDualBoundEstimate];
-
-// Start-up and every load: every value above back to its initial state.
-void reset_simplex_state();
 
 }  // namespace kl
 

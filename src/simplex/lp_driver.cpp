@@ -1,0 +1,485 @@
+// The LP driver: the entry bodies of KLMINIM and KLMAXIM around the global
+// search and the successive-LP passes, and optimise_lp, which prepares the
+// problem, runs the algorithm, maps the outcome and reports it.
+//
+// Presolve, the dual simplex, the barrier, the global search and the
+// successive-LP passes are not part of the library yet. Until they are:
+// a presolve request solves the problem as loaded (after the bound pass in
+// its least form, which keeps the problem's own bounds); a dual request runs
+// the primal simplex; a barrier request (IALG 4, option b, or IALG 1 with a
+// quadratic objective) is refused with status 32; a global search or a
+// successive-LP request solves the LP and then reports that the rest could
+// not run (status 32). Each stand-in prints its own message and counts in
+// lp_driver_stats.
+#include "simplex/lp_driver.h"
+
+#include <cmath>
+
+#include "console/options.h"
+#include "factor/basis.h"
+#include "factor/crash.h"
+#include "factor/factor_arrays.h"
+#include "factor/scaling.h"
+#include "factor/starting_basis.h"
+#include "files/solution_file.h"
+#include "problem/matrix_storage.h"
+#include "problem/setup.h"
+#include "problem/store.h"
+#include "runtime/callbacks.h"
+#include "runtime/controls.h"
+#include "runtime/frame.h"
+#include "runtime/messages.h"
+#include "runtime/platform.h"
+#include "simplex/iteration_log.h"
+#include "simplex/primal_driver.h"
+#include "simplex/simplex_state.h"
+
+namespace kl {
+
+LpDriverState lp_driver;
+LpDriverStats lp_driver_stats;
+
+const char* lp_status_text(int32_t status) {
+  switch (status) {
+    case LP_OPTIMAL: return "optimal";
+    case LP_INFEASIBLE: return "infeasible";
+    case LP_CUTOFF_NOT_BETTER: return "optimal, not better than the cutoff";
+    case LP_UNFINISHED: return "unfinished";
+    case LP_UNBOUNDED: return "unbounded";
+    case LP_CUT_OFF: return "cut off";
+    default: return "unknown";
+  }
+}
+
+namespace {
+
+// IFMEM bits used by the driver.
+constexpr int32_t kIfmemNoSolutionFile = 0x4;
+constexpr int32_t kIfmemInCall = 0x8;
+
+// IPSLCT bit asking presolve for an LP without a search to follow.
+constexpr int32_t kIpslctLpOnly = 0x200;
+
+constexpr uint32_t kPresolveMarks = PS_PRESOLVE_TRACE | PS_SEARCH_FIXED;  // 0x8000 | 0x800
+
+bool user_set(int control) { return integer_set_flags[control] > 0; }
+
+void set_bits(OneBased<int32_t> status, int32_t k, uint32_t clear, uint32_t set) {
+  status[k] = static_cast<int32_t>((static_cast<uint32_t>(status[k]) & ~clear) | set);
+}
+
+// The option letters this body reads, each cleared as it is read.
+struct OptionLetters {
+  bool barrier = false;  // b
+  bool dual = false;     // d
+  bool primal = false;   // p
+  bool global = false;   // g
+  bool lp_only = false;  // l
+  bool recurse = false;  // r
+};
+
+bool take_letter(char letter) {
+  const bool given = option_set(letter);
+  option_flags[letter - 'a'] = 0;
+  return given;
+}
+
+OptionLetters take_option_letters() {
+  OptionLetters o;
+  o.barrier = take_letter('b');
+  o.global = take_letter('g');
+  o.dual = take_letter('d');
+  o.primal = take_letter('p');
+  o.lp_only = take_letter('l');
+  o.recurse = take_letter('r');
+  return o;
+}
+
+// Controls an LP call may change for its own work; they read as before once
+// the call is over.
+struct SavedControls {
+  double peturb = 0.0;
+  double bigm = 0.0;
+  int32_t ifbigm = 0;
+  void take() {
+    peturb = dcv(dc::PETURB);
+    bigm = dcv(dc::BIGM);
+    ifbigm = icv(ic::IFBIGM);
+  }
+  void restore(int32_t mode) const {
+    dcv(dc::PETURB) = peturb;
+    if (mode < OPT_REOPTIMISE) {
+      dcv(dc::BIGM) = bigm;
+      icv(ic::IFBIGM) = ifbigm;
+    }
+  }
+};
+
+// Algorithm for this call: a forced choice, else by IALG.
+void choose_algorithm() {
+  if (lp_algorithm > kAlgorithmBarrier) {
+    lp_algorithm -= kAlgorithmForcedOffset;
+    return;
+  }
+  switch (icv(ic::IALG)) {
+    case 1: lp_algorithm = nqelem > 0 ? kAlgorithmBarrier : kAlgorithmDual; break;
+    case 3: lp_algorithm = kAlgorithmPrimal; break;
+    case 4: lp_algorithm = kAlgorithmBarrier; break;
+    default: lp_algorithm = kAlgorithmDual; break;
+  }
+}
+
+// Presolve's bound pass in its least form: the working bounds are the
+// problem's own, and the objective constant of the fixed columns is set.
+void run_bound_pass() {
+  ++lp_driver_stats.bound_passes;
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  OneBased<double> lower = real_array(ARR_LOWER);
+  OneBased<double> upper = real_array(ARR_UPPER);
+  OneBased<double> work_lower = real_array(ARR_WORK_LOWER);
+  OneBased<double> work_upper = real_array(ARR_WORK_UPPER);
+  for (int32_t j = store.first_col; j <= nseq; ++j) {
+    // A basic fixed column is priced and valued as basic, not as a constant.
+    if ((status[j] & PS_FIXED) != 0 && (status[j] & PS_BASIC) != 0) set_bits(status, j, PS_FIXED, 0);
+    set_bits(status, j, kPresolveMarks, 0);
+  }
+  if (work_lower && work_upper) {
+    for (int32_t k = 1; k <= nseq; ++k) {
+      work_lower[k] = lower[k];
+      work_upper[k] = upper[k];
+    }
+  }
+  build_row_copy();
+  fixed_columns_objective_constant();
+}
+
+// After the crash every nonbasic column sits where the primal can start
+// from it: at a finite bound, or at zero.
+void place_columns_after_crash() {
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  OneBased<double> lower = real_array(ARR_LOWER);
+  OneBased<double> upper = real_array(ARR_UPPER);
+  OneBased<double> x = real_array(ARR_X);
+  const double ztolze = dcv(dc::ZTOLZE);
+  const auto at_zero = [&](int32_t j) {
+    set_bits(status, j, PS_AT_UPPER, PS_NONBASIC_BETWEEN);
+    if (x) x[j] = 0.0;
+  };
+  for (int32_t j = store.first_col; j <= nseq; ++j) {
+    const int32_t s = status[j];
+    if ((s & PS_BASIC) != 0) continue;
+    if (lower[j] < 0.0 && upper[j] > ztolze) {
+      at_zero(j);
+    } else if ((s & PS_AT_UPPER) != 0 && (s & PS_FINITE_UPPER) == 0) {
+      set_bits(status, j, PS_AT_UPPER, 0);
+      if ((s & PS_FINITE_LOWER) == 0) at_zero(j);
+    } else if ((s & PS_AT_UPPER) == 0 && (s & PS_FINITE_LOWER) == 0) {
+      if ((s & PS_FINITE_UPPER) != 0) {
+        set_bits(status, j, 0, PS_AT_UPPER);
+      } else {
+        at_zero(j);
+      }
+    }
+  }
+}
+
+// The crash for the primal, when no basis was loaded or kept. Returns false
+// when the LU arrays could not be had (status 4 after message 20).
+bool run_crash() {
+  if ((problem_flags & PF_LU_ARRAYS) == 0) {
+    free_factor_arrays();
+    if (alloc_lu_arrays() != 0) return false;
+  }
+  if ((problem_flags & PF_LU_ARRAYS) != 0 &&
+      static_cast<int64_t>(icv(ic::M_E_)) > static_cast<int64_t>(kCrashDriverEtaFactor) * nrow) {
+    CrashArguments a;
+    a.icrash = icv(ic::ICRASH);
+    a.phase2_start = 2;
+    a.pcrash = dcv(dc::PCRASH);
+    a.algorithm_value = kAlgorithmForcedOffset - lp_algorithm;
+    a.typed_entry_count = recurse_entry_count;
+    a.ztolda = dcv(dc::ZTOLDA);
+    a.sense_factor = sense_factor;
+    a.ztcr = dcv(dc::ZTCR);
+    a.eta_capacity = eta_file.eta_capacity;
+    ++lp_driver_stats.crash_runs;
+    crash_basis(a, icv(ic::IFNBAS));
+  }
+  release_lu_arrays();
+  place_columns_after_crash();
+  return true;
+}
+
+// Step 7 of optimise_lp: what a mode 1 or 2 call prepares before the run.
+// False when the call must end (status word set).
+bool prepare_lp(int32_t mode) {
+  factor.work_vector_count = 0;
+  factor.work_vector_state = WV_CLEAR_ALL;
+  if (user_set(ic::IFNBAS) && icv(ic::IFNBAS) == 0) set_slack_basis();
+  if ((problem_flags & PF_CLOCK_STARTED) == 0) start_clock();
+  sense_factor = mode == OPT_MAXIMISE ? -std::fabs(sense_factor) : std::fabs(sense_factor);
+  if (sense_factor == 0.0) sense_factor = mode == OPT_MAXIMISE ? -1.0 : 1.0;
+  primal_end_flags = 0;
+
+  if (store.unpresolvable_count == 0 && (problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) == 0) {
+    if (icv(ic::IFPRES) != 0 && icv(ic::IPSLCT) != 0) {
+      ++lp_driver_stats.presolve_requests_unpresolved;
+      begin_message(MSG_PRESOLVE_UNAVAILABLE);
+      emit_message();
+    }
+    run_bound_pass();
+  }
+
+  if (icv(ic::IFNBAS) == 0 && lp_algorithm == kAlgorithmPrimal && icv(ic::ICRASH) != 0) {
+    if (!run_crash()) return false;
+  }
+
+  icv(ic::IFNBAS) = 1;
+  normalise_status_flags();
+  ratio_tolerance = dcv(dc::ZTOLRP);
+  problem_flags |= PF_DRIVER_SETUP;
+  if (!user_set(ic::INOINV)) icv(ic::INOINV) = 0;
+  return true;
+}
+
+// lp_status and the problem flags from the status letter (step 10).
+void map_status_letter(int32_t mode) {
+  const bool full = mode <= OPT_MINIMISE;
+  switch (status_letter) {
+    case kLetterOptimal:
+      lp_status = LP_OPTIMAL;
+      if (mode == OPT_REOPTIMISE && (objval - lp_driver.search_cutoff) * sense_factor >= 0.0)
+        lp_status = LP_CUTOFF_NOT_BETTER;
+      if (full) {
+        problem_flags &= ~PF_DRIVER_SETUP;
+        global_status = kGlobalStatusLpSolved;
+      }
+      break;
+    case kLetterInfeasible:
+      lp_status = LP_INFEASIBLE;
+      if (full) {
+        problem_flags &= ~PF_DRIVER_SETUP;
+        global_status = kGlobalStatusLpSolved;
+      }
+      break;
+    case kLetterUnbounded:
+      lp_status = LP_UNBOUNDED;
+      if (full) {
+        problem_flags &= ~PF_DRIVER_SETUP;
+        global_status = kGlobalStatusLpSolved;
+      }
+      break;
+    case kLetterCutOff:
+      lp_status = LP_CUT_OFF;
+      if (full) problem_flags &= ~PF_DRIVER_SETUP;
+      break;
+    default:
+      // Consumes an interrupt that arrived after the engine's last test.
+      check_stop_request();
+      lp_status = LP_UNFINISHED;
+      break;
+  }
+}
+
+void write_final_solution_file() {
+  if (lp_driver.no_basis == 0) {
+    reinvert_and_recompute();
+    write_solution_file(SOLUTION_RECOMPUTED);
+  } else {
+    write_solution_file(SOLUTION_AS_LEFT);
+  }
+}
+
+// The final message of a mode 1 or 2 call (step 14).
+void report_outcome() {
+  if (status_letter == kLetterOptimal) {
+    begin_message(MSG_OUTCOME_OPTIMAL);
+    emit_message();
+  } else if (status_letter == kLetterUnbounded) {
+    int32_t q = entering_column;
+    if (q > 0 && (problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) != 0) {
+      OneBased<int32_t> map = int_array(ARR_POSITION_MAP);
+      if (map) q = map[q];
+    }
+    if (q > 0) {
+      begin_message(MSG_LP_UNBOUNDED_COLUMN);
+      insert_message_name8(position_name(q));
+    } else {
+      begin_message(MSG_LP_UNBOUNDED);
+    }
+    emit_message();
+  } else if (itcnt >= icv(ic::ITRLIM)) {
+    status_letter = kLetterUnfinished;
+    begin_message(MSG_LP_ITERATION_LIMIT);
+    emit_message();
+  } else if (status_letter == kLetterStopped) {
+    status_letter = kLetterUnfinished;
+    begin_message(MSG_OUTCOME_UNFINISHED);
+    emit_message();
+  } else if (status_letter == kLetterCutOff) {
+    begin_message(MSG_LP_CUT_OFF);
+    emit_message();
+  } else if (status_letter == kLetterInfeasible) {
+    begin_message(MSG_OUTCOME_INFEASIBLE);
+    emit_message();
+  } else {
+    // An engine that gave up is unfinished, not infeasible.
+    begin_message(MSG_OUTCOME_UNFINISHED);
+    emit_message();
+  }
+}
+
+void run_lp(int32_t mode, SavedControls& saved) {
+  status_code = STATUS_OK;
+  saved.take();
+  if (!require_problem()) return;
+  if ((problem_flags & PF_ROW_COPY) == 0) build_row_copy();
+  if ((problem_flags & PF_COLUMN_COPY) == 0) build_column_copy();
+  problem_flags &= ~PF_NO_BASIS;
+  lp_driver.no_basis = 0;
+  log_line_counter = 0;
+  if (mode < OPT_REOPTIMISE) itcnt = 0;
+  lp_status = LP_UNFINISHED;
+
+  choose_algorithm();
+  if (lp_algorithm == kAlgorithmBarrier) {
+    ++lp_driver_stats.barrier_refusals;
+    status_letter = kLetterUnfinished;
+    report_plain_error(MSG_BARRIER_UNAVAILABLE);
+    return;
+  }
+  if (lp_algorithm == kAlgorithmDual) {
+    ++lp_driver_stats.dual_requests_primal;
+    begin_message(MSG_DUAL_UNAVAILABLE);
+    emit_message();
+    lp_algorithm = kAlgorithmPrimal;
+  }
+
+  if (mode < OPT_REOPTIMISE && !prepare_lp(mode)) return;
+
+  lp_driver_stats.last_algorithm = lp_algorithm;
+  lp_driver.bigm_at_start = dcv(dc::BIGM);
+  primal_simplex(mode);
+  if (status_code != STATUS_OK) return;
+
+  if ((problem_flags & PF_NO_BASIS) == 0 && mode < OPT_REOPTIMISE) reinvert_and_recompute();
+  map_status_letter(mode);
+  problem_flags |= PF_SOLUTION_CURRENT;
+
+  if (mode < OPT_REOPTIMISE && (icv(ic::IFMEM) & kIfmemNoSolutionFile) == 0) write_final_solution_file();
+  if (mode == OPT_REOPTIMISE) return;
+  report_outcome();
+}
+
+}  // namespace
+
+void optimise_lp(int32_t mode) {
+  SavedControls saved;
+  optimise_mode = mode;
+  run_lp(mode, saved);
+  saved.restore(mode);
+}
+
+namespace {
+
+// The body shared by maximise_problem and minimise_problem.
+void optimise_entry(int32_t mode) {
+  begin_body();
+  if (!require_problem()) {
+    if (icv(ic::IFPMSG) > 0) end_of_call();
+    return;
+  }
+  set_fpu_mode(1);
+  problem_flags &= ~PF_SEARCH_RUNNING;
+  const int32_t ifmem_at_entry = icv(ic::IFMEM);
+  icv(ic::IFMEM) |= kIfmemInCall;
+
+  const OptionLetters o = take_option_letters();
+  const auto finish = [&]() {
+    if (icv(ic::IFPMSG) > 0) end_of_call();
+    icv(ic::IFMEM) = ifmem_at_entry;
+    problem_flags &= ~PF_CLOCK_STARTED;
+    set_fpu_mode(0);
+  };
+
+  if (o.recurse) {
+    problem_flags |= PF_CLOCK_STARTED;
+    start_clock();
+  }
+  const bool global = !o.lp_only && (has_ube_entry() != 0 || original_problem.nglent != 0);
+  const bool search_follows = o.global && global;
+  lp_driver.global_problem = global ? 1 : 0;
+  if (global) {
+    problem_flags |= PF_SEARCH_RUNNING;
+    if ((problem_flags & PF_PRESOLVED_LP) != 0) {
+      report_plain_error(MSG_LP_STILL_PRESOLVED);
+      icv(ic::IQUIET) = 0;
+      finish();
+      return;
+    }
+    if (search_follows) icv(ic::IFMEM) |= kIfmemNoSolutionFile;
+  }
+
+  if (o.barrier) {
+    lp_algorithm = kAlgorithmBarrier + kAlgorithmForcedOffset;
+  } else if (o.dual) {
+    lp_algorithm = kAlgorithmDual + kAlgorithmForcedOffset;
+  } else if (o.primal) {
+    lp_algorithm = kAlgorithmPrimal + kAlgorithmForcedOffset;
+  }
+
+  seed_random();
+  optimise_lp(mode);
+  if (status_code != STATUS_OK) {
+    finish();
+    return;
+  }
+  if (global && icv(ic::IFCUTP) != 0 && lp_status == LP_OPTIMAL)
+    lp_driver.search_cutoff = dcv(dc::CUTOFF) * scale_powers[objective_scale_exponent];
+
+  if (o.recurse) {
+    report_plain_error(MSG_RECURSE_UNAVAILABLE);
+    finish();
+    return;
+  }
+  if (search_follows) {
+    icv(ic::IFMEM) = ifmem_at_entry | kIfmemInCall;
+    if (lp_status == LP_OPTIMAL) report_plain_error(MSG_GLOBAL_UNAVAILABLE);
+  }
+  finish();
+}
+
+}  // namespace
+
+void maximise_problem() { optimise_entry(OPT_MAXIMISE); }
+
+void minimise_problem() { optimise_entry(OPT_MINIMISE); }
+
+void get_unbounded_index(int32_t* index) {
+  begin_body();
+  if (!require_problem()) return;
+  int32_t result = -1;
+  const bool presolved = (problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) != 0;
+  OneBased<int32_t> map = int_array(ARR_POSITION_MAP);
+  if (lp_algorithm == kAlgorithmDual) {
+    if (lp_status == LP_INFEASIBLE && leaving_row > 0) {
+      int32_t row = leaving_row;
+      OneBased<int32_t> rows = int_array(ARR_FACTOR_ROWS);
+      if (factor.factor_permuted != 0 && rows) row = rows[row];
+      if (presolved && map) row = map[row];
+      if (row > 0) result = row_to_caller(row);
+    }
+  } else if (lp_status == LP_UNBOUNDED && entering_column > 0) {
+    int32_t p = entering_column;
+    int32_t first_col = store.first_col;
+    if (presolved && map) {
+      p = map[p];
+      first_col = original_problem.first_col;
+    }
+    // A slack that enters unbounded names no column.
+    if (p >= first_col) result = p - first_col + 1 - icv(ic::IFDBG);
+  }
+  if (index != nullptr) *index = result;
+}
+
+}  // namespace kl

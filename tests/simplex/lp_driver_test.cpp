@@ -1,0 +1,505 @@
+// KLMINIM and KLMAXIM end to end on small linear programs: the answer and
+// its status, the consistency of the solution left in memory, the final
+// messages, the limits, the stand-ins for the optimisers the library does
+// not hold yet, and the controls the driver must leave as it found them.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "klsol32.h"
+#include "problem/store.h"
+#include "runtime/arrays.h"
+#include "runtime/controls.h"
+#include "simplex/lp_driver.h"
+#include "simplex/lp_solution_checker.h"
+#include "simplex/simplex_state.h"
+#include "support/output_capture.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using namespace kl;
+
+constexpr double kInf = 1e20;
+
+struct Column {
+  std::vector<std::pair<int32_t, double>> entries;
+  double lower = 0.0;
+  double upper = kInf;
+  double cost = 0.0;
+};
+
+struct Problem {
+  std::string row_types;
+  std::vector<double> rhs;
+  std::vector<double> ranges;  // empty: none
+  std::vector<Column> columns;
+
+  int32_t load(const char* name) const {
+    std::vector<int32_t> starts{0};
+    std::vector<int32_t> rows;
+    std::vector<double> values, lower, upper, cost;
+    for (const Column& c : columns) {
+      for (const auto& [r, v] : c.entries) {
+        rows.push_back(r);
+        values.push_back(v);
+      }
+      starts.push_back(static_cast<int32_t>(rows.size()));
+      lower.push_back(c.lower);
+      upper.push_back(c.upper);
+      cost.push_back(c.cost);
+    }
+    std::vector<double> range_values = ranges;
+    if (range_values.empty()) range_values.assign(row_types.size(), 0.0);
+    return KLLOADPROB(name, static_cast<int32_t>(columns.size()), static_cast<int32_t>(row_types.size()),
+                      row_types.data(), rhs.data(), range_values.data(), cost.data(), starts.data(), nullptr,
+                      rows.data(), values.data(), lower.data(), upper.data());
+  }
+};
+
+// The cycling example: degenerate at the origin, optimum -1.25.
+Problem beale() {
+  Problem p;
+  p.row_types = "LLL";
+  p.rhs = {0, 0, 1};
+  p.columns = {
+      {{{0, 0.25}, {1, 0.5}}, 0, kInf, -0.75},
+      {{{0, -8.0}, {1, -12.0}}, 0, kInf, 20},
+      {{{0, -1.0}, {1, -0.5}, {2, 1.0}}, 0, kInf, -0.5},
+      {{{0, 9.0}, {1, 3.0}}, 0, kInf, 6},
+  };
+  return p;
+}
+
+// min -x1 - 2 x2 with -x1 + x2 <= 1: x2 is limited by x1, x1 by nothing.
+Problem unbounded() {
+  Problem p;
+  p.row_types = "L";
+  p.rhs = {1};
+  p.columns = {{{{0, -1.0}}, 0, kInf, -1}, {{{0, 1.0}}, 0, kInf, -2}};
+  return p;
+}
+
+Problem infeasible() {
+  Problem p;
+  p.row_types = "GL";
+  p.rhs = {5, 3};
+  p.columns = {{{{0, 1.0}, {1, 1.0}}, 0, kInf, 1}, {{{0, 1.0}, {1, 1.0}}, 0, kInf, 1}};
+  return p;
+}
+
+// max 3x + 2y, x + y <= 4, x + 3y <= 6, x <= 3: 11 at (3, 1).
+Problem production() {
+  Problem p;
+  p.row_types = "LL";
+  p.rhs = {4, 6};
+  p.columns = {{{{0, 1.0}, {1, 1.0}}, 0, 3, 3}, {{{0, 1.0}, {1, 3.0}}, 0, kInf, 2}};
+  return p;
+}
+
+// min x with x free, x - y >= -5, 0 <= y <= 2: -5.
+Problem free_variable() {
+  Problem p;
+  p.row_types = "G";
+  p.rhs = {-5};
+  p.columns = {{{{0, 1.0}}, -kInf, kInf, 1}, {{{0, -1.0}}, 0, 2, 0}};
+  return p;
+}
+
+// min x + 2y with 2 <= x + y <= 6 (a range row), x <= 1: 3 at (1, 1).
+Problem ranged_row() {
+  Problem p;
+  p.row_types = "RL";
+  p.rhs = {6, 10};
+  p.ranges = {4, 0};
+  p.columns = {{{{0, 1.0}, {1, 1.0}}, 0, 1, 1}, {{{0, 1.0}, {1, -1.0}}, 0, kInf, 2}};
+  return p;
+}
+
+// A free row besides the objective: it constrains nothing.
+Problem second_n_row() {
+  Problem p;
+  p.row_types = "NLL";
+  p.rhs = {0, 4, 2};
+  p.columns = {{{{0, 1.0}, {1, 1.0}, {2, 1.0}}, 0, kInf, -1}, {{{0, 5.0}, {1, 1.0}, {2, -1.0}}, 0, kInf, -1}};
+  return p;
+}
+
+// min -10000 x with x + y = -1: infeasible, and the cost pulls x the wrong
+// way, so the infeasibility weight must grow.
+Problem costly_infeasible() {
+  Problem p;
+  p.row_types = "E";
+  p.rhs = {-1};
+  p.columns = {{{{0, 1.0}}, 0, kInf, -10000}, {{{0, 1.0}}, 0, kInf, 0}};
+  return p;
+}
+
+// A transportation problem: a few dozen iterations from the slack basis.
+Problem transport(int32_t sources, int32_t sinks) {
+  Problem p;
+  for (int32_t s = 0; s < sources; ++s) {
+    p.row_types += 'L';
+    p.rhs.push_back(10.0 + s);
+  }
+  for (int32_t t = 0; t < sinks; ++t) {
+    p.row_types += 'G';
+    p.rhs.push_back(5.0 + (t % 3));
+  }
+  for (int32_t s = 0; s < sources; ++s) {
+    for (int32_t t = 0; t < sinks; ++t) {
+      Column c;
+      c.entries = {{s, 1.0}, {sources + t, 1.0}};
+      c.cost = 1.0 + ((s * 7 + t * 3) % 11);
+      p.columns.push_back(c);
+    }
+  }
+  return p;
+}
+
+std::string column_name(int32_t caller_index) {
+  const std::string digits = std::to_string(store.first_col + caller_index);
+  return std::string(8 - digits.size(), 'V') + digits;
+}
+
+int32_t int_attribute_value(int32_t n) {
+  int32_t v = 0;
+  KLGETIPV(n, &v);
+  return v;
+}
+
+double objective_value() {
+  double v = 0.0;
+  KLGETDPV(2001, &v);
+  return v;
+}
+
+int32_t il_calls = 0;
+int32_t il_stop_at = 0;
+int32_t il_sleep_ms = 0;
+int32_t count_il() {
+  ++il_calls;
+  if (il_sleep_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(il_sleep_ms));
+  return il_stop_at > 0 && il_calls >= il_stop_at ? 1 : 0;
+}
+
+class LpDriver : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
+    kltest::captured_lines().clear();
+    KLDEFINEUOPENTRY(kltest::capture_plain);
+    il_calls = 0;
+    il_stop_at = 0;
+    il_sleep_ms = 0;
+    lp_driver_stats = LpDriverStats{};
+  }
+  void TearDown() override {
+    KLFREEXO();
+    KLDEFINEUOPENTRY(nullptr);
+    KLDEFINEILENTRY(nullptr);
+  }
+  // The solution file goes beside the problem name: into the test's own
+  // directory.
+  int32_t load(const Problem& p) { return p.load(dir.file("lp").c_str()); }
+  kltest::TempDir dir;
+};
+
+// The table of small LPs with the primal: answer, status, final message, and
+// a solution that satisfies its own optimality conditions.
+TEST_F(LpDriver, SmallLinearProgramsWithThePrimal) {
+  struct Case {
+    const char* name;
+    Problem problem;
+    bool maximise;
+    int32_t lp_status;
+    double objective;
+    const char* final_text;
+  };
+  const Case cases[] = {
+      {"beale", beale(), false, LP_OPTIMAL, -1.25, "optimal"},
+      {"maximise", production(), true, LP_OPTIMAL, 11.0, "optimal"},
+      {"free variable", free_variable(), false, LP_OPTIMAL, -5.0, "optimal"},
+      {"ranged row", ranged_row(), false, LP_OPTIMAL, 3.0, "optimal"},
+      {"second N row", second_n_row(), false, LP_OPTIMAL, -4.0, "optimal"},
+      {"infeasible", infeasible(), false, LP_INFEASIBLE, 0.0, "infeasible"},
+  };
+  for (const Case& c : cases) {
+    for (int32_t scaling : {0, 35}) {
+      SCOPED_TRACE(std::string(c.name) + (scaling != 0 ? " scaled" : ""));
+      KLSETICV(KLIC_IFSCAL, scaling);
+      ASSERT_EQ(load(c.problem), 0);
+      kltest::captured_lines().clear();
+      ASSERT_EQ(c.maximise ? KLMAXIM("p") : KLMINIM("p"), 0);
+      EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), c.lp_status);
+      EXPECT_TRUE(kltest::any_line_contains(c.final_text));
+      EXPECT_EQ(lp_driver_stats.last_algorithm, kAlgorithmPrimal);
+      EXPECT_LT(lp_algorithm, kAlgorithmForcedOffset);
+      if (c.lp_status != LP_OPTIMAL) continue;
+      EXPECT_NEAR(objective_value(), c.objective, 1e-9);
+      const kltest::SolutionCheck check = kltest::check_lp_solution();
+      EXPECT_TRUE(check.ok()) << check.report();
+      EXPECT_NEAR(check.objective, c.objective, 1e-9);
+      int32_t index = 0;
+      EXPECT_EQ(KLGETUNB(&index), 0);
+      EXPECT_EQ(index, -1);
+    }
+  }
+}
+
+TEST_F(LpDriver, BealeEndsWithinAFewIterations) {
+  ASSERT_EQ(load(beale()), 0);
+  ASSERT_EQ(KLMINIM("p"), 0);
+  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+  EXPECT_LT(int_attribute_value(ATTR_ITCNT), 50);
+}
+
+TEST_F(LpDriver, UnboundedNamesItsColumn) {
+  for (int32_t base : {1, 0}) {
+    SCOPED_TRACE(base);
+    ASSERT_EQ(load(unbounded()), 0);
+    KLSETICV(KLIC_IFDBG, base);
+    kltest::captured_lines().clear();
+    ASSERT_EQ(KLMINIM("p"), 0);
+    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_UNBOUNDED);
+    int32_t index = -2;
+    ASSERT_EQ(KLGETUNB(&index), 0);
+    // x2 is bounded by x1 through the row; x1 grows without limit.
+    EXPECT_EQ(index, 1 - base);
+    EXPECT_TRUE(kltest::any_line_contains("unbounded: column " + column_name(0)));
+    KLSETICV(KLIC_IFDBG, 1);
+  }
+}
+
+TEST_F(LpDriver, InfeasibleLpRaisesTheWeightAlongTheLadder) {
+  ASSERT_EQ(load(costly_infeasible()), 0);
+  KLSETDCV(KLDC_BIGM, 1024.0);
+  KLSETICV(KLIC_IFMSG, 1);
+  kltest::captured_lines().clear();
+  ASSERT_EQ(KLMINIM("p"), 0);
+  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_INFEASIBLE);
+  std::vector<std::string> weights;
+  for (const kltest::CapturedLine& line : kltest::text_lines()) {
+    const size_t at = line.text.find("BIGM now");
+    if (at != std::string::npos) weights.push_back(line.text.substr(at + 8, 13));
+  }
+  ASSERT_GE(weights.size(), 3u);
+  EXPECT_NE(weights[0].find("2048.0"), std::string::npos) << weights[0];
+  EXPECT_NE(weights[1].find("4096.0"), std::string::npos) << weights[1];
+  EXPECT_NE(weights[2].find("8192.0"), std::string::npos) << weights[2];
+  EXPECT_TRUE(kltest::any_line_contains("infeasible"));
+  // The weight is the caller's again once the call is over.
+  double bigm = 0.0;
+  KLGETDCV(KLDC_BIGM, &bigm);
+  EXPECT_EQ(bigm, 1024.0);
+}
+
+TEST_F(LpDriver, IterationLimitLeavesTheLpUnfinished) {
+  ASSERT_EQ(load(transport(4, 5)), 0);
+  KLSETICV(KLIC_ITRLIM, 2);
+  kltest::captured_lines().clear();
+  ASSERT_EQ(KLMINIM("p"), 0);
+  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_UNFINISHED);
+  EXPECT_EQ(int_attribute_value(ATTR_ITCNT), 2);
+  EXPECT_TRUE(kltest::any_line_contains("Iteration limit reached"));
+  EXPECT_EQ(status_letter, kLetterUnfinished);
+}
+
+TEST_F(LpDriver, TimeLimitStopsTheRun) {
+  ASSERT_EQ(load(transport(6, 8)), 0);
+  KLSETICV(KLIC_MAXTIM, -1);
+  KLSETICV(KLIC_ITRLOG, 1);
+  KLDEFINEILENTRY(count_il);
+  il_sleep_ms = 400;
+  kltest::captured_lines().clear();
+  ASSERT_EQ(KLMINIM("p"), 0);
+  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_UNFINISHED);
+  EXPECT_LE(il_calls, 6);
+  EXPECT_TRUE(kltest::any_line_contains("unfinished"));
+}
+
+TEST_F(LpDriver, IterationLogCallbackCanStopTheRun) {
+  ASSERT_EQ(load(transport(6, 8)), 0);
+  KLSETICV(KLIC_ITRLOG, 1);
+  KLDEFINEILENTRY(count_il);
+  il_stop_at = 3;
+  ASSERT_EQ(KLMINIM("p"), 0);
+  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_UNFINISHED);
+  EXPECT_EQ(il_calls, 3);
+}
+
+// Every ITRLOG iterations a line, a header before the first and after every
+// ITRHDG lines, each line also through the iteration-log callback.
+TEST_F(LpDriver, IterationLogEveryItrlogWithRepeatedHeader) {
+  ASSERT_EQ(load(transport(6, 8)), 0);
+  KLSETICV(KLIC_ITRLOG, 2);
+  KLSETICV(KLIC_ITRHDG, 3);
+  KLDEFINEILENTRY(count_il);
+  kltest::captured_lines().clear();
+  ASSERT_EQ(KLMINIM("p"), 0);
+  const int32_t iterations = int_attribute_value(ATTR_ITCNT);
+  ASSERT_GE(iterations, 6);
+  int32_t headers = 0;
+  int32_t lines = 0;
+  for (const kltest::CapturedLine& line : kltest::text_lines()) {
+    if (line.text.find("Obj Value") != std::string::npos) {
+      ++headers;
+    } else if (line.text.find(" p ") != std::string::npos || line.text.find(" P ") != std::string::npos) {
+      ++lines;
+    }
+  }
+  // The first line at iteration 0, one every 2 iterations, and a final line
+  // when the last iteration is not a multiple of 2.
+  const int32_t expected_lines = 1 + iterations / 2 + (iterations % 2 != 0 ? 1 : 0);
+  EXPECT_EQ(lines, expected_lines);
+  EXPECT_EQ(il_calls, lines);
+  EXPECT_EQ(headers, (lines + 2) / 3);
+}
+
+// PETURB, IFMEM, BIGM, IFBIGM and IPSLCT read as before after a call.
+TEST_F(LpDriver, ControlsAreAsBeforeAfterTheCall) {
+  for (const Problem& p : {beale(), infeasible(), costly_infeasible()}) {
+    ASSERT_EQ(load(p), 0);
+    KLSETDCV(KLDC_PETURB, 1e-6);
+    KLSETICV(KLIC_IFMEM, 0x10);
+    KLSETICV(KLIC_IFBIGM, 1);
+    double bigm = 0.0;
+    KLGETDCV(KLDC_BIGM, &bigm);
+    int32_t ipslct = 0;
+    KLGETICV(KLIC_IPSLCT, &ipslct);
+    ASSERT_EQ(KLMINIM("p"), 0);
+    double value = 0.0;
+    int32_t word = 0;
+    KLGETDCV(KLDC_PETURB, &value);
+    EXPECT_EQ(value, 1e-6);
+    KLGETDCV(KLDC_BIGM, &value);
+    EXPECT_EQ(value, bigm);
+    KLGETICV(KLIC_IFMEM, &word);
+    EXPECT_EQ(word, 0x10);
+    KLGETICV(KLIC_IFBIGM, &word);
+    EXPECT_EQ(word, 1);
+    KLGETICV(KLIC_IPSLCT, &word);
+    EXPECT_EQ(word, ipslct);
+  }
+}
+
+// The default algorithm (IALG 1, the dual) and presolve (IFPRES 1) run as
+// the primal on the problem as loaded, each saying so.
+TEST_F(LpDriver, DefaultsSolveWithThePrimalUnpresolved) {
+  ASSERT_EQ(load(production()), 0);
+  kltest::captured_lines().clear();
+  ASSERT_EQ(KLMAXIM(""), 0);
+  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+  EXPECT_NEAR(objective_value(), 11.0, 1e-9);
+  EXPECT_TRUE(kltest::any_line_contains("dual simplex is not available"));
+  EXPECT_TRUE(kltest::any_line_contains("Presolve is not available"));
+  EXPECT_EQ(lp_driver_stats.dual_requests_primal, 1);
+  EXPECT_EQ(lp_driver_stats.presolve_requests_unpresolved, 1);
+  EXPECT_EQ(lp_algorithm, kAlgorithmPrimal);
+}
+
+TEST_F(LpDriver, BarrierRequestIsRefused) {
+  struct Case {
+    const char* letters;
+    int32_t ialg;
+  };
+  for (const Case& c : {Case{"b", 1}, Case{"", 4}}) {
+    SCOPED_TRACE(c.letters);
+    ASSERT_EQ(load(production()), 0);
+    KLSETICV(KLIC_IALG, c.ialg);
+    kltest::captured_lines().clear();
+    EXPECT_EQ(KLMAXIM(c.letters), 32);
+    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_UNFINISHED);
+    EXPECT_TRUE(kltest::any_line_contains("barrier optimiser is not available"));
+    KLSETICV(KLIC_IALG, 1);
+  }
+}
+
+// The LP is solved; what should follow it and cannot is reported with
+// status 32, never as success.
+TEST_F(LpDriver, GlobalSearchAndSuccessiveLpAreReportedUnavailable) {
+  struct Case {
+    const char* letters;
+    bool integer_column;
+    int32_t status;
+    const char* text;  // nullptr: no refusal
+  };
+  const Case cases[] = {
+      {"pg", true, 32, "global search is not available"},
+      {"p", true, 0, nullptr},    // the LP relaxation only: no search asked for
+      {"pgl", true, 0, nullptr},  // l: the LP only, even with g
+      {"pg", false, 0, nullptr},  // nothing global to search
+      {"pr", false, 32, "Successive linear programming is not available"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.letters) + (c.integer_column ? " integer" : ""));
+    const Problem p = production();
+    if (c.integer_column) {
+      const int32_t starts[] = {0, 2, 4};
+      const int32_t rows[] = {0, 1, 0, 1};
+      const double values[] = {1, 1, 1, 3};
+      const double cost[] = {3, 2};
+      const double lower[] = {0, 0};
+      const double upper[] = {3, kInf};
+      const int32_t entity_columns[] = {0};
+      ASSERT_EQ(KLLOADGLOBAL(dir.file("lp").c_str(), 2, 2, p.row_types.data(), p.rhs.data(), nullptr, cost, starts,
+                             nullptr, rows, values, lower, upper, 1, 0, "I", entity_columns, nullptr, nullptr,
+                             nullptr, nullptr, nullptr),
+                0);
+    } else {
+      ASSERT_EQ(load(p), 0);
+    }
+    kltest::captured_lines().clear();
+    EXPECT_EQ(KLMAXIM(c.letters), c.status);
+    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+    EXPECT_NEAR(objective_value(), 11.0, 1e-9);
+    if (c.text != nullptr) {
+      EXPECT_TRUE(kltest::any_line_contains(c.text));
+    }
+  }
+}
+
+TEST_F(LpDriver, NoProblemIsRefused) {
+  kltest::captured_lines().clear();
+  EXPECT_EQ(KLMINIM("p"), 32);
+  EXPECT_TRUE(kltest::any_line_contains("No problem has been loaded"));
+  int32_t index = 0;
+  EXPECT_EQ(KLGETUNB(&index), 32);
+}
+
+// A second optimisation starts from the basis the first left.
+TEST_F(LpDriver, SecondCallStartsFromTheLastBasis) {
+  ASSERT_EQ(load(transport(4, 5)), 0);
+  ASSERT_EQ(KLMINIM("p"), 0);
+  const double first = objective_value();
+  int32_t ifnbas = 0;
+  KLGETICV(KLIC_IFNBAS, &ifnbas);
+  EXPECT_EQ(ifnbas, 1);
+  ASSERT_EQ(KLMINIM("p"), 0);
+  EXPECT_EQ(int_attribute_value(ATTR_ITCNT), 0);
+  EXPECT_NEAR(objective_value(), first, 1e-9);
+}
+
+// The crash runs for the primal: its basis solves to the same optimum.
+TEST_F(LpDriver, CrashBasisReachesTheSameOptimum) {
+  double objectives[2] = {0.0, 0.0};
+  for (int32_t icrash : {0, 2}) {
+    ASSERT_EQ(load(transport(5, 7)), 0);
+    KLSETICV(KLIC_ICRASH, icrash);
+    lp_driver_stats = LpDriverStats{};
+    ASSERT_EQ(KLMINIM("p"), 0);
+    EXPECT_EQ(lp_driver_stats.crash_runs, icrash != 0 ? 1 : 0);
+    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+    objectives[icrash != 0 ? 1 : 0] = objective_value();
+    const kltest::SolutionCheck check = kltest::check_lp_solution();
+    EXPECT_TRUE(check.ok()) << check.report();
+  }
+  EXPECT_NEAR(objectives[1], objectives[0], 1e-9 * (1.0 + std::abs(objectives[0])));
+}
+
+}  // namespace

@@ -1,0 +1,236 @@
+// Basic-value updates after a primal step: values, marks, counts, bound
+// placements into the working right-hand side and the change list; the
+// reduced costs by rows, the accuracy check and the dual-infeasibility
+// shift.
+#include "simplex/pivot_updates.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "factor/factor_fixture.h"
+#include "simplex/kernel.h"
+#include "simplex/primal_engines.h"
+#include "simplex/simplex_state.h"
+
+namespace {
+
+using namespace kl;
+
+struct Row {
+  double value;
+  double alpha;
+  int32_t mark = 0;
+};
+
+class PivotUpdates : public kltest::FactorTest {
+ protected:
+  // A slack basis (slacks bounded below by 0); the entering variable is
+  // column 1 in [0, 10] at its lower bound; row 1 leaves at its lower bound.
+  void set_up(const std::vector<Row>& rows) {
+    const int32_t m = static_cast<int32_t>(rows.size());
+    kltest::build_problem(m, {kltest::Column{{1, 1.0}}});
+    q_ = kltest::column_position(0);
+    kltest::allocate(ARR_PIVOT_ROW, words_for_reals(nseq + 1));
+    factor.factor_dimension = m;
+    ninf = 0;
+    for (int32_t i = 1; i <= m; ++i) {
+      const Row& r = rows[static_cast<size_t>(i - 1)];
+      real_array(ARR_BASIC_VALUES)[i] = r.value;
+      real_array(ARR_BASIC_UPPER)[i] = kInfinity;
+      real_array(ARR_WORK_RHS)[i] = 0.0;
+      int_array(ARR_ROW_TYPE)[i] = ROW_G | r.mark;
+      if ((r.mark & (RF_INFEAS_ABOVE | RF_INFEAS_BELOW)) != 0) ++ninf;
+    }
+    std::vector<double> alpha;
+    for (const Row& r : rows) alpha.push_back(r.alpha);
+    kltest::load_work_vector(alpha);
+    entering_column = q_;
+    entering_sign = 0;
+    entering_upper = 10.0;
+    entering_objective_rate = -2.0;
+    entering_reduced_cost = -2.0;
+    entering_weight = 0.5;
+    leaving_row = 1;
+    leaving_variable = 1;
+    leaving_direction = kLeaveAtLower;
+    pivot_value = rows[0].alpha;
+    objval = 0.0;
+    suminf = 0.0;
+    shift_count = 0;
+    shift_active = 0;
+    phase1_marker = 0;
+    clear_infeasibility_changes();
+  }
+  double value(int32_t i) const { return real_array(ARR_BASIC_VALUES)[i]; }
+  int32_t mark(int32_t i) const { return int_array(ARR_ROW_TYPE)[i] & (RF_INFEAS_ABOVE | RF_INFEAS_BELOW); }
+  int32_t q_ = 0;
+};
+
+TEST_F(PivotUpdates, PhaseTwoPlacesSmallViolationsAndCountsLargeOnes) {
+  // Step 1: row 2 ends 5e-6 below its bound (placed), row 3 ends 2e-5
+  // below (infeasible), row 4 rises.
+  set_up({{1.0, 1.0}, {1.0 - 5e-6, 1.0}, {1.0 - 2e-5, 1.0}, {3.0, -1.0}});
+  update_basic_values_primal();
+  EXPECT_EQ(int_array(ARR_BASIS_HEADER)[1], q_);
+  EXPECT_DOUBLE_EQ(value(1), 1.0);
+  EXPECT_EQ(value(2), 0.0);
+  EXPECT_EQ(mark(2), 0);
+  EXPECT_EQ(shift_count, 1);
+  EXPECT_NEAR(real_array(ARR_WORK_RHS)[2], 5e-6, 1e-15);
+  EXPECT_NEAR(value(3), -2e-5, 1e-15);
+  EXPECT_EQ(mark(3), RF_INFEAS_BELOW);
+  EXPECT_EQ(ninf, 1);
+  EXPECT_NEAR(suminf, 2e-5, 1e-15);
+  EXPECT_DOUBLE_EQ(value(4), 4.0);
+  EXPECT_DOUBLE_EQ(objval, -2.0);
+  ASSERT_EQ(infeasibility_changes.count, 2);
+  EXPECT_EQ(infeasibility_changes.items[0], 3);
+  EXPECT_EQ(infeasibility_changes.items[1], 1);
+  EXPECT_DOUBLE_EQ(work_vector()[1], pivot_value);
+}
+
+TEST_F(PivotUpdates, DegenerateStepChangesOnlyTheLeavingPosition) {
+  set_up({{0.0, 1.0, RF_FREE_BASIC}, {-3.0, 2.0, RF_INFEAS_BELOW}, {7.0, -1.0}});
+  update_basic_values_primal();
+  EXPECT_EQ(int_array(ARR_BASIS_HEADER)[1], q_);
+  EXPECT_EQ(value(1), 0.0);
+  EXPECT_EQ(int_array(ARR_ROW_TYPE)[1] & RF_FREE_BASIC, 0);  // the entering column is not free
+  EXPECT_EQ(value(2), -3.0);
+  EXPECT_EQ(mark(2), RF_INFEAS_BELOW);
+  EXPECT_EQ(value(3), 7.0);
+  EXPECT_EQ(ninf, 1);
+  EXPECT_EQ(objval, 0.0);
+  EXPECT_EQ(infeasibility_changes.count, 0);
+}
+
+TEST_F(PivotUpdates, FreeBasicIsNeverTested) {
+  set_up({{1.0, 1.0}, {0.0, 5.0, RF_FREE_BASIC}});
+  update_basic_values_primal();
+  EXPECT_DOUBLE_EQ(value(2), -5.0);
+  EXPECT_EQ(mark(2), 0);
+  EXPECT_EQ(ninf, 0);
+}
+
+TEST_F(PivotUpdates, BoundFlipMovesTheValuesByTheRange) {
+  set_up({{30.0, 1.0}, {1.0, -1.0}});
+  leaving_row = kLeavingBoundFlip;
+  update_basic_values_primal();
+  EXPECT_DOUBLE_EQ(value(1), 20.0);
+  EXPECT_DOUBLE_EQ(value(2), 11.0);
+  EXPECT_EQ(int_array(ARR_BASIS_HEADER)[1], 1);
+  EXPECT_DOUBLE_EQ(objval, -20.0);
+}
+
+TEST_F(PivotUpdates, ChangeListOverflowsPastTwentyPairs) {
+  std::vector<Row> rows = {{1.0, 1.0}};
+  for (int k = 0; k < 25; ++k) rows.push_back({0.5, 1.0});
+  set_up(rows);
+  update_basic_values_primal();
+  EXPECT_EQ(ninf, 25);
+  EXPECT_TRUE(infeasibility_changes_overflowed());
+}
+
+TEST_F(PivotUpdates, KernelUpdateInPhaseOne) {
+  // ninf > 0 without a shift: values up to 1e-4 outside are placed when
+  // their |alpha| reaches |d_q / BIGM|.
+  struct Case {
+    const char* name;
+    double alpha;
+    bool placed;
+  };
+  const double cap = 2.0 / dcv(dc::BIGM);
+  for (const Case& c : {Case{"large alpha placed", 1.0, true}, Case{"small alpha counted", cap / 2, false}}) {
+    // Row 2 ends 5e-5 below its bound.
+    set_up({{1.0, 1.0}, {c.alpha - 5e-5, c.alpha}, {-1.0, -1.0, RF_INFEAS_BELOW}});
+    update_after_pivot();
+    EXPECT_EQ(mark(2) != 0, !c.placed) << c.name;
+    EXPECT_EQ(shift_count, c.placed ? 1 : 0) << c.name;
+    EXPECT_EQ(mark(3), 0) << c.name;  // row 3 rose to 0: feasible
+    EXPECT_EQ(ninf, c.placed ? 0 : 1) << c.name;
+    EXPECT_EQ(real_array(ARR_REDUCED_COSTS)[1], 0.0) << c.name;
+    EXPECT_DOUBLE_EQ(real_array(ARR_PIVOT_ROW)[1], 0.5) << c.name;  // the leaving slack's reference weight
+  }
+}
+
+TEST_F(PivotUpdates, KernelUpdateFromAFeasibleBasisMarksTheListOverflowed) {
+  set_up({{1.0, 1.0}, {0.5, 1.0}});
+  update_after_pivot();
+  EXPECT_EQ(ninf, 1);
+  EXPECT_TRUE(infeasibility_changes_overflowed());
+}
+
+TEST_F(PivotUpdates, ReducedCostsByRows) {
+  // Rows 1, 2; columns a = (1, 2)', b = (3, 0)'; duals y = (0.5, -1).
+  kltest::build_problem(2, {kltest::Column{{1, 1.0}, {2, 2.0}}, kltest::Column{{1, 3.0}}});
+  for (int id : {ARR_ROW_COPY_START, ARR_ROW_COPY_COL}) kltest::allocate(id, words_for_ints(8));
+  kltest::allocate(ARR_ROW_COPY_VAL, words_for_reals(8));
+  OneBased<int32_t> start = int_array(ARR_ROW_COPY_START);
+  OneBased<int32_t> col = int_array(ARR_ROW_COPY_COL);
+  OneBased<double> val = real_array(ARR_ROW_COPY_VAL);
+  const int32_t a = kltest::column_position(0);
+  const int32_t b = kltest::column_position(1);
+  start[1] = 1;
+  col[1] = a;
+  val[1] = 1.0;
+  col[2] = b;
+  val[2] = 3.0;
+  start[2] = 3;
+  col[3] = a;
+  val[3] = 2.0;
+  start[3] = 4;
+  OneBased<double> cost = real_array(ARR_WORKING_COSTS);
+  cost[a] = 1.0;
+  cost[b] = -1.0;
+  factor.factor_dimension = 2;
+  sense_factor = 1.0;
+  // Row 2 non-basic, row 1 basic.
+  int_array(ARR_POS_STATUS)[2] &= ~PS_BASIC;
+  kltest::load_work_vector({0.5, -1.0});
+  compute_reduced_costs();
+  OneBased<double> d = real_array(ARR_REDUCED_COSTS);
+  EXPECT_DOUBLE_EQ(d[a], 1.0 + 0.5 * 1.0 - 1.0 * 2.0);
+  EXPECT_DOUBLE_EQ(d[b], -1.0 + 0.5 * 3.0);
+  EXPECT_DOUBLE_EQ(d[2], -1.0);
+}
+
+TEST_F(PivotUpdates, ReducedCostAccuracyCheck) {
+  kltest::build_problem(2, {kltest::Column{{1, 1.0}, {2, 1.0}}});
+  entering_column = kltest::column_position(0);
+  kltest::load_work_vector({1e3, -1e3});
+  dj_check_value = 1e-5;
+  icv(ic::IFMSG) = 1;
+  icv(ic::IDBDC) = 0;
+  EXPECT_EQ(check_reduced_cost_accuracy(), 0);
+  icv(ic::IDBDC) = 2;
+  EXPECT_EQ(check_reduced_cost_accuracy(), kReducedCostInaccurate);
+  EXPECT_TRUE(kltest::any_line_contains("inaccurate"));
+  dj_check_value = 1.0;
+  EXPECT_EQ(check_reduced_cost_accuracy(), 0);
+}
+
+TEST_F(PivotUpdates, DualInfeasibilitiesSmallShiftedLargeCounted) {
+  kltest::build_problem(1, {kltest::Column{{1, 1.0}}, kltest::Column{{1, 1.0}}});
+  const int32_t small = kltest::column_position(0);
+  const int32_t large = kltest::column_position(1);
+  OneBased<double> d = real_array(ARR_REDUCED_COSTS);
+  OneBased<double> cost = real_array(ARR_WORKING_COSTS);
+  real_array(ARR_WORK_LOWER)[small] = 0.0;
+  real_array(ARR_WORK_UPPER)[small] = 10.0;
+  real_array(ARR_WORK_LOWER)[large] = 0.0;
+  real_array(ARR_WORK_UPPER)[large] = 10.0;
+  sense_factor = 1.0;
+  shift_count = 0;
+  d[small] = -5e-5;  // between ZTCOST and 100 ZPCOST
+  d[large] = -1.0;
+  cost[small] = 3.0;
+  shift_dual_infeasibilities();
+  EXPECT_EQ(nnegdj, 1);
+  EXPECT_EQ(entering_column, 1);
+  EXPECT_EQ(d[small], 0.0);
+  EXPECT_DOUBLE_EQ(cost[small], 3.0 + 5e-5);
+  EXPECT_DOUBLE_EQ(cost_shift_total, 5e-5 * 10.0);
+  EXPECT_EQ(shift_count, 1);
+}
+
+}  // namespace
