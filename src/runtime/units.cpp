@@ -1,5 +1,5 @@
 // The unit file layer: numbered units over POSIX descriptors, with record
-// files continued in part files NAME.1, NAME.2, ... past the part size.
+// files continued in part files NAME.1, NAME.2, ... past the size of one part file.
 #include "runtime/units.h"
 
 #include <fcntl.h>
@@ -97,8 +97,8 @@ int64_t part_of_record(const Unit& u, int64_t record) {
   return u.records_per_part > 0 ? (record - 1) / u.records_per_part : 0;
 }
 
-// Makes the part holding record current and opens it when needed; the part
-// offset is left to the caller. Returns 0, or 1 when the part lies past the
+// Switches to the record's part file, opening it when needed; its
+// offset is left to the caller. Returns 0, or 1 when that part lies past the
 // last one allowed or cannot be opened.
 int32_t switch_unit_part(Unit& u, int64_t record, int64_t& record_within_part) {
   const int64_t part = part_of_record(u, record);
@@ -126,7 +126,7 @@ int32_t position_unit_at(Unit& u, int64_t record) {
 // on by one record. Crossing into the next part starts that part at its
 // beginning, whatever offset an earlier pass left in its descriptor. When the
 // next part cannot be opened the transfer just made still counts; the next
-// transfer retries the switch and fails if the part is still unavailable.
+// transfer retries the switch and fails if that part file is still unavailable.
 void record_transfer(int32_t unit, void* buffer, int64_t bytes, bool writing, int32_t& error) {
   error = 1;
   Unit* u = unit_in_use(unit);
@@ -197,7 +197,7 @@ void seek_unit_record(int32_t unit, int64_t record, int32_t& error) {
   error = position_unit_at(*u, record);
 }
 
-// Goes through the part arithmetic so that a step back across a part
+// Works with part-file arithmetic so that a step back across a part
 // boundary (the work files step back one record after each block read)
 // lands in the right part.
 void skip_unit_records(int32_t unit, int64_t n, int32_t& error) {

@@ -25,9 +25,9 @@ struct Unit {
   int64_t record_length = 0;
   int64_t records_per_part = 0;
   int64_t bytes_per_part = 0;
-  int32_t descriptor = -1;  // of the part in use
+  int32_t descriptor = -1;  // of the current part file
   int32_t parts[kMaxParts] = {};  // descriptors + 1 (0: not open)
-  int64_t last_record = 0;  // last record held by the part in use
+  int64_t last_record = 0;  // last record of the current part file
   std::string name;
   int64_t position = 1;  // next record to read or write, from 1
 };
