@@ -417,6 +417,45 @@ KLAPI int32_t KLLOADQGLOBAL(const char* name, int32_t ncols, int32_t nrows, cons
                             const int32_t* entity_columns, const double* entity_limits, const char* set_types,
                             const int32_t* set_starts, const int32_t* set_columns, const double* set_refs);
 
+/* Adding and deleting rows and columns of the loaded problem. The entries of
+ * new column (row) k are starts[k] .. starts[k+1]-1 of the index and value
+ * arrays, those of the last one run to starts[0]+nelems-1. Row types: E, G,
+ * L, N, R (R rows take their range from ranges). KLADDNAMES names rows
+ * (type 1) or columns first..last from NUL-ended names that follow one
+ * another. Deleted indices count in the numbering before the call. */
+KLAPI int32_t KLADDROWS(int32_t nrows, int32_t nelems, const char* row_types, const double* rhs,
+                        const double* ranges, const int32_t* starts, const int32_t* cols, const double* values);
+KLAPI int32_t KLADDCOLS(int32_t ncols, int32_t nelems, const double* objective, const int32_t* starts,
+                        const int32_t* rows, const double* values, const double* lower, const double* upper);
+KLAPI int32_t KLADDNAMES(int32_t type, const char* names, int32_t first, int32_t last);
+KLAPI int32_t KLDELROWS(int32_t nrows, const int32_t* rows);
+KLAPI int32_t KLDELCOLS(int32_t ncols, const int32_t* cols);
+
+/* Changing the loaded problem. Bound letters U, L, B; row types E, G, L, N,
+ * R; column types I, B, C. KLCHGOBJ with column -1 sets the objective
+ * constant. A coefficient or quadratic value of 0 removes the entry; a pair
+ * given twice in one call takes its last value. Every item is checked before
+ * anything changes. */
+KLAPI int32_t KLCHGBDS(int32_t count, const int32_t* cols, const char* letters, const double* values);
+KLAPI int32_t KLCHGCOF(int32_t row, int32_t col, double value);
+KLAPI int32_t KLCHGMCOF(const int32_t* rows, const int32_t* cols, const double* values, int32_t count);
+KLAPI int32_t KLCHGOBJ(int32_t count, const int32_t* cols, const double* values);
+KLAPI int32_t KLCHGQOBJ(int32_t col1, int32_t col2, double value);
+KLAPI int32_t KLCHGMQOBJ(const int32_t* cols1, const int32_t* cols2, const double* values, int32_t count);
+KLAPI int32_t KLCHGRHS(int32_t count, const int32_t* rows, const double* values);
+KLAPI int32_t KLCHGRNG(int32_t count, const int32_t* rows, const double* values);
+KLAPI int32_t KLCHGROWTYPE(int32_t count, const int32_t* rows, const char* types);
+KLAPI int32_t KLCHGCOLTYPE(int32_t count, const int32_t* cols, const char* types);
+
+/* Problem slots (1..64). KLSAVMAT puts the problem aside and continues with
+ * an empty one; *slot receives where it rests. KLRESMAT makes a saved problem
+ * current again. KLCPYMAT continues with a copy named name; *slot receives
+ * the slot of the original. KLDELMAT frees a slot other than the current. */
+KLAPI int32_t KLSAVMAT(int32_t* slot);
+KLAPI int32_t KLRESMAT(int32_t slot);
+KLAPI int32_t KLCPYMAT(const char* name, int32_t* slot);
+KLAPI int32_t KLDELMAT(int32_t slot);
+
 /* Queries: first and last are caller indices; the output receives
  * last - first + 1 values. The I variants return the stored (scaled) form. */
 KLAPI int32_t KLGETOBJ(double* values, int32_t first, int32_t last);
@@ -474,6 +513,34 @@ KLAPI int32_t KLMAXIM(const char* options);
 /* After an unbounded LP, the column along which the objective improves
  * without limit (after the dual, an infeasible row); -1 when none. */
 KLAPI int32_t KLGETUNB(int32_t* index);
+
+/* The solution, the basis and hand pivots. Between optimisations the plain
+ * forms read the problem's solution file; IFMEM bit 0x10 (and, inside
+ * KLMINIM/KLMAXIM, bit 8) makes them answer from memory. Any of the four
+ * solution arrays may be null: x per column, slack per row (a_i x + s_i =
+ * b_i), dual per row (d objective / d b_i), reduced cost per column
+ * (c_j - y'a_j). Basis codes: 0 at lower bound, 1 basic, 2 at upper bound.
+ * KLGETINF lists the rows and columns outside their bounds and those whose
+ * reduced cost has the wrong sign; KLGETIIS the members of the last
+ * irreducible infeasible set. KLPIVOT, KLGETPIVOTS and KLGETBASICPIV count
+ * positions: the rows' slacks first, then the columns (after the spare
+ * rows), in the base of IFDBG. */
+KLAPI int32_t KLSOLUTION(double* x, double* slack, double* dual, double* reduced_cost);
+KLAPI int32_t KLGETBASIS(int32_t* row_status, int32_t* col_status);
+KLAPI int32_t KLIGETBASIS(int32_t* row_status, int32_t* col_status);
+KLAPI int32_t KLLOADBASIS(const int32_t* row_status, const int32_t* col_status);
+KLAPI int32_t KLILOADBASIS(const int32_t* row_status, const int32_t* col_status);
+KLAPI int32_t KLGETINF(int32_t* primal_rows, int32_t* primal_cols, int32_t* dual_rows, int32_t* dual_cols,
+                       int32_t* primal_row_list, int32_t* primal_col_list, int32_t* dual_row_list,
+                       int32_t* dual_col_list);
+KLAPI int32_t KLIGETINF(int32_t* primal_rows, int32_t* primal_cols, int32_t* dual_rows, int32_t* dual_cols,
+                        int32_t* primal_row_list, int32_t* primal_col_list, int32_t* dual_row_list,
+                        int32_t* dual_col_list);
+KLAPI int32_t KLGETIIS(int32_t* ncols, int32_t* nrows, int32_t* cols, int32_t* rows);
+KLAPI int32_t KLPIVOT(int32_t entering, int32_t leaving);
+KLAPI int32_t KLGETPIVOTS(int32_t entering, int32_t* list, double* solution, double* objective, int32_t* count,
+                          int32_t maximum);
+KLAPI int32_t KLGETBASICPIV(int32_t* header);
 
 #ifdef __cplusplus
 }

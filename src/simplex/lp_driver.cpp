@@ -2,17 +2,17 @@
 // search and the successive-LP passes, and optimise_lp, which prepares the
 // problem, runs the algorithm, maps the outcome and reports it.
 //
-// Presolve, the dual simplex, the barrier, the global search and the
-// successive-LP passes are not part of the library yet. Until they are:
-// a presolve request solves the problem as loaded (after the bound pass in
-// its least form, which keeps the problem's own bounds); a dual request runs
-// the primal simplex; a barrier request (IALG 4, option b, or IALG 1 with a
-// quadratic objective) is refused with status 32; a global search or a
+// Presolve, the barrier, the global search and the successive-LP passes are
+// not part of the library yet. Until they are: a presolve request solves the
+// problem as loaded (after the bound pass in its least form, which keeps the
+// problem's own bounds); a barrier request (IALG 4, option b, or IALG 1 with
+// a quadratic objective) is refused with status 32; a global search or a
 // successive-LP request solves the LP and then reports that the rest could
 // not run (status 32). Each stand-in prints its own message and counts in
 // lp_driver_stats.
 #include "simplex/lp_driver.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "console/options.h"
@@ -30,6 +30,7 @@
 #include "runtime/frame.h"
 #include "runtime/messages.h"
 #include "runtime/platform.h"
+#include "simplex/dual_driver.h"
 #include "simplex/iteration_log.h"
 #include "simplex/primal_driver.h"
 #include "simplex/simplex_state.h"
@@ -56,6 +57,12 @@ namespace {
 // IFMEM bits used by the driver.
 constexpr int32_t kIfmemNoSolutionFile = 0x4;
 constexpr int32_t kIfmemInCall = 0x8;
+
+// The polish of an optimum: passes at most, the share of the offenders'
+// tolerance the primal prices with, and the least pricing tolerance.
+constexpr int32_t kPolishPasses = 2;
+constexpr double kPolishShare = 0.5;
+constexpr double kPolishToleranceFloor = 1e-11;
 
 // IPSLCT bit asking presolve for an LP without a search to follow.
 constexpr int32_t kIpslctLpOnly = 0x200;
@@ -151,6 +158,76 @@ void run_bound_pass() {
   }
   build_row_copy();
   fixed_columns_objective_constant();
+}
+
+// The per-position scratch of the optimisers starts clear for the primal
+// that takes over from the dual.
+void clear_scale_work() {
+  OneBased<int32_t> stamps = int_array(ARR_SCALE_WORK);
+  if (!stamps) return;
+  for (int32_t p = 1; p <= nseq; ++p) stamps[p] = 0;
+}
+
+// The largest wrong-signed reduced cost of a non-basic position in the
+// caller's units (the solution queries' view), and the tolerance on the
+// stored value that keeps every offender within ZTOLDJ there.
+struct DualViolation {
+  int32_t count = 0;
+  double stored_tolerance = 0.0;
+};
+
+DualViolation caller_dual_violations() {
+  DualViolation v;
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  OneBased<double> d = real_array(ARR_REDUCED_COSTS);
+  const double tolerance = dcv(dc::ZTOLDJ);
+  v.stored_tolerance = dcv(dc::ZTCOST);
+  const auto visit = [&](int32_t p, bool column) {
+    const int32_t s = status[p];
+    if ((s & (PS_BASIC | PS_FIXED)) != 0) return;
+    const int32_t e = scale_exponent(s);
+    // Stored reduced costs are divided by a column's factor, multiplied by
+    // a row's (its slack is stored divided by the row factor).
+    const double factor = column ? scale_power(static_cast<uint32_t>(e))
+                                 : scale_power(static_cast<uint32_t>(2 * kNeutralScaleExponent - e));
+    const double caller = d[p] / factor;
+    double wrong = 0.0;
+    if ((s & (PS_FREE | PS_NONBASIC_BETWEEN)) != 0)
+      wrong = std::fabs(caller);
+    else if ((s & PS_AT_UPPER) != 0)
+      wrong = caller;
+    else
+      wrong = -caller;
+    if (!(wrong > tolerance)) return;
+    ++v.count;
+    v.stored_tolerance = std::min(v.stored_tolerance, tolerance * factor);
+  };
+  for (int32_t i = 1; i <= nrow; ++i) visit(i, false);
+  for (int32_t j = store.first_col; j <= nseq; ++j) visit(j, true);
+  return v;
+}
+
+// The optimisers price with ZTCOST on scaled values, while every solution
+// query judges reduced costs with ZTOLDJ in the caller's units. An optimum
+// that fails the queries' test gets a short primal pass with the pricing
+// tolerance tightened to the offenders, from the basis it ended with.
+void polish_dual_feasibility(int32_t mode) {
+  for (int32_t pass = 0; pass < kPolishPasses; ++pass) {
+    const DualViolation v = caller_dual_violations();
+    if (v.count == 0) return;
+    ++lp_driver_stats.dual_polishes;
+    double& ztcost = dcv(dc::ZTCOST);
+    const double kept = ztcost;
+    ztcost = std::max(kPolishShare * v.stored_tolerance, kPolishToleranceFloor);
+    const int32_t algorithm = lp_algorithm;
+    lp_driver.bigm_at_start = dcv(dc::BIGM);
+    primal_simplex(-mode);
+    ztcost = kept;
+    if (status_letter == kLetterUnbounded) return;
+    lp_algorithm = algorithm;
+    if (status_code != STATUS_OK || status_letter != kLetterOptimal) return;
+    reinvert_and_recompute();
+  }
 }
 
 // After the crash every nonbasic column sits where the primal can start
@@ -348,21 +425,32 @@ void run_lp(int32_t mode, SavedControls& saved) {
     report_plain_error(MSG_BARRIER_UNAVAILABLE);
     return;
   }
-  if (lp_algorithm == kAlgorithmDual) {
-    ++lp_driver_stats.dual_requests_primal;
-    begin_message(MSG_DUAL_UNAVAILABLE);
-    emit_message();
-    lp_algorithm = kAlgorithmPrimal;
-  }
 
   if (mode < OPT_REOPTIMISE && !prepare_lp(mode)) return;
 
   lp_driver_stats.last_algorithm = lp_algorithm;
   lp_driver.bigm_at_start = dcv(dc::BIGM);
-  primal_simplex(mode);
-  if (status_code != STATUS_OK) return;
+  if (lp_algorithm == kAlgorithmDual) {
+    int32_t dual_mode = mode;
+    int32_t dual_result = DUAL_FINISHED;
+    dual_simplex(&dual_mode, &dual_result);
+    if (status_code != STATUS_OK) return;
+    if (dual_result == DUAL_FALL_BACK) {
+      ++lp_driver_stats.dual_fall_backs;
+      clear_scale_work();
+      lp_driver.bigm_at_start = dcv(dc::BIGM);
+      primal_simplex(-mode);
+      if (status_code != STATUS_OK) return;
+    }
+  } else {
+    primal_simplex(mode);
+    if (status_code != STATUS_OK) return;
+  }
 
-  if ((problem_flags & PF_NO_BASIS) == 0 && mode < OPT_REOPTIMISE) reinvert_and_recompute();
+  if ((problem_flags & PF_NO_BASIS) == 0 && mode < OPT_REOPTIMISE) {
+    reinvert_and_recompute();
+    if (status_letter == kLetterOptimal) polish_dual_feasibility(mode);
+  }
   map_status_letter(mode);
   problem_flags |= PF_SOLUTION_CURRENT;
 

@@ -463,6 +463,7 @@ void primal_simplex(int32_t mode) {
     if (problem_state <= 3) {
       idle_passes = itcnt == itcnt_before ? idle_passes + 1 : 0;
       if (idle_passes <= kIdlePassLimit) continue;
+      ++primal_driver_stats.idle_stops;
       status_letter = kLetterUnfinished;
       problem_state = 4;
       break;

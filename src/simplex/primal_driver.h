@@ -13,6 +13,9 @@ namespace dslot {
 inline constexpr int kBigmCeiling = 112;  // 5 x BIGM at the start of a run
 }  // namespace dslot
 
+// BIGM is double control 18; the fall-back weight bigm_fallback is kept by
+// problem/setup.h and bigm_at_start by the LP driver (simplex/lp_driver.h).
+//
 // The phase-1 weight ladder -2M, -M, 0, M, 2M (M = BIGM), indexed by the
 // change code -2..2 of a basis position's phase-1 state (entry code + 2).
 // Refreshed by set_bigm_ladder whenever BIGM changes.
@@ -29,6 +32,7 @@ struct PrimalDriverStats {
   int64_t bigm_drops = 0;        // BIGM set to the fall-back, pure phase 1
   int64_t end_rechecks = 0;      // the end check after flag_infinite_bounds restarted the loop
   int64_t infeasible_optima = 0; // an O verdict with infeasibilities left, not accepted
+  int64_t idle_stops = 0;        // runs ended unfinished after engine passes without an iteration
 };
 extern PrimalDriverStats primal_driver_stats;
 

@@ -65,6 +65,10 @@ constexpr double kStallPerturbationCap = 7.0;
 constexpr double kCountAverageKeep = 0.99;
 constexpr double kCountAverageNew = 0.01;
 constexpr double kSectionsDecay = 0.99;
+// Loop-head passes without an iteration before the engine asks for a fresh
+// factor: 2 per position plus a margin.
+constexpr int32_t kIdleRoundFactor = 2;
+constexpr int32_t kIdleRoundSlack = 100;
 // Residual infeasibility (sum, scaled) that repeated perturbation removal
 // may leave without progress; below it the run is near feasible.
 constexpr double kResidualSumLimit = 0.001;
@@ -148,6 +152,11 @@ class PrimalEngine {
   bool factor_stale_ = false;
   // The last pricing priced every position from fresh duals.
   bool fresh_pricing_ = false;
+  // A verdict was put off once for a fresh pricing since the last pivot.
+  bool verdict_retried_ = false;
+  // Passes through the loop head since itcnt last moved.
+  int32_t idle_rounds_ = 0;
+  int32_t itcnt_seen_ = -1;
 };
 
 int32_t solve_mode() { return icv(ic::IFFTUP); }
@@ -213,6 +222,8 @@ void PrimalEngine::complete_pending_pivot() {
   build_dual_update_rhs();
   basis_btran_work_vector();
   update_reference_weights();
+  // The solves fill the vector beyond the list of the right-hand side.
+  factor.work_vector_state = WV_CLEAR_ALL;
   clear_work_vector();
   factor.work_vector_state = WV_ZERO;
   factor.work_vector_count = 0;
@@ -255,6 +266,18 @@ Step PrimalEngine::top() {
 }
 
 Step PrimalEngine::loop() {
+  // Every way round the loop without an iteration rejects a column, raises
+  // BIGM or removes a perturbation, so this bound is never met unless
+  // priced and recomputed reduced costs keep disagreeing; a fresh factor
+  // then settles it.
+  if (itcnt != itcnt_seen_) {
+    itcnt_seen_ = itcnt;
+    idle_rounds_ = 0;
+  } else if (++idle_rounds_ > kIdleRoundFactor * nseq + kIdleRoundSlack) {
+    idle_rounds_ = 0;
+    ++primal_engine_stats.idle_refactors;
+    return Step::kRefactor;
+  }
   if (check_stop_request() != 0) {
     status_letter = kLetterStopped;
     return Step::kExit;
@@ -307,8 +330,10 @@ Step PrimalEngine::load_column() {
     if (entering_sign == 1) negate_work_vector();
     solve_with_factor_backward(w, list, factor.work_vector_count);
   } else {
+    // The product-form solve is a dense pass: it keeps no nonzero list.
     eta_backward_pass();
-    if (factor.work_vector_state == WV_CLEAR_ALL) sparsify_work_vector(drop);
+    factor.work_vector_state = WV_CLEAR_ALL;
+    sparsify_work_vector(drop);
     if (entering_sign == 1) negate_work_vector();
   }
   if (factor.work_vector_state == WV_CLEAR_ALL) sparsify_work_vector(drop);
@@ -431,6 +456,7 @@ Step PrimalEngine::record() {
   const int32_t leaving = leaving_row > 0 ? leaving_variable : 0;
   update_basis_flags();
   fresh_pricing_ = false;
+  verdict_retried_ = false;
   OneBased<int32_t> status = int_array(ARR_POS_STATUS);
   // A free column that leaves the basis was never in the row lists.
   if (leaving >= store.first_col && (status[leaving] & PS_FREE) != 0 && (problem_flags & PF_ROW_LISTS) != 0)
@@ -474,6 +500,7 @@ Step PrimalEngine::dual_update() {
       sparse_triangular_solve_heap();
   } else {
     basis_btran_work_vector();
+    factor.work_vector_state = WV_CLEAR_ALL;
   }
   if (factor.work_vector_state == WV_CLEAR_ALL) sparsify_work_vector(dcv(dc::ZTETA));
   if (weighted() && inequality_row_count > 0) sparsify_work_vector(dcv(dc::ZTETA));
@@ -561,8 +588,12 @@ Step PrimalEngine::end_of_pricing() {
   }
   problem_state = 3;
   if (update_count > icv(ic::INVMIN)) return Step::kRefactor;
-  // A verdict stands only on prices computed afresh from the duals.
-  if (!fresh_pricing_) return Step::kTop;
+  // A verdict stands only on prices computed afresh from the duals, and
+  // after one such pricing that found nothing to pivot on.
+  if (!fresh_pricing_ && !verdict_retried_) {
+    verdict_retried_ = true;
+    return Step::kTop;
+  }
   if (ninf == 0) return finish(kLetterOptimal);
   if (bigm_mode == 1) {
     bigm_mode = 0;
@@ -754,7 +785,7 @@ double PrimalEngine::curvature() {
 
 // The mode would only matter to the dual clean-up after a perturbation is
 // removed, which needs the dual simplex.
-void run_engine(EngineKind kind, int32_t /*mode*/, int32_t& fatal) {
+void run_engine(EngineKind kind, [[maybe_unused]] int32_t mode, int32_t& fatal) {
   PrimalEngine engine(kind, fatal);
   engine.run();
 }

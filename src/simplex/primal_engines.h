@@ -38,6 +38,7 @@ struct PrimalEngineStats {
   int64_t absorptions = 0;         // absorb_infeasibility
   int64_t dual_cleanups = 0;       // dual clean-ups started
   int64_t list_refills = 0;        // price_refill_list calls
+  int64_t idle_refactors = 0;      // refactorisations asked for after many rounds without an iteration
 };
 extern PrimalEngineStats primal_engine_stats;
 

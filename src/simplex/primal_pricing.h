@@ -59,11 +59,25 @@ int32_t* candidate_chain();
 // down. free_rule: price_linked_list tests the free bit instead of 0x100.
 double oriented_merit(uint32_t status, double d, double t, int32_t& decreasing, bool free_rule = false);
 
+// Every selection sets entering_column (0 none), entering_sign (1 at an
+// upper bound), entering_reduced_cost (oriented; raw for a position that may
+// move both ways, which the engine orients), entering_upper, dj_check_value
+// and nnegdj.
+
 // Candidate list.
+// Re-prices the listed positions from the row duals in reduced_costs, keeps
+// the attractive ones (front-compacted) and picks the best; it stays listed.
 void price_partial_list();
+// Appends attractive positions section by section from next_section until
+// the list reaches candidate_list_size (or 1000), then selects over the
+// whole list, combines with the preceding choice and takes it off the list.
 void price_refill_list();
+// Empties the least attractive slots beyond candidate_list_size.
 void trim_candidate_list();
+// Adds the reduced-cost changes of the dual change in the work vector (with
+// its list) to the listed merits, drops the unattractive, picks the best.
 void update_candidate_merits();
+// Best listed entry by its stored merit, taken off the list.
 void take_best_candidate();
 // The best slot found by update_candidate_merits leaves the list as the
 // entering variable (no refill).
@@ -71,16 +85,29 @@ void remove_best_candidate();
 // Empties the list and clears 0x40 of every listed position.
 void empty_candidate_list();
 
-// Weighted pricing.
+// Weighted pricing: merit / reference weight, the weights (array 41) kept as
+// norms. The full pricings take the duals from the work vector (leaving it
+// zero), store d of every priced position in reduced_costs and rebuild the
+// chain; price_weighted adds (Qx)_j of a quadratic column while feasible.
 void price_all_weighted();
 void price_weighted();
+// Re-tests the chain with the stored reduced costs (free positions may move
+// both ways here).
 void price_linked_list();
+// Incremental updates after a pivot, the dual change in the work vector:
+// through the row lists (sparse), the row copy (medium) or every column
+// (dense); each updates d and the weights and rebuilds the chain.
 void update_prices_by_rows();
 void update_prices_by_row_copy();
 void update_prices_by_columns();
+// entering_weight from the updated entering column in the work vector (N
+// rows left out); all weights reset when it is far below the column's own.
 void reference_weight();
+// Weights only, from the dual change in the work vector.
 void update_reference_weights();
+// reference_weights := 1 over positions 1..nseq.
 void reset_pricing_weights();
+// row_weights (array 64) := 1 over the used length of the work vector.
 void reset_pricing_weights_alt();
 
 // Work vector := the right-hand side whose BTRAN is the change of the duals

@@ -1,0 +1,63 @@
+// The infeasible Netlib LPs: every one is proved infeasible (lp_status 2,
+// never optimal or unbounded) by the dual simplex and by the primal, with
+// presolve off, so that about half of them must be proved by the simplex
+// itself.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "klsol32.h"
+#include "support/data_dir.h"
+#include "support/output_capture.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+std::vector<std::string> infeasible_problems() {
+  std::vector<std::string> names;
+  const std::string folder = kltest::data_file("infeas");
+  if (folder.empty()) return names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.path().extension() == ".mps") names.push_back(entry.path().stem().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+constexpr int32_t kInfeasible = 2;
+
+class InfeasibleLp : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
+    KLDEFINEUOPENTRY(kltest::capture_plain);
+  }
+  void TearDown() override {
+    KLFREEXO();
+    KLDEFINEUOPENTRY(nullptr);
+  }
+  int32_t solve(const std::string& file, const char* options) {
+    kltest::captured_lines().clear();
+    EXPECT_EQ(KLINPUT(file.c_str()), 0);
+    EXPECT_EQ(KLSETPROB(dir_.file(GetParam()).c_str()), 0);
+    KLSETICV(KLIC_IFPRES, 0);
+    EXPECT_EQ(KLMINIM(options), 0);
+    int32_t status = 0;
+    KLGETIPV(KLIA_LPSTATUS, &status);
+    return status;
+  }
+  kltest::TempDir dir_;
+};
+
+TEST_P(InfeasibleLp, DualAndPrimalProveInfeasibility) {
+  KLTEST_REQUIRE_DATA(file, "infeas/" + GetParam() + ".mps");
+  EXPECT_EQ(solve(file, ""), kInfeasible) << "default (dual)";
+  EXPECT_EQ(solve(file, "p"), kInfeasible) << "option p (primal)";
+}
+
+INSTANTIATE_TEST_SUITE_P(Infeas, InfeasibleLp, ::testing::ValuesIn(infeasible_problems()));
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(InfeasibleLp);
+
+}  // namespace

@@ -1,0 +1,161 @@
+// Conformance over the Netlib LP set: every problem of the folder is solved
+// with the default controls (the dual simplex; presolve off until presolve
+// exists) and again with option p (the primal), and both answers are held
+// against objectives.csv (relative 1e-6), against KLGETINF (no primal or
+// dual infeasibility in the caller's terms) and against the solution's own
+// optimality conditions. The two runs are printed side by side at the end.
+//
+// The objective includes the constant term the MPS reader stores (e226).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "klsol32.h"
+#include "simplex/lp_solution_checker.h"
+#include "support/data_dir.h"
+#include "support/output_capture.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+std::map<std::string, double> known_objectives() {
+  std::map<std::string, double> known;
+  std::ifstream in(kltest::data_file("objectives.csv"));
+  std::string line;
+  std::getline(in, line);
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string name, value;
+    if (std::getline(fields, name, ',') && std::getline(fields, value, ','))
+      known[name] = std::strtod(value.c_str(), nullptr);
+  }
+  return known;
+}
+
+// Every problem file of the folder, by name.
+std::vector<std::string> netlib_problems() {
+  std::vector<std::string> names;
+  const std::string folder = kltest::data_file("netlib");
+  if (folder.empty()) return names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.path().extension() == ".mps") names.push_back(entry.path().stem().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+struct RunResult {
+  int32_t lp_status = 0;
+  double objective = 0.0;
+  int32_t iterations = 0;
+  double seconds = 0.0;
+  int32_t infeasibilities = 0;  // the four counts of KLGETINF together
+};
+
+struct Comparison {
+  double expected = 0.0;
+  RunResult dual;
+  RunResult primal;
+};
+
+std::map<std::string, Comparison>& comparisons() {
+  static std::map<std::string, Comparison> table;
+  return table;
+}
+
+constexpr double kObjectiveTolerance = 1e-6;
+// The solution checker's relative tolerance for Ax, c - A'y and objval.
+constexpr double kConsistencyTolerance = 1e-8;
+
+class NetlibConformance : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
+    KLDEFINEUOPENTRY(kltest::capture_plain);
+  }
+  void TearDown() override {
+    KLFREEXO();
+    KLDEFINEUOPENTRY(nullptr);
+  }
+  static void TearDownTestSuite() { print_table(); }
+
+  // Reads the problem, names it into the test's directory (the solution file
+  // goes there, never into the data set), solves it with the options, and
+  // checks the answer.
+  RunResult solve(const std::string& file, const char* options, double expected) {
+    RunResult result;
+    kltest::captured_lines().clear();
+    EXPECT_EQ(KLINPUT(file.c_str()), 0);
+    EXPECT_EQ(KLSETPROB(dir_.file(GetParam()).c_str()), 0);
+    KLSETICV(KLIC_IFPRES, 0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(KLMINIM(options), 0);
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    KLGETIPV(KLIA_LPSTATUS, &result.lp_status);
+    KLGETIPV(KLIA_ITCNT, &result.iterations);
+    KLGETDPV(KLDA_OBJVAL, &result.objective);
+    EXPECT_EQ(result.lp_status, 1);
+    EXPECT_LE(std::fabs(result.objective - expected), kObjectiveTolerance * std::max(1.0, std::fabs(expected)))
+        << "objective " << result.objective << " expected " << expected;
+    const kltest::SolutionCheck check = kltest::check_lp_solution();
+    EXPECT_TRUE(check.ok(kConsistencyTolerance)) << check.report();
+    int32_t counts[4] = {-1, -1, -1, -1};
+    EXPECT_EQ(KLGETINF(&counts[0], &counts[1], &counts[2], &counts[3], nullptr, nullptr, nullptr, nullptr), 0);
+    result.infeasibilities = counts[0] + counts[1] + counts[2] + counts[3];
+    EXPECT_EQ(result.infeasibilities, 0) << "KLGETINF: primal rows " << counts[0] << ", primal columns "
+                                         << counts[1] << ", dual rows " << counts[2] << ", dual columns "
+                                         << counts[3];
+    return result;
+  }
+
+  static void print_table() {
+    if (comparisons().empty()) return;
+    std::printf("\n%-10s %18s | %6s %9s %18s %3s | %6s %9s %18s %3s\n", "problem", "known", "dual", "seconds",
+                "objective", "inf", "primal", "seconds", "objective", "inf");
+    for (const auto& [name, c] : comparisons()) {
+      std::printf("%-10s %18.10g | %6d %9.4f %18.10g %3d | %6d %9.4f %18.10g %3d\n", name.c_str(), c.expected,
+                  c.dual.iterations, c.dual.seconds, c.dual.objective, c.dual.infeasibilities, c.primal.iterations,
+                  c.primal.seconds, c.primal.objective, c.primal.infeasibilities);
+    }
+    std::fflush(stdout);
+  }
+
+  kltest::TempDir dir_;
+};
+
+TEST_P(NetlibConformance, DualAndPrimalReachTheKnownOptimum) {
+  const std::string name = GetParam();
+  const std::map<std::string, double> known = known_objectives();
+  ASSERT_TRUE(known.count(name) != 0) << name << " has no entry in objectives.csv";
+  KLTEST_REQUIRE_DATA(file, "netlib/" + name + ".mps");
+  Comparison& c = comparisons()[name];
+  c.expected = known.at(name);
+  {
+    SCOPED_TRACE("default (dual)");
+    c.dual = solve(file, "", c.expected);
+  }
+  {
+    SCOPED_TRACE("option p (primal)");
+    c.primal = solve(file, "p", c.expected);
+  }
+}
+
+std::string problem_name(const ::testing::TestParamInfo<std::string>& info) {
+  std::string name = info.param;
+  std::replace(name.begin(), name.end(), '-', '_');
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Netlib, NetlibConformance, ::testing::ValuesIn(netlib_problems()), problem_name);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(NetlibConformance);
+
+}  // namespace

@@ -1,0 +1,159 @@
+// Small linear programs and the fixture shared by the tests of the solution,
+// basis and pivot access exports. Each test works in a directory of its own:
+// the solution file is written beside the problem name.
+#ifndef KLSOL_TESTS_SIMPLEX_ACCESS_FIXTURE_H
+#define KLSOL_TESTS_SIMPLEX_ACCESS_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "klsol32.h"
+#include "support/output_capture.h"
+#include "support/temp_dir.h"
+
+namespace kltest {
+
+constexpr double kAccessInf = 1e20;
+
+struct AccessColumn {
+  std::vector<std::pair<int32_t, double>> entries;
+  double lower = 0.0;
+  double upper = kAccessInf;
+  double cost = 0.0;
+};
+
+struct AccessProblem {
+  std::string row_types;
+  std::vector<double> rhs;
+  std::vector<double> ranges;  // empty: none
+  std::vector<AccessColumn> columns;
+
+  int32_t nrows() const { return static_cast<int32_t>(row_types.size()); }
+  int32_t ncols() const { return static_cast<int32_t>(columns.size()); }
+
+  int32_t load(const std::string& name) const {
+    std::vector<int32_t> starts{0};
+    std::vector<int32_t> rows;
+    std::vector<double> values, lower, upper, cost;
+    for (const AccessColumn& c : columns) {
+      for (const auto& [r, v] : c.entries) {
+        rows.push_back(r);
+        values.push_back(v);
+      }
+      starts.push_back(static_cast<int32_t>(rows.size()));
+      lower.push_back(c.lower);
+      upper.push_back(c.upper);
+      cost.push_back(c.cost);
+    }
+    std::vector<double> range_values = ranges;
+    if (range_values.empty()) range_values.assign(row_types.size(), 0.0);
+    return KLLOADPROB(name.c_str(), ncols(), nrows(), row_types.data(), rhs.data(), range_values.data(), cost.data(),
+                      starts.data(), nullptr, rows.data(), values.data(), lower.data(), upper.data());
+  }
+  // The same problem with the objective negated: maximising it has the
+  // same solution.
+  AccessProblem negated() const {
+    AccessProblem p = *this;
+    for (AccessColumn& c : p.columns) c.cost = -c.cost;
+    return p;
+  }
+};
+
+// min x + 2y + 3w + 0z
+//   r0: x + y + w     >= 2   (G, binding, dual 1.5)
+//   r1: x - y         <= 1   (L, binding, dual -0.5)
+//   r2: x + 3y        >= 1   (G, slack -2)
+//   r3: x + y + z      = 5   (E, z basic)
+//   r4: 0 <= x + y <= 4      (R, slack 2 of range 4)
+// 0 <= x <= 10, y >= 0, w >= 0 (reduced cost 1.5), 0 <= z <= 10.
+// Optimum 2.5 at x = 1.5, y = 0.5, w = 0, z = 3.
+inline AccessProblem mixed_rows() {
+  AccessProblem p;
+  p.row_types = "GLGER";
+  p.rhs = {2, 1, 1, 5, 4};
+  p.ranges = {0, 0, 0, 0, 4};
+  p.columns = {
+      {{{0, 1.0}, {1, 1.0}, {2, 1.0}, {3, 1.0}, {4, 1.0}}, 0, 10, 1},
+      {{{0, 1.0}, {1, -1.0}, {2, 3.0}, {3, 1.0}, {4, 1.0}}, 0, kAccessInf, 2},
+      {{{0, 1.0}}, 0, kAccessInf, 3},
+      {{{3, 1.0}}, 0, 10, 0},
+  };
+  return p;
+}
+
+// max 3x + 2y: x + y <= 4, x + 3y <= 6, 0 <= x <= 3; z in [0, 2] costs 1
+// and uses row 0. Optimum 11 at x = 3, y = 1, z = 0.
+inline AccessProblem production() {
+  AccessProblem p;
+  p.row_types = "LL";
+  p.rhs = {4, 6};
+  p.columns = {
+      {{{0, 1.0}, {1, 1.0}}, 0, 3, 3},
+      {{{0, 1.0}, {1, 3.0}}, 0, kAccessInf, 2},
+      {{{0, 1.0}}, 0, 2, -1},
+  };
+  return p;
+}
+
+// A transportation problem: sources L rows, sinks G rows.
+inline AccessProblem transport(int32_t sources, int32_t sinks) {
+  AccessProblem p;
+  for (int32_t s = 0; s < sources; ++s) {
+    p.row_types += 'L';
+    p.rhs.push_back(10.0 + s);
+  }
+  for (int32_t t = 0; t < sinks; ++t) {
+    p.row_types += 'G';
+    p.rhs.push_back(5.0 + (t % 3));
+  }
+  for (int32_t s = 0; s < sources; ++s) {
+    for (int32_t t = 0; t < sinks; ++t) {
+      AccessColumn c;
+      c.entries = {{s, 1.0}, {sources + t, 1.0}};
+      c.cost = 1.0 + ((s * 7 + t * 3) % 11);
+      c.upper = 4.0 + (s + t) % 3;
+      p.columns.push_back(c);
+    }
+  }
+  return p;
+}
+
+inline int32_t int_attribute_value(int32_t n) {
+  int32_t v = 0;
+  KLGETIPV(n, &v);
+  return v;
+}
+
+inline double objective_value() {
+  double v = 0.0;
+  KLGETDPV(2001, &v);
+  return v;
+}
+
+class AccessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
+    captured_lines().clear();
+    KLDEFINEUOPENTRY(capture_plain);
+  }
+  void TearDown() override {
+    KLFREEXO();
+    KLDEFINEUOPENTRY(nullptr);
+  }
+  int32_t load(const AccessProblem& p) { return p.load(dir.file("lp")); }
+  std::string solution_file() const { return dir.file("lp.sol"); }
+  // The outcome words of the last call: status, error number.
+  static int32_t last_error() { return int_attribute_value(1023); }
+  void set_ifmem(int32_t value) { KLSETICV(KLIC_IFMEM, value); }
+
+  TempDir dir;
+};
+
+}  // namespace kltest
+
+#endif
