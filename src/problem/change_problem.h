@@ -22,9 +22,11 @@
 //   chgobj, chgrhs     PF_SOLUTION_CURRENT, the factor (0x4280); row lists
 //   chgrng, chgrowtype PF_SOLUTION_CURRENT (the slack bounds or the
 //                      right-hand side moved); row lists
-//   chgcoltype         row lists; the entity arrays and node_record_bytes
-// The factorisation survives bound, range, row-type and column-type
-// changes: they move no matrix column into or out of the basis.
+//   chgcoltype         row lists; PF_SOLUTION_CURRENT when a column's bounds
+//                      or scaling change; the factor when a column entering
+//                      the entities loses its scale factor
+// The factorisation survives bound, range and row-type changes: they move
+// no matrix entry.
 #ifndef KLSOL_PROBLEM_CHANGE_PROBLEM_H
 #define KLSOL_PROBLEM_CHANGE_PROBLEM_H
 

@@ -604,18 +604,18 @@ bool choose_entering(double& chosen_ratio) {
   int32_t enter_slot = top;
   const bool crossed = t.slope > 0.0 || pool.size >= kBreakpointHeapNearlyFull;
   if (crossed && std::fabs(t.d[pool.column[top]]) < t.zt_cost) {
-    // Among breakpoints tied with the top (same range, reduced costs within
-    // ZTCOST of each other), the largest pivot enters: the step is as
-    // short and the pivot safer.
-    const double range_top = t.work_upper[pool.column[top]] - t.work_lower[pool.column[top]];
-    const double zt_zero = dcv(dc::ZTOLZE);
+    // A degenerate top has the largest ratio because its pivot is the
+    // smallest. Among the breakpoints whose reduced costs are within ZTCOST
+    // of it, the largest pivot enters instead, provided its own jump covers
+    // what the flips overshoot (its primal step stays within its box); the
+    // top is flipped. The step is as short and the pivot safer.
+    const double overshoot = t.slope - dcv(dc::ZTOLZE);
     double best_alpha = std::fabs(pivot_row_alpha(pool.column[top]));
     for (int32_t n = 2; n <= pool.size; ++n) {
       const int32_t slot = pool.heap[n];
       const int32_t k = pool.column[slot];
-      const double range_k = t.work_upper[k] - t.work_lower[k];
       const double alpha_k = std::fabs(pivot_row_alpha(k));
-      if (std::fabs(range_k - range_top) < zt_zero && std::fabs(t.d[pool.column[top]] - t.d[k]) < t.zt_cost &&
+      if (std::fabs(t.d[pool.column[top]] - t.d[k]) < t.zt_cost && pool.jump[slot] >= overshoot &&
           alpha_k > best_alpha) {
         best_alpha = alpha_k;
         enter_slot = slot;

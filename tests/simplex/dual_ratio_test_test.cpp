@@ -94,6 +94,8 @@ TEST_F(DualRatioTest, ChoosesBetweenBreakpointsAndUnboxedCandidates) {
       {"slope still negative after the last breakpoint", {{1.0, 1.0, 1.0}, {1.0, 2.0, 1.0}}, 1, {0}},
       {"the slope turns at the middle breakpoint", {{1.0, 1.0, 3.0}, {1.0, 2.0, 3.0}, {1.0, 3.0, 3.0}}, 1, {0}},
       {"a column at its upper bound enters decreasing", {{-1.0, -1.0, 10.0, true}}, 0, {}, 1},
+      {"degenerate near-ties: the larger pivot enters, the top is flipped", {{2.0, 0.0, 2.0}, {1.0, 0.0, 2.0}}, 0, {1}},
+      {"a larger pivot whose jump cannot cover the overshoot does not", {{2.0, 0.0, 0.5}, {1.0, 0.0, 10.0}}, 1, {0}},
       {"a dual-infeasible candidate in phase 2 is trouble", {{-1.0, -1.0, 10.0}, {1.0, 1.0, kNone}}, -1, {}, 0,
        DUAL_RATIO_PHASE1_CANDIDATE},
   };
