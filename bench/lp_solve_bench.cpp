@@ -1,13 +1,13 @@
 // Solves one LP file with this library and prints one line of figures:
 //
-//   lp_solve_bench [-a d|p] [-n] [-v] [-c name=value] file
+//   lp_solve_bench [-a d|p] [-n] [-v] [-c number=value] [-r number=value] file
 //
 //   name status objective iterations seconds peak_kb
 //
 // -a d (the default algorithm, the dual) or p (the primal); -n leaves the
 // problem's own presolve control alone (the run is otherwise unpresolved);
 // -v shows the library's messages on standard error; -c sets an integer
-// control by its number before the run (repeatable).
+// control, -r a double control, by its number before the run (repeatable).
 // The solution file goes to a temporary directory, never beside the input.
 // Peak memory is the process's resident high-water mark, so run one file
 // per process to read it per problem.
@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
   bool keep_presolve = false;
   bool verbose = false;
   std::vector<std::pair<int32_t, int32_t>> controls;
+  std::vector<std::pair<int32_t, double>> double_controls;
   for (int k = 1; k < argc; ++k) {
     const std::string argument = argv[k];
     if (argument == "-a" && k + 1 < argc) {
@@ -47,6 +48,11 @@ int main(int argc, char** argv) {
       keep_presolve = true;
     } else if (argument == "-v") {
       verbose = true;
+    } else if (argument == "-r" && k + 1 < argc) {
+      const std::string setting = argv[++k];
+      const size_t equals = setting.find('=');
+      if (equals != std::string::npos)
+        double_controls.emplace_back(std::atoi(setting.substr(0, equals).c_str()), std::atof(setting.c_str() + equals + 1));
     } else if (argument == "-c" && k + 1 < argc) {
       const std::string setting = argv[++k];
       const size_t equals = setting.find('=');
@@ -76,6 +82,7 @@ int main(int argc, char** argv) {
   if (KLINPUT(file.c_str()) == 0 && KLSETPROB((scratch / name).string().c_str()) == 0) {
     if (!keep_presolve) KLSETICV(KLIC_IFPRES, 0);
     for (const auto& [control, value] : controls) KLSETICV(control, value);
+    for (const auto& [control, value] : double_controls) KLSETDCV(control, value);
     const auto start = std::chrono::steady_clock::now();
     const int32_t result = KLMINIM(algorithm.c_str());
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

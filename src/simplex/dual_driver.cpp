@@ -201,7 +201,8 @@ void fill_basic_upper() {
   }
 }
 
-// The weights of the dual pricing start at 1 over all positions.
+// The weights of the dual pricing start at 1 over all positions, those
+// beyond the reduced factor included (they may join it later).
 void reset_row_weights_full() {
   weight_check_count = 0;
   const int32_t dimension = factor.factor_dimension;
@@ -224,7 +225,9 @@ void recompute_row_duals() {
   OneBased<double> d = real_array(ARR_REDUCED_COSTS);
   const int32_t permuted = factor.factor_permuted;
   factor.factor_permuted = 0;
-  clear_work_vector();
+  // Positions beyond the reduced factor are basic slacks with dual 0; the
+  // vector may hold older values there, so it starts clear throughout.
+  for (int32_t k = 1; k <= nrow; ++k) w[k] = 0.0;
   for (int32_t k = 1; k <= factor.factor_dimension; ++k) w[k] = -sense_factor * objective[header[k]];
   factor.work_vector_state = WV_CLEAR_ALL;
   basis_btran_work_vector();
@@ -290,8 +293,7 @@ bool start_factor_and_point(int32_t mode, int32_t* dual_result, bool& invert_fir
         return false;
       }
     }
-    weight_check_count = 0;
-    reset_pricing_weights_alt();
+    reset_row_weights_full();
     fill_basic_upper();
     compute_basic_values();
     check_basic_feasibility();
@@ -394,13 +396,16 @@ void dual_simplex(int32_t* optimise_mode_argument, int32_t* dual_result) {
   scale_objective(mode);
   // The cutoff in the units of the run's objective.
   dual_cutoff = dcv(dc::CUTOFF) * dcv(kObjectiveScaleSlot);
-  if (std::fabs(perturbation_size) > dcv(dc::ZTETA) && from_driver) {
+  const bool perturbed = std::fabs(perturbation_size) > dcv(dc::ZTETA) && from_driver;
+  if (perturbed) {
     OneBased<double> d = real_array(ARR_REDUCED_COSTS);
     for (int32_t j = store.first_col; j <= nseq; ++j) d[j] = 0.0;
     perturb_costs();
   }
   perturbation_phase = 3;
-  shift_count = 0;
+  // A starting perturbation keeps its shift count: the run must take it off
+  // (or the primal clean-up price without it) before its answer stands.
+  if (!perturbed) shift_count = 0;
   ++dual_driver_stats.runs;
 
   bool invert_first = false;

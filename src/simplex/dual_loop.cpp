@@ -81,6 +81,7 @@ constexpr double kCarefulPivotLargeCost = 1e-3;
 constexpr double kLargeCost = 10.0;
 constexpr double kSmallPivotFactor = 5000.0;       // x ZTOLPV: pivots below need checks
 constexpr double kSmallInfeasibilityFactor = 500.0;  // x ZTOLZE
+constexpr double kNoisePivotFactor = 50.0;          // x ZTOLPV: pivot-row entries below are noise
 constexpr double kStallPerturbationFactor = 10.0;
 constexpr double kEnteringShiftBand = 2.0;          // x ZTCOST: wrong-signed d_q shifted
 constexpr double kEnteringShiftMargin = 0.05;
@@ -109,6 +110,52 @@ double leaving_infeasibility() {
   return real_array(ARR_WORK_LOWER)[p] - values[leaving_row];
 }
 
+// Whether row leaving_row proves the problem infeasible: with rho = -e_r'
+// B^-1 (below its lower bound) or e_r' B^-1 (above its upper bound) from a
+// dense solve, no nonbasic position that may move has an entry of the sign
+// that would move the row's variable towards its bound.
+bool row_proves_infeasibility() {
+  const int32_t r = leaving_row;
+  if (r <= 0) return false;
+  // Entries beyond the reduced factor may hold what an earlier user left
+  // there: the whole vector starts clear.
+  OneBased<double> w = work_vector();
+  for (int32_t k = 1; k <= nrow; ++k) w[k] = 0.0;
+  factor.work_vector_state = WV_CLEAR_ALL;
+  w[r] = leaving_direction == kLeaveAtUpper ? 1.0 : -1.0;
+  if (r <= factor.factor_dimension) basis_btran_work_vector();
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  OneBased<int32_t> index = int_array(ARR_FACTOR_INDEX);
+  const bool permuted = factor.factor_permuted != 0 && static_cast<bool>(index);
+  const auto at = [&](int32_t row) { return permuted ? index[row] : row; };
+  OneBased<int32_t> start = int_array(ARR_COL_START);
+  OneBased<int32_t> elem_row = int_array(ARR_ELEM_ROW);
+  OneBased<double> elem_value = real_array(ARR_ELEM_VALUE);
+  // Entries the ratio test takes for noise (below 50 ZTOLPV with a small
+  // reduced cost) do not refute the verdict either.
+  const double tolerance = kNoisePivotFactor * dcv(dc::ZTOLPV);
+  bool proven = true;
+  const auto judge = [&](int32_t j, double alpha) {
+    const int32_t st = status[j];
+    if ((st & (PS_BASIC | PS_FIXED | PS_SEARCH_FIXED)) != 0) return;
+    if ((st & (PS_FREE | PS_NONBASIC_BETWEEN)) != 0) {
+      if (std::fabs(alpha) > tolerance) proven = false;
+      return;
+    }
+    if (((st & PS_AT_UPPER) != 0 ? -alpha : alpha) > tolerance) proven = false;
+  };
+  for (int32_t i = 1; i <= nrow && proven; ++i) judge(i, w[at(i)]);
+  for (int32_t j = store.first_col; j <= nseq && proven; ++j) {
+    double alpha = 0.0;
+    for (int32_t e = start[j]; e < start[j + 1]; ++e) alpha += w[at(elem_row[e])] * elem_value[e];
+    judge(j, alpha);
+  }
+  for (int32_t k = 1; k <= nrow; ++k) w[k] = 0.0;
+  factor.work_vector_count = 0;
+  factor.work_vector_state = WV_ZERO;
+  return proven;
+}
+
 void clear_scale_work() {
   OneBased<int32_t> stamps = int_array(ARR_SCALE_WORK);
   if (!stamps) return;
@@ -121,15 +168,13 @@ enum class Next {
   kIterate,
   kRefactor,
   kFinish,
-  kFallBack,
   kFactorFailure,
   kReturn,
 };
 
 class DualLoop {
  public:
-  DualLoop(int32_t mode, int32_t* dual_result)
-      : mode_(std::abs(mode)), from_primal_(mode < 0), dual_result_(dual_result) {}
+  DualLoop(int32_t mode, int32_t* dual_result) : from_primal_(mode < 0), dual_result_(dual_result) {}
 
   void run();
 
@@ -156,7 +201,6 @@ class DualLoop {
   void apply_phase1_flip_pairs();
   void undo_flips();
 
-  const int32_t mode_;
   const bool from_primal_;
   int32_t* const dual_result_;
   double objective_at_entry_ = 0.0;
@@ -186,7 +230,6 @@ void DualLoop::run() {
       case Next::kIterate: next = iterate(); break;
       case Next::kRefactor: next = refactor(); break;
       case Next::kFinish: next = finish(); break;
-      case Next::kFallBack: next = fall_back("numerical trouble"); break;
       case Next::kFactorFailure:
         report_plain_error(MSG_SIMPLEX_FACTOR_FAILURE);
         *dual_result_ = DUAL_STOPPED;
@@ -280,13 +323,16 @@ void DualLoop::apply_phase1_flip_pairs() {
   OneBased<int32_t> marks = int_array(ARR_ROW_TYPE);
   const bool permuted = factor.factor_permuted != 0 && static_cast<bool>(index);
   int32_t count = 0;
-  // A pair's rows enter the work vector once each; the list mark keeps them
-  // unique and is cleared before the solve.
+  // A pair's rows enter the work vector once each (the list mark, cleared
+  // before the solve, keeps them unique). A position beyond the reduced
+  // factor may hold what an earlier user of the vector left there, so the
+  // first touch assigns.
   auto add = [&](int32_t row, double value) {
     const int32_t k = permuted ? index[row] : row;
     if ((marks[k] & RF_HYPERSPARSE_LISTED) == 0) {
       marks[k] |= RF_HYPERSPARSE_LISTED;
       list[++count] = k;
+      w[k] = 0.0;
     }
     w[k] += value;
   };
@@ -414,9 +460,9 @@ Next DualLoop::after_ratio_test(int32_t trouble) {
   if (trouble != DUAL_RATIO_CLEAN) {
     ++dual_loop_stats.ratio_troubles;
     // The reduced costs disagree with the pivot row. They are judged again
-    // on a fresh factor and fresh duals before the row counts as having no
-    // candidate.
-    if (update_count > 0) {
+    // on fresh duals, and on a fresh factor when that is not fresh either;
+    // the row never counts as having no candidate on this evidence.
+    if (update_count > kTroubleRefactorUpdates || (steps_in_pass == 0 && update_count > 0)) {
       ++dual_loop_stats.trouble_refactors;
       return Next::kRefactor;
     }
@@ -444,7 +490,16 @@ Next DualLoop::no_entering_column() {
     stall_count = 0;
     return Next::kPassStart;
   }
-  if (infeasibility_heap_size <= 1 || !from_primal_) return Next::kFinish;
+  if (infeasibility_heap_size <= 1 || !from_primal_) {
+    // An infeasible verdict rests on this row alone: it stands only when a
+    // dense solve confirms that no nonbasic position can reduce the
+    // violation.
+    if (nnegdj == 0 && !row_proves_infeasibility()) {
+      ++dual_loop_stats.unconfirmed_infeasibilities;
+      return fall_back("the pivot row does not confirm infeasibility");
+    }
+    return Next::kFinish;
+  }
   if (steps_in_pass > 0) {
     ++dual_loop_stats.restarts;
     return Next::kPassStart;

@@ -77,6 +77,7 @@ struct DualLoopStats {
   int64_t inaccurate_reduced_costs = 0;
   int64_t factor_troubles = 0;     // non-zero codes of the factor updates
   int64_t fall_backs = 0;          // dual_result -1
+  int64_t unconfirmed_infeasibilities = 0;  // a row without candidate that a dense solve refuted
   int32_t last_end = DUAL_END_NONE;  // DualLoopEnd of the last call
 };
 extern DualLoopStats dual_loop_stats;

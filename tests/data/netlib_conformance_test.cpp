@@ -149,6 +149,42 @@ TEST_P(NetlibConformance, DualAndPrimalReachTheKnownOptimum) {
   }
 }
 
+// The dual's two pricing modes, forced, reach the same optima on the
+// problems the primal was first held against.
+TEST(NetlibPricingModes, SteepestEdgeAndDevexReachTheKnownOptimum) {
+  const std::map<std::string, double> known = known_objectives();
+  if (known.empty()) GTEST_SKIP() << "objectives.csv not found in " << kltest::data_dir();
+  kltest::TempDir dir;
+  ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
+  KLDEFINEUOPENTRY(kltest::capture_plain);
+  for (const char* name : {"afiro", "sc50a", "sc50b", "blend", "adlittle", "kb2", "share2b", "israel", "stocfor1",
+                           "scfxm1", "degen2", "bnl1", "ship04s", "e226"}) {
+    const std::string file = kltest::data_file(std::string("netlib/") + name + ".mps");
+    if (file.empty()) continue;
+    for (const int32_t ifdse : {0, 1}) {
+      SCOPED_TRACE(std::string(name) + " IFDSE " + std::to_string(ifdse));
+      kltest::captured_lines().clear();
+      ASSERT_EQ(KLINPUT(file.c_str()), 0);
+      ASSERT_EQ(KLSETPROB(dir.file(name).c_str()), 0);
+      KLSETICV(KLIC_IFPRES, 0);
+      KLSETICV(KLIC_IFDSE, ifdse);
+      ASSERT_EQ(KLMINIM(""), 0);
+      int32_t status = 0;
+      KLGETIPV(KLIA_LPSTATUS, &status);
+      EXPECT_EQ(status, 1);
+      double objective = 0.0;
+      KLGETDPV(KLDA_OBJVAL, &objective);
+      const double expected = known.at(name);
+      EXPECT_LE(std::fabs(objective - expected), kObjectiveTolerance * std::max(1.0, std::fabs(expected)))
+          << "objective " << objective << " expected " << expected;
+      const kltest::SolutionCheck check = kltest::check_lp_solution();
+      EXPECT_TRUE(check.ok(kConsistencyTolerance)) << check.report();
+    }
+  }
+  KLFREEXO();
+  KLDEFINEUOPENTRY(nullptr);
+}
+
 std::string problem_name(const ::testing::TestParamInfo<std::string>& info) {
   std::string name = info.param;
   std::replace(name.begin(), name.end(), '-', '_');
