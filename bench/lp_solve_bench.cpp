@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
       const std::string setting = argv[++k];
       const size_t equals = setting.find('=');
       if (equals != std::string::npos)
-        double_controls.emplace_back(std::atoi(setting.substr(0, equals).c_str()), std::atof(setting.c_str() + equals + 1));
+        double_controls.emplace_back(std::atoi(setting.substr(0, equals).c_str()),
+                                     std::atof(setting.c_str() + equals + 1));
     } else if (argument == "-c" && k + 1 < argc) {
       const std::string setting = argv[++k];
       const size_t equals = setting.find('=');

@@ -106,14 +106,23 @@ void finish_list(OneBased<double> x, OneBased<int32_t> list, int32_t& count, boo
   if (keep_list) count = kept;
 }
 
-void declare_list_invalid(int32_t& count) {
-  factor.work_vector_state = WV_CLEAR_ALL;
-  count = -1;
-  ++hypersparse_stats.fallbacks;
-  // An overflow can leave marks on rows that were pushed but never listed;
-  // a stale mark would make the next solve skip that row.
+// A dense fall-back can leave marks on rows that were pushed but never
+// listed; a stale mark would make the next solve skip that row.
+void clear_all_marks() {
   std::fill(pending_mark.begin(), pending_mark.end(), 0);
   std::fill(listed_mark.begin(), listed_mark.end(), 0);
+}
+
+// The vector is dense now: its list no longer describes it.
+void mark_vector_dense() {
+  factor.work_vector_state = WV_CLEAR_ALL;
+  ++hypersparse_stats.fallbacks;
+  clear_all_marks();
+}
+
+void declare_list_invalid(int32_t& count) {
+  mark_vector_dense();
+  count = -1;
 }
 
 int32_t capped(int64_t limit) { return static_cast<int32_t>(std::min<int64_t>(limit, kHeapCapacity)); }
@@ -412,8 +421,7 @@ void solve_with_factor_forward(OneBased<double> x, OneBased<int32_t> list, int32
     ftran_invert_records_from(x, top_boundary);
     ftran_row_etas(x);
     finish_list(x, list, count, false);
-    factor.work_vector_state = WV_CLEAR_ALL;
-    ++hypersparse_stats.fallbacks;
+    mark_vector_dense();
   };
 
   // Phase 1: diagonal and L column etas.
@@ -476,8 +484,7 @@ void solve_with_factor_forward(OneBased<double> x, OneBased<int32_t> list, int32
     if (!heap.push(h, limit)) {
       finish_list(x, list, count, false);
       ftran_row_etas(x);
-      factor.work_vector_state = WV_CLEAR_ALL;
-      ++hypersparse_stats.fallbacks;
+      mark_vector_dense();
       return;
     }
     pending_mark[r] = 1;
@@ -538,8 +545,7 @@ void solve_with_factor_forward(OneBased<double> x, OneBased<int32_t> list, int32
   }
   ftran_row_etas_from(x, bottom);
   finish_list(x, list, count, false);
-  factor.work_vector_state = WV_CLEAR_ALL;
-  ++hypersparse_stats.fallbacks;
+  mark_vector_dense();
 }
 
 // ---------------------------------------------------------------------------

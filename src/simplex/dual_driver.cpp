@@ -61,7 +61,7 @@ constexpr float kSquareShapeFactor = 1.5f;
 constexpr int32_t kShortRowFactor = 4;
 constexpr int32_t kLongRowFactor = 50;
 constexpr double kThresholdAfterStart = 5.0;
-// IPRES value that keeps no box on the upper side.
+// IFPRES value that keeps no box on the upper side.
 constexpr int32_t kPresolveNoUpperBoxes = 3;
 
 int32_t row_length(int32_t i) {

@@ -610,9 +610,9 @@ Next DualLoop::check_pivot() {
   const double small_infeasibility = kSmallInfeasibilityFactor * dcv(dc::ZTOLZE);
   const bool careful = (primal_end_flags & PEF_DUAL_SKIPPED_ROW) != 0 ||
                        (from_primal_ && ninf_at_ratio_test_ < kCleanupRowLimit);
-  if (careful && (alpha < kCarefulPivot || (alpha < kCarefulPivotLargeCost && std::fabs(fresh_reduced_cost_) > kLargeCost)) &&
-      infeasibility < small_infeasibility)
-    return reject_row();
+  const bool doubtful =
+      alpha < kCarefulPivot || (alpha < kCarefulPivotLargeCost && std::fabs(fresh_reduced_cost_) > kLargeCost);
+  if (careful && doubtful && infeasibility < small_infeasibility) return reject_row();
   if (alpha >= kSmallPivotFactor * dcv(dc::ZTOLPV)) return pivot();
   const double zteta = dcv(dc::ZTETA);
   if (std::fabs(alpha - std::fabs(pivot_row_cell(entering_column))) > zteta) {

@@ -476,6 +476,27 @@ TEST_F(DualSimplex, LongRowKeepsSteepestEdgeOnShortRowProblems) {
   }
 }
 
+// A column that ends at an artificial box bound is released where it sits:
+// nonbasic at that value, its infinite bounds flagged as such again, and
+// the shift count set so that the primal clean-up prices it.
+TEST_F(DualSimplex, BoxedColumnIsReleasedAtItsValue) {
+  ASSERT_EQ(load(free_variable()), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  const int32_t j = store.first_col;
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  OneBased<double> x = real_array(ARR_X);
+  ASSERT_EQ(real_array(ARR_UPPER)[j], kInf);
+  real_array(ARR_WORK_LOWER)[j] = -3.0;
+  real_array(ARR_WORK_UPPER)[j] = 7.0;
+  status[j] = (status[j] & ~(PS_BASIC | PS_NONBASIC_BETWEEN | PS_FREE)) | PS_AT_UPPER | PS_BOTH_FINITE;
+  shift_count = 0;
+  remove_artificial_bounds();
+  EXPECT_EQ(status[j] & (PS_NONBASIC_BETWEEN | PS_AT_UPPER | PS_BOTH_FINITE), PS_NONBASIC_BETWEEN);
+  EXPECT_EQ(x[j], 7.0);
+  EXPECT_GE(shift_count, 1);
+  EXPECT_EQ(dual_driver_stats.boxes_released, 1);
+}
+
 // The heap's keys are the same whether built from scratch or kept by the
 // per-position update, in both pricing modes; the perturbation's removal
 // gives the run its scaled objective back.
