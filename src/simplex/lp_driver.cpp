@@ -464,6 +464,9 @@ void run_lp(int32_t mode, SavedControls& saved) {
 void optimise_lp(int32_t mode) {
   SavedControls saved;
   optimise_mode = mode;
+  // Every solve starts trusting the factor; a failed residual test of an
+  // invert during the run switches the stricter pivot rules on.
+  factor_accurate = 1;
   run_lp(mode, saved);
   saved.restore(mode);
 }
