@@ -21,6 +21,7 @@
 #include "simplex/lp_driver.h"
 #include "simplex/lp_solution_checker.h"
 #include "simplex/simplex_state.h"
+#include "simplex/small_lps.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"
 
@@ -28,73 +29,7 @@ namespace {
 
 using namespace kl;
 
-constexpr double kInf = 1e20;
-
-struct Column {
-  std::vector<std::pair<int32_t, double>> entries;
-  double lower = 0.0;
-  double upper = kInf;
-  double cost = 0.0;
-};
-
-struct Problem {
-  std::string row_types;
-  std::vector<double> rhs;
-  std::vector<double> ranges;  // empty: none
-  std::vector<Column> columns;
-
-  int32_t load(const char* name) const {
-    std::vector<int32_t> starts{0};
-    std::vector<int32_t> rows;
-    std::vector<double> values, lower, upper, cost;
-    for (const Column& c : columns) {
-      for (const auto& [r, v] : c.entries) {
-        rows.push_back(r);
-        values.push_back(v);
-      }
-      starts.push_back(static_cast<int32_t>(rows.size()));
-      lower.push_back(c.lower);
-      upper.push_back(c.upper);
-      cost.push_back(c.cost);
-    }
-    std::vector<double> range_values = ranges;
-    if (range_values.empty()) range_values.assign(row_types.size(), 0.0);
-    return KLLOADPROB(name, static_cast<int32_t>(columns.size()), static_cast<int32_t>(row_types.size()),
-                      row_types.data(), rhs.data(), range_values.data(), cost.data(), starts.data(), nullptr,
-                      rows.data(), values.data(), lower.data(), upper.data());
-  }
-};
-
-// The cycling example: degenerate at the origin, optimum -1.25.
-Problem beale() {
-  Problem p;
-  p.row_types = "LLL";
-  p.rhs = {0, 0, 1};
-  p.columns = {
-      {{{0, 0.25}, {1, 0.5}}, 0, kInf, -0.75},
-      {{{0, -8.0}, {1, -12.0}}, 0, kInf, 20},
-      {{{0, -1.0}, {1, -0.5}, {2, 1.0}}, 0, kInf, -0.5},
-      {{{0, 9.0}, {1, 3.0}}, 0, kInf, 6},
-  };
-  return p;
-}
-
-// min -x1 - 2 x2 with -x1 + x2 <= 1: x1 grows without limit.
-Problem unbounded() {
-  Problem p;
-  p.row_types = "L";
-  p.rhs = {1};
-  p.columns = {{{{0, -1.0}}, 0, kInf, -1}, {{{0, 1.0}}, 0, kInf, -2}};
-  return p;
-}
-
-Problem infeasible() {
-  Problem p;
-  p.row_types = "GL";
-  p.rhs = {5, 3};
-  p.columns = {{{{0, 1.0}, {1, 1.0}}, 0, kInf, 1}, {{{0, 1.0}, {1, 1.0}}, 0, kInf, 1}};
-  return p;
-}
+using namespace kltest;
 
 // min -x1 - x2 with x1 - x2 >= 1 and x2 - x1 >= 1: neither the primal nor
 // the dual has a feasible point.
@@ -103,43 +38,6 @@ Problem infeasible_both_ways() {
   p.row_types = "GG";
   p.rhs = {1, 1};
   p.columns = {{{{0, 1.0}, {1, -1.0}}, 0, kInf, -1}, {{{0, -1.0}, {1, 1.0}}, 0, kInf, -1}};
-  return p;
-}
-
-// max 3x + 2y, x + y <= 4, x + 3y <= 6, x <= 3: 11 at (3, 1).
-Problem production() {
-  Problem p;
-  p.row_types = "LL";
-  p.rhs = {4, 6};
-  p.columns = {{{{0, 1.0}, {1, 1.0}}, 0, 3, 3}, {{{0, 1.0}, {1, 3.0}}, 0, kInf, 2}};
-  return p;
-}
-
-// min x with x free, x - y >= -5, 0 <= y <= 2: -5.
-Problem free_variable() {
-  Problem p;
-  p.row_types = "G";
-  p.rhs = {-5};
-  p.columns = {{{{0, 1.0}}, -kInf, kInf, 1}, {{{0, -1.0}}, 0, 2, 0}};
-  return p;
-}
-
-// min x + 2y with 2 <= x + y <= 6 (a range row), x <= 1: 3 at (1, 1).
-Problem ranged_row() {
-  Problem p;
-  p.row_types = "RL";
-  p.rhs = {6, 10};
-  p.ranges = {4, 0};
-  p.columns = {{{{0, 1.0}, {1, 1.0}}, 0, 1, 1}, {{{0, 1.0}, {1, -1.0}}, 0, kInf, 2}};
-  return p;
-}
-
-// A free row besides the objective: it constrains nothing.
-Problem second_n_row() {
-  Problem p;
-  p.row_types = "NLL";
-  p.rhs = {0, 4, 2};
-  p.columns = {{{{0, 1.0}, {1, 1.0}, {2, 1.0}}, 0, kInf, -1}, {{{0, 5.0}, {1, 1.0}, {2, -1.0}}, 0, kInf, -1}};
   return p;
 }
 
