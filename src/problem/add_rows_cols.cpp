@@ -526,23 +526,6 @@ bool make_column_copy_current() {
   return true;
 }
 
-void record_edited_problem() {
-  original_problem.nrow = nrow;
-  original_problem.nseq = nseq;
-  original_problem.first_col = store.first_col;
-  original_problem.nelem = nelem;
-  original_problem.nqelem = nqelem;
-  original_problem.nglent = nglent;
-  original_problem.objective_row = store.objective_row;
-  original_problem.spare_rows = spare_rows_left;
-  original_problem.spare_cols = spare_cols_left;
-  original_problem.spare_elems = spare_elems_left;
-  original_problem.presolved_nrow = nrow;
-  original_problem.presolved_nseq = nseq;
-  original_problem.presolve_nglent = nglent;
-  original_problem.presolve_nsets = nsets;
-  original_problem.presolve_nsosm = nsosm;
-}
 
 void report_edit_no_memory() { report_no_memory(0); }
 
@@ -580,7 +563,7 @@ void addcol(int32_t ncols, int32_t nelems, const double* costs, const int32_t* s
     spare_cols_left -= ncols;
     nelem = int_array(ARR_COL_START)[nseq + 1] - 1;
     spare_elems_left -= nelem - stored_before;
-    record_edited_problem();
+    record_original_problem();
   } catch (const std::bad_alloc&) {
     report_edit_no_memory();
   }
@@ -620,7 +603,7 @@ void addrow(int32_t nrows, int32_t nelems, const char* row_types, const double* 
     nrow += nrows;
     nelem = int_array(ARR_ROW_COPY_START)[nrow + 1] - 1;
     spare_elems_left -= nelem - stored_before;
-    record_edited_problem();
+    record_original_problem();
   } catch (const std::bad_alloc&) {
     report_edit_no_memory();
   }

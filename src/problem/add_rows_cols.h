@@ -87,9 +87,6 @@ bool make_work_arrays_present();
 // message 20.
 bool make_row_copy_current();
 bool make_column_copy_current();
-// The original-problem record follows an edit: an editable problem is not
-// presolved, so the problem as loaded is the current one.
-void record_edited_problem();
 // Message 20 for scratch memory of an edit; status 32.
 void report_edit_no_memory();
 

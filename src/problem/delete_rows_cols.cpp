@@ -313,7 +313,7 @@ void delcol(int32_t count, const int32_t* indices) {
     spare_elems_left += old_nelem - nelem;
     build_row_copy();
     restore_basis_header();
-    record_edited_problem();
+    record_original_problem();
   } catch (const std::bad_alloc&) {
     report_edit_no_memory();
   }
@@ -350,7 +350,7 @@ void delrow(int32_t count, const int32_t* indices) {
     spare_rows_left += deleted;
     build_row_copy();
     restore_basis_header();
-    record_edited_problem();
+    record_original_problem();
   } catch (const std::bad_alloc&) {
     report_edit_no_memory();
   }

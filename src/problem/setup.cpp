@@ -65,23 +65,6 @@ char* set_name(int32_t k) {
   return static_cast<char*>(array_cells[ARR_SET_NAME]) + static_cast<int64_t>(k - 1) * kNameChars;
 }
 
-void record_original_problem() {
-  original_problem.nrow = nrow;
-  original_problem.nseq = nseq;
-  original_problem.first_col = store.first_col;
-  original_problem.nelem = nelem;
-  original_problem.nqelem = nqelem;
-  original_problem.nglent = nglent;
-  original_problem.objective_row = store.objective_row;
-  original_problem.spare_rows = spare_rows_left;
-  original_problem.spare_cols = spare_cols_left;
-  original_problem.spare_elems = spare_elems_left;
-  original_problem.presolved_nrow = nrow;
-  original_problem.presolved_nseq = nseq;
-  original_problem.presolve_nglent = nglent;
-  original_problem.presolve_nsets = nsets;
-  original_problem.presolve_nsosm = nsosm;
-}
 
 void clear_cut_pool_counts() {
   cut_row_count = 0;
@@ -238,6 +221,24 @@ void clear_spare_rows() {
 }
 
 }  // namespace
+
+void record_original_problem() {
+  original_problem.nrow = nrow;
+  original_problem.nseq = nseq;
+  original_problem.first_col = store.first_col;
+  original_problem.nelem = nelem;
+  original_problem.nqelem = nqelem;
+  original_problem.nglent = nglent;
+  original_problem.objective_row = store.objective_row;
+  original_problem.spare_rows = spare_rows_left;
+  original_problem.spare_cols = spare_cols_left;
+  original_problem.spare_elems = spare_elems_left;
+  original_problem.presolved_nrow = nrow;
+  original_problem.presolved_nseq = nseq;
+  original_problem.presolve_nglent = nglent;
+  original_problem.presolve_nsets = nsets;
+  original_problem.presolve_nsosm = nsosm;
+}
 
 char* position_name(int32_t position) {
   return static_cast<char*>(array_cells[ARR_NAME_TABLE]) +

@@ -38,6 +38,10 @@ inline constexpr int32_t kSetReferenceErrorWeight = 10000;
 // problem scaled; problem_state is the caller's to set.
 void setup_loaded_problem(int32_t mode, int32_t& error_count, int32_t& failure_code);
 
+// The original-problem record (and the presolved counts) := the problem as
+// it stands now; every load and every edit of the dimensions keeps it.
+void record_original_problem();
+
 // Merges repeated (row, column) entries into the first: all the values of
 // one position are summed, and the entry is dropped only when the total is
 // below ZTOLDA (message 58 per duplicate). equality_entries := entries in E
