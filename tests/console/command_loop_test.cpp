@@ -410,17 +410,26 @@ TEST_F(CommandLoop, AfiroSessionSolvesPrintsAndWritesItsFiles) {
   std::ifstream values_in(values);
   std::string line;
   double recomputed = 0.0;
-  int columns = 0;
+  std::vector<double> column_values;
   // Default fields: s n t b a c l u d r; columns have class letter "C".
   while (std::getline(values_in, line)) {
     const auto f = split_fields(line);
     ASSERT_GE(f.size(), 9u) << line;
     if (f[2].find('C') == std::string::npos) continue;
     recomputed += std::stod(f[4]) * std::stod(f[5]);
-    ++columns;
+    column_values.push_back(std::stod(f[4]));
   }
-  EXPECT_EQ(columns, 32);
+  ASSERT_EQ(column_values.size(), 32u);
   EXPECT_NEAR(recomputed, objective, 1e-5 * std::fabs(kOptimum));
+
+  // The text file's values are the solution the library hands out.
+  int32_t rows = 0;
+  ASSERT_EQ(KLGETIPV(KLIA_NROW, &rows), 0);
+  std::vector<double> x(32), slack(static_cast<std::size_t>(rows)), dual(static_cast<std::size_t>(rows)),
+      reduced(32);
+  ASSERT_EQ(KLSOLUTION(x.data(), slack.data(), dual.data(), reduced.data()), 0);
+  for (std::size_t j = 0; j < x.size(); ++j)
+    EXPECT_NEAR(column_values[j], x[j], 1e-6 * (1.0 + std::fabs(x[j]))) << "column " << j;
 }
 
 std::string example_problem() {
