@@ -537,6 +537,15 @@ KLAPI int32_t KLIGETINF(int32_t* primal_rows, int32_t* primal_cols, int32_t* dua
                         int32_t* primal_row_list, int32_t* primal_col_list, int32_t* dual_row_list,
                         int32_t* dual_col_list);
 KLAPI int32_t KLGETIIS(int32_t* ncols, int32_t* nrows, int32_t* cols, int32_t* rows);
+/* Ranging of an optimal basis into the range file, and its ranges per row
+ * and per column; any array may be null. */
+KLAPI int32_t KLRANGE(void);
+KLAPI int32_t KLROWRANGE(double* upper_activity, double* lower_activity, double* upper_unit_cost,
+                         double* lower_unit_cost);
+KLAPI int32_t KLCOLRANGE(double* upper_activity, double* lower_activity, double* upper_unit_cost,
+                         double* lower_unit_cost, double* upper_cost, double* lower_cost);
+/* Irreducible infeasible sets of an infeasible LP; options "o" and "f". */
+KLAPI int32_t KLIIS(const char* options);
 KLAPI int32_t KLPIVOT(int32_t entering, int32_t leaving);
 KLAPI int32_t KLGETPIVOTS(int32_t entering, int32_t* list, double* solution, double* objective, int32_t* count,
                           int32_t maximum);

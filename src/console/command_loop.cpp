@@ -8,6 +8,7 @@
 
 #include "console/command_handlers.h"
 #include "console/control_words.h"
+#include "console/iis_command.h"
 #include "console/options.h"
 #include "console/problem_name.h"
 #include "factor/factor_arrays.h"
@@ -26,6 +27,7 @@
 #include "runtime/startup.h"
 #include "runtime/text_io.h"
 #include "simplex/lp_driver.h"
+#include "simplex/ranging.h"
 
 namespace kl {
 
@@ -67,7 +69,7 @@ const CommandBody kCommandBodies[kCommandCount + 1] = {
     nullptr,                                             // 15 GLOBAL
     nullptr,                                             // 16 DIRECTIVES
     nullptr,                                             // 17 ALTER
-    nullptr,                                             // 18 RANGE
+    range_problem,                                       // 18 RANGE
     nullptr,                                             // 19 VORNIN
     nullptr,                                             // 20 RPRINT
     nullptr,                                             // 21 OMNIOUT
@@ -91,7 +93,7 @@ const CommandBody kCommandBodies[kCommandCount + 1] = {
     nullptr,                                             // 39 ?AXGLOBAL
     nullptr,                                             // 40 ?INGLOBAL
     nullptr,                                             // 41 GOAL
-    nullptr,                                             // 42 IIS
+    iis_command,                                         // 42 IIS
     nullptr,                                             // 43 FIXGLOBAL
     [] { rescale_problem(nullptr, nullptr, 0); },        // 44 SCALE
 };

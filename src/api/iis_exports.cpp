@@ -1,0 +1,18 @@
+// The irreducible infeasible set search.
+#include "api/export_frame.h"
+#include "console/iis_command.h"
+#include "console/options.h"
+#include "klsol32.h"
+#include "runtime/frame.h"
+
+extern "C" {
+
+KLAPI int32_t KLIIS(const char* options) {
+  if (kl::refused_before_start()) return kl::status_code;
+  if (options != nullptr && options[0] != '\0') kl::set_option_letters(options);
+  kl::iis_command();
+  kl::clear_option_letters();
+  return kl::status_code;
+}
+
+}  // extern "C"
