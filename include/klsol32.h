@@ -388,6 +388,12 @@ KLAPI int32_t KLGETPROB(char* name);
  * (extension prt). */
 KLAPI int32_t KLTOASC(const char* name, const char* options);
 KLAPI int32_t KLFPRINT(void);
+/* Ranging reports, read back from the range file (extension rng) of the last
+ * KLRANGE. KLRTOASC writes it as comma-separated text files (extensions hdr
+ * and rsc) named as for KLTOASC; KLFRPRINT prints it into the file with the
+ * extension rrt. */
+KLAPI int32_t KLRTOASC(const char* name, const char* options);
+KLAPI int32_t KLFRPRINT(void);
 
 /* Loading a problem from arrays. Column c holds the elements start[c] ..
  * start[c+1]-1, or start[c] .. start[c]+length[c]-1 when lengths are given

@@ -25,4 +25,20 @@ KLAPI int32_t KLFPRINT(void) {
   return kl::status_code;
 }
 
+KLAPI int32_t KLRTOASC(const char* name, const char* options) {
+  if (kl::refused_before_start()) return kl::status_code;
+  if (name != nullptr && name[0] != '\0') kl::set_command_argument(name);
+  if (options != nullptr && options[0] != '\0') kl::set_option_letters(options);
+  kl::write_ranging_ascii();
+  kl::clear_option_letters();
+  kl::set_command_argument("");
+  return kl::status_code;
+}
+
+KLAPI int32_t KLFRPRINT(void) {
+  if (kl::refused_before_start()) return kl::status_code;
+  kl::print_ranging_file();
+  return kl::status_code;
+}
+
 }  // extern "C"

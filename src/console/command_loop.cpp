@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "console/araobj_command.h"
 #include "console/command_handlers.h"
 #include "console/control_words.h"
 #include "console/iis_command.h"
@@ -71,7 +72,7 @@ const CommandBody kCommandBodies[kCommandCount + 1] = {
     nullptr,                                             // 17 ALTER
     range_problem,                                       // 18 RANGE
     nullptr,                                             // 19 VORNIN
-    nullptr,                                             // 20 RPRINT
+    print_ranging_screen,                                // 20 RPRINT
     nullptr,                                             // 21 OMNIOUT
     problem_command,                                     // 22 PROBLEM
     nullptr,                                             // 23 SAVE
@@ -79,14 +80,14 @@ const CommandBody kCommandBodies[kCommandCount + 1] = {
     nullptr,                                             // 25 ?PSXSOL
     nullptr,                                             // 26 ?PSXRNG
     nullptr,                                             // 27 STOP (run by the loop)
-    nullptr,                                             // 28 RTOASC
+    write_ranging_ascii,                                 // 28 RTOASC
     help_command,                                        // 29 HELP
     user_command,                                        // 30 USER
     nullptr,                                             // 31 ANALYSE
     nullptr,                                             // 32 OUTPUT
     nullptr,                                             // 33 RECURSE
-    nullptr,                                             // 34 ?ARAOBJ
-    nullptr,                                             // 35 FRPRINT
+    [] { araobj_command(3); },                           // 34 ?ARAOBJ
+    print_ranging_file,                                  // 35 FRPRINT
     nullptr,                                             // 36 ?VUB
     nullptr,                                             // 37 STATS
     nullptr,                                             // 38 ASSERT

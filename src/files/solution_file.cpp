@@ -17,6 +17,7 @@
 #include "runtime/messages.h"
 #include "runtime/startup.h"
 #include "runtime/work_files.h"
+#include "simplex/successive_lp.h"
 
 namespace kl {
 
@@ -177,11 +178,8 @@ ItemBytes position_name_item(int32_t p) {
 }
 
 // Columns whose value successive linear programming recorded when it stopped
-// at its pass limit while they still moved: the writer reports the recorded
-// value for them. No such columns exist until successive linear programming
-// does, so the next one after p is always past the last column.
-int32_t next_recurse_column(int32_t) { return nseq + 1; }
-double recorded_recurse_value(int32_t) { return 0.0; }
+// at its pass limit while they still moved get the recorded value
+// (next_recurse_column and recorded_recurse_value, simplex/successive_lp.h).
 
 // ---------------------------------------------------------------------------
 // Writer

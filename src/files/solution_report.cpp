@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "files/number_fields.h"
 #include "files/solution_file.h"
@@ -96,10 +97,78 @@ bool print_section(int32_t first, int32_t last, int32_t first_position, int32_t 
   return true;
 }
 
+bool ranging_mode(int32_t mode) { return mode == PRINT_RANGING_SCREEN || mode == PRINT_RANGING_FILE; }
+
+bool file_mode(int32_t mode) { return mode == PRINT_SOLUTION_FILE || mode == PRINT_RANGING_FILE; }
+
+constexpr int32_t kRangingHeadingLines = 4;
+constexpr int32_t kLinesPerRangeRecord = 3;
+
+// Position of record k of the file (records count rows, then columns).
+int32_t record_position(int32_t k) {
+  const SolutionHeaderCopy& h = solution_header_copy;
+  return k <= h.rows ? k : h.first_col + (k - h.rows - 1);
+}
+
+// One side of a limit: the limiting record's name and "UL" when its number
+// is negative, "LL" when positive, blanks when there is none.
+void insert_limiting(const std::vector<RangeLine>& lines, int32_t limiting) {
+  const int32_t which = limiting < 0 ? -limiting : limiting;
+  const bool known = which >= 1 && static_cast<std::size_t>(which) < lines.size();
+  insert_message_name8(known ? lines[static_cast<std::size_t>(which)].name : kBlankName);
+  insert_message_chars(!known ? "  " : (limiting < 0 ? "UL" : "LL"), 2);
+}
+
+void print_range_record(const std::vector<RangeLine>& lines, int32_t k) {
+  const RangeLine& line = lines[static_cast<std::size_t>(k)];
+  const bool row = is_row_record(k);
+  const int32_t message = row ? MSG_RANGE_ROW_LINE : MSG_RANGE_COLUMN_LINE;
+  begin_message(message);
+  insert_message_chars(&line.class_letter, 1);
+  insert_message_name8(line.name);
+  insert_message_real(printed(line.activity));
+  insert_message_real4(line.lower_activity);
+  insert_message_real4(line.unit_cost[0]);
+  if (!row) insert_message_real4(line.cost_limit[0]);
+  insert_limiting(lines, line.limiting[0]);
+  emit_message();
+  begin_message(message);
+  insert_message_chars(line.code, 2);
+  // Records count rows, then columns without the spare row positions: the
+  // record number is the column's position less those.
+  insert_message_int(k);
+  insert_message_real(printed(row ? line.slack : line.cost));
+  insert_message_real4(line.upper_activity);
+  insert_message_real4(line.unit_cost[1]);
+  if (!row) insert_message_real4(line.cost_limit[1]);
+  insert_limiting(lines, line.limiting[1]);
+  emit_message();
+  begin_message(MSG_HELP_END);
+  emit_message();
+}
+
+// Records first..last with a heading after every full page. False when the
+// pager stopped the report.
+bool print_range_section(const std::vector<RangeLine>& lines, int32_t first, int32_t last, int32_t page_heading) {
+  const int32_t per_page = std::max(1, (icv(ic::NLINES) - kRangingHeadingLines) / kLinesPerRangeRecord);
+  int32_t shown = 0;
+  for (int32_t k = first; k <= last; ++k) {
+    if (shown == per_page) {
+      int32_t stop = 0;
+      report_search_status(page_heading, stop);
+      if (stop != 0) return false;
+      shown = 0;
+    }
+    print_range_record(lines, k);
+    ++shown;
+  }
+  return true;
+}
+
 void print_solution(int32_t mode) {
-  if (mode == PRINT_SOLUTION_FILE) {
+  if (file_mode(mode)) {
     int32_t error = 0;
-    open_text_output(make_work_file_name(EXT_PRT).c_str(), error);
+    open_text_output(make_work_file_name(mode == PRINT_RANGING_FILE ? "rrt" : "prt").c_str(), error);
     if (error != 0) {
       report_plain_error(MSG_PRINT_FILE_NOT_OPENED);
       return;
@@ -107,7 +176,11 @@ void print_solution(int32_t mode) {
     print_to_file = true;
     set_message_mode(kMessageModeFileOnly);
   }
-  print_solution_listing();
+  if (ranging_mode(mode)) {
+    write_fixed_ranging_print();
+  } else {
+    print_solution_listing();
+  }
   if (print_to_file) {
     set_message_mode(kMessageModeNormal);
     close_text_output();
@@ -160,12 +233,42 @@ void print_solution_listing() {
   print_section(h.rows + 1, h.rows + h.columns, h.first_col, HEADING_COLUMN_PAGE);
 }
 
+void write_fixed_ranging_print() {
+  int32_t status = 0;
+  print_solution_header(status);
+  if (status != 0) return;
+  // Every record is read first: a line names its limiting records, which may
+  // come later in the file.
+  const SolutionHeaderCopy h = solution_header_copy;
+  const int32_t records = h.rows + h.columns;
+  std::vector<RangeLine> lines(static_cast<std::size_t>(std::max(records, 0)) + 1);
+  for (int32_t k = 1; k <= records; ++k) {
+    int32_t error = 0;
+    read_range_record(record_position(k), error);
+    if (error != 0) {
+      begin_message(MSG_SOLUTION_FILE_ERROR);
+      emit_message();
+      status_code = STATUS_REPORTED;
+      return;
+    }
+    lines[static_cast<std::size_t>(k)] = range_line;
+  }
+  const int32_t base = 4 * h.sense_code;
+  int32_t stop = 0;
+  report_search_status(base + 3, stop);
+  if (stop != 0) return;
+  if (!print_range_section(lines, 1, h.rows, base + 1)) return;
+  report_search_status(base + 4, stop);
+  if (stop != 0) return;
+  print_range_section(lines, h.rows + 1, records, base + 2);
+}
+
 void print_results(int32_t mode) {
   begin_body();
   const int32_t kept_level = icv(ic::IFPMSG);
   icv(ic::IFPMSG) = 1;
   int32_t error = 0;
-  open_work_file(make_work_file_name(EXT_SOL).c_str(), WORK_READ, error);
+  open_work_file(make_work_file_name(ranging_mode(mode) ? EXT_RNG : EXT_SOL).c_str(), WORK_READ, error);
   if (error == WORK_OPEN_OK) {
     print_solution(mode);
     close_work_file();
@@ -181,5 +284,9 @@ void print_results(int32_t mode) {
 void print_solution_file() { print_results(PRINT_SOLUTION_FILE); }
 
 void print_solution_screen() { print_results(PRINT_SOLUTION_SCREEN); }
+
+void print_ranging_file() { print_results(PRINT_RANGING_FILE); }
+
+void print_ranging_screen() { print_results(PRINT_RANGING_SCREEN); }
 
 }  // namespace kl

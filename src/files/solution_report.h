@@ -32,6 +32,8 @@ inline constexpr int32_t kPrintColumnLineLength = 76;
 enum PrintMode : int32_t {
   PRINT_SOLUTION_FILE = -1,   // the print file ("prt")
   PRINT_SOLUTION_SCREEN = 0,  // the message output
+  PRINT_RANGING_SCREEN = 1,   // the message output
+  PRINT_RANGING_FILE = 2,     // the ranging print file ("rrt")
 };
 
 // Heading kinds of the solution report (report_search_status).
@@ -62,6 +64,22 @@ void print_solution_listing();
 // message and status_code 32. A print file that cannot be opened: message 80
 // and status_code 32.
 void print_results(int32_t mode);
+
+// Prints the ranging report from the range file open as the work file:
+// three lines a record (message 26 for a row, 25 for a column, then an
+// empty line), NLINES - 4 lines a page. Line one: class letter, name,
+// activity, lower activity limit, first unit cost, for a column the first
+// cost limit, and the first limiting record's name with "UL" (negative) or
+// "LL" (positive). Line two: state code, record number, slack (row) or cost
+// (column), and the upper side likewise. Headings 4s+3 and 4s+4 before the
+// rows and the columns, 4s+1 and 4s+2 at page breaks, s the sense code. A
+// record that cannot be read: message 122, status_code 32.
+void write_fixed_ranging_print();
+
+// Body of KLFRPRINT and the FRPRINT command.
+void print_ranging_file();
+// Body of the RPRINT command.
+void print_ranging_screen();
 
 // Body of KLFPRINT and the FPRINT command.
 void print_solution_file();

@@ -387,4 +387,95 @@ void write_solution_ascii() {
   if (icv(ic::IFPMSG) > 0) end_of_call();
 }
 
+bool match_range_name_mask(const char* mask, const char* name) {
+  for (int32_t k = 0; k < kNameLength; ++k)
+    if (mask[k] != '?' && mask[k] != name[k]) return false;
+  return true;
+}
+
+void write_ascii_ranging() {
+  FieldChoice fields;
+  bool any_field = false;
+  for (char c = 'a'; c <= 'z'; ++c) {
+    fields.letter[c - 'a'] = option_set(c);
+    any_field = any_field || option_set(c);
+  }
+  if (!any_field)
+    for (bool& b : fields.letter) b = true;
+
+  // Every record is read before any line is written: a line names its
+  // limiting records, which may come later in the file.
+  const SolutionHeaderCopy& h = solution_header_copy;
+  const int32_t records = h.rows + h.columns;
+  std::vector<RangeLine> lines(static_cast<std::size_t>(std::max(records, 0)) + 1);
+  for (int32_t k = 1; k <= records; ++k) {
+    int32_t error = 0;
+    read_range_record(record_position(k), error);
+    if (error != 0) {
+      begin_message(MSG_SOLUTION_FILE_ERROR);
+      emit_message();
+      status_code = STATUS_REPORTED;
+      return;
+    }
+    lines[static_cast<std::size_t>(k)] = range_line;
+  }
+
+  static const char kBlankName[kNameLength + 1] = "        ";
+  const char* mask = character_controls[cc::ASCMSK];
+  CsvRecord record;
+  for (int32_t k = 1; k <= records; ++k) {
+    const RangeLine& line = lines[static_cast<std::size_t>(k)];
+    if (!match_range_name_mask(mask, line.name)) continue;
+    const bool row = k <= h.rows;
+    if (fields.has('s')) csv_add_int(record, k, kCsvIntWidthLong);
+    if (fields.has('n')) csv_add_quoted_name(record, line.name);
+    if (fields.has('t')) csv_add_quoted_text(record, &line.class_letter, 1);
+    if (fields.has('b')) csv_add_quoted_code(record, line.code);
+    if (fields.has('a')) csv_add_real(record, line.activity, kCsvRealWidth);
+    if (fields.has('c')) csv_add_real(record, row ? line.slack : line.cost, kCsvRealWidth);
+    for (int32_t side = 0; side < 2; ++side) {
+      csv_add_real(record, side == 0 ? line.lower_activity : line.upper_activity, kCsvRealWidth);
+      csv_add_real(record, line.unit_cost[side], kCsvRealWidth);
+      csv_add_real(record, row ? 0.0 : line.cost_limit[side], kCsvRealWidth);
+      const int32_t limiting = line.limiting[side];
+      const int32_t which = limiting < 0 ? -limiting : limiting;
+      // A limiting number outside the file names no record.
+      const bool known = which >= 1 && which <= records;
+      csv_add_quoted_name(record, known ? lines[static_cast<std::size_t>(which)].name : kBlankName);
+      csv_add_quoted_code(record, !known ? "  " : (limiting < 0 ? "UL" : "LL"));
+    }
+    csv_write_record(record);
+    if (status_code != STATUS_OK) return;
+  }
+}
+
+void write_ranging_ascii() {
+  begin_body();
+  save_problem_name();
+  const std::string binary = make_work_file_name(EXT_RNG);
+  if (problem_state < 1 || !open_binary_quietly(binary)) {
+    restore_problem_name();
+    report_plain_error(MSG_NO_PROBLEM);
+    if (icv(ic::IFPMSG) > 0) end_of_call();
+    return;
+  }
+  const std::string argument = text_files_argument();
+  if (!argument.empty()) {
+    set_command_argument(argument.c_str());
+    problem_command();
+  }
+  if (status_code == STATUS_OK && open_text_file(make_work_file_name(EXT_HDR))) {
+    const bool header_written = write_ascii_header();
+    close_text_file_checked();
+    if (!header_written && status_code == STATUS_OK) status_code = STATUS_REPORTED;
+  }
+  if (status_code == STATUS_OK && open_text_file(make_work_file_name("rsc"))) {
+    write_ascii_ranging();
+    close_text_file_checked();
+  }
+  close_work_file();
+  restore_problem_name();
+  if (icv(ic::IFPMSG) > 0) end_of_call();
+}
+
 }  // namespace kl

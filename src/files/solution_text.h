@@ -93,6 +93,24 @@ void write_ascii_solution(const std::string& analysis_file);
 // no problem to write it from: message 91, status_code 32.
 void write_solution_ascii();
 
+// Name mask of the ranging file: only "?" is a wildcard; every other mask
+// character must equal the name's.
+bool match_range_name_mask(const char* mask, const char* name);
+
+// Writes the ranging lines of the range file open as the work file (its
+// header already read) into the open text file: the fields chosen by the
+// letters s n t b a c (all of them when no letter is given), then always the
+// lower activity limit, first unit cost, first cost limit (0 for rows), name
+// and code ("UL" negative, "LL" positive) of the first limiting record, and
+// the same five for the upper side. A record that cannot be read: message
+// 122, status_code 32.
+void write_ascii_ranging();
+
+// Body of KLRTOASC: the header file ("hdr") and the ranging file ("rsc")
+// from the range file ("rng"). A further word on the command line names the
+// text files. No problem loaded or no range file: message 91, status_code 32.
+void write_ranging_ascii();
+
 }  // namespace kl
 
 #endif
