@@ -99,7 +99,7 @@ void solve_listed_work_vector() {
 
 // tau = B^-1 rho for the steepest-edge update, in the slack part of the
 // pivot row (by factor position), with B the basis before this pivot.
-// Returns true when the solve left no usable list, so that the part must be
+// Returns true when the solve left no usable list, so that this slack part must be
 // cleared densely. pivot_entry is alpha_rq of the column a_q.
 bool solve_slack_part_of_pivot_row(double pivot_entry) {
   OneBased<double> alpha = pivot_row_values();
