@@ -12,56 +12,16 @@
 #include <vector>
 
 #include "klsol32.h"
+#include "simplex/small_lps.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"
 
 namespace kltest {
 
-constexpr double kAccessInf = 1e20;
-
-struct AccessColumn {
-  std::vector<std::pair<int32_t, double>> entries;
-  double lower = 0.0;
-  double upper = kAccessInf;
-  double cost = 0.0;
-};
-
-struct AccessProblem {
-  std::string row_types;
-  std::vector<double> rhs;
-  std::vector<double> ranges;  // empty: none
-  std::vector<AccessColumn> columns;
-
-  int32_t nrows() const { return static_cast<int32_t>(row_types.size()); }
-  int32_t ncols() const { return static_cast<int32_t>(columns.size()); }
-
-  int32_t load(const std::string& name) const {
-    std::vector<int32_t> starts{0};
-    std::vector<int32_t> rows;
-    std::vector<double> values, lower, upper, cost;
-    for (const AccessColumn& c : columns) {
-      for (const auto& [r, v] : c.entries) {
-        rows.push_back(r);
-        values.push_back(v);
-      }
-      starts.push_back(static_cast<int32_t>(rows.size()));
-      lower.push_back(c.lower);
-      upper.push_back(c.upper);
-      cost.push_back(c.cost);
-    }
-    std::vector<double> range_values = ranges;
-    if (range_values.empty()) range_values.assign(row_types.size(), 0.0);
-    return KLLOADPROB(name.c_str(), ncols(), nrows(), row_types.data(), rhs.data(), range_values.data(), cost.data(),
-                      starts.data(), nullptr, rows.data(), values.data(), lower.data(), upper.data());
-  }
-  // The same problem with the objective negated: maximising it has the
-  // same solution.
-  AccessProblem negated() const {
-    AccessProblem p = *this;
-    for (AccessColumn& c : p.columns) c.cost = -c.cost;
-    return p;
-  }
-};
+// The access tests build their problems with the shared small-LP builder.
+inline constexpr double kAccessInf = kInf;
+using AccessColumn = Column;
+using AccessProblem = Problem;
 
 // min x + 2y + 3w + 0z
 //   r0: x + y + w     >= 2   (G, binding, dual 1.5)
@@ -87,7 +47,7 @@ inline AccessProblem mixed_rows() {
 
 // max 3x + 2y: x + y <= 4, x + 3y <= 6, 0 <= x <= 3; z in [0, 2] costs 1
 // and uses row 0. Optimum 11 at x = 3, y = 1, z = 0.
-inline AccessProblem production() {
+inline AccessProblem production_with_extra_column() {
   AccessProblem p;
   p.row_types = "LL";
   p.rhs = {4, 6};

@@ -113,7 +113,7 @@ TEST_F(BasisAccess, BadCodesAreRefusedBeforeAnythingChanges) {
 // More basic columns than free header slots: the first ones in column order
 // take the slots, the rest stay at their lower bound.
 TEST_F(BasisAccess, SurplusBasicColumnsStayNonBasic) {
-  const AccessProblem p = kltest::production();
+  const AccessProblem p = kltest::production_with_extra_column();
   ASSERT_EQ(load(p), 0);
   Codes codes(p);
   codes.rows = {BASIS_BASIC, BASIS_AT_LOWER};
@@ -134,7 +134,7 @@ TEST_F(BasisAccess, SurplusBasicColumnsStayNonBasic) {
 // With IFMEM 0x10 the plain form leaves out the cut rows at the end; a basis
 // with every row non-basic gets them as basics in the free slots.
 TEST_F(BasisAccess, UnreadCutRowsFillTheFreeSlots) {
-  AccessProblem p = kltest::production();
+  AccessProblem p = kltest::production_with_extra_column();
   p.row_types += "L";
   p.rhs.push_back(100.0);
   p.columns[0].entries.push_back({2, 1.0});
@@ -185,7 +185,7 @@ TEST_F(BasisAccess, NoBasisAvailable) {
 }
 
 TEST_F(BasisAccess, PlainLoadRefusedOnAPresolvedProblem) {
-  const AccessProblem p = kltest::production();
+  const AccessProblem p = kltest::production_with_extra_column();
   ASSERT_EQ(load(p), 0);
   Codes codes(p);
   ASSERT_EQ(codes.get(true), 0);

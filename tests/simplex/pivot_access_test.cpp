@@ -201,7 +201,7 @@ TEST_F(PivotAccess, GetPivotsListsTheTiedCandidates) {
 // At an optimum there is no unbounded column, also after a query that ran
 // the ratio test; an entering variable free to grow lists nothing.
 TEST_F(PivotAccess, UnboundedIndexAfterQueries) {
-  AccessProblem p = kltest::production();
+  AccessProblem p = kltest::production_with_extra_column();
   ASSERT_EQ(load(p), 0);
   ASSERT_EQ(KLMAXIM("p"), 0);
   int32_t index = 7;
@@ -339,7 +339,7 @@ TEST_F(PivotAccess, BasisHeaderNeedsABasis) {
   EXPECT_EQ(KLGETBASICPIV(header.data()), KL_STATUS_REPORTED);
   EXPECT_EQ(error_number, 422);
   EXPECT_TRUE(kltest::text_lines().empty());
-  ASSERT_EQ(load(kltest::production()), 0);
+  ASSERT_EQ(load(kltest::production_with_extra_column()), 0);
   EXPECT_EQ(basic_pivots(), (std::vector<int32_t>{0, 1}));
   problem_flags |= PF_NO_BASIS;
   EXPECT_EQ(KLGETBASICPIV(header.data()), KL_STATUS_REPORTED);

@@ -27,6 +27,17 @@ struct Problem {
   std::vector<double> ranges;  // empty: none
   std::vector<Column> columns;
 
+  int32_t nrows() const { return static_cast<int32_t>(row_types.size()); }
+  int32_t ncols() const { return static_cast<int32_t>(columns.size()); }
+  int32_t load(const std::string& name) const { return load(name.c_str()); }
+  // The same problem with the objective negated: maximising it has the
+  // same solution.
+  Problem negated() const {
+    Problem p = *this;
+    for (Column& c : p.columns) c.cost = -c.cost;
+    return p;
+  }
+
   int32_t load(const char* name) const {
     std::vector<int32_t> starts{0};
     std::vector<int32_t> rows;
