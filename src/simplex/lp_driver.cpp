@@ -503,7 +503,7 @@ void optimise_entry(int32_t mode) {
   if (global) {
     problem_flags |= PF_SEARCH_RUNNING;
     if ((problem_flags & PF_PRESOLVED_LP) != 0) {
-      report_plain_error(MSG_LP_STILL_PRESOLVED);
+      report_plain_error(MSG_LAST_LP_NOT_FINISHED);
       icv(ic::IQUIET) = 0;
       finish();
       return;

@@ -368,7 +368,7 @@ void range_problem() {
   if (status_letter != kLetterOptimal) {
     // Number 11 is the one fixed for "not optimal"; its text is the LP
     // driver's.
-    send_error(MSG_LP_STILL_PRESOLVED);
+    send_error(MSG_LAST_LP_NOT_FINISHED);
   } else if ((problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) != 0) {
     send_error(MSG_RANGE_PRESOLVED);
   } else {
