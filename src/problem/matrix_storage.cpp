@@ -110,65 +110,54 @@ void free_solver_work_arrays() {
   for (const int32_t id : kSolverWorkIds) free_array(id, array_cells[id]);
 }
 
+namespace {
+
+// Transposes the lists src_lo..src_hi of (index, value) pairs into lists
+// over dst_lo..dst_hi; an entry whose index lies outside that range is
+// dropped. Each destination list keeps the order of its sources. Returns the
+// number of entries stored.
+int32_t transpose_lists(OneBased<int32_t> src_start, OneBased<int32_t> src_index, OneBased<double> src_value,
+                        int32_t src_lo, int32_t src_hi, OneBased<int32_t> dst_start, OneBased<int32_t> dst_index,
+                        OneBased<double> dst_value, int32_t dst_lo, int32_t dst_hi) {
+  for (int32_t j = dst_lo; j <= dst_hi + 1; ++j) dst_start[j] = 0;
+  for (int32_t i = src_lo; i <= src_hi; ++i)
+    for (int32_t k = src_start[i]; k < src_start[i + 1]; ++k) {
+      const int32_t j = src_index[k];
+      if (j >= dst_lo && j <= dst_hi) ++dst_start[j];
+    }
+  counts_to_shifted_starts(dst_start, dst_lo, dst_hi);
+  for (int32_t i = src_lo; i <= src_hi; ++i)
+    for (int32_t k = src_start[i]; k < src_start[i + 1]; ++k) {
+      const int32_t j = src_index[k];
+      if (j < dst_lo || j > dst_hi) continue;
+      const int32_t slot = dst_start[j + 1]++;
+      dst_index[slot] = i;
+      dst_value[slot] = src_value[k];
+    }
+  return dst_start[dst_hi + 1] - 1;
+}
+
+}  // namespace
+
 void build_row_copy() {
   const OneBased<int32_t> start = int_array(ARR_ROW_COPY_START);
-  const OneBased<int32_t> copy_col = int_array(ARR_ROW_COPY_COL);
-  const OneBased<double> copy_val = real_array(ARR_ROW_COPY_VAL);
   const OneBased<int32_t> col_start = int_array(ARR_COL_START);
-  const OneBased<int32_t> elem_row = int_array(ARR_ELEM_ROW);
-  const OneBased<double> elem_value = real_array(ARR_ELEM_VALUE);
   if (!start || !col_start) return;
-  const int32_t first = store.first_col;
   const int32_t total = col_start[nseq + 1] - 1;
-  if (total > 0 && block_words(copy_col.data()) < total) return;
-
-  for (int32_t r = 1; r <= nrow + 1; ++r) start[r] = 0;
-  for (int32_t p = first; p <= nseq; ++p)
-    for (int32_t k = col_start[p]; k < col_start[p + 1]; ++k) {
-      const int32_t r = elem_row[k];
-      if (r >= 1 && r <= nrow) ++start[r];
-    }
-  counts_to_shifted_starts(start, 1, nrow);
-  for (int32_t p = first; p <= nseq; ++p)
-    for (int32_t k = col_start[p]; k < col_start[p + 1]; ++k) {
-      const int32_t r = elem_row[k];
-      if (r < 1 || r > nrow) continue;
-      const int32_t slot = start[r + 1]++;
-      copy_col[slot] = p;
-      copy_val[slot] = elem_value[k];
-    }
-  nelem = start[nrow + 1] - 1;
+  if (total > 0 && block_words(array_cells[ARR_ROW_COPY_COL]) < total) return;
+  nelem = transpose_lists(col_start, int_array(ARR_ELEM_ROW), real_array(ARR_ELEM_VALUE), store.first_col, nseq,
+                          start, int_array(ARR_ROW_COPY_COL), real_array(ARR_ROW_COPY_VAL), 1, nrow);
   problem_flags |= PF_ROW_COPY;
 }
 
 void build_column_copy() {
   const OneBased<int32_t> start = int_array(ARR_ROW_COPY_START);
-  const OneBased<int32_t> copy_col = int_array(ARR_ROW_COPY_COL);
-  const OneBased<double> copy_val = real_array(ARR_ROW_COPY_VAL);
   const OneBased<int32_t> col_start = int_array(ARR_COL_START);
-  const OneBased<int32_t> elem_row = int_array(ARR_ELEM_ROW);
-  const OneBased<double> elem_value = real_array(ARR_ELEM_VALUE);
   if (!start || !col_start) return;
-  const int32_t first = store.first_col;
   const int32_t total = start[nrow + 1] - 1;
-  if (total > 0 && block_words(elem_row.data()) < total) return;
-
-  for (int32_t p = first; p <= nseq + 1; ++p) col_start[p] = 0;
-  for (int32_t r = 1; r <= nrow; ++r)
-    for (int32_t k = start[r]; k < start[r + 1]; ++k) {
-      const int32_t p = copy_col[k];
-      if (p >= first && p <= nseq) ++col_start[p];
-    }
-  counts_to_shifted_starts(col_start, first, nseq);
-  for (int32_t r = 1; r <= nrow; ++r)
-    for (int32_t k = start[r]; k < start[r + 1]; ++k) {
-      const int32_t p = copy_col[k];
-      if (p < first || p > nseq) continue;
-      const int32_t slot = col_start[p + 1]++;
-      elem_row[slot] = r;
-      elem_value[slot] = copy_val[k];
-    }
-  nelem = col_start[nseq + 1] - 1;
+  if (total > 0 && block_words(array_cells[ARR_ELEM_ROW]) < total) return;
+  nelem = transpose_lists(start, int_array(ARR_ROW_COPY_COL), real_array(ARR_ROW_COPY_VAL), 1, nrow, col_start,
+                          int_array(ARR_ELEM_ROW), real_array(ARR_ELEM_VALUE), store.first_col, nseq);
   problem_flags |= PF_COLUMN_COPY;
 }
 
