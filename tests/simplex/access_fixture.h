@@ -59,8 +59,8 @@ inline AccessProblem production_with_extra_column() {
   return p;
 }
 
-// A transportation problem: sources L rows, sinks G rows.
-inline AccessProblem transport(int32_t sources, int32_t sinks) {
+// A transportation problem with bounded routes: sources L rows, sinks G rows.
+inline AccessProblem bounded_transport(int32_t sources, int32_t sinks) {
   AccessProblem p;
   for (int32_t s = 0; s < sources; ++s) {
     p.row_types += 'L';

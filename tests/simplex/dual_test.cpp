@@ -41,31 +41,6 @@ Problem infeasible_both_ways() {
   return p;
 }
 
-// A transportation problem with supplies (L) and demands (G): costs from 1
-// to 11, the first route's cost replaced by first_cost when it is given.
-// It is dual feasible at the slack basis, so the dual works in phase 2.
-Problem transport(int32_t sources, int32_t sinks, double first_cost = 0.0) {
-  Problem p;
-  for (int32_t s = 0; s < sources; ++s) {
-    p.row_types += 'L';
-    p.rhs.push_back(10.0 + s);
-  }
-  for (int32_t t = 0; t < sinks; ++t) {
-    p.row_types += 'G';
-    p.rhs.push_back(5.0 + (t % 3));
-  }
-  for (int32_t s = 0; s < sources; ++s) {
-    for (int32_t t = 0; t < sinks; ++t) {
-      Column c;
-      c.entries = {{s, 1.0}, {sources + t, 1.0}};
-      c.cost = 1.0 + ((s * 7 + t * 3) % 11);
-      p.columns.push_back(c);
-    }
-  }
-  if (first_cost != 0.0) p.columns[0].cost = first_cost;
-  return p;
-}
-
 // The same with every cost times factor.
 Problem costly_transport(int32_t sources, int32_t sinks, double factor) {
   Problem p = transport(sources, sinks);

@@ -38,28 +38,6 @@ Problem costly_infeasible() {
   return p;
 }
 
-// A transportation problem: a few dozen iterations from the slack basis.
-Problem transport(int32_t sources, int32_t sinks) {
-  Problem p;
-  for (int32_t s = 0; s < sources; ++s) {
-    p.row_types += 'L';
-    p.rhs.push_back(10.0 + s);
-  }
-  for (int32_t t = 0; t < sinks; ++t) {
-    p.row_types += 'G';
-    p.rhs.push_back(5.0 + (t % 3));
-  }
-  for (int32_t s = 0; s < sources; ++s) {
-    for (int32_t t = 0; t < sinks; ++t) {
-      Column c;
-      c.entries = {{s, 1.0}, {sources + t, 1.0}};
-      c.cost = 1.0 + ((s * 7 + t * 3) % 11);
-      p.columns.push_back(c);
-    }
-  }
-  return p;
-}
-
 std::string column_name(int32_t caller_index) {
   const std::string digits = std::to_string(store.first_col + caller_index);
   return std::string(8 - digits.size(), 'V') + digits;

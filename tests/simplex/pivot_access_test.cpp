@@ -272,7 +272,7 @@ TEST_F(PivotAccess, RefusedPivotsChangeNothing) {
 // An update the factor refuses undoes the pivot: the basis, the values and
 // the objective are those before the call, and the next pivot works.
 TEST_F(PivotAccess, FailedFactorUpdateIsUndone) {
-  ASSERT_EQ(load(kltest::transport(2, 3)), 0);
+  ASSERT_EQ(load(kltest::bounded_transport(2, 3)), 0);
   ASSERT_EQ(KLPIVOT(column_position(0), row_position(2)), 0);
   const std::vector<int32_t> header = basic_pivots();
   const std::vector<double> values = stored_values();
@@ -310,7 +310,7 @@ TEST_F(PivotAccess, PivotWalkStaysConsistent) {
     SCOPED_TRACE(ifftup);
     KLSETICV(KLIC_IFFTUP, ifftup);
     KLSETICV(KLIC_INVFRQ, 4);
-    const AccessProblem problem = kltest::transport(3, 4);
+    const AccessProblem problem = kltest::bounded_transport(3, 4);
     ASSERT_EQ(load(problem), 0);
     int32_t made = 0;
     for (int32_t round = 0; round < 3; ++round) {

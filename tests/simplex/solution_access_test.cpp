@@ -195,7 +195,7 @@ TEST_F(SolutionAccess, NoInfeasibilitiesAtAnOptimum) {
 TEST_F(SolutionAccess, InfeasibilityListsDescribeAnUnfinishedSolution) {
   for (const bool maximise : {false, true}) {
     SCOPED_TRACE(maximise ? "max" : "min");
-    AccessProblem p = kltest::transport(4, 6);
+    AccessProblem p = kltest::bounded_transport(4, 6);
     if (maximise) p = p.negated();
     ASSERT_EQ(load(p), 0);
     KLSETICV(KLIC_ITRLIM, 2);
