@@ -20,6 +20,7 @@
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"
+#include "problem/array_problem.h"
 #include "support/output_capture.h"
 
 namespace {
@@ -29,55 +30,7 @@ using kl::real_array;
 
 constexpr double kInf = 1e20;
 
-// Rows and columns as the caller gives them; columns are (cost, lower,
-// upper, elements as (row, value)).
-struct Problem {
-  std::string row_types;
-  std::vector<double> rhs;
-  std::vector<double> cost, lower, upper;
-  std::vector<int32_t> starts{0}, rows;
-  std::vector<double> values;
-  std::string entity_types;
-  std::vector<int32_t> entity_columns;
-  std::vector<double> limits;
-  std::string set_types;
-  std::vector<int32_t> set_starts{0}, set_columns;
-  std::vector<double> set_refs;
-
-  void add_rows(char type, int n) {
-    for (int i = 0; i < n; ++i) {
-      row_types.push_back(type);
-      rhs.push_back(1.0);
-    }
-  }
-  void column(double c, double l, double u, std::vector<std::pair<int32_t, double>> elements) {
-    cost.push_back(c);
-    lower.push_back(l);
-    upper.push_back(u);
-    for (const auto& [r, v] : elements) {
-      rows.push_back(r);
-      values.push_back(v);
-    }
-    starts.push_back(static_cast<int32_t>(rows.size()));
-  }
-  void entity(char type, int32_t col, double limit = 0.0) {
-    entity_types.push_back(type);
-    entity_columns.push_back(col);
-    limits.push_back(limit);
-  }
-  int32_t load() const {
-    return KLLOADPROB("setup", static_cast<int32_t>(cost.size()), static_cast<int32_t>(row_types.size()),
-                      row_types.data(), rhs.data(), nullptr, cost.data(), starts.data(), nullptr, rows.data(),
-                      values.data(), lower.data(), upper.data());
-  }
-  int32_t load_global() const {
-    return KLLOADGLOBAL("setup", static_cast<int32_t>(cost.size()), static_cast<int32_t>(row_types.size()),
-                        row_types.data(), rhs.data(), nullptr, cost.data(), starts.data(), nullptr, rows.data(),
-                        values.data(), lower.data(), upper.data(), static_cast<int32_t>(entity_types.size()),
-                        static_cast<int32_t>(set_types.size()), entity_types.data(), entity_columns.data(),
-                        limits.data(), set_types.data(), set_starts.data(), set_columns.data(), set_refs.data());
-  }
-};
+using Problem = kltest::ArrayProblem;
 
 int32_t position(int32_t caller_column) { return kl::store.first_col + caller_column; }
 
