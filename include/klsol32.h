@@ -516,6 +516,12 @@ KLAPI int32_t KLIBTRAN(double* vector);
  * off). */
 KLAPI int32_t KLMINIM(const char* options);
 KLAPI int32_t KLMAXIM(const char* options);
+/* Successive linear programming from an optimal solution: the typed entries
+ * of the problem file rewrite the matrix from the solution, pass after pass,
+ * until the solution stops moving or NRCRLP passes are done. Integer
+ * attribute 1029 then holds 0 (converged), the number of convergence columns
+ * still moving at the pass limit, or -1 (limit reached, none moving). */
+KLAPI int32_t KLRECURSE(void);
 /* After an unbounded LP, the column along which the objective improves
  * without limit (after the dual, an infeasible row); -1 when none. */
 KLAPI int32_t KLGETUNB(int32_t* index);

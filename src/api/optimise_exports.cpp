@@ -2,7 +2,10 @@
 #include "api/export_frame.h"
 #include "console/options.h"
 #include "klsol32.h"
+#include "runtime/controls.h"
+#include "runtime/frame.h"
 #include "simplex/lp_driver.h"
+#include "simplex/successive_lp.h"
 
 namespace {
 
@@ -28,6 +31,13 @@ KLAPI int32_t KLMINIM(const char* options) {
 KLAPI int32_t KLMAXIM(const char* options) {
   if (kl::refused_before_start()) return kl::status_code;
   return with_option_letters(options, kl::maximise_problem);
+}
+
+KLAPI int32_t KLRECURSE(void) {
+  if (kl::refused_before_start()) return kl::status_code;
+  kl::recurse_problem();
+  if (kl::icv(kl::ic::IFPMSG) > 0) kl::end_of_call();
+  return kl::status_code;
 }
 
 KLAPI int32_t KLGETUNB(int32_t* index) {

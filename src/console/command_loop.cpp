@@ -29,6 +29,7 @@
 #include "runtime/text_io.h"
 #include "simplex/lp_driver.h"
 #include "simplex/ranging.h"
+#include "simplex/successive_lp.h"
 
 namespace kl {
 
@@ -85,7 +86,10 @@ const CommandBody kCommandBodies[kCommandCount + 1] = {
     user_command,                                        // 30 USER
     nullptr,                                             // 31 ANALYSE
     nullptr,                                             // 32 OUTPUT
-    nullptr,                                             // 33 RECURSE
+    [] {                                                 // 33 RECURSE
+      recurse_problem();
+      if (icv(ic::IFPMSG) > 0) end_of_call();
+    },
     [] { araobj_command(3); },                           // 34 ?ARAOBJ
     print_ranging_file,                                  // 35 FRPRINT
     nullptr,                                             // 36 ?VUB

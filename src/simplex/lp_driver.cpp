@@ -2,14 +2,13 @@
 // search and the successive-LP passes, and optimise_lp, which prepares the
 // problem, runs the algorithm, maps the outcome and reports it.
 //
-// Presolve, the barrier, the global search and the successive-LP passes are
-// not part of the library yet. Until they are: a presolve request solves the
-// problem as loaded (after the bound pass in its least form, which keeps the
-// problem's own bounds); a barrier request (IALG 4, option b, or IALG 1 with
-// a quadratic objective) is refused with status 32; a global search or a
-// successive-LP request solves the LP and then reports that the rest could
-// not run (status 32). Each stand-in prints its own message and counts in
-// lp_driver_stats.
+// Presolve, the barrier and the global search are not part of the library
+// yet. Until they are: a presolve request solves the problem as loaded (after
+// the bound pass in its least form, which keeps the problem's own bounds); a
+// barrier request (IALG 4, option b, or IALG 1 with a quadratic objective) is
+// refused with status 32; a global search request solves the LP and then
+// reports that the search could not run (status 32). Each stand-in prints its
+// own message and counts in lp_driver_stats.
 #include "simplex/lp_driver.h"
 
 #include <algorithm>
@@ -34,6 +33,7 @@
 #include "simplex/iteration_log.h"
 #include "simplex/primal_driver.h"
 #include "simplex/simplex_state.h"
+#include "simplex/successive_lp.h"
 
 namespace kl {
 
@@ -529,9 +529,11 @@ void optimise_entry(int32_t mode) {
     lp_driver.search_cutoff = dcv(dc::CUTOFF) * scale_powers[objective_scale_exponent];
 
   if (o.recurse) {
-    report_plain_error(MSG_RECURSE_UNAVAILABLE);
-    finish();
-    return;
+    recurse_problem();
+    if (status_code != STATUS_OK) {
+      finish();
+      return;
+    }
   }
   if (search_follows) {
     icv(ic::IFMEM) = ifmem_at_entry | kIfmemInCall;

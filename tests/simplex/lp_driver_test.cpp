@@ -296,19 +296,19 @@ TEST_F(LpDriver, BarrierRequestIsRefused) {
 
 // The LP is solved; what should follow it and cannot is reported with
 // status 32, never as success.
-TEST_F(LpDriver, GlobalSearchAndSuccessiveLpAreReportedUnavailable) {
+TEST_F(LpDriver, GlobalSearchIsReportedUnavailableAndOptionRRunsThePasses) {
   struct Case {
     const char* letters;
     bool integer_column;
     int32_t status;
-    const char* text;  // nullptr: no refusal
+    const char* text;  // nullptr: nothing to look for
   };
   const Case cases[] = {
       {"pg", true, 32, "global search is not available"},
       {"p", true, 0, nullptr},    // the LP relaxation only: no search asked for
       {"pgl", true, 0, nullptr},  // l: the LP only, even with g
       {"pg", false, 0, nullptr},  // nothing global to search
-      {"pr", false, 32, "Successive linear programming is not available"},
+      {"pr", false, 0, "Successive LP pass"},  // no typed entries: the objective stays
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.letters) + (c.integer_column ? " integer" : ""));
