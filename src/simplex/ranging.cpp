@@ -78,10 +78,10 @@ void solve_direction(int32_t k, bool decreasing) {
     OneBased<int32_t> list = work_list();
     for (int32_t n = 1; n <= factor.work_vector_count; ++n) w[list[n]] = -w[list[n]];
   }
-  // Solved densely: the listed entry of the forward solve has given wrong
-  // values on a factor left by a finished optimisation.
-  factor.work_vector_state = WV_CLEAR_ALL;
   basis_solve_work_vector();
+  // The solved vector is dense while the list still holds the column's
+  // rows: a listed clear would leave the rest for the next column to add to.
+  factor.work_vector_state = WV_CLEAR_ALL;
 }
 
 // Ratio test of one direction; the comparisons are strict so that among
@@ -147,6 +147,14 @@ double step_without_row(int32_t skip, double range_of_k, OneBased<double> alpha,
   return t;
 }
 
+// How far a basic variable with entry a moves when the entering variable
+// steps t. An unlimited step is an unlimited move: taken as a number, the
+// infinite bound would turn a small entry into a large but finite answer.
+float basic_move(double a, double t) {
+  if (t >= kRangeInfinity) return static_cast<float>(a > 0.0 ? -kRangeInfinity : kRangeInfinity);
+  return static_cast<float>(-(a * t));
+}
+
 // Signed record number of the variable basic in basis row |limit|.
 int32_t limiting_record(int32_t limit) {
   if (limit == 0) return 0;
@@ -179,12 +187,13 @@ void range_nonbasic(int32_t k, OneBased<double> x, double tolerance) {
 
   if (!fixed) {
     const int32_t j = range_record_number(k);
-    const double range_of_k = upper[k] - lower[k];
+    const double range_of_k =
+        finite_lower(lower[k]) && finite_upper(upper[k]) ? upper[k] - lower[k] : kRangeInfinity;
     const double t_up = std::min(ratios.up, range_of_k);
     d *= sense_factor;
     const auto move = [&](int32_t i) {
       const double t = std::abs(ratios.limit_up) == i ? step_without_row(i, range_of_k, alpha, x, tolerance) : t_up;
-      return static_cast<float>(-(alpha[i] * t));
+      return basic_move(alpha[i], t);
     };
     for (int32_t i = 1; i <= nrow; ++i) {
       const double a = alpha[i];
