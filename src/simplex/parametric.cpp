@@ -349,7 +349,13 @@ void print_parametric_line(int32_t force) {
   emit_message();
 }
 
-bool parametric_refactor_due() { return update_count >= icv(ic::INVFRQ); }
+// INVFRQ -1 (the default) must not mean a fresh factor after every step:
+// without a frequency the engines' rule decides.
+bool parametric_refactor_due() {
+  const int32_t frequency = icv(ic::INVFRQ);
+  if (frequency > 0) return update_count >= frequency;
+  return fill_rule_refactor_due(update_count);
+}
 
 void parametric_objective_loop(int32_t& flag) {
   factor.work_vector_state = WV_CLEAR_ALL;

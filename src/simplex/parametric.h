@@ -66,7 +66,7 @@ double parametric_objective();
 void print_parametric_line(int32_t force);
 
 // True when the loop must return for a refactorisation after an iteration:
-// update_count has reached INVFRQ (at its default -1, after every one).
+// update_count has reached a positive INVFRQ, or else the engines' rule.
 bool parametric_refactor_due();
 
 // The iteration loop; called after an invert and again after every return

@@ -48,4 +48,10 @@ void record_infeasibility_change(int32_t position, int32_t code) {
   list.count += 2;
 }
 
+bool fill_rule_refactor_due(int32_t updates) {
+  if (factor_accurate == 0 && updates >= kInaccurateFactorUpdates) return true;
+  return kRefactorFillFactor * static_cast<int64_t>(u_active_entries) <
+         static_cast<int64_t>(updates) * static_cast<int64_t>(row_eta_entries);
+}
+
 }  // namespace kl

@@ -143,6 +143,13 @@ extern int32_t u_active_entries;
 // Entries written into row etas since engine entry.
 extern int32_t row_eta_entries;
 
+// The refactorisation rule when INVFRQ leaves it open (0 or below): after
+// 74 updates of a factor that failed its accuracy check, or once the update
+// etas outweigh the live factor 30 to 1 per update.
+inline constexpr int32_t kInaccurateFactorUpdates = 74;
+inline constexpr int64_t kRefactorFillFactor = 30;
+bool fill_rule_refactor_due(int32_t updates);
+
 // ---------------------------------------------------------------------------
 // Internal double slots of the control store (after the 81 controls). The
 // objective scale (91) is kObjectiveScaleSlot of factor/scaling.h, the

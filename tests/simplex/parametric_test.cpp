@@ -77,11 +77,12 @@ class Parametric : public ::testing::Test {
 };
 
 TEST_F(Parametric, FollowsBothBreakpointsWhateverTheFactorUpdates) {
-  // INVFRQ -1 returns for a fresh factor after every step; 50 keeps
-  // updating. IFFTUP 0 updates in product form.
+  // INVFRQ 1 returns for a fresh factor after every step; -1 leaves it to
+  // the engines' rule, which keeps updating over two steps. IFFTUP 0
+  // updates in product form.
   struct Case {
     int32_t invfrq, ifftup;
-  } cases[] = {{-1, 1}, {50, 1}, {-1, 0}, {50, 0}};
+  } cases[] = {{-1, 1}, {1, 1}, {-1, 0}, {1, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "INVFRQ " << c.invfrq << " IFFTUP " << c.ifftup);
     ASSERT_EQ(KLSETICV(KLIC_INVFRQ, c.invfrq), 0);
@@ -97,7 +98,7 @@ TEST_F(Parametric, FollowsBothBreakpointsWhateverTheFactorUpdates) {
     EXPECT_NEAR(kl::parametric_value, 1.5, 1e-9);
     EXPECT_NEAR(kl::parametric_base_objective(), -3.0, 1e-9);
     EXPECT_NEAR(kl::parametric_objective(), -7.5, 1e-9);
-    EXPECT_EQ(kl::parametric_stats.refactor_returns > 0, c.invfrq < 0);
+    EXPECT_EQ(kl::parametric_stats.refactor_returns > 0, c.invfrq == 1);
     EXPECT_EQ(kl::icv(kl::ic::ITRLOG), kept_itrlog);
   }
 }
@@ -249,6 +250,34 @@ TEST_F(Parametric, RefusalsKeepItrlogAndTheBasis) {
     EXPECT_EQ(kl::itcnt, kept_itcnt);
     kl::problem_flags &= ~kl::PF_PRESOLVED_LP;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A positive INVFRQ counts updates; otherwise the engines' rule decides, so
+// the default -1 never means a fresh factor after every step.
+TEST(ParametricRefactorRule, FollowsInvfrqOrTheFillRule) {
+  ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
+  struct Case {
+    int32_t invfrq, updates, live, row_etas, accurate;
+    bool due;
+  } cases[] = {
+      {3, 2, 100, 0, 1, false}, {3, 3, 100, 0, 1, true},      {-1, 1, 100, 10, 1, false},
+      {-1, 2, 100, 2000, 1, true}, {-1, 74, 1000000, 0, 0, true}, {-1, 73, 1000000, 0, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.invfrq << " " << c.updates << " " << c.row_etas);
+    kl::icv(kl::ic::INVFRQ) = c.invfrq;
+    kl::update_count = c.updates;
+    kl::u_active_entries = c.live;
+    kl::row_eta_entries = c.row_etas;
+    kl::factor_accurate = c.accurate;
+    EXPECT_EQ(kl::parametric_refactor_due(), c.due);
+  }
+  kl::factor_accurate = 1;
+  KLFREEXO();
 }
 
 }  // namespace
