@@ -17,6 +17,7 @@
 #include "runtime/controls.h"
 #include "runtime/frame.h"
 #include "support/data_dir.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 
 namespace {
@@ -86,18 +87,8 @@ Counts scan_fixed_mps(const std::string& path) {
   return n;
 }
 
-class MpsData : public ::testing::Test {
+class MpsData : public kltest::LibrarySession {
  public:
-  void SetUp() override {
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    kltest::captured_lines().clear();
-    KLDEFINEUOPENTRY(kltest::capture_plain);
-  }
-  void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
-  }
-
   static int32_t attribute(int32_t n) {
     int32_t value = 0;
     KLGETIPV(n, &value);

@@ -24,6 +24,7 @@
 #include "runtime/frame.h"
 #include "simplex/lp_driver.h"
 #include "simplex/lp_solution_checker.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"
 
@@ -350,17 +351,8 @@ Model wide_range() {
   return m;
 }
 
-class AddDelete : public ::testing::Test {
+class AddDelete : public kltest::LibrarySession {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    kltest::captured_lines().clear();
-    KLDEFINEUOPENTRY(kltest::capture_plain);
-  }
-  void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
-  }
   int32_t load(const Model& m) { return m.load(dir.file("edit")); }
 
   // Solves the problem held, checks the solution against its own optimality

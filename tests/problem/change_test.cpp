@@ -24,6 +24,7 @@
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"
 
@@ -188,17 +189,8 @@ int32_t row_position(int32_t caller_row) { return caller_row + 1; }
 int32_t column_position(int32_t caller_column) { return store.first_col + caller_column; }
 int32_t exponent_of(int32_t position) { return scale_exponent(int_array(ARR_POS_STATUS)[position]); }
 
-class ChangeTest : public ::testing::Test {
+class ChangeTest : public kltest::LibrarySession {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    kltest::captured_lines().clear();
-    KLDEFINEUOPENTRY(kltest::capture_plain);
-  }
-  void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
-  }
   // The solution file goes beside the problem: into the test's directory.
   std::string name(const char* stem) const { return dir_.file(stem); }
 

@@ -14,6 +14,7 @@
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"
 
@@ -75,17 +76,8 @@ std::string problem_stem() {
   return buffer;
 }
 
-class SlotsTest : public ::testing::Test {
+class SlotsTest : public kltest::LibrarySession {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    kltest::captured_lines().clear();
-    KLDEFINEUOPENTRY(kltest::capture_plain);
-  }
-  void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
-  }
   std::string name(const std::string& stem) const { return dir_.file(stem); }
 
   kltest::TempDir dir_;

@@ -24,6 +24,7 @@
 #include "simplex/parametric.h"
 #include "simplex/simplex_state.h"
 #include "simplex/small_lps.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"
 
@@ -54,19 +55,13 @@ Problem unbounded_direction() {
   return p;
 }
 
-class Parametric : public ::testing::Test {
+class Parametric : public kltest::LibrarySession {
  protected:
   void SetUp() override {
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    kltest::captured_lines().clear();
-    KLDEFINEUOPENTRY(kltest::capture_plain);
+    LibrarySession::SetUp();
     // No row named after the command word: the default direction.
     kl::set_command_argument("");
     kl::parametric_stats = kl::ParametricStats{};
-  }
-  void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
   }
   void solve(const Problem& p) {
     ASSERT_EQ(p.load(dir.file("lp").c_str()), 0);

@@ -17,6 +17,7 @@
 #include "klsol32.h"
 #include "problem/matrix_storage.h"
 #include "simplex/successive_lp.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"
 
@@ -68,18 +69,8 @@ ModelFile model_with(std::vector<std::string> recurse_lines) {
 std::string cl_line() { return mps_line({"CL", "X", "R1", "0.1", "Y"}); }
 std::string cv_line() { return mps_line({"CV", "Y", "", "0.0001"}); }
 
-class RecurseDriver : public ::testing::Test {
+class RecurseDriver : public kltest::LibrarySession {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    kltest::captured_lines().clear();
-    KLDEFINEUOPENTRY(kltest::capture_plain);
-  }
-  void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
-  }
-
   void load(const ModelFile& model) {
     std::ofstream(dir.file("slp.mps")) << model.text();
     ASSERT_EQ(KLINPUT(dir.file("slp").c_str()), 0);
