@@ -26,6 +26,14 @@
 // A diagonal eta is an L column eta with no entries: both layouts and effects
 // coincide, so the solves walk them alike.
 //
+// Product-form update etas (IFFTUP 0) take the place of the row etas below
+// the invert's own records, in the layout of an L column eta: pivot slot
+// (r, 1 / alpha_r), entries (i, alpha_i) of the entering column B^-1 a_q.
+// With B_k = B_0 E_1 ... E_k they act after U: FTRAN applies them oldest
+// first once U is done, BTRAN newest first before U. They keep no chains.
+// product_form_count says which form the etas below the invert have; the
+// updates never mix the two in one factor.
+//
 // U file (slots 1..u_file_end-1, unit upper-triangular U by columns, records
 // in pivot order, chained). A record at position a with c entries:
 //   separator a-1: low word c, high word back link (a - previous position);
@@ -93,7 +101,10 @@ struct EtaFile {
   int32_t u_file_end = 0;          // next free U-file position
   int32_t invert_eta_count = 0;    // diagonal plus L column etas of the invert
   int32_t diagonal_eta_count = 0;  // diagonal etas among them
-  int32_t row_eta_count = 0;       // row etas appended by updates since the invert
+  int32_t row_eta_count = 0;       // update etas appended since the invert
+  // Product-form etas among them (IFFTUP 0): 0, or all of row_eta_count,
+  // since the updates refuse to mix the two forms in one factor.
+  int32_t product_form_count = 0;
   int32_t u_column_count = 0;      // records in the U chain
   int32_t u_last_record = 0;       // position of the last record (2: empty)
   int32_t invert_size_at_factor = 0;  // invert_part_size when the invert ended
@@ -222,8 +233,10 @@ inline OneBased<int32_t> eta_next() { return int_array(ARR_ETA_NEXT); }
 inline OneBased<double> work_vector() { return real_array(ARR_WORK_VECTOR); }
 inline OneBased<int32_t> work_list() { return int_array(ARR_COL_START); }
 
-// Top boundary of the oldest row eta (bottom of the invert's own records).
+// Top boundary of the oldest update eta (bottom of the invert's own records).
 inline int32_t invert_records_bottom() { return eta_file.eta_capacity - eta_file.invert_size_at_factor; }
+// Row etas below the invert's records: none while they are product-form etas.
+inline int32_t row_eta_records() { return eta_file.row_eta_count - eta_file.product_form_count; }
 
 // Allocates the LU arrays and the eta file (sets problem flag 0x4000).
 // Returns 0, or sets status word 4 after message 20 and returns the id.

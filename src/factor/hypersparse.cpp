@@ -165,6 +165,52 @@ int32_t row_eta_above(int32_t i, int32_t b) {
   return 0;
 }
 
+// Product-form etas (basis.h) on a listed vector; every row they make
+// nonzero is listed. They come after U in FTRAN, oldest first: each is a
+// scatter from its pivot row.
+void ftran_product_form_listed(OneBased<double> x, OneBased<int32_t> list, int32_t& count) {
+  if (eta_file.product_form_count == 0) return;
+  OneBased<int32_t> rows = eta_row();
+  OneBased<double> values = eta_value();
+  const int32_t bottom = eta_file.eta_capacity - eta_file.invert_part_size;
+  for (int32_t t = invert_records_bottom(); t > bottom;) {
+    const int32_t c = slot_low_word(t);
+    const int32_t pivot = t - 1;
+    const int32_t r = rows[pivot];
+    if (!high_word_zero(x[r])) {
+      const double xr = x[r] * values[pivot];
+      x[r] = xr;
+      for (int32_t s = pivot - 1; s >= pivot - c; --s) {
+        const int32_t i = rows[s];
+        x[i] -= xr * values[s];
+        list_row(list, count, i);
+      }
+    }
+    t = t - 2 - c;
+  }
+}
+
+// ... and before U in BTRAN, newest first: each is a gather into its pivot
+// row, so every one is visited whatever the list holds.
+void btran_product_form_listed(OneBased<double> x, OneBased<int32_t> list, int32_t& count) {
+  if (eta_file.product_form_count == 0) return;
+  OneBased<int32_t> rows = eta_row();
+  OneBased<double> values = eta_value();
+  const int32_t top = invert_records_bottom();
+  for (int32_t b = eta_file.eta_capacity - eta_file.invert_part_size; b < top;) {
+    const int32_t c = slot_high_word(b);
+    double sum = 0.0;
+    for (int32_t s = b + 1; s <= b + c; ++s) sum += values[s] * x[rows[s]];
+    const int32_t pivot = b + c + 1;
+    const int32_t r = rows[pivot];
+    if (sum != 0.0 || x[r] != 0.0) {
+      x[r] = (x[r] - sum) * values[pivot];
+      list_row(list, count, r);
+    }
+    b = b + c + 2;
+  }
+}
+
 }  // namespace
 
 int32_t u_btran_heap_limit() { return capped(nrow / 1000 + 5); }
@@ -190,13 +236,14 @@ void sparse_solve_heap_ordered() {
   PositionHeap& heap = u_btran_heap;
   heap.clear();
 
+  for (int32_t k = 1; k <= count; ++k) listed_mark[list[k]] = 1;
+  btran_product_form_listed(x, list, count);
   const int32_t listed_at_start = count;
-  for (int32_t k = 1; k <= listed_at_start; ++k) listed_mark[list[k]] = 1;
   for (int32_t k = 1; k <= listed_at_start; ++k) {
     const int32_t first = first_u_entry_slot(list[k]);
     if (first > 0 && !heap.push(first, limit)) {
       finish_list(x, list, count, false);
-      btran_update_part();
+      btran_u_file(x);
       declare_list_invalid(count);
       return;
     }
@@ -262,7 +309,7 @@ void sparse_triangular_solve_heap() {
   for (int32_t k = 1; k <= count; ++k) listed_mark[list[k]] = 1;
 
   // Phase 1: row etas.
-  if (eta_file.row_eta_count > 0) {
+  if (row_eta_records() > 0) {
     bool overflow = false;
     int32_t resume = 0;  // bottom boundary of the first row eta left to the dense pass
     const int32_t listed_at_start = count;
@@ -468,7 +515,7 @@ void solve_with_factor_forward(OneBased<double> x, OneBased<int32_t> list, int32
   }
 
   // Phase 2: row etas.
-  if (eta_file.row_eta_count == 0) {
+  if (row_eta_records() == 0) {
     finish_list(x, list, count, true);
     return;
   }
@@ -575,6 +622,7 @@ void solve_with_factor_backward(OneBased<double> x, OneBased<int32_t> list, int3
   };
   auto fall_back = [&](int32_t from) {
     for (int32_t a = from; a > kUSentinelRecord; a -= slot_high_word(a - 1)) apply_record(a);
+    ftran_product_form_etas(x);
     finish_list(x, list, count, false);
     declare_list_invalid(count);
   };
@@ -619,6 +667,7 @@ void solve_with_factor_backward(OneBased<double> x, OneBased<int32_t> list, int3
       return;
     }
   }
+  ftran_product_form_listed(x, list, count);
   finish_list(x, list, count, true);
 }
 

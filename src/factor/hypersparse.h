@@ -21,7 +21,8 @@ namespace kl {
 
 inline constexpr int32_t kHeapCapacity = 1000;
 
-// BTRAN of the U file on the work vector and its list (state 2 on entry).
+// BTRAN of the U file on the work vector and its list (state 2 on entry),
+// after the product-form etas when the file holds them.
 void sparse_solve_heap_ordered();
 // BTRAN of the invert part (row etas, then L column and diagonal etas) on
 // the work vector and its list (state 2 on entry).
@@ -30,7 +31,8 @@ void sparse_triangular_solve_heap();
 // vector by row with its nonzero list and count, rewritten in place. The
 // list must have room for nrow entries.
 void solve_with_factor_forward(OneBased<double> vector, OneBased<int32_t> list, int32_t& count);
-// FTRAN of the U file, same arguments.
+// FTRAN of the U file, then of the product-form etas when the file holds
+// them; same arguments.
 void solve_with_factor_backward(OneBased<double> vector, OneBased<int32_t> list, int32_t& count);
 
 // Heap limits of the four routines for the current problem.

@@ -1141,6 +1141,7 @@ void invert_basis(InvertReason reason) {
     eta_file.invert_eta_count = 0;
     eta_file.diagonal_eta_count = 0;
     eta_file.row_eta_count = 0;
+    eta_file.product_form_count = 0;
     eta_file.column_singletons = 0;
     eta_file.row_singletons = 0;
     const double u = current_threshold();

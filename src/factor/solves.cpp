@@ -33,6 +33,7 @@ void ftran_invert_records_from(OneBased<double> x, int32_t top_boundary) {
 }
 
 void ftran_row_etas_from(OneBased<double> x, int32_t top_boundary) {
+  if (row_eta_records() == 0) return;
   OneBased<int32_t> rows = eta_row();
   OneBased<double> values = eta_value();
   const int32_t bottom = eta_file.eta_capacity - eta_file.invert_part_size;
@@ -50,6 +51,7 @@ void ftran_row_etas_from(OneBased<double> x, int32_t top_boundary) {
 void ftran_row_etas(OneBased<double> x) { ftran_row_etas_from(x, invert_records_bottom()); }
 
 void btran_row_etas_from(OneBased<double> x, int32_t bottom_boundary, double drop_tolerance) {
+  if (row_eta_records() == 0) return;
   OneBased<int32_t> rows = eta_row();
   OneBased<double> values = eta_value();
   const int32_t top = invert_records_bottom();
@@ -85,13 +87,62 @@ void btran_invert_records_from(OneBased<double> x, int32_t bottom_boundary) {
   }
 }
 
+void ftran_product_form_etas(OneBased<double> x) {
+  if (eta_file.product_form_count == 0) return;
+  OneBased<int32_t> rows = eta_row();
+  OneBased<double> values = eta_value();
+  const int32_t bottom = eta_file.eta_capacity - eta_file.invert_part_size;
+  for (int32_t t = invert_records_bottom(); t > bottom;) {
+    const int32_t count = slot_low_word(t);
+    const int32_t pivot = t - 1;
+    const int32_t r = rows[pivot];
+    if (!high_word_zero(x[r])) {
+      const double xr = x[r] * values[pivot];
+      x[r] = xr;
+      for (int32_t s = pivot - 1; s >= pivot - count; --s) x[rows[s]] -= xr * values[s];
+    }
+    t = t - 2 - count;
+  }
+}
+
+void btran_product_form_etas(OneBased<double> x) {
+  if (eta_file.product_form_count == 0) return;
+  OneBased<int32_t> rows = eta_row();
+  OneBased<double> values = eta_value();
+  const int32_t top = invert_records_bottom();
+  for (int32_t b = eta_file.eta_capacity - eta_file.invert_part_size; b < top;) {
+    const int32_t count = slot_high_word(b);
+    double sum = 0.0;
+    for (int32_t s = b + 1; s <= b + count; ++s) sum += values[s] * x[rows[s]];
+    const int32_t pivot = b + count + 1;
+    const int32_t r = rows[pivot];
+    x[r] = (x[r] - sum) * values[pivot];
+    b = b + count + 2;
+  }
+}
+
+void btran_u_file(OneBased<double> x) {
+  OneBased<int32_t> labels = u_row();
+  OneBased<double> values = eta_value();
+  int32_t a = kUSentinelRecord + slot_low_word(kUSentinelRecord);
+  for (int32_t k = 0; k < eta_file.u_column_count; ++k) {
+    const int32_t count = slot_low_word(a - 1);
+    double sum = 0.0;
+    for (int32_t s = a + 1; s <= a + count; ++s) sum += values[s] * x[labels[s]];
+    x[labels[a]] -= sum;
+    a += slot_low_word(a);
+  }
+}
+
 // ---------------------------------------------------------------------------
-// The four passes.
+// The four passes. Each leaves the work vector dense: its nonzero list, if
+// any, no longer describes it.
 
 void ftran_invert_part() {
   OneBased<double> x = work_vector();
   ftran_invert_records_from(x, eta_file.eta_capacity);
   ftran_row_etas(x);
+  factor.work_vector_state = WV_CLEAR_ALL;
 }
 
 void ftran_update_part(OneBased<double> vector) {
@@ -106,84 +157,44 @@ void ftran_update_part(OneBased<double> vector) {
     }
     a -= slot_high_word(a - 1);
   }
+  ftran_product_form_etas(vector);
+  if (vector.data() == work_vector().data()) factor.work_vector_state = WV_CLEAR_ALL;
 }
 
 void btran_update_part() {
   OneBased<double> x = work_vector();
-  OneBased<int32_t> labels = u_row();
-  OneBased<double> values = eta_value();
-  int32_t a = kUSentinelRecord + slot_low_word(kUSentinelRecord);
-  for (int32_t k = 0; k < eta_file.u_column_count; ++k) {
-    const int32_t count = slot_low_word(a - 1);
-    double sum = 0.0;
-    for (int32_t s = a + 1; s <= a + count; ++s) sum += values[s] * x[labels[s]];
-    x[labels[a]] -= sum;
-    a += slot_low_word(a);
-  }
+  btran_product_form_etas(x);
+  btran_u_file(x);
+  factor.work_vector_state = WV_CLEAR_ALL;
 }
 
 void btran_invert_part() {
   OneBased<double> x = work_vector();
   btran_row_etas_from(x, eta_file.eta_capacity - eta_file.invert_part_size, 0.0);
   btran_invert_records_from(x, invert_records_bottom());
+  factor.work_vector_state = WV_CLEAR_ALL;
 }
 
 // ---------------------------------------------------------------------------
-// Product-form configuration: the update etas are column etas below the
-// invert's records, applied after U in FTRAN and before it in BTRAN.
+// Product-form configuration: the passes above already apply the update
+// etas where they belong, so these are the full solves under other names.
 
 void eta_backward_pass() {
-  OneBased<double> x = work_vector();
-  ftran_invert_records_from(x, eta_file.eta_capacity);
-  ftran_update_part(x);
-  OneBased<int32_t> rows = eta_row();
-  OneBased<double> values = eta_value();
-  int32_t t = invert_records_bottom();
-  for (int32_t k = 0; k < eta_file.row_eta_count; ++k) {
-    const int32_t count = slot_low_word(t);
-    const int32_t pivot = t - 1;
-    const int32_t r = rows[pivot];
-    if (!high_word_zero(x[r])) {
-      const double xr = x[r] * values[pivot];
-      x[r] = xr;
-      for (int32_t s = pivot - 1; s >= pivot - count; --s) x[rows[s]] -= xr * values[s];
-    }
-    t = t - 2 - count;
-  }
+  ftran_invert_part();
+  ftran_update_part(work_vector());
 }
 
 void btran_product_form() {
-  OneBased<double> x = work_vector();
-  OneBased<int32_t> rows = eta_row();
-  OneBased<double> values = eta_value();
-  const int32_t top = invert_records_bottom();
-  for (int32_t b = eta_file.eta_capacity - eta_file.invert_part_size; b < top;) {
-    const int32_t count = slot_high_word(b);
-    double sum = 0.0;
-    for (int32_t s = b + 1; s <= b + count; ++s) sum += values[s] * x[rows[s]];
-    const int32_t pivot = b + count + 1;
-    const int32_t r = rows[pivot];
-    x[r] = (x[r] - sum) * values[pivot];
-    b = b + count + 2;
-  }
   btran_update_part();
-  btran_invert_records_from(x, invert_records_bottom());
+  btran_invert_part();
 }
 
 void basis_solve_work_vector() {
-  if (icv(ic::IFFTUP) == 0) {
-    eta_backward_pass();
-    return;
-  }
   ftran_invert_part();
   ftran_update_part(work_vector());
 }
 
 void basis_btran_work_vector() {
-  if (icv(ic::IFFTUP) == 0) {
-    btran_product_form();
-    return;
-  }
   btran_update_part();
   btran_invert_part();
 }

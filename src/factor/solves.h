@@ -3,11 +3,14 @@
 //
 // A full FTRAN is ftran_invert_part then ftran_update_part on the work vector;
 // a full BTRAN is btran_update_part then btran_invert_part. The passes do no
-// checks: they need a valid factor (problem flag 0x200).
+// checks: they need a valid factor (problem flag 0x200). Each pass on the
+// work vector leaves work_vector_state 1: the vector is dense afterwards and
+// a nonzero list it had no longer describes it.
 //
-// With IFFTUP 0 the basis updates are product-form etas stored below the
-// invert's own records in the layout of an L column eta; eta_backward_pass
-// and btran_product_form are the full solves for that case.
+// The update etas are row etas (IFFTUP 1) or product-form etas (IFFTUP 0,
+// basis.h). The passes apply whichever the file holds: row etas belong to
+// the invert part, product-form etas follow U in FTRAN and precede it in
+// BTRAN, so the same two-pass solves serve both configurations.
 #ifndef KLSOL_FACTOR_SOLVES_H
 #define KLSOL_FACTOR_SOLVES_H
 
@@ -34,11 +37,11 @@ void clear_work_vector();
 // first := u_file_end + invert_part_size (the fill figure), second := 0.
 void get_eta_file_usage(int32_t& first, int32_t& second);
 
-// The FTRAN of the product-form configuration (IFFTUP 0).
+// The full FTRAN and BTRAN under the names the product-form configuration
+// (IFFTUP 0) calls them by.
 void eta_backward_pass();
-// The BTRAN of the product-form configuration (IFFTUP 0).
 void btran_product_form();
-// Full solves on the work vector, by IFFTUP.
+// Full solves on the work vector.
 void basis_solve_work_vector();
 void basis_btran_work_vector();
 
@@ -50,6 +53,11 @@ void ftran_row_etas(OneBased<double> x);
 void ftran_row_etas_from(OneBased<double> x, int32_t top_boundary);
 void btran_row_etas_from(OneBased<double> x, int32_t bottom_boundary, double drop_tolerance);
 void btran_invert_records_from(OneBased<double> x, int32_t bottom_boundary);
+// The row-eta pieces above do nothing while the update etas are product-form
+// ones; these apply those (none after a row-eta update), and U' alone.
+void ftran_product_form_etas(OneBased<double> x);
+void btran_product_form_etas(OneBased<double> x);
+void btran_u_file(OneBased<double> x);
 
 // Bodies of KLFTRAN / KLIFTRAN (flag 0 / 1) and KLBTRAN / KLIBTRAN: the
 // caller's nrow values are solved in place. Flag 0 takes and returns the

@@ -559,7 +559,9 @@ Next DualLoop::transform_entering_column() {
     solve_with_factor_backward(w, list, factor.work_vector_count);
   } else {
     eta_backward_pass();
-    if (factor.work_vector_state == WV_CLEAR_ALL) sparsify_work_vector(drop);
+    sparsify_work_vector(drop);
+    // The product-form eta of this column grows the file as a spike would.
+    spike_sum_ += factor.work_vector_count;
     if (entering_sign == 1) negate_work_vector();
   }
   if (factor.work_vector_state == WV_CLEAR_ALL) sparsify_work_vector(drop);
@@ -674,8 +676,8 @@ Next DualLoop::pivot() {
     d[p] = -dual_step;
   }
   // The product-form eta is the transformed column itself, which the update
-  // below consumes.
-  if (icv(ic::IFFTUP) == 0 && store_pivot_eta() != 0) {
+  // below consumes; it is stored unnegated, as B^-1 a_q.
+  if (icv(ic::IFFTUP) == 0 && store_pivot_eta(entering_sign == 1 ? -1.0 : 1.0) != 0) {
     undo_flips();
     return factor_trouble(UPDATE_ETA_FILE_FULL);
   }
@@ -713,7 +715,9 @@ Next DualLoop::factor_trouble(int32_t code) {
     threshold = std::min(threshold * kThresholdGrowth, kThresholdCeiling);
     return Next::kRefactor;
   }
-  if (update_count != 0) return Next::kRefactor;
+  // A fresh factor makes room, and takes away update etas of the other form
+  // that a change of IFFTUP left behind (update_count may be 0 then).
+  if (update_count != 0 || eta_file.row_eta_count != 0) return Next::kRefactor;
   return Next::kFactorFailure;
 }
 

@@ -350,6 +350,13 @@ void update_basis_flags() {
 // ---------------------------------------------------------------------------
 
 int32_t update_factor() {
+  // Product-form etas cannot be followed by row etas: the factor they belong
+  // to is rebuilt first.
+  if (eta_file.product_form_count > 0) {
+    ++kernel_stats.mixed_forms_refused;
+    problem_flags &= ~PF_FACTOR_VALID;
+    return UPDATE_ETA_FILE_FULL;
+  }
   const int32_t r = leaving_row;
   OneBased<double> w = work_vector();
   OneBased<int32_t> list = work_list();

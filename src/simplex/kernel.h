@@ -29,6 +29,7 @@ struct KernelStats {
   int64_t growth_failures = 0;      // growth test failed (message 149)
   int64_t singular_updates = 0;     // result 4
   int64_t eta_file_full = 0;        // append_eta_column or update_factor found no room
+  int64_t mixed_forms_refused = 0;  // update_factor met product-form etas (result 1)
   int64_t bound_placements = 0;     // basic values moved onto a bound by update_after_pivot
 };
 extern KernelStats kernel_stats;
@@ -65,7 +66,9 @@ void update_after_pivot();
 void update_basis_flags();
 
 // Forrest-Tomlin update of the factor for basis position leaving_row, the
-// spike being the record just appended. Returns an UpdateResult.
+// spike being the record just appended. Returns an UpdateResult; result 1
+// with the factor marked invalid when the file holds product-form etas
+// (IFFTUP changed since the invert), which row etas cannot follow.
 int32_t update_factor();
 
 // Work-vector entries below tol (upper 32 bits compared) zeroed, the rest

@@ -342,33 +342,43 @@ int32_t check_reduced_cost_accuracy() {
   return kReducedCostInaccurate;
 }
 
-int32_t store_pivot_eta() {
+int32_t store_pivot_eta(double column_sign) {
   OneBased<double> w = work_vector();
   OneBased<int32_t> list = work_list();
   OneBased<int32_t> rows = eta_row();
   OneBased<double> values = eta_value();
   const int32_t r = leaving_row;
+  // The eta is the column of the new basis, B^-1 a_q: a column held negated
+  // for a decreasing entering variable would put -x_q at position r.
+  const double sign = column_sign < 0.0 ? -1.0 : 1.0;
   int32_t count = 0;
   for (int32_t k = 1; k <= factor.work_vector_count; ++k)
-    if (list[k] != r) ++count;
+    if (list[k] != r && w[list[k]] != 0.0) ++count;
   const int32_t top = eta_file.eta_capacity - eta_file.invert_part_size;
   // The callers test the room before they pivot; the test here only keeps
-  // a full file from being overrun.
-  if (static_cast<int64_t>(top) - count - 2 <= eta_file.u_file_end) return UPDATE_ETA_FILE_FULL;
+  // a full file from being overrun. Row etas of the other update form
+  // cannot share the file with this one: the factor is rebuilt instead.
+  if (static_cast<int64_t>(top) - count - 2 <= eta_file.u_file_end ||
+      eta_file.row_eta_count > eta_file.product_form_count) {
+    problem_flags &= ~PF_FACTOR_VALID;
+    return UPDATE_ETA_FILE_FULL;
+  }
   set_slot_low_word(top, count);
   rows[top - 1] = r;
-  values[top - 1] = 1.0 / w[r];
+  values[top - 1] = sign / w[r];
   int32_t s = top - 2;
   for (int32_t k = 1; k <= factor.work_vector_count; ++k) {
     const int32_t i = list[k];
-    if (i == r) continue;
+    if (i == r || w[i] == 0.0) continue;
     rows[s] = i;
-    values[s] = w[i];
+    values[s] = sign * w[i];
     --s;
   }
   set_slot_high_word(top - 2 - count, count);
   eta_file.invert_part_size += count + 2;
   ++eta_file.row_eta_count;
+  ++eta_file.product_form_count;
+  row_eta_entries += count;
   return 0;
 }
 

@@ -30,9 +30,13 @@ void negate_work_vector();
 // 0, or 7 when dj_check_value is not accurate against the dual change held
 // in the work vector (only with IDBDC >= 2; message 133).
 int32_t check_reduced_cost_accuracy();
-// Appends the product-form update eta of the updated entering column (in
-// the work vector) for leaving_row. Returns 0.
-int32_t store_pivot_eta();
+// Appends the product-form update eta (IFFTUP 0) of the updated entering
+// column for leaving_row. The work vector holds column_sign x B^-1 a_q
+// (-1: negated for a decreasing entering variable, as the dual keeps it);
+// the eta stores B^-1 a_q itself. Returns 0, or UPDATE_ETA_FILE_FULL (the
+// factor marked invalid) when the file has no room or holds row etas of the
+// other update form.
+int32_t store_pivot_eta(double column_sign = 1.0);
 
 // Duals (work vector, by factor position) -> reduced_costs of every
 // position, from working_costs or (original) from the objective.

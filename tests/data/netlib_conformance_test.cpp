@@ -4,6 +4,7 @@
 // against objectives.csv (relative 1e-6), against KLGETINF (no primal or
 // dual infeasibility in the caller's terms) and against the solution's own
 // optimality conditions. The two runs are printed side by side at the end.
+// All of it again with product-form updates of the factor (IFFTUP 0).
 //
 // The objective includes the constant term the MPS reader stores (e226).
 #include <gtest/gtest.h>
@@ -67,9 +68,11 @@ struct Comparison {
   RunResult primal;
 };
 
-std::map<std::string, Comparison>& comparisons() {
-  static std::map<std::string, Comparison> table;
-  return table;
+// One table per update form of the factor (IFFTUP 1: row etas, 0: product
+// form).
+std::map<std::string, Comparison>& comparisons(int32_t ifftup) {
+  static std::map<std::string, Comparison> tables[2];
+  return tables[ifftup != 0 ? 1 : 0];
 }
 
 constexpr double kObjectiveTolerance = 1e-6;
@@ -86,7 +89,7 @@ class NetlibConformance : public ::testing::TestWithParam<std::string> {
     KLFREEXO();
     KLDEFINEUOPENTRY(nullptr);
   }
-  static void TearDownTestSuite() { print_table(); }
+  static void TearDownTestSuite() { print_table(1); }
 
   // Reads the problem, names it into the test's directory (the solution file
   // goes there, never into the data set), solves it with the options, and
@@ -97,6 +100,7 @@ class NetlibConformance : public ::testing::TestWithParam<std::string> {
     EXPECT_EQ(KLINPUT(file.c_str()), 0);
     EXPECT_EQ(KLSETPROB(dir_.file(GetParam()).c_str()), 0);
     KLSETICV(KLIC_IFPRES, 0);
+    KLSETICV(KLIC_IFFTUP, ifftup_);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(KLMINIM(options), 0);
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -117,11 +121,11 @@ class NetlibConformance : public ::testing::TestWithParam<std::string> {
     return result;
   }
 
-  static void print_table() {
-    if (comparisons().empty()) return;
-    std::printf("\n%-10s %18s | %6s %9s %18s %3s | %6s %9s %18s %3s\n", "problem", "known", "dual", "seconds",
-                "objective", "inf", "primal", "seconds", "objective", "inf");
-    for (const auto& [name, c] : comparisons()) {
+  static void print_table(int32_t ifftup) {
+    if (comparisons(ifftup).empty()) return;
+    std::printf("\nIFFTUP %d\n%-10s %18s | %6s %9s %18s %3s | %6s %9s %18s %3s\n", ifftup, "problem", "known", "dual",
+                "seconds", "objective", "inf", "primal", "seconds", "objective", "inf");
+    for (const auto& [name, c] : comparisons(ifftup)) {
       std::printf("%-10s %18.10g | %6d %9.4f %18.10g %3d | %6d %9.4f %18.10g %3d\n", name.c_str(), c.expected,
                   c.dual.iterations, c.dual.seconds, c.dual.objective, c.dual.infeasibilities, c.primal.iterations,
                   c.primal.seconds, c.primal.objective, c.primal.infeasibilities);
@@ -129,25 +133,38 @@ class NetlibConformance : public ::testing::TestWithParam<std::string> {
     std::fflush(stdout);
   }
 
+  // Solves the problem of the parameter with the dual and the primal.
+  void solve_both() {
+    const std::string name = GetParam();
+    const std::map<std::string, double> known = known_objectives();
+    ASSERT_TRUE(known.count(name) != 0) << name << " has no entry in objectives.csv";
+    KLTEST_REQUIRE_DATA(file, "netlib/" + name + ".mps");
+    Comparison& c = comparisons(ifftup_)[name];
+    c.expected = known.at(name);
+    {
+      SCOPED_TRACE("default (dual)");
+      c.dual = solve(file, "", c.expected);
+    }
+    {
+      SCOPED_TRACE("option p (primal)");
+      c.primal = solve(file, "p", c.expected);
+    }
+  }
+
   kltest::TempDir dir_;
+  int32_t ifftup_ = 1;
 };
 
-TEST_P(NetlibConformance, DualAndPrimalReachTheKnownOptimum) {
-  const std::string name = GetParam();
-  const std::map<std::string, double> known = known_objectives();
-  ASSERT_TRUE(known.count(name) != 0) << name << " has no entry in objectives.csv";
-  KLTEST_REQUIRE_DATA(file, "netlib/" + name + ".mps");
-  Comparison& c = comparisons()[name];
-  c.expected = known.at(name);
-  {
-    SCOPED_TRACE("default (dual)");
-    c.dual = solve(file, "", c.expected);
-  }
-  {
-    SCOPED_TRACE("option p (primal)");
-    c.primal = solve(file, "p", c.expected);
-  }
-}
+TEST_P(NetlibConformance, DualAndPrimalReachTheKnownOptimum) { solve_both(); }
+
+// The same with product-form updates of the factor (IFFTUP 0).
+class NetlibProductForm : public NetlibConformance {
+ protected:
+  NetlibProductForm() { ifftup_ = 0; }
+  static void TearDownTestSuite() { print_table(0); }
+};
+
+TEST_P(NetlibProductForm, DualAndPrimalReachTheKnownOptimum) { solve_both(); }
 
 // The dual's two pricing modes, forced, reach the same optima on the
 // problems the primal was first held against.
@@ -193,5 +210,7 @@ std::string problem_name(const ::testing::TestParamInfo<std::string>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Netlib, NetlibConformance, ::testing::ValuesIn(netlib_problems()), problem_name);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(NetlibConformance);
+INSTANTIATE_TEST_SUITE_P(Netlib, NetlibProductForm, ::testing::ValuesIn(netlib_problems()), problem_name);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(NetlibProductForm);
 
 }  // namespace

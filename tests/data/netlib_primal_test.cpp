@@ -1,13 +1,14 @@
 // Netlib problems solved by the primal simplex through KLMINIM: the optimum
 // against objectives.csv and a solution consistent with its own optimality
 // conditions; crash bases that factorise without repairs and lead to the
-// same optimum.
+// same optimum; product-form updates refactorised by their fill.
 //
 // The objective includes the constant term the MPS reader stores: minus the
 // right-hand side of the objective row (e226 has one: its optimum is
 // -18.751929066 + 7.113).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -148,6 +149,45 @@ TEST_F(NetlibPrimal, CrashBasesFactoriseAndSolve) {
   // problems both procedures still make columns basic.
   EXPECT_GT(accepted[0], 0);
   EXPECT_GT(accepted[1], 0);
+}
+
+// Slots of update etas in the file at the last iteration callback, at most.
+int32_t peak_update_slots = 0;
+int32_t record_update_slots() {
+  peak_update_slots = std::max(peak_update_slots, eta_file.invert_part_size - eta_file.invert_size_at_factor);
+  return 0;
+}
+
+// The primal refactorises by the fill of its update etas in either form:
+// product-form etas (whole transformed columns) make a file a few times
+// that of the row etas, never one that grows until it is full.
+TEST_F(NetlibPrimal, ProductFormUpdatesAreRefactorisedByTheirFill) {
+  const std::map<std::string, double> known = known_objectives();
+  if (known.empty()) GTEST_SKIP() << "objectives.csv not found in " << kltest::data_dir();
+  for (const char* name : {"scfxm1", "bnl1", "e226", "scsd8"}) {
+    KLTEST_REQUIRE_DATA(file, std::string("netlib/") + name + ".mps");
+    int32_t peak[2] = {0, 0};
+    for (const int32_t ifftup : {1, 0}) {
+      SCOPED_TRACE(std::string(name) + " IFFTUP " + std::to_string(ifftup));
+      input(file, name);
+      KLSETICV(KLIC_IFPRES, 0);
+      KLSETICV(KLIC_IFFTUP, ifftup);
+      KLSETICV(KLIC_ITRLOG, 1);
+      peak_update_slots = 0;
+      KLDEFINEILENTRY(record_update_slots);
+      ASSERT_EQ(KLMINIM("p"), 0);
+      KLDEFINEILENTRY(nullptr);
+      int32_t status = 0;
+      KLGETIPV(1010, &status);
+      EXPECT_EQ(status, LP_OPTIMAL);
+      double objective = 0.0;
+      KLGETDPV(2001, &objective);
+      EXPECT_LE(std::fabs(objective - known.at(name)), 1e-6 * std::fabs(known.at(name)));
+      peak[ifftup] = peak_update_slots;
+    }
+    EXPECT_GT(peak[1], 0) << name;
+    EXPECT_LE(peak[0], 5 * peak[1]) << name;
+  }
 }
 
 }  // namespace

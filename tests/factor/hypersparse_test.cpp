@@ -1,6 +1,8 @@
 // The hypersparse solves give the dense passes' results (up to the dropped
-// tiny values), with an exact nonzero list, on random sparse bases; past
-// their heap limits they fall back to a dense sweep and say so.
+// tiny values), with an exact nonzero list, on random sparse bases with
+// update etas of either form; past their heap limits they fall back to a
+// dense sweep and say so. On a real basis after updates, listed and dense
+// solves taken in turn both solve the basis.
 #include "factor/hypersparse.h"
 
 #include <gtest/gtest.h>
@@ -8,12 +10,17 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "factor/factor_check.h"
 #include "factor/invert.h"
 #include "factor/solves.h"
 #include "factor_fixture.h"
+#include "problem/store.h"
+#include "simplex/kernel.h"
+#include "support/data_dir.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -67,7 +74,26 @@ void append_row_eta(int32_t r, double m, const std::vector<std::pair<int32_t, do
   ++eta_file.row_eta_count;
 }
 
-void add_random_row_etas(int count, std::mt19937& rng) {
+// Appends a product-form eta (pivot row r with 1 / alpha_r, entries alpha_i)
+// below the invert part, as the product-form update writes it.
+void append_product_form_eta(int32_t r, double alpha_r, const std::vector<std::pair<int32_t, double>>& entries) {
+  const int32_t c = static_cast<int32_t>(entries.size());
+  const int32_t t = eta_file.eta_capacity - eta_file.invert_part_size;
+  set_slot_low_word(t, c);
+  eta_row()[t - 1] = r;
+  eta_value()[t - 1] = 1.0 / alpha_r;
+  for (int32_t k = 0; k < c; ++k) {
+    eta_row()[t - 2 - k] = entries[k].first;
+    eta_value()[t - 2 - k] = entries[k].second;
+  }
+  set_slot_high_word(t - 2 - c, c);
+  eta_file.invert_part_size += c + 2;
+  ++eta_file.row_eta_count;
+  ++eta_file.product_form_count;
+}
+
+// Random etas of either form: pivot row r, up to three other entries.
+void add_random_etas(int count, bool product_form, std::mt19937& rng) {
   std::uniform_int_distribution<int32_t> row(1, nrow);
   std::uniform_real_distribution<double> value(-0.5, 0.5);
   std::uniform_int_distribution<int> size(0, 3);
@@ -81,7 +107,10 @@ void add_random_row_etas(int count, std::mt19937& rng) {
       for (const auto& p : entries) used |= p.first == i;
       if (!used) entries.push_back({i, value(rng)});
     }
-    append_row_eta(r, 1.0 + value(rng), entries);
+    if (product_form)
+      append_product_form_eta(r, 1.0 + value(rng), entries);
+    else
+      append_row_eta(r, 1.0 + value(rng), entries);
   }
 }
 
@@ -178,18 +207,111 @@ TEST_F(Hypersparse, ResultsEqualTheDensePassesOnRandomBases) {
   EXPECT_EQ(hypersparse_stats.fallbacks - before, totals.fallbacks);
 }
 
-TEST_F(Hypersparse, RowEtasOfUpdatesAreFollowed) {
-  std::mt19937 rng(99);
-  Totals totals;
-  for (int32_t rows : {20, 400}) {
-    build_problem(rows, kltest::random_columns(rows, rows, 3, rng));
-    choose_basis(kltest::random_basis(rows, rows, rows / 2, rng));
-    invert_basis();
-    ASSERT_NE(problem_flags & PF_FACTOR_VALID, 0);
-    add_random_row_etas(rows / 4, rng);
-    for (int round = 0; round < 3; ++round) compare_on_random_vectors(rng, totals);
+// Row etas belong to the invert part, product-form etas follow U: the
+// hypersparse solves find either where the dense passes put them.
+TEST_F(Hypersparse, UpdateEtasOfEitherFormAreFollowed) {
+  for (const bool product_form : {false, true}) {
+    SCOPED_TRACE(product_form ? "product form" : "row etas");
+    std::mt19937 rng(99);
+    Totals totals;
+    for (int32_t rows : {20, 400}) {
+      build_problem(rows, kltest::random_columns(rows, rows, 3, rng));
+      choose_basis(kltest::random_basis(rows, rows, rows / 2, rng));
+      invert_basis();
+      ASSERT_NE(problem_flags & PF_FACTOR_VALID, 0);
+      add_random_etas(rows / 4, product_form, rng);
+      for (int round = 0; round < 3; ++round) compare_on_random_vectors(rng, totals);
+    }
+    EXPECT_GT(totals.fallbacks, 0);
   }
-  EXPECT_GT(totals.fallbacks, 0);
+}
+
+// The column of position j, dense by row.
+std::vector<double> column_of(int32_t j) {
+  std::vector<double> a(static_cast<size_t>(nrow), 0.0);
+  if (j < store.first_col) {
+    a[j - 1] = 1.0;
+    return a;
+  }
+  OneBased<int32_t> start = int_array(ARR_COL_START);
+  for (int32_t e = start[j]; e < start[j + 1]; ++e)
+    a[int_array(ARR_ELEM_ROW)[e] - 1] += real_array(ARR_ELEM_VALUE)[e];
+  return a;
+}
+
+// The work vector := e_r as the engines start a row of the inverse: the
+// vector cleared as its state allows, then one listed entry.
+void start_unit_row(int32_t r) {
+  clear_work_vector();
+  work_vector()[r] = 1.0;
+  work_list()[1] = r;
+  factor.work_vector_count = 1;
+  factor.work_vector_state = WV_LISTED;
+}
+
+void finish_listed_solve() {
+  if (factor.work_vector_state == WV_CLEAR_ALL || factor.work_vector_count < 0) sparsify_work_vector(dcv(dc::ZTETA));
+}
+
+// A real basis after a few updates of either form: every column and every
+// row of the inverse, solved densely and through the lists in turn, solves
+// the basis. A dense pass leaves the vector dense, so the unpack or unit
+// vector that follows it starts clean rather than on the pass's leftovers.
+TEST_F(Hypersparse, ListedAndDenseSolvesOfARealBasisAfterUpdates) {
+  KLTEST_REQUIRE_DATA(file, "netlib/afiro.mps");
+  kltest::TempDir dir;
+  for (const int32_t ifftup : {1, 0}) {
+    SCOPED_TRACE("IFFTUP " + std::to_string(ifftup));
+    ASSERT_EQ(KLINPUT(file.c_str()), 0);
+    ASSERT_EQ(KLSETPROB(dir.file("afiro").c_str()), 0);
+    KLSETICV(KLIC_IFPRES, 0);
+    KLSETICV(KLIC_IFFTUP, ifftup);
+    KLSETICV(KLIC_ITRLIM, 8);
+    ASSERT_EQ(KLMINIM("p"), 0);
+    // Stopped by the iteration limit with the updates still in the file.
+    ASSERT_NE(problem_flags & PF_FACTOR_VALID, 0);
+    ASSERT_EQ(factor.factor_permuted, 0);
+    ASSERT_GE(eta_file.row_eta_count, 3);
+    EXPECT_EQ(eta_file.product_form_count, ifftup == 0 ? eta_file.row_eta_count : 0);
+    const double tolerance = 1e-10;
+    for (int32_t j = 1; j <= nseq; ++j) {
+      SCOPED_TRACE("column " + std::to_string(j));
+      const std::vector<double> a = column_of(j);
+      unpack_column(j);
+      ftran_invert_part();
+      ftran_update_part(work_vector());
+      EXPECT_EQ(factor.work_vector_state, WV_CLEAR_ALL);
+      const std::vector<double> dense = kltest::read_work_vector();
+      EXPECT_LT(ftran_residual(a, dense), tolerance);
+      unpack_column(j);
+      solve_with_factor_forward(work_vector(), work_list(), factor.work_vector_count);
+      finish_listed_solve();
+      solve_with_factor_backward(work_vector(), work_list(), factor.work_vector_count);
+      finish_listed_solve();
+      expect_exact_list("column");
+      const std::vector<double> listed = kltest::read_work_vector();
+      EXPECT_LT(ftran_residual(a, listed), tolerance);
+      EXPECT_LT(kltest::max_difference(listed, dense), tolerance);
+    }
+    for (int32_t r = 1; r <= nrow; ++r) {
+      SCOPED_TRACE("row " + std::to_string(r));
+      std::vector<double> e(static_cast<size_t>(nrow), 0.0);
+      e[r - 1] = 1.0;
+      start_unit_row(r);
+      btran_update_part();
+      btran_invert_part();
+      EXPECT_EQ(factor.work_vector_state, WV_CLEAR_ALL);
+      const std::vector<double> dense = kltest::read_work_vector();
+      EXPECT_LT(btran_residual(e, dense), tolerance);
+      start_unit_row(r);
+      sparse_solve_heap_ordered();
+      finish_listed_solve();
+      sparse_triangular_solve_heap();
+      finish_listed_solve();
+      expect_exact_list("row");
+      EXPECT_LT(btran_residual(e, kltest::read_work_vector()), tolerance);
+    }
+  }
 }
 
 TEST_F(Hypersparse, SlackBasisReturnsItsInputWithACleanList) {

@@ -4,20 +4,25 @@
 // without the dual's renumbered factor, both update forms); the degenerate
 // step; the heap after the last infeasible row; the phase-1 set and its
 // incremental values; bound flips of a column held at a value and their
-// withdrawal with a rejected row.
+// withdrawal with a rejected row; the factor of the dual loop after every
+// pivot in both update forms.
 #include "simplex/dual_pivot_update.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "factor/hypersparse.h"
+#include "klsol32.h"
 #include "simplex/basic_values.h"
 #include "simplex/dual_step_fixture.h"
 #include "simplex/kernel.h"
+#include "support/output_capture.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -463,6 +468,115 @@ TEST_F(DualPivotUpdate, FlipOfAColumnHeldAtAValueAndItsWithdrawal) {
     EXPECT_EQ(marks_exist, 1);
     EXPECT_EQ(int_array(ARR_INFEAS_HEAP_POS)[r], 0);
   }
+}
+
+// What the iteration callback saw of the dual's factor.
+struct FactorWatch {
+  int32_t checks = 0;
+  int32_t decreasing_entries = 0;  // pivots whose entering variable decreased
+  double worst = 0.0;              // largest |B x - b| over the checks
+  std::mt19937 rng{7};
+};
+FactorWatch watch;
+
+// After a dual pivot: the factor solves the basis of the header. Rows count
+// by factor position (the dual renumbers them); beyond the reduced factor
+// the basis is the identity of the basic slacks.
+int32_t check_factor_of_basis() {
+  if ((problem_flags & PF_FACTOR_VALID) == 0 || update_count == 0) return 0;
+  ++watch.checks;
+  if (entering_sign == 1) ++watch.decreasing_entries;
+  const int32_t m = nrow;
+  OneBased<int32_t> header = int_array(ARR_BASIS_HEADER);
+  OneBased<int32_t> index = int_array(ARR_FACTOR_INDEX);
+  const bool permuted = factor.factor_permuted != 0 && static_cast<bool>(index);
+  const auto at = [&](int32_t i) { return permuted ? index[i] : i; };
+  std::uniform_real_distribution<double> value(-1.0, 1.0);
+  std::vector<double> b(static_cast<size_t>(m) + 1, 0.0);
+  OneBased<double> w = work_vector();
+  for (int32_t k = 1; k <= m; ++k) w[k] = b[k] = value(watch.rng);
+  factor.work_vector_state = WV_CLEAR_ALL;
+  basis_solve_work_vector();
+  std::vector<double> product(static_cast<size_t>(m) + 1, 0.0);
+  OneBased<int32_t> start = int_array(ARR_COL_START);
+  for (int32_t p = 1; p <= m; ++p) {
+    const int32_t j = header[p];
+    if (j < store.first_col) {
+      product[at(j)] += w[p];
+      continue;
+    }
+    for (int32_t e = start[j]; e < start[j + 1]; ++e)
+      product[at(int_array(ARR_ELEM_ROW)[e])] += real_array(ARR_ELEM_VALUE)[e] * w[p];
+  }
+  for (int32_t k = 1; k <= m; ++k) {
+    watch.worst = std::max(watch.worst, std::fabs(product[k] - b[k]));
+    w[k] = 0.0;
+  }
+  factor.work_vector_count = 0;
+  factor.work_vector_state = WV_ZERO;
+  return 0;
+}
+
+// A maximisation over boxed columns: the columns start at their upper
+// bounds, which overfill every row, so the dual brings them into the basis
+// decreasing and holds their transformed columns negated. After every pivot
+// the factor solves the new basis in both update forms: the product-form
+// eta stores B^-1 a_q itself, not the negated column.
+TEST(DualLoopFactor, SolvesTheBasisAfterEveryPivotInBothUpdateForms) {
+  std::mt19937 rng(5);
+  const int32_t m = 20;
+  const int32_t n = 40;
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  std::uniform_int_distribution<int32_t> row(0, m - 1);
+  std::vector<int32_t> starts{0}, rows;
+  std::vector<double> values, lower(n, 0.0), upper, cost;
+  std::vector<double> full(static_cast<size_t>(m), 0.0);
+  for (int32_t j = 0; j < n; ++j) {
+    upper.push_back(1.0 + 3.0 * unit(rng));
+    cost.push_back(1.0 + 2.0 * unit(rng));
+    std::vector<char> used(static_cast<size_t>(m), 0);
+    for (int k = 0; k < 4; ++k) {
+      const int32_t i = row(rng);
+      if (used[i] != 0) continue;
+      used[i] = 1;
+      const double a = 0.5 + 1.5 * unit(rng);
+      rows.push_back(i);
+      values.push_back(a);
+      full[i] += a * upper.back();
+    }
+    starts.push_back(static_cast<int32_t>(rows.size()));
+  }
+  std::vector<double> rhs, ranges(static_cast<size_t>(m), 0.0);
+  for (int32_t i = 0; i < m; ++i) rhs.push_back(0.3 * full[i]);
+  const std::string types(static_cast<size_t>(m), 'L');
+
+  kltest::TempDir dir;
+  ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
+  KLDEFINEUOPENTRY(kltest::capture_plain);
+  double objectives[2] = {0.0, 0.0};
+  for (const int32_t ifftup : {1, 0}) {
+    SCOPED_TRACE("IFFTUP " + std::to_string(ifftup));
+    ASSERT_EQ(KLLOADPROB(dir.file("boxed").c_str(), n, m, types.data(), rhs.data(), ranges.data(), cost.data(),
+                         starts.data(), nullptr, rows.data(), values.data(), lower.data(), upper.data()),
+              0);
+    KLSETICV(KLIC_IFPRES, 0);
+    KLSETICV(KLIC_IFFTUP, ifftup);
+    KLSETICV(KLIC_ITRLOG, 1);
+    watch = FactorWatch{};
+    KLDEFINEILENTRY(check_factor_of_basis);
+    ASSERT_EQ(KLMAXIM("d"), 0);
+    KLDEFINEILENTRY(nullptr);
+    int32_t status = 0;
+    KLGETIPV(KLIA_LPSTATUS, &status);
+    EXPECT_EQ(status, 1);
+    KLGETDPV(KLDA_OBJVAL, &objectives[ifftup]);
+    EXPECT_GE(watch.checks, 10);
+    EXPECT_GT(watch.decreasing_entries, 0);
+    EXPECT_LT(watch.worst, 1e-9);
+  }
+  EXPECT_NEAR(objectives[0], objectives[1], 1e-9 * std::fabs(objectives[1]));
+  KLFREEXO();
+  KLDEFINEUOPENTRY(nullptr);
 }
 
 }  // namespace

@@ -1,14 +1,21 @@
 // Basic-value updates after a primal step: values, marks, counts, bound
 // placements into the working right-hand side and the change list; the
 // reduced costs by rows, the accuracy check and the dual-infeasibility
-// shift.
+// shift; the product-form update of the factor.
 #include "simplex/pivot_updates.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
+#include <string>
 #include <vector>
 
+#include "factor/factor_check.h"
 #include "factor/factor_fixture.h"
+#include "factor/hypersparse.h"
+#include "factor/invert.h"
+#include "factor/solves.h"
 #include "simplex/kernel.h"
 #include "simplex/primal_engines.h"
 #include "simplex/simplex_state.h"
@@ -231,6 +238,103 @@ TEST_F(PivotUpdates, DualInfeasibilitiesSmallShiftedLargeCounted) {
   EXPECT_DOUBLE_EQ(cost[small], 3.0 + 5e-5);
   EXPECT_DOUBLE_EQ(cost_shift_total, 5e-5 * 10.0);
   EXPECT_EQ(shift_count, 1);
+}
+
+// q enters at basis position r: header and status bits.
+void exchange(int32_t q, int32_t r) {
+  OneBased<int32_t> header = int_array(ARR_BASIS_HEADER);
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  status[header[r]] &= ~PS_BASIC;
+  status[q] |= PS_BASIC;
+  header[r] = q;
+}
+
+// The work vector := B^-1 a_q, listed; returns the row of its largest entry.
+int32_t transform_densely(int32_t q) {
+  unpack_column(q);
+  basis_solve_work_vector();
+  sparsify_work_vector(dcv(dc::ZTETA));
+  int32_t best = 0;
+  for (int32_t k = 1; k <= factor.work_vector_count; ++k) {
+    const int32_t i = work_list()[k];
+    if (best == 0 || std::fabs(work_vector()[i]) > std::fabs(work_vector()[best])) best = i;
+  }
+  return best;
+}
+
+// Dense and listed solves of random vectors against the current basis.
+void expect_factor_solves_basis(std::mt19937& rng, const std::string& label) {
+  std::uniform_int_distribution<int32_t> row(0, nrow - 1);
+  std::uniform_real_distribution<double> value(-2.0, 2.0);
+  for (int trial = 0; trial < 3; ++trial) {
+    std::vector<double> b(static_cast<size_t>(nrow), 0.0);
+    for (int k = 0; k < 4; ++k) b[row(rng)] = value(rng);
+    kltest::load_work_vector(b);
+    basis_solve_work_vector();
+    EXPECT_LT(ftran_residual(b, kltest::read_work_vector()), 1e-10) << label;
+    kltest::load_work_vector(b);
+    solve_with_factor_forward(work_vector(), work_list(), factor.work_vector_count);
+    if (factor.work_vector_state == WV_CLEAR_ALL) sparsify_work_vector(dcv(dc::ZTETA));
+    solve_with_factor_backward(work_vector(), work_list(), factor.work_vector_count);
+    EXPECT_LT(ftran_residual(b, kltest::read_work_vector()), 1e-10) << label << " (listed)";
+    kltest::load_work_vector(b);
+    basis_btran_work_vector();
+    EXPECT_LT(btran_residual(b, kltest::read_work_vector()), 1e-10) << label;
+  }
+}
+
+// The product-form eta is the column of the new basis, B^-1 a_q, whichever
+// sign the caller holds the column in (the dual keeps it negated for a
+// decreasing entering variable); the two update forms never share a factor.
+TEST_F(PivotUpdates, ProductFormEtaIsTheColumnOfTheNewBasisInEitherSign) {
+  std::mt19937 rng(21);
+  const int32_t m = 15;
+  for (const double sign : {1.0, -1.0}) {
+    SCOPED_TRACE(sign > 0.0 ? "column as it is" : "column negated");
+    kltest::build_problem(m, kltest::random_columns(m, 20, 3, rng));
+    factor.factor_dimension = m;
+    invert_basis();
+    ASSERT_NE(problem_flags & PF_FACTOR_VALID, 0);
+    for (int32_t step = 0; step < 6; ++step) {
+      const int32_t q = kltest::column_position(step);
+      const int32_t r = transform_densely(q);
+      ASSERT_NE(r, 0);
+      leaving_row = r;
+      if (sign < 0.0) negate_work_vector();
+      ASSERT_EQ(store_pivot_eta(sign), 0);
+      exchange(q, r);
+      expect_factor_solves_basis(rng, "after update " + std::to_string(step + 1));
+    }
+    EXPECT_EQ(eta_file.product_form_count, 6);
+    EXPECT_EQ(eta_file.row_eta_count, 6);
+    // A row-eta update cannot follow: the factor is to be rebuilt.
+    const int32_t q = kltest::column_position(6);
+    leaving_row = transform_densely(q);
+    pivot_value = work_vector()[leaving_row];
+    EXPECT_EQ(update_factor(), UPDATE_ETA_FILE_FULL);
+    EXPECT_EQ(problem_flags & PF_FACTOR_VALID, 0);
+  }
+
+  // Nor can a product-form eta follow row etas.
+  kltest::build_problem(m, kltest::random_columns(m, 20, 3, rng));
+  factor.factor_dimension = m;
+  invert_basis();
+  const int32_t q = kltest::column_position(0);
+  unpack_column(q);
+  solve_with_factor_forward(work_vector(), work_list(), factor.work_vector_count);
+  if (factor.work_vector_state == WV_CLEAR_ALL) sparsify_work_vector(dcv(dc::ZTETA));
+  ASSERT_EQ(append_eta_column(), 0);
+  solve_with_factor_backward(work_vector(), work_list(), factor.work_vector_count);
+  if (factor.work_vector_state == WV_CLEAR_ALL) sparsify_work_vector(dcv(dc::ZTETA));
+  leaving_row = work_list()[1];
+  pivot_value = work_vector()[leaving_row];
+  ASSERT_EQ(update_factor(), UPDATE_DONE);
+  exchange(q, leaving_row);
+  ASSERT_GT(eta_file.row_eta_count, 0);
+  leaving_row = transform_densely(kltest::column_position(1));
+  EXPECT_EQ(store_pivot_eta(), UPDATE_ETA_FILE_FULL);
+  EXPECT_EQ(eta_file.product_form_count, 0);
+  EXPECT_EQ(problem_flags & PF_FACTOR_VALID, 0);
 }
 
 }  // namespace
