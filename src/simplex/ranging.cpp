@@ -79,9 +79,6 @@ void solve_direction(int32_t k, bool decreasing) {
     for (int32_t n = 1; n <= factor.work_vector_count; ++n) w[list[n]] = -w[list[n]];
   }
   basis_solve_work_vector();
-  // The solved vector is dense while the list still holds the column's
-  // rows: a listed clear would leave the rest for the next column to add to.
-  factor.work_vector_state = WV_CLEAR_ALL;
 }
 
 // Ratio test of one direction; the comparisons are strict so that among
