@@ -72,10 +72,13 @@ void btran_row_etas_from(OneBased<double> x, int32_t bottom_boundary, double dro
   }
 }
 
-void btran_invert_records_from(OneBased<double> x, int32_t bottom_boundary) {
+namespace {
+
+// Column-layout etas between two boundaries, from the bottom up: each is a
+// dot product into its pivot row.
+void btran_column_etas(OneBased<double> x, int32_t bottom_boundary, int32_t top) {
   OneBased<int32_t> rows = eta_row();
   OneBased<double> values = eta_value();
-  const int32_t top = eta_file.eta_capacity;
   for (int32_t b = bottom_boundary; b < top;) {
     const int32_t count = slot_high_word(b);
     double sum = 0.0;
@@ -85,6 +88,12 @@ void btran_invert_records_from(OneBased<double> x, int32_t bottom_boundary) {
     x[r] = (x[r] - sum) * values[pivot];
     b = b + count + 2;
   }
+}
+
+}  // namespace
+
+void btran_invert_records_from(OneBased<double> x, int32_t bottom_boundary) {
+  btran_column_etas(x, bottom_boundary, eta_file.eta_capacity);
 }
 
 void ftran_product_form_etas(OneBased<double> x) {
@@ -107,18 +116,7 @@ void ftran_product_form_etas(OneBased<double> x) {
 
 void btran_product_form_etas(OneBased<double> x) {
   if (eta_file.product_form_count == 0) return;
-  OneBased<int32_t> rows = eta_row();
-  OneBased<double> values = eta_value();
-  const int32_t top = invert_records_bottom();
-  for (int32_t b = eta_file.eta_capacity - eta_file.invert_part_size; b < top;) {
-    const int32_t count = slot_high_word(b);
-    double sum = 0.0;
-    for (int32_t s = b + 1; s <= b + count; ++s) sum += values[s] * x[rows[s]];
-    const int32_t pivot = b + count + 1;
-    const int32_t r = rows[pivot];
-    x[r] = (x[r] - sum) * values[pivot];
-    b = b + count + 2;
-  }
+  btran_column_etas(x, eta_file.eta_capacity - eta_file.invert_part_size, invert_records_bottom());
 }
 
 void btran_u_file(OneBased<double> x) {

@@ -203,15 +203,6 @@ bool is_bound_letter(char c) { return c == 'U' || c == 'L' || c == 'B'; }
 // ---------------------------------------------------------------------------
 // The column-wise matrix.
 
-// Element index of (row, column p) in the column-wise matrix, 0 when absent.
-int32_t find_in_column(int32_t p, int32_t row) {
-  OneBased<int32_t> col_start = int_array(ARR_COL_START);
-  OneBased<int32_t> elem_row = int_array(ARR_ELEM_ROW);
-  for (int32_t k = col_start[p]; k < col_start[p + 1]; ++k)
-    if (elem_row[k] == row) return k;
-  return 0;
-}
-
 // Entry index of column p in the row-wise copy of row r, 0 when absent
 // (columns increase within a row).
 int32_t find_in_row_copy(int32_t r, int32_t p) {

@@ -161,6 +161,14 @@ void build_column_copy() {
   problem_flags |= PF_COLUMN_COPY;
 }
 
+int32_t find_in_column(int32_t p, int32_t row) {
+  OneBased<int32_t> col_start = int_array(ARR_COL_START);
+  OneBased<int32_t> elem_row = int_array(ARR_ELEM_ROW);
+  for (int32_t k = col_start[p]; k < col_start[p + 1]; ++k)
+    if (elem_row[k] == row) return k;
+  return 0;
+}
+
 int32_t alloc_row_lists() {
   const ArrayRequest requests[] = {
       {ARR_ROW_LIST_67, words_for_ints(nrow)},

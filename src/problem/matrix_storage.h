@@ -80,6 +80,10 @@ void build_row_copy();
 // column); sets PF_COLUMN_COPY and nelem.
 void build_column_copy();
 
+// Element index of (row, column position p) in the column-wise matrix, 0
+// when absent.
+int32_t find_in_column(int32_t p, int32_t row);
+
 int32_t alloc_row_lists();
 // Links every element of the columns that may enter (neither fixed nor basic
 // and free) whose row is not free.

@@ -557,16 +557,10 @@ int32_t equal_name8(const char* a, const char* b) { return std::memcmp(a, b, kNa
 void match_records_to_matrix() {
   RecurseEntry* entries = recurse_entries();
   if (entries == nullptr) return;
-  OneBased<int32_t> col_start = int_array(ARR_COL_START);
-  OneBased<int32_t> elem_row = int_array(ARR_ELEM_ROW);
   for (int32_t i = 0; i < recurse_entry_count; ++i) {
     RecurseEntry& entry = entries[i];
-    if (entry.kind >= RK_DV && entry.kind <= RK_BX) {
-      for (int32_t k = col_start[entry.column]; k < col_start[entry.column + 1]; ++k) {
-        if (elem_row[k] != entry.row) continue;
-        if (entry.kind == RK_BX) entry.element = k;
-        break;
-      }
+    if (entry.kind == RK_BX) {
+      entry.element = find_in_column(entry.column, entry.row);
     } else if (entry.kind == RK_SB) {
       real_array(ARR_LOWER)[entry.column] = -real_array(ARR_UPPER)[entry.column];
     }

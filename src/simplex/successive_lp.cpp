@@ -203,14 +203,6 @@ double divided_value(const RecurseEntry& e) {
 
 double dropped_if_tiny(double v) { return std::fabs(v) <= dcv(dc::ZTOLDA) ? 0.0 : v; }
 
-int32_t find_element(int32_t column, int32_t row) {
-  OneBased<int32_t> col_start = int_array(ARR_COL_START);
-  OneBased<int32_t> elem_row = int_array(ARR_ELEM_ROW);
-  for (int32_t k = col_start[column]; k < col_start[column + 1]; ++k)
-    if (elem_row[k] == row) return k;
-  return 0;
-}
-
 struct NewElement {
   int32_t column;
   int32_t row;
@@ -288,7 +280,7 @@ void locate_scaled_elements() {
   RecurseEntry* entries = recurse_entries();
   for (int32_t k = 0; entries != nullptr && k < recurse_entry_count; ++k) {
     RecurseEntry& e = entries[k];
-    if (e.kind == RK_BX && e.column > 0) e.element = find_element(e.column, e.row);
+    if (e.kind == RK_BX && e.column > 0) e.element = find_in_column(e.column, e.row);
   }
 }
 
@@ -309,7 +301,7 @@ bool write_entries(const std::vector<bool>& take, Damping damping) {
   for (int32_t k = 0; k < recurse_entry_count; ++k) {
     RecurseEntry& e = entries[k];
     if (!take[static_cast<size_t>(k)] || e.column <= 0) continue;
-    if (const int32_t at = find_element(e.column, e.row)) {
+    if (const int32_t at = find_in_column(e.column, e.row)) {
       const double v = dropped_if_tiny(first ? (1.0 - w) * values[at] + w * e.current : e.current);
       values[at] = v;
       e.current = v;
@@ -414,7 +406,7 @@ bool update_recurse_coefficients(bool first_pass) {
         break;
       case RK_BX: {
         if (e.a <= 0) continue;
-        const int32_t at = e.column > 0 ? find_element(e.column, e.row) : 0;
+        const int32_t at = e.column > 0 ? find_in_column(e.column, e.row) : 0;
         e.element = at;
         const double element = at > 0 ? real_array(ARR_ELEM_VALUE)[at] : 0.0;
         v = (1.0 - (1.0 - growth_factor(e.a)) * w) * element;
@@ -450,7 +442,7 @@ bool reset_recurse_values() {
     if (!writes_coefficient(e) || (e.kind == RK_BX && e.a <= 0)) continue;
     e.current = e.base;
     if (e.column <= 0) continue;
-    if (const int32_t at = find_element(e.column, e.row)) e.current = real_array(ARR_ELEM_VALUE)[at];
+    if (const int32_t at = find_in_column(e.column, e.row)) e.current = real_array(ARR_ELEM_VALUE)[at];
     take[static_cast<size_t>(k)] = true;
   }
   return write_entries(take, Damping::kNone);

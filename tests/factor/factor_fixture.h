@@ -21,6 +21,7 @@
 #include "problem/store.h"
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 
 namespace kltest {
@@ -182,18 +183,7 @@ inline int count_lines_containing(const std::string& needle) {
 
 // Started library with output captured; the factor tests build their own
 // problems.
-class FactorTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    captured_lines().clear();
-    KLDEFINEUOPENTRY(capture_plain);
-  }
-  void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
-  }
-};
+class FactorTest : public LibrarySession {};
 
 }  // namespace kltest
 

@@ -13,6 +13,7 @@
 
 #include "klsol32.h"
 #include "simplex/small_lps.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"
 
@@ -94,17 +95,8 @@ inline double objective_value() {
   return v;
 }
 
-class AccessTest : public ::testing::Test {
+class AccessTest : public LibrarySession {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    captured_lines().clear();
-    KLDEFINEUOPENTRY(capture_plain);
-  }
-  void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
-  }
   int32_t load(const AccessProblem& p) { return p.load(dir.file("lp")); }
   std::string solution_file() const { return dir.file("lp.sol"); }
   // The outcome words of the last call: status, error number.

@@ -15,6 +15,7 @@
 #include "runtime/controls.h"
 #include "simplex/iis.h"
 #include "simplex/small_lps.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"
 
@@ -62,17 +63,8 @@ int32_t lp_status_now() {
   return v;
 }
 
-class Iis : public ::testing::Test {
+class Iis : public kltest::LibrarySession {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    captured_lines().clear();
-    KLDEFINEUOPENTRY(capture_plain);
-  }
-  void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
-  }
   int32_t load(const Problem& p) { return p.load(dir.file("iis").c_str()); }
 
   // The LP status of p with only the members of set kept: other rows become
