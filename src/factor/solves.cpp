@@ -15,10 +15,13 @@ namespace kl {
 // ---------------------------------------------------------------------------
 // Dense pieces, shared with the fall-backs of the hypersparse solves.
 
-void ftran_invert_records_from(OneBased<double> x, int32_t top_boundary) {
+namespace {
+
+// Column-layout etas between two boundaries, from the top down: each is a
+// scatter from its pivot row.
+void ftran_column_etas(OneBased<double> x, int32_t top_boundary, int32_t bottom) {
   OneBased<int32_t> rows = eta_row();
   OneBased<double> values = eta_value();
-  const int32_t bottom = invert_records_bottom();
   for (int32_t t = top_boundary; t > bottom;) {
     const int32_t count = slot_low_word(t);
     const int32_t pivot = t - 1;
@@ -30,6 +33,12 @@ void ftran_invert_records_from(OneBased<double> x, int32_t top_boundary) {
     }
     t = t - 2 - count;
   }
+}
+
+}  // namespace
+
+void ftran_invert_records_from(OneBased<double> x, int32_t top_boundary) {
+  ftran_column_etas(x, top_boundary, invert_records_bottom());
 }
 
 void ftran_row_etas_from(OneBased<double> x, int32_t top_boundary) {
@@ -98,20 +107,7 @@ void btran_invert_records_from(OneBased<double> x, int32_t bottom_boundary) {
 
 void ftran_product_form_etas(OneBased<double> x) {
   if (eta_file.product_form_count == 0) return;
-  OneBased<int32_t> rows = eta_row();
-  OneBased<double> values = eta_value();
-  const int32_t bottom = eta_file.eta_capacity - eta_file.invert_part_size;
-  for (int32_t t = invert_records_bottom(); t > bottom;) {
-    const int32_t count = slot_low_word(t);
-    const int32_t pivot = t - 1;
-    const int32_t r = rows[pivot];
-    if (!high_word_zero(x[r])) {
-      const double xr = x[r] * values[pivot];
-      x[r] = xr;
-      for (int32_t s = pivot - 1; s >= pivot - count; --s) x[rows[s]] -= xr * values[s];
-    }
-    t = t - 2 - count;
-  }
+  ftran_column_etas(x, invert_records_bottom(), eta_file.eta_capacity - eta_file.invert_part_size);
 }
 
 void btran_product_form_etas(OneBased<double> x) {

@@ -50,10 +50,14 @@
 
 #include "klsol32.h"
 #include "support/data_dir.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"
 
 namespace {
+
+using kltest::int_attribute_value;
+using kltest::objective_value;
 
 constexpr double kUnlimited = 1e19;  // a range end beyond this is unlimited
 constexpr int32_t kAttrRows = 1001;
@@ -61,22 +65,9 @@ constexpr int32_t kAttrIterations = 1009;
 constexpr int32_t kAttrLpStatus = 1010;
 constexpr int32_t kAttrColumns = 1018;
 constexpr int32_t kAttrNameWords = 1028;
-constexpr int32_t kAttrObjective = 2001;
 constexpr int32_t kLpOptimal = 1;
 constexpr int32_t kLpInfeasible = 2;
 constexpr int32_t kLpUnbounded = 5;
-
-int32_t int_attribute(int32_t n) {
-  int32_t v = 0;
-  KLGETIPV(n, &v);
-  return v;
-}
-
-double objective_value() {
-  double v = 0.0;
-  KLGETDPV(kAttrObjective, &v);
-  return v;
-}
 
 bool unlimited(double v) { return std::fabs(v) >= kUnlimited; }
 
@@ -106,7 +97,7 @@ struct Ranged {
 };
 
 std::vector<std::string> names_of(int32_t type, int32_t count) {
-  const size_t width = 8 * static_cast<size_t>(std::max(1, int_attribute(kAttrNameWords)));
+  const size_t width = 8 * static_cast<size_t>(std::max(1, int_attribute_value(kAttrNameWords)));
   std::vector<char> buffer((width + 1) * static_cast<size_t>(count) + 1, '\0');
   std::vector<std::string> names;
   if (count == 0 || KLGETNAMES(type, buffer.data(), 0, count - 1) != 0) return names;
@@ -122,8 +113,8 @@ std::vector<std::string> names_of(int32_t type, int32_t count) {
 // last KLRANGE.
 Ranged read_ranged() {
   Ranged r;
-  r.nrows = int_attribute(kAttrRows);
-  r.ncols = int_attribute(kAttrColumns);
+  r.nrows = int_attribute_value(kAttrRows);
+  r.ncols = int_attribute_value(kAttrColumns);
   const auto rows = static_cast<size_t>(r.nrows);
   const auto cols = static_cast<size_t>(r.ncols);
   r.row_names = names_of(1, r.nrows);
@@ -310,7 +301,7 @@ class NetlibRangingData : public ::testing::TestWithParam<const char*> {
   static bool solve_from(const std::vector<int32_t>& rows, const std::vector<int32_t>& cols) {
     EXPECT_EQ(KLLOADBASIS(rows.data(), cols.data()), 0);
     KLMINIM("");
-    return int_attribute(kAttrIterations) == 0 && int_attribute(kAttrLpStatus) == kLpOptimal;
+    return int_attribute_value(kAttrIterations) == 0 && int_attribute_value(kAttrLpStatus) == kLpOptimal;
   }
 
   kltest::TempDir dir;
@@ -334,8 +325,8 @@ TEST_P(NetlibRangingData, AgreesWithPeerReportOnTheSameBasis) {
   // when the activity is at its lower. Rows the peer leaves out (the
   // objective row) are basic.
   ASSERT_EQ(KLMINIM(""), 0);
-  const int32_t nrows = int_attribute(kAttrRows);
-  const int32_t ncols = int_attribute(kAttrColumns);
+  const int32_t nrows = int_attribute_value(kAttrRows);
+  const int32_t ncols = int_attribute_value(kAttrColumns);
   const std::vector<std::string> row_names = names_of(1, nrows);
   const std::vector<std::string> col_names = names_of(2, ncols);
   std::vector<int32_t> row_codes(static_cast<size_t>(nrows), 1), col_codes(static_cast<size_t>(ncols), 0);
@@ -474,7 +465,7 @@ TEST_P(NetlibRangingData, CostRangeEndsHoldWhenResolved) {
       ASSERT_EQ(KLCHGOBJ(1, &j, &outside), 0);
       EXPECT_FALSE(solve_from(r.row_basis, r.col_basis)) << "basis still optimal at cost " << outside;
       const double at_end = side > 0 ? r.col_low[jj] : r.col_up[jj];
-      const int32_t status = int_attribute(kAttrLpStatus);
+      const int32_t status = int_attribute_value(kAttrLpStatus);
       // Unbounded only where the range says the value runs away at the end.
       EXPECT_TRUE(status == kLpOptimal || (status == kLpUnbounded && unlimited(at_end))) << "status " << status;
       if (status == kLpOptimal) {
@@ -570,7 +561,7 @@ TEST_P(NetlibRangingData, ActivityRangeEndsHoldWhenResolved) {
       // change, or no solution is left at all.
       const double outside = end + side * kOutsideFraction * width;
       const bool still = item.row ? move_row(item.index, outside) : move_column(item.index, outside);
-      const int32_t status = int_attribute(kAttrLpStatus);
+      const int32_t status = int_attribute_value(kAttrLpStatus);
       EXPECT_TRUE(status == kLpOptimal || status == kLpInfeasible) << "status " << status;
       if (status == kLpOptimal) {
         EXPECT_FALSE(still) << "basis still feasible at " << outside;

@@ -30,6 +30,8 @@
 
 namespace {
 
+using kltest::objective_value;
+
 using namespace kl;
 
 constexpr double kInf = 1e20;
@@ -297,12 +299,6 @@ void expect_square_basis() {
   for (int32_t p = 1; p <= nseq; ++p)
     if ((p <= nrow || p >= store.first_col) && (status[p] & PS_BASIC)) ++basic;
   EXPECT_EQ(basic, nrow);
-}
-
-double objective_value() {
-  double v = 0.0;
-  KLGETDPV(KLDA_OBJVAL, &v);
-  return v;
 }
 
 int32_t lp_status() {

@@ -30,6 +30,8 @@
 
 namespace {
 
+using kltest::objective_value;
+
 using namespace kl;
 
 constexpr double kInf = 1e20;
@@ -170,12 +172,6 @@ void expect_same(const Snapshot& got, const Snapshot& want) {
       expect_close(got.columns[j].at(r), v, "column " + std::to_string(j) + " row " + std::to_string(r));
     }
   }
-}
-
-double objective_value() {
-  double v = 0.0;
-  KLGETDPV(KLDA_OBJVAL, &v);
-  return v;
 }
 
 int32_t lp_status_value() {

@@ -20,6 +20,8 @@
 
 namespace {
 
+using kltest::objective_value;
+
 using namespace kl;
 
 constexpr double kInf = 1e20;
@@ -62,12 +64,6 @@ std::vector<double> costs() {
     EXPECT_EQ(KLGETOBJ(c.data(), 0, cols - 1), 0);
   }
   return c;
-}
-
-double objective_value() {
-  double v = 0.0;
-  KLGETDPV(KLDA_OBJVAL, &v);
-  return v;
 }
 
 std::string problem_stem() {

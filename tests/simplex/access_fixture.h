@@ -83,18 +83,6 @@ inline AccessProblem bounded_transport(int32_t sources, int32_t sinks) {
   return p;
 }
 
-inline int32_t int_attribute_value(int32_t n) {
-  int32_t v = 0;
-  KLGETIPV(n, &v);
-  return v;
-}
-
-inline double objective_value() {
-  double v = 0.0;
-  KLGETDPV(2001, &v);
-  return v;
-}
-
 class AccessTest : public LibrarySession {
  protected:
   int32_t load(const AccessProblem& p) { return p.load(dir.file("lp")); }

@@ -22,6 +22,7 @@
 #include "simplex/lp_solution_checker.h"
 #include "simplex/simplex_state.h"
 #include "simplex/small_lps.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"
 
@@ -46,18 +47,6 @@ Problem costly_transport(int32_t sources, int32_t sinks, double factor) {
   Problem p = transport(sources, sinks);
   for (Column& c : p.columns) c.cost *= factor;
   return p;
-}
-
-int32_t int_attribute_value(int32_t n) {
-  int32_t v = 0;
-  KLGETIPV(n, &v);
-  return v;
-}
-
-double objective_value() {
-  double v = 0.0;
-  KLGETDPV(2001, &v);
-  return v;
 }
 
 class DualSimplex : public ::testing::Test {

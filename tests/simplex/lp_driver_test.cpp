@@ -19,6 +19,7 @@
 #include "simplex/lp_solution_checker.h"
 #include "simplex/simplex_state.h"
 #include "simplex/small_lps.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"
 
@@ -41,18 +42,6 @@ Problem costly_infeasible() {
 std::string column_name(int32_t caller_index) {
   const std::string digits = std::to_string(store.first_col + caller_index);
   return std::string(8 - digits.size(), 'V') + digits;
-}
-
-int32_t int_attribute_value(int32_t n) {
-  int32_t v = 0;
-  KLGETIPV(n, &v);
-  return v;
-}
-
-double objective_value() {
-  double v = 0.0;
-  KLGETDPV(2001, &v);
-  return v;
 }
 
 int32_t il_calls = 0;

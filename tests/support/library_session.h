@@ -5,10 +5,25 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "klsol32.h"
 #include "support/output_capture.h"
 
 namespace kltest {
+
+// An integer problem attribute and the objective value, read through the
+// exports.
+inline int32_t int_attribute_value(int32_t n) {
+  int32_t v = 0;
+  KLGETIPV(n, &v);
+  return v;
+}
+inline double objective_value() {
+  double v = 0.0;
+  KLGETDPV(KLDA_OBJVAL, &v);
+  return v;
+}
 
 class LibrarySession : public ::testing::Test {
  protected:
