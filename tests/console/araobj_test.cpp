@@ -21,27 +21,13 @@
 #include "simplex/simplex_state.h"
 #include "support/data_dir.h"
 #include "support/output_capture.h"
+#include "support/scripted_console.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-std::vector<std::string>& console_lines() {
-  static std::vector<std::string> lines;
-  return lines;
-}
-
-void scripted_console(char* line, int32_t* length) {
-  std::vector<std::string>& lines = console_lines();
-  if (*length == 0) return;
-  if (lines.empty()) {
-    *length = -1;
-    return;
-  }
-  const std::string text = lines.front();
-  lines.erase(lines.begin());
-  std::memcpy(line, text.data(), text.size());
-  *length = static_cast<int32_t>(text.size());
-}
+using kltest::console_lines;
+using kltest::scripted_console;
 
 // The two-breakpoint problem; sign -1 gives the same problem to maximise
 // (objective and direction negated), two_dir adds DIR2 = 2 x DIR.

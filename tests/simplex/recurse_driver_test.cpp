@@ -8,7 +8,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -19,6 +18,7 @@
 #include "simplex/successive_lp.h"
 #include "support/library_session.h"
 #include "support/output_capture.h"
+#include "support/scripted_console.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -181,20 +181,6 @@ TEST_F(RecurseDriver, RefusesWithoutAnOptimum) {
   EXPECT_EQ(KLRECURSE(), 32);
 }
 
-// The console: one line per call, then the end of input.
-std::vector<std::string> console_script;
-size_t console_next = 0;
-void scripted_console(char* line, int32_t* length) {
-  if (*length == 0) return;
-  if (console_next >= console_script.size()) {
-    *length = -1;
-    return;
-  }
-  const std::string& text = console_script[console_next++];
-  std::memcpy(line, text.data(), text.size());
-  *length = static_cast<int32_t>(text.size());
-}
-
 TEST_F(RecurseDriver, ConsoleCommandMatchesTheExport) {
   load(model_with({cl_line(), cv_line()}));
   ASSERT_EQ(KLMINIM(""), 0);
@@ -202,10 +188,9 @@ TEST_F(RecurseDriver, ConsoleCommandMatchesTheExport) {
   const std::vector<std::string> by_export = lines_with("Successive LP pass");
   const std::vector<double> x_export = solution();
 
-  console_script = {"PROBLEM " + dir.file("slp"), "INPUT", "MINIM", "RECURSE", "QUIT"};
-  console_next = 0;
+  kltest::console_lines() = {"PROBLEM " + dir.file("slp"), "INPUT", "MINIM", "RECURSE", "QUIT"};
   kltest::captured_lines().clear();
-  ASSERT_EQ(KLCONTROL(scripted_console), 0);
+  ASSERT_EQ(KLCONTROL(kltest::scripted_console), 0);
   EXPECT_EQ(lines_with("Successive LP pass"), by_export);
   EXPECT_EQ(solution(), x_export);
   EXPECT_EQ(moved_count(), 0);
