@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -20,6 +19,7 @@
 #include "runtime/controls.h"
 #include "simplex/simplex_state.h"
 #include "support/data_dir.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 #include "support/scripted_console.h"
 #include "support/temp_dir.h"
@@ -58,20 +58,16 @@ struct LogLine {
   int entering, leaving;
 };
 
-class Araobj : public ::testing::Test {
+class Araobj : public kltest::LibrarySession {
  protected:
   void SetUp() override {
-    KLFREEXO();
-    kltest::captured_lines().clear();
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    KLDEFINEUOPENTRY(kltest::capture_plain);
+    LibrarySession::SetUp();
     kept_directory_ = std::filesystem::current_path();
     std::filesystem::current_path(dir_.path());
   }
   void TearDown() override {
     std::filesystem::current_path(kept_directory_);
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
+    LibrarySession::TearDown();
   }
 
   // Loads name.mps, optimises with the command given and runs the lines.

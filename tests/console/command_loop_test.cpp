@@ -27,6 +27,7 @@
 #include "runtime/text_io.h"
 #include "simplex/simplex_state.h"
 #include "support/data_dir.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"
 
@@ -93,20 +94,16 @@ int line_index(const std::string& text) {
   return -1;
 }
 
-class CommandLoop : public ::testing::Test {
+class CommandLoop : public kltest::LibrarySession {
  protected:
   void SetUp() override {
-    KLFREEXO();
-    kltest::captured_lines().clear();
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    KLDEFINEUOPENTRY(kltest::capture_plain);
+    LibrarySession::SetUp();
     kept_directory_ = std::filesystem::current_path();
     std::filesystem::current_path(dir_.path());
   }
   void TearDown() override {
     std::filesystem::current_path(kept_directory_);
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
+    LibrarySession::TearDown();
   }
 
   int32_t run(const std::vector<std::string>& lines) {

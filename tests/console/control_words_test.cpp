@@ -10,23 +10,13 @@
 #include "runtime/controls.h"
 #include "runtime/frame.h"
 #include "runtime/messages.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 
 namespace {
 
-class ControlWords : public ::testing::Test {
+class ControlWords : public kltest::LibrarySession {
  protected:
-  void SetUp() override {
-    KLFREEXO();
-    kltest::captured_lines().clear();
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    KLDEFINEUOPENTRY(kltest::capture_plain);
-  }
-  void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
-  }
-
   // Runs one control word as the command loop would; returns unknown.
   int32_t word(const std::string& line) {
     kltest::captured_lines().clear();
