@@ -38,13 +38,8 @@ PrimalEngineStats primal_engine_stats;
 namespace {
 
 // Updates since the invert beyond which a difficulty returns for a
-// refactorisation instead of rejecting the column, and the limit of updates
-// on a factor that failed its accuracy check.
+// refactorisation instead of rejecting the column.
 constexpr int32_t kManyUpdates = 75;
-constexpr int32_t kInaccurateFactorUpdates = 74;
-// Refactorise when update_count x row-eta entries exceeds this many times
-// the entries of the factor.
-constexpr int64_t kFillFactor = 30;
 // The candidate-list engine tunes its pricing every this many updates.
 constexpr int32_t kTuneInterval = 128;
 // Phase-1 absorption: R x perturbation_size against suminf, R = nrow, or
@@ -447,9 +442,7 @@ Step PrimalEngine::pivot() {
 bool PrimalEngine::refactor_due() const {
   const int32_t frequency = icv(ic::INVFRQ);
   if (frequency > 0) return update_count + 1 >= frequency;
-  if (factor_accurate == 0 && update_count >= kInaccurateFactorUpdates) return true;
-  return kFillFactor * static_cast<int64_t>(u_active_entries) <
-         static_cast<int64_t>(update_count) * static_cast<int64_t>(row_eta_entries);
+  return fill_rule_refactor_due(update_count);
 }
 
 Step PrimalEngine::record() {
