@@ -685,6 +685,28 @@ void read_range_record(int32_t position, int32_t& error) {
   range_line = line;
 }
 
+int32_t solution_record_position(int32_t k) {
+  const SolutionHeaderCopy& h = solution_header_copy;
+  return k <= h.rows ? k : h.first_col + (k - h.rows - 1);
+}
+
+bool read_all_range_lines(std::vector<RangeLine>& lines) {
+  const int32_t records = solution_header_copy.rows + solution_header_copy.columns;
+  lines.assign(static_cast<std::size_t>(std::max(records, 0)) + 1, RangeLine{});
+  for (int32_t k = 1; k <= records; ++k) {
+    int32_t error = 0;
+    read_range_record(solution_record_position(k), error);
+    if (error != 0) {
+      begin_message(MSG_SOLUTION_FILE_ERROR);
+      emit_message();
+      status_code = STATUS_REPORTED;
+      return false;
+    }
+    lines[static_cast<std::size_t>(k)] = range_line;
+  }
+  return true;
+}
+
 void copy_double_to_name8(double value, char* name) { std::memcpy(name, &value, 8); }
 
 }  // namespace kl

@@ -52,6 +52,7 @@
 #define KLSOL_FILES_SOLUTION_FILE_H
 
 #include <cstdint>
+#include <vector>
 
 #include "simplex/simplex_state.h"
 
@@ -209,6 +210,13 @@ void read_solution_status(int32_t position, int32_t& error);
 // Reads the next range record into range_line. error: 0, or nonzero on a
 // work-file error (range_line unchanged).
 void read_range_record(int32_t position, int32_t& error);
+// Position of record k of the file whose header solution_header_copy holds
+// (records count the rows, then the columns).
+int32_t solution_record_position(int32_t k);
+// Every range record of the open range file, by record number (1..rows +
+// columns; element 0 unused): a report line names limiting records that may
+// come later in the file. False after message 122 on a read error.
+bool read_all_range_lines(std::vector<RangeLine>& lines);
 // The range-record reader under the name the ranging queries use.
 inline void read_solution_record(int32_t position, int32_t& status) { read_range_record(position, status); }
 

@@ -104,12 +104,6 @@ bool file_mode(int32_t mode) { return mode == PRINT_SOLUTION_FILE || mode == PRI
 constexpr int32_t kRangingHeadingLines = 4;
 constexpr int32_t kLinesPerRangeRecord = 3;
 
-// Position of record k of the file (records count rows, then columns).
-int32_t record_position(int32_t k) {
-  const SolutionHeaderCopy& h = solution_header_copy;
-  return k <= h.rows ? k : h.first_col + (k - h.rows - 1);
-}
-
 // One side of a limit: the limiting record's name and "UL" when its number
 // is negative, "LL" when positive, blanks when there is none.
 void insert_limiting(const std::vector<RangeLine>& lines, int32_t limiting) {
@@ -237,22 +231,10 @@ void write_fixed_ranging_print() {
   int32_t status = 0;
   print_solution_header(status);
   if (status != 0) return;
-  // Every record is read first: a line names its limiting records, which may
-  // come later in the file.
   const SolutionHeaderCopy h = solution_header_copy;
   const int32_t records = h.rows + h.columns;
-  std::vector<RangeLine> lines(static_cast<std::size_t>(std::max(records, 0)) + 1);
-  for (int32_t k = 1; k <= records; ++k) {
-    int32_t error = 0;
-    read_range_record(record_position(k), error);
-    if (error != 0) {
-      begin_message(MSG_SOLUTION_FILE_ERROR);
-      emit_message();
-      status_code = STATUS_REPORTED;
-      return;
-    }
-    lines[static_cast<std::size_t>(k)] = range_line;
-  }
+  std::vector<RangeLine> lines;
+  if (!read_all_range_lines(lines)) return;
   const int32_t base = 4 * h.sense_code;
   int32_t stop = 0;
   report_search_status(base + 3, stop);

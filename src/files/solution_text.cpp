@@ -83,12 +83,6 @@ double scale_factor(int32_t exponent) {
   return std::ldexp(1.0, exponent - kScaleBias);
 }
 
-// Position of record k of the file (records count rows, then columns).
-int32_t record_position(int32_t k) {
-  const SolutionHeaderCopy& h = solution_header_copy;
-  return k <= h.rows ? k : h.first_col + (k - h.rows - 1);
-}
-
 // The values of the analysis file by position, 1..count. False after a
 // message, with status_code 32.
 bool read_analysis_values(const std::string& name, int32_t count, std::vector<double>& values) {
@@ -161,7 +155,7 @@ void add_value_field(CsvRecord& record, char letter, int32_t k, const std::vecto
       if (row) csv_add_real(record, line.rhs, kCsvRealWidth);
       break;
     case 'p': {
-      const auto p = static_cast<std::size_t>(record_position(k));
+      const auto p = static_cast<std::size_t>(solution_record_position(k));
       csv_add_real(record, p < analysis.size() ? analysis[p] : 0.0, kCsvRealWidth);
       break;
     }
@@ -332,7 +326,7 @@ void write_ascii_solution(const std::string& analysis_file) {
   CsvRecord record;
   for (int32_t k = 1; k <= records; ++k) {
     int32_t error = 0;
-    read_solution_status(record_position(k), error);
+    read_solution_status(solution_record_position(k), error);
     if (error != 0) {
       begin_message(MSG_SOLUTION_FILE_ERROR);
       emit_message();
@@ -403,22 +397,10 @@ void write_ascii_ranging() {
   if (!any_field)
     for (bool& b : fields.letter) b = true;
 
-  // Every record is read before any line is written: a line names its
-  // limiting records, which may come later in the file.
   const SolutionHeaderCopy& h = solution_header_copy;
   const int32_t records = h.rows + h.columns;
-  std::vector<RangeLine> lines(static_cast<std::size_t>(std::max(records, 0)) + 1);
-  for (int32_t k = 1; k <= records; ++k) {
-    int32_t error = 0;
-    read_range_record(record_position(k), error);
-    if (error != 0) {
-      begin_message(MSG_SOLUTION_FILE_ERROR);
-      emit_message();
-      status_code = STATUS_REPORTED;
-      return;
-    }
-    lines[static_cast<std::size_t>(k)] = range_line;
-  }
+  std::vector<RangeLine> lines;
+  if (!read_all_range_lines(lines)) return;
 
   static const char kBlankName[kNameLength + 1] = "        ";
   const char* mask = character_controls[cc::ASCMSK];
