@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "factor/basis.h"
+#include "factor/hypersparse.h"
 #include "factor/invert.h"
 #include "factor/scaling.h"
 #include "problem/store.h"
@@ -295,5 +296,23 @@ void user_solve(double* vector, int32_t flag, SolveKind kind) {
 void ftran_user_vector(double* vector, int32_t flag) { user_solve(vector, flag, SolveKind::kForward); }
 
 void btran_user_vector(double* vector, int32_t flag) { user_solve(vector, flag, SolveKind::kBackward); }
+
+void btran_unit_row(int32_t r, double value) {
+  clear_work_vector();
+  work_vector()[r] = value;
+  work_list()[1] = r;
+  factor.work_vector_count = 1;
+  factor.work_vector_state = WV_LISTED;
+  if (icv(ic::IFFTUP) == 0) {
+    basis_btran_work_vector();
+  } else {
+    sparse_solve_heap_ordered();
+    if (factor.work_vector_state == WV_CLEAR_ALL)
+      btran_invert_part();
+    else
+      sparse_triangular_solve_heap();
+  }
+  if (factor.work_vector_state == WV_CLEAR_ALL) sparsify_work_vector(dcv(dc::ZTETA));
+}
 
 }  // namespace kl

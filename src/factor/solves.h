@@ -44,6 +44,10 @@ void btran_product_form();
 // Full solves on the work vector.
 void basis_solve_work_vector();
 void basis_btran_work_vector();
+// Row r of the inverse times value, left listed in the work vector: e_r'
+// solved through the hypersparse path (densely under product-form updates)
+// and sparsified with ZTETA when it ended dense.
+void btran_unit_row(int32_t r, double value);
 
 // Pieces the hypersparse solves finish with when they fall back to a dense
 // sweep. Records are named by their top boundary (FTRAN, walking down) or

@@ -75,22 +75,7 @@ void pivot_row_by_btran(OneBased<int32_t> row_first, OneBased<int32_t> row_last)
   const bool permuted = factor.factor_permuted != 0 && static_cast<bool>(rows_of);
   const int32_t r = leaving_row;
 
-  clear_work_vector();
-  w[r] = leaving_direction == kLeaveAtUpper ? -1.0 : 1.0;
-  wl[1] = r;
-  factor.work_vector_count = 1;
-  factor.work_vector_state = WV_LISTED;
-  if (icv(ic::IFFTUP) == 0) {
-    basis_btran_work_vector();
-    factor.work_vector_state = WV_CLEAR_ALL;
-  } else {
-    sparse_solve_heap_ordered();
-    if (factor.work_vector_state == WV_CLEAR_ALL)
-      btran_invert_part();
-    else
-      sparse_triangular_solve_heap();
-  }
-  if (factor.work_vector_state == WV_CLEAR_ALL) sparsify_work_vector(dcv(dc::ZTETA));
+  btran_unit_row(r, leaving_direction == kLeaveAtUpper ? -1.0 : 1.0);
 
   for (int32_t n = 1; n <= factor.work_vector_count; ++n) {
     const int32_t k = wl[n];

@@ -345,25 +345,17 @@ void take_structural(int32_t j, double aj) {
 // Work vector := rho = -e_r' B^-1 (direction 0) or +e_r' B^-1 (direction 1),
 // listed.
 void compute_rho(int32_t r) {
-  OneBased<double> w = work_vector();
-  OneBased<int32_t> list = work_list();
-  clear_work_vector();
-  w[r] = leaving_direction == kLeaveAtUpper ? 1.0 : -1.0;
-  list[1] = r;
-  factor.work_vector_count = 1;
-  factor.work_vector_state = WV_LISTED;
-  if (r > factor.factor_dimension) return;
-  if (icv(ic::IFFTUP) == 0) {
-    basis_btran_work_vector();
-    factor.work_vector_state = WV_CLEAR_ALL;
-  } else {
-    sparse_solve_heap_ordered();
-    if (factor.work_vector_state == WV_CLEAR_ALL)
-      btran_invert_part();
-    else
-      sparse_triangular_solve_heap();
+  const double value = leaving_direction == kLeaveAtUpper ? 1.0 : -1.0;
+  if (r > factor.factor_dimension) {
+    // Beyond the factor the row of the inverse is the unit row itself.
+    clear_work_vector();
+    work_vector()[r] = value;
+    work_list()[1] = r;
+    factor.work_vector_count = 1;
+    factor.work_vector_state = WV_LISTED;
+    return;
   }
-  if (factor.work_vector_state == WV_CLEAR_ALL) sparsify_work_vector(dcv(dc::ZTETA));
+  btran_unit_row(r, value);
 }
 
 void scan_slacks(OneBased<int32_t> factor_rows, bool permuted) {
