@@ -866,17 +866,7 @@ void perturb_costs() {
 
 void remove_cost_perturbation() {
   ++dual_loop_stats.perturbation_removals;
-  if (icv(ic::IFMSG) != 0) {
-    if (shift_count != 0) {
-      begin_message(MSG_BOUND_SHIFTS_REMOVED);
-      insert_message_int(shift_count);
-      emit_message();
-    }
-    if (shift_active != 0) {
-      begin_message(MSG_PERTURBATION_REMOVED);
-      emit_message();
-    }
-  }
+  report_shift_removal();
   perturbation_phase = std::min(perturbation_phase, 2);
   shift_count = 0;
   shift_active = 0;

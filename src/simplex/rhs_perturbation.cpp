@@ -76,17 +76,7 @@ void apply_rhs_shift() {
 
 void remove_rhs_shift() {
   const int32_t removed = shift_count;
-  if (icv(ic::IFMSG) != 0) {
-    if (shift_count != 0) {
-      begin_message(MSG_BOUND_SHIFTS_REMOVED);
-      insert_message_int(shift_count);
-      emit_message();
-    }
-    if (shift_active != 0) {
-      begin_message(MSG_PERTURBATION_REMOVED);
-      emit_message();
-    }
-  }
+  report_shift_removal();
   ++primal_engine_stats.shift_removals;
   if (perturbation_phase > 2) {
     perturbation_phase = 2;

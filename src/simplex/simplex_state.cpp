@@ -1,5 +1,9 @@
 #include "simplex/simplex_state.h"
 
+#include "klsol/message_ids.h"
+#include "runtime/controls.h"
+#include "runtime/messages.h"
+
 namespace kl {
 
 char status_letter = ' ';
@@ -52,6 +56,19 @@ bool fill_rule_refactor_due(int32_t updates) {
   if (factor_accurate == 0 && updates >= kInaccurateFactorUpdates) return true;
   return kRefactorFillFactor * static_cast<int64_t>(u_active_entries) <
          static_cast<int64_t>(updates) * static_cast<int64_t>(row_eta_entries);
+}
+
+void report_shift_removal() {
+  if (icv(ic::IFMSG) == 0) return;
+  if (shift_count != 0) {
+    begin_message(MSG_BOUND_SHIFTS_REMOVED);
+    insert_message_int(shift_count);
+    emit_message();
+  }
+  if (shift_active != 0) {
+    begin_message(MSG_PERTURBATION_REMOVED);
+    emit_message();
+  }
 }
 
 }  // namespace kl

@@ -117,6 +117,8 @@ extern int32_t shift_active;
 // Bound placements (ratio test, basic-value update) and cost shifts since
 // the count was last cleared.
 extern int32_t shift_count;
+// With IFMSG: the shifts and the perturbation about to be taken away.
+void report_shift_removal();
 // Primal: 1 after apply_rhs_shift, 3 after absorb_infeasibility, lowered to
 // 2 by remove_rhs_shift. Dual: its own cycle (3 -> 1 -> 2 or 4 -> 3).
 extern int32_t perturbation_phase;
