@@ -266,15 +266,19 @@ void compute_duals() {
   }
 }
 
+void invert_current_basis() {
+  const int32_t quiet = icv(ic::IQUIET);
+  icv(ic::IQUIET) = 1;
+  factor.factor_permuted = 0;
+  set_basis_header();
+  invert_basis(InvertReason::kRecompute);
+  icv(ic::IQUIET) = quiet;
+}
+
 void reinvert_and_recompute() {
   if ((problem_flags & PF_NO_BASIS) != 0 || nqelem > 0) return;
   if ((problem_flags & PF_FACTOR_VALID) == 0) {
-    const int32_t quiet = icv(ic::IQUIET);
-    icv(ic::IQUIET) = 1;
-    factor.factor_permuted = 0;
-    set_basis_header();
-    invert_basis(InvertReason::kRecompute);
-    icv(ic::IQUIET) = quiet;
+    invert_current_basis();
     if ((problem_flags & PF_FACTOR_VALID) == 0) return;
   }
   load_basic_costs();

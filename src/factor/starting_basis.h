@@ -31,6 +31,9 @@ void compute_duals();
 // Re-inverts when the factor is not valid, then duals, reduced costs and the
 // values of all variables.
 void reinvert_and_recompute();
+// A fresh factor of the basis the status words give, in row order, without
+// messages (IQUIET on for the invert).
+void invert_current_basis();
 
 // lp_algorithm without the forcing offset: 0 primal, 1 dual, 2 barrier.
 int32_t algorithm_kind();

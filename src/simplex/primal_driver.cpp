@@ -608,12 +608,7 @@ void flag_infinite_bounds() {
 void refresh_factor() {
   if ((problem_flags & PF_SOLUTION_CURRENT) != 0) return;
   if ((problem_flags & PF_FACTOR_VALID) == 0) {
-    const int32_t quiet = icv(ic::IQUIET);
-    icv(ic::IQUIET) = 1;
-    factor.factor_permuted = 0;
-    set_basis_header();
-    invert_basis(InvertReason::kRecompute);
-    icv(ic::IQUIET) = quiet;
+    invert_current_basis();
   }
   reinvert_and_recompute();
 }
