@@ -16,53 +16,23 @@
 #include "problem/store.h"
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
+#include "simplex/small_lps.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 
 namespace {
 
 using namespace kl;
 
-constexpr double kInf = 1e20;
+using kltest::Column;
+using kltest::kInf;
+using kltest::Problem;
 
 // An integer as the messages print it: right-aligned in 6 characters.
 std::string int_field(int32_t n) {
   std::string text = std::to_string(n);
   return std::string(text.size() < 6 ? 6 - text.size() : 0, ' ') + text;
 }
-
-// A problem given column by column: (row, value) entries, bounds and cost.
-struct Column {
-  std::vector<std::pair<int32_t, double>> entries;
-  double lower = 0.0;
-  double upper = kInf;
-  double cost = 0.0;
-};
-
-struct Problem {
-  std::string row_types;
-  std::vector<double> rhs;
-  std::vector<double> ranges;  // empty: none
-  std::vector<Column> columns;
-
-  int32_t load() const {
-    std::vector<int32_t> starts{0};
-    std::vector<int32_t> rows;
-    std::vector<double> values, lower, upper, cost;
-    for (const Column& c : columns) {
-      for (const auto& [r, v] : c.entries) {
-        rows.push_back(r);
-        values.push_back(v);
-      }
-      starts.push_back(static_cast<int32_t>(rows.size()));
-      lower.push_back(c.lower);
-      upper.push_back(c.upper);
-      cost.push_back(c.cost);
-    }
-    return KLLOADPROB("crash", static_cast<int32_t>(columns.size()), static_cast<int32_t>(row_types.size()),
-                      row_types.data(), rhs.data(), ranges.empty() ? nullptr : ranges.data(), cost.data(),
-                      starts.data(), nullptr, rows.data(), values.data(), lower.data(), upper.data());
-  }
-};
 
 // Equality rows in a staircase with slack-friendly inequalities around
 // them: room for a triangular basis of several columns.
@@ -94,17 +64,11 @@ Problem inequalities() {
   return p;
 }
 
-class Crash : public ::testing::Test {
+class Crash : public kltest::LibrarySession {
  protected:
   void SetUp() override {
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    kltest::captured_lines().clear();
-    KLDEFINEUOPENTRY(kltest::capture_plain);
+    LibrarySession::SetUp();
     KLSETICV(KLIC_IFSCAL, 0);
-  }
-  void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
   }
 
   static CrashArguments arguments(int32_t icrash, int32_t eta_capacity) {
@@ -115,7 +79,7 @@ class Crash : public ::testing::Test {
   }
   // Loads p and runs the crash; IFNBAS as the crash leaves it.
   int32_t crash(const Problem& p, const CrashArguments& a) {
-    EXPECT_EQ(p.load(), 0);
+    EXPECT_EQ(p.load("crash"), 0);
     build_row_copy();
     int32_t ifnbas = 0;
     crash_basis(a, ifnbas);

@@ -16,6 +16,7 @@
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 
 namespace {
@@ -74,17 +75,11 @@ double residual(const std::vector<double>& m, const std::vector<double>& x, cons
   return worst;
 }
 
-class FactorExports : public ::testing::Test {
+class FactorExports : public kltest::LibrarySession {
  protected:
   void SetUp() override {
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    kltest::captured_lines().clear();
-    KLDEFINEUOPENTRY(kltest::capture_plain);
+    LibrarySession::SetUp();
     KLSETICV(KLIC_IFSCAL, 0);
-  }
-  void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
   }
   SmallLp lp;
 };

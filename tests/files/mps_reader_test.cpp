@@ -20,6 +20,7 @@
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"
 
@@ -43,17 +44,11 @@ const std::string kSmallLp = "NAME          SMALL\nROWS\n" + fx("N", "OBJ") + fx
                              fx("", "X", "OBJ", "1", "C1", "1") + fx("", "Y", "OBJ", "2", "C1", "1") + "RHS\n" +
                              fx("", "RHS", "C1", "4") + "ENDATA\n";
 
-class MpsReader : public ::testing::Test {
+class MpsReader : public kltest::LibrarySession {
  public:
   void SetUp() override {
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    kltest::captured_lines().clear();
-    KLDEFINEUOPENTRY(kltest::capture_plain);
+    LibrarySession::SetUp();
     KLSETICV(KLIC_IFSCAL, 0);
-  }
-  void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
   }
 
   std::string write(const std::string& name, const std::string& text) {

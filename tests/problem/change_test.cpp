@@ -24,6 +24,7 @@
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"
+#include "simplex/small_lps.h"
 #include "support/library_session.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"
@@ -53,44 +54,10 @@ struct Problem {
   std::vector<int32_t> entity_columns;
 
   int32_t load(const std::string& name) const {
-    std::vector<int32_t> starts{0};
-    std::vector<int32_t> rows;
-    std::vector<double> values, lower, upper, cost;
-    for (const Column& c : columns) {
-      for (const auto& [r, v] : c.entries) {
-        rows.push_back(r);
-        values.push_back(v);
-      }
-      starts.push_back(static_cast<int32_t>(rows.size()));
-      lower.push_back(c.lower);
-      upper.push_back(c.upper);
-      cost.push_back(c.cost);
-    }
-    std::vector<double> range_values = ranges;
-    range_values.resize(row_types.size(), 0.0);
-    const auto ncols = static_cast<int32_t>(columns.size());
-    const auto nrows = static_cast<int32_t>(row_types.size());
-    std::vector<int32_t> q1, q2;
-    std::vector<double> qv;
-    for (const auto& [a, b, v] : quadratic) {
-      q1.push_back(a);
-      q2.push_back(b);
-      qv.push_back(v);
-    }
-    if (!entity_types.empty()) {
-      return KLLOADQGLOBAL(name.c_str(), ncols, nrows, row_types.data(), rhs.data(), range_values.data(),
-                           cost.data(), starts.data(), nullptr, rows.data(), values.data(), lower.data(),
-                           upper.data(), static_cast<int32_t>(qv.size()), q1.data(), q2.data(), qv.data(),
-                           static_cast<int32_t>(entity_types.size()), 0, entity_types.data(), entity_columns.data(),
-                           nullptr, nullptr, nullptr, nullptr, nullptr);
-    }
-    if (!quadratic.empty()) {
-      return KLLOADQPROB(name.c_str(), ncols, nrows, row_types.data(), rhs.data(), range_values.data(), cost.data(),
-                         starts.data(), nullptr, rows.data(), values.data(), lower.data(), upper.data(),
-                         static_cast<int32_t>(qv.size()), q1.data(), q2.data(), qv.data());
-    }
-    return KLLOADPROB(name.c_str(), ncols, nrows, row_types.data(), rhs.data(), range_values.data(), cost.data(),
-                      starts.data(), nullptr, rows.data(), values.data(), lower.data(), upper.data());
+    kltest::Problem p{row_types, rhs, ranges, {}, quadratic, entity_types, entity_columns};
+    for (const Column& c : columns)
+      p.columns.push_back({{c.entries.begin(), c.entries.end()}, c.lower, c.upper, c.cost});
+    return p.load(name);
   }
 };
 

@@ -17,6 +17,7 @@
 #include "runtime/controls.h"
 #include "runtime/frame.h"
 #include "problem/array_problem.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 
 namespace {
@@ -36,18 +37,12 @@ std::string name_of(int32_t p) {
                      static_cast<size_t>(8 * kl::name_words));
 }
 
-class Loader : public ::testing::Test {
+class Loader : public kltest::LibrarySession {
  protected:
   void SetUp() override {
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    kltest::captured_lines().clear();
-    KLDEFINEUOPENTRY(kltest::capture_plain);
+    LibrarySession::SetUp();
     // Stored values are checked as given.
     KLSETICV(KLIC_IFSCAL, 0);
-  }
-  void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
   }
 
   // A getter refuses: no problem is loaded.

@@ -21,6 +21,7 @@
 #include "runtime/controls.h"
 #include "runtime/frame.h"
 #include "problem/array_problem.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 
 namespace {
@@ -46,17 +47,11 @@ std::string line_containing(const std::string& needle) {
   return "";
 }
 
-class Setup : public ::testing::Test {
+class Setup : public kltest::LibrarySession {
  protected:
   void SetUp() override {
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    kltest::captured_lines().clear();
-    KLDEFINEUOPENTRY(kltest::capture_plain);
+    LibrarySession::SetUp();
     KLSETICV(KLIC_IFSCAL, 0);
-  }
-  void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
   }
 };
 

@@ -49,20 +49,17 @@ Problem costly_transport(int32_t sources, int32_t sinks, double factor) {
   return p;
 }
 
-class DualSimplex : public ::testing::Test {
+class DualSimplex : public kltest::LibrarySession {
  protected:
   void SetUp() override {
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    kltest::captured_lines().clear();
-    KLDEFINEUOPENTRY(kltest::capture_plain);
+    LibrarySession::SetUp();
     lp_driver_stats = LpDriverStats{};
     dual_driver_stats = DualDriverStats{};
     dual_loop_stats = DualLoopStats{};
   }
   void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
     KLDEFINEILENTRY(nullptr);
+    LibrarySession::TearDown();
   }
   // The solution file goes beside the problem name: into the test's own
   // directory.

@@ -53,21 +53,18 @@ int32_t count_il() {
   return il_stop_at > 0 && il_calls >= il_stop_at ? 1 : 0;
 }
 
-class LpDriver : public ::testing::Test {
+class LpDriver : public kltest::LibrarySession {
  protected:
   void SetUp() override {
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    kltest::captured_lines().clear();
-    KLDEFINEUOPENTRY(kltest::capture_plain);
+    LibrarySession::SetUp();
     il_calls = 0;
     il_stop_at = 0;
     il_sleep_ms = 0;
     lp_driver_stats = LpDriverStats{};
   }
   void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
     KLDEFINEILENTRY(nullptr);
+    LibrarySession::TearDown();
   }
   // The solution file goes beside the problem name: into the test's own
   // directory.

@@ -21,6 +21,7 @@
 #include "simplex/primal_engines.h"
 #include "simplex/primal_pricing.h"
 #include "simplex/simplex_state.h"
+#include "simplex/small_lps.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"
 
@@ -52,26 +53,10 @@ struct Lp {
     ranges.push_back(range);
   }
   int32_t load(const std::string& name) const {
-    std::vector<int32_t> starts{0}, rows;
-    std::vector<double> values, lower, upper, cost;
-    for (const Column& c : columns) {
-      for (const auto& [r, v] : c.entries) {
-        rows.push_back(r);
-        values.push_back(v);
-      }
-      starts.push_back(static_cast<int32_t>(rows.size()));
-      lower.push_back(c.lower);
-      upper.push_back(c.upper);
-      cost.push_back(c.cost);
-    }
-    const auto n = static_cast<int32_t>(columns.size());
-    const auto m = static_cast<int32_t>(row_types.size());
-    if (qv.empty())
-      return KLLOADPROB(name.c_str(), n, m, row_types.data(), rhs.data(), ranges.data(), cost.data(), starts.data(),
-                        nullptr, rows.data(), values.data(), lower.data(), upper.data());
-    return KLLOADQPROB(name.c_str(), n, m, row_types.data(), rhs.data(), ranges.data(), cost.data(), starts.data(),
-                       nullptr, rows.data(), values.data(), lower.data(), upper.data(),
-                       static_cast<int32_t>(qv.size()), q1.data(), q2.data(), qv.data());
+    kltest::Problem p{row_types, rhs, ranges, {}, {}, {}, {}};
+    for (const Column& c : columns) p.columns.push_back({c.entries, c.lower, c.upper, c.cost});
+    for (size_t k = 0; k < qv.size(); ++k) p.quadratic.emplace_back(q1[k], q2[k], qv[k]);
+    return p.load(name);
   }
 };
 

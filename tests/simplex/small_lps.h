@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -26,6 +27,12 @@ struct Problem {
   std::vector<double> rhs;
   std::vector<double> ranges;  // empty: none
   std::vector<Column> columns;
+  // Triplets (column, column, value) of the quadratic objective, caller
+  // columns; loaded with KLLOADQPROB when present.
+  std::vector<std::tuple<int32_t, int32_t, double>> quadratic;
+  // One letter per entity column; loaded with KLLOADQGLOBAL when present.
+  std::string entity_types;
+  std::vector<int32_t> entity_columns;
 
   int32_t nrows() const { return static_cast<int32_t>(row_types.size()); }
   int32_t ncols() const { return static_cast<int32_t>(columns.size()); }
@@ -53,10 +60,30 @@ struct Problem {
       cost.push_back(c.cost);
     }
     std::vector<double> range_values = ranges;
-    if (range_values.empty()) range_values.assign(row_types.size(), 0.0);
-    return KLLOADPROB(name, static_cast<int32_t>(columns.size()), static_cast<int32_t>(row_types.size()),
-                      row_types.data(), rhs.data(), range_values.data(), cost.data(), starts.data(), nullptr,
-                      rows.data(), values.data(), lower.data(), upper.data());
+    range_values.resize(row_types.size(), 0.0);
+    const auto ncols = static_cast<int32_t>(columns.size());
+    const auto nrows = static_cast<int32_t>(row_types.size());
+    std::vector<int32_t> q1, q2;
+    std::vector<double> qv;
+    for (const auto& [a, b, v] : quadratic) {
+      q1.push_back(a);
+      q2.push_back(b);
+      qv.push_back(v);
+    }
+    if (!entity_types.empty()) {
+      return KLLOADQGLOBAL(name, ncols, nrows, row_types.data(), rhs.data(), range_values.data(), cost.data(),
+                           starts.data(), nullptr, rows.data(), values.data(), lower.data(), upper.data(),
+                           static_cast<int32_t>(qv.size()), q1.data(), q2.data(), qv.data(),
+                           static_cast<int32_t>(entity_types.size()), 0, entity_types.data(), entity_columns.data(),
+                           nullptr, nullptr, nullptr, nullptr, nullptr);
+    }
+    if (!quadratic.empty()) {
+      return KLLOADQPROB(name, ncols, nrows, row_types.data(), rhs.data(), range_values.data(), cost.data(),
+                         starts.data(), nullptr, rows.data(), values.data(), lower.data(), upper.data(),
+                         static_cast<int32_t>(qv.size()), q1.data(), q2.data(), qv.data());
+    }
+    return KLLOADPROB(name, ncols, nrows, row_types.data(), rhs.data(), range_values.data(), cost.data(),
+                      starts.data(), nullptr, rows.data(), values.data(), lower.data(), upper.data());
   }
 };
 
