@@ -61,13 +61,13 @@ struct LogLine {
 class Araobj : public kltest::LibrarySession {
  protected:
   void SetUp() override {
-    LibrarySession::SetUp();
+    kltest::LibrarySession::SetUp();
     kept_directory_ = std::filesystem::current_path();
     std::filesystem::current_path(dir_.path());
   }
   void TearDown() override {
     std::filesystem::current_path(kept_directory_);
-    LibrarySession::TearDown();
+    kltest::LibrarySession::TearDown();
   }
 
   // Loads name.mps, optimises with the command given and runs the lines.

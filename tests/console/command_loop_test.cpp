@@ -97,13 +97,13 @@ int line_index(const std::string& text) {
 class CommandLoop : public kltest::LibrarySession {
  protected:
   void SetUp() override {
-    LibrarySession::SetUp();
+    kltest::LibrarySession::SetUp();
     kept_directory_ = std::filesystem::current_path();
     std::filesystem::current_path(dir_.path());
   }
   void TearDown() override {
     std::filesystem::current_path(kept_directory_);
-    LibrarySession::TearDown();
+    kltest::LibrarySession::TearDown();
   }
 
   int32_t run(const std::vector<std::string>& lines) {

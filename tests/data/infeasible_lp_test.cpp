@@ -11,6 +11,7 @@
 
 #include "klsol32.h"
 #include "support/data_dir.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"
 
@@ -28,16 +29,8 @@ std::vector<std::string> infeasible_problems() {
 
 constexpr int32_t kInfeasible = 2;
 
-class InfeasibleLp : public ::testing::TestWithParam<std::string> {
+class InfeasibleLp : public kltest::LibrarySessionOf<::testing::TestWithParam<std::string>> {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    KLDEFINEUOPENTRY(kltest::capture_plain);
-  }
-  void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
-  }
   int32_t solve(const std::string& file, const char* options) {
     kltest::captured_lines().clear();
     EXPECT_EQ(KLINPUT(file.c_str()), 0);

@@ -24,6 +24,7 @@
 #include "klsol32.h"
 #include "simplex/lp_solution_checker.h"
 #include "support/data_dir.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"
 
@@ -79,16 +80,8 @@ constexpr double kObjectiveTolerance = 1e-6;
 // The solution checker's relative tolerance for Ax, c - A'y and objval.
 constexpr double kConsistencyTolerance = 1e-8;
 
-class NetlibConformance : public ::testing::TestWithParam<std::string> {
+class NetlibConformance : public kltest::LibrarySessionOf<::testing::TestWithParam<std::string>> {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    KLDEFINEUOPENTRY(kltest::capture_plain);
-  }
-  void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
-  }
   static void TearDownTestSuite() { print_table(1); }
 
   // Reads the problem, names it into the test's directory (the solution file

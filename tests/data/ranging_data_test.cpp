@@ -274,16 +274,11 @@ int32_t index_of(const std::vector<std::string>& names, const std::string& name)
 
 // ---------------------------------------------------------------------------
 
-class NetlibRangingData : public ::testing::TestWithParam<const char*> {
+class NetlibRangingData : public kltest::LibrarySessionOf<::testing::TestWithParam<const char*>> {
  protected:
   void SetUp() override {
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    KLDEFINEUOPENTRY(kltest::capture_plain);
+    LibrarySessionOf::SetUp();
     KLSETICV(KLIC_IFPRES, 0);  // ranging needs the unpresolved basis
-  }
-  void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
   }
 
   // Copies the problem into the test's directory (the solution and range

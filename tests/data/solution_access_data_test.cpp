@@ -15,21 +15,14 @@
 #include "klsol32.h"
 #include "simplex/caller_solution_check.h"
 #include "support/data_dir.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-class NetlibSolutionAccess : public ::testing::TestWithParam<const char*> {
+class NetlibSolutionAccess : public kltest::LibrarySessionOf<::testing::TestWithParam<const char*>> {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    KLDEFINEUOPENTRY(kltest::capture_plain);
-  }
-  void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
-  }
   kltest::TempDir dir;
 };
 

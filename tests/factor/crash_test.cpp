@@ -67,7 +67,7 @@ Problem inequalities() {
 class Crash : public kltest::LibrarySession {
  protected:
   void SetUp() override {
-    LibrarySession::SetUp();
+    kltest::LibrarySession::SetUp();
     KLSETICV(KLIC_IFSCAL, 0);
   }
 

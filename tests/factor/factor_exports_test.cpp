@@ -78,7 +78,7 @@ double residual(const std::vector<double>& m, const std::vector<double>& x, cons
 class FactorExports : public kltest::LibrarySession {
  protected:
   void SetUp() override {
-    LibrarySession::SetUp();
+    kltest::LibrarySession::SetUp();
     KLSETICV(KLIC_IFSCAL, 0);
   }
   SmallLp lp;

@@ -47,7 +47,7 @@ const std::string kSmallLp = "NAME          SMALL\nROWS\n" + fx("N", "OBJ") + fx
 class MpsReader : public kltest::LibrarySession {
  public:
   void SetUp() override {
-    LibrarySession::SetUp();
+    kltest::LibrarySession::SetUp();
     KLSETICV(KLIC_IFSCAL, 0);
   }
 

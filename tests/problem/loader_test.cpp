@@ -40,7 +40,7 @@ std::string name_of(int32_t p) {
 class Loader : public kltest::LibrarySession {
  protected:
   void SetUp() override {
-    LibrarySession::SetUp();
+    kltest::LibrarySession::SetUp();
     // Stored values are checked as given.
     KLSETICV(KLIC_IFSCAL, 0);
   }

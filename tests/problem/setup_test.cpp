@@ -50,7 +50,7 @@ std::string line_containing(const std::string& needle) {
 class Setup : public kltest::LibrarySession {
  protected:
   void SetUp() override {
-    LibrarySession::SetUp();
+    kltest::LibrarySession::SetUp();
     KLSETICV(KLIC_IFSCAL, 0);
   }
 };

@@ -62,24 +62,9 @@ inline AccessProblem production_with_extra_column() {
 
 // A transportation problem with bounded routes: sources L rows, sinks G rows.
 inline AccessProblem bounded_transport(int32_t sources, int32_t sinks) {
-  AccessProblem p;
-  for (int32_t s = 0; s < sources; ++s) {
-    p.row_types += 'L';
-    p.rhs.push_back(10.0 + s);
-  }
-  for (int32_t t = 0; t < sinks; ++t) {
-    p.row_types += 'G';
-    p.rhs.push_back(5.0 + (t % 3));
-  }
-  for (int32_t s = 0; s < sources; ++s) {
-    for (int32_t t = 0; t < sinks; ++t) {
-      AccessColumn c;
-      c.entries = {{s, 1.0}, {sources + t, 1.0}};
-      c.cost = 1.0 + ((s * 7 + t * 3) % 11);
-      c.upper = 4.0 + (s + t) % 3;
-      p.columns.push_back(c);
-    }
-  }
+  AccessProblem p = transport(sources, sinks);
+  for (int32_t s = 0; s < sources; ++s)
+    for (int32_t t = 0; t < sinks; ++t) p.columns[static_cast<size_t>(s * sinks + t)].upper = 4.0 + (s + t) % 3;
   return p;
 }
 

@@ -52,14 +52,14 @@ Problem costly_transport(int32_t sources, int32_t sinks, double factor) {
 class DualSimplex : public kltest::LibrarySession {
  protected:
   void SetUp() override {
-    LibrarySession::SetUp();
+    kltest::LibrarySession::SetUp();
     lp_driver_stats = LpDriverStats{};
     dual_driver_stats = DualDriverStats{};
     dual_loop_stats = DualLoopStats{};
   }
   void TearDown() override {
     KLDEFINEILENTRY(nullptr);
-    LibrarySession::TearDown();
+    kltest::LibrarySession::TearDown();
   }
   // The solution file goes beside the problem name: into the test's own
   // directory.

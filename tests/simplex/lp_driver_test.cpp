@@ -56,7 +56,7 @@ int32_t count_il() {
 class LpDriver : public kltest::LibrarySession {
  protected:
   void SetUp() override {
-    LibrarySession::SetUp();
+    kltest::LibrarySession::SetUp();
     il_calls = 0;
     il_stop_at = 0;
     il_sleep_ms = 0;
@@ -64,7 +64,7 @@ class LpDriver : public kltest::LibrarySession {
   }
   void TearDown() override {
     KLDEFINEILENTRY(nullptr);
-    LibrarySession::TearDown();
+    kltest::LibrarySession::TearDown();
   }
   // The solution file goes beside the problem name: into the test's own
   // directory.

@@ -58,7 +58,7 @@ Problem unbounded_direction() {
 class Parametric : public kltest::LibrarySession {
  protected:
   void SetUp() override {
-    LibrarySession::SetUp();
+    kltest::LibrarySession::SetUp();
     // No row named after the command word: the default direction.
     kl::set_command_argument("");
     kl::parametric_stats = kl::ParametricStats{};

@@ -25,7 +25,9 @@ inline double objective_value() {
   return v;
 }
 
-class LibrarySession : public ::testing::Test {
+// Base is ::testing::Test or a ::testing::TestWithParam.
+template <class Base>
+class LibrarySessionOf : public Base {
  protected:
   void SetUp() override {
     ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
@@ -37,6 +39,8 @@ class LibrarySession : public ::testing::Test {
     KLDEFINEUOPENTRY(nullptr);
   }
 };
+
+using LibrarySession = LibrarySessionOf<::testing::Test>;
 
 }  // namespace kltest
 
