@@ -11,24 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "files/solved_fixture.h"
 #include "klsol32.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"
 
 namespace {
-
-std::vector<std::string> file_lines(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  const std::string text(std::istreambuf_iterator<char>(in), {});
-  std::vector<std::string> lines;
-  for (std::size_t from = 0; from < text.size();) {
-    const std::size_t end = text.find("\r\n", from);
-    if (end == std::string::npos) break;
-    lines.push_back(text.substr(from, end - from));
-    from = end + 2;
-  }
-  return lines;
-}
 
 std::vector<std::string> fields_of(const std::string& line) {
   std::vector<std::string> fields;
@@ -86,8 +74,8 @@ class RangingText : public ::testing::Test {
 TEST_F(RangingText, RangingFileMatchesTheRangeQueries) {
   solve_and_range();
   ASSERT_EQ(KLRTOASC(nullptr, nullptr), 0);
-  EXPECT_EQ(file_lines(stem_ + ".hdr").size(), 1u);
-  const std::vector<std::string> lines = file_lines(stem_ + ".rsc");
+  EXPECT_EQ(kltest::crlf_lines(stem_ + ".hdr").size(), 1u);
+  const std::vector<std::string> lines = kltest::crlf_lines(stem_ + ".rsc");
   ASSERT_EQ(lines.size(), 4u);
 
   double row_ua[2], row_la[2], row_uu[2], row_lu[2];
@@ -131,19 +119,19 @@ TEST_F(RangingText, RangingFileMatchesTheRangeQueries) {
 TEST_F(RangingText, OptionLettersAndTheNameMask) {
   solve_and_range();
   ASSERT_EQ(KLRTOASC(nullptr, "n"), 0);
-  std::vector<std::string> lines = file_lines(stem_ + ".rsc");
+  std::vector<std::string> lines = kltest::crlf_lines(stem_ + ".rsc");
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(fields_of(lines[0]).size(), 11u);
 
   // Only "?" is a wildcard here: a leading "+" matches nothing but itself.
   ASSERT_EQ(KLSETCCV(KLCC_ASCMSK, "+???????"), 0);
   ASSERT_EQ(KLRTOASC(nullptr, nullptr), 0);
-  EXPECT_TRUE(file_lines(stem_ + ".rsc").empty());
+  EXPECT_TRUE(kltest::crlf_lines(stem_ + ".rsc").empty());
 
   const std::string first_name = fields_of(lines[0])[0].substr(1, 8);
   ASSERT_EQ(KLSETCCV(KLCC_ASCMSK, first_name.c_str()), 0);
   ASSERT_EQ(KLRTOASC(nullptr, "n"), 0);
-  lines = file_lines(stem_ + ".rsc");
+  lines = kltest::crlf_lines(stem_ + ".rsc");
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(fields_of(lines[0])[0], "\"" + first_name + "\"");
 }
@@ -169,9 +157,10 @@ TEST_F(RangingText, PrintedReportHasTwoLinesAndABlankPerRecord) {
   solve_and_range();
   ASSERT_EQ(KLRTOASC(nullptr, "n"), 0);
   std::vector<std::string> names;
-  for (const std::string& line : file_lines(stem_ + ".rsc")) names.push_back(fields_of(line)[0].substr(1, 8));
+  for (const std::string& line : kltest::crlf_lines(stem_ + ".rsc"))
+    names.push_back(fields_of(line)[0].substr(1, 8));
   ASSERT_EQ(KLFRPRINT(), 0);
-  const std::vector<std::string> lines = file_lines(stem_ + ".rrt");
+  const std::vector<std::string> lines = kltest::crlf_lines(stem_ + ".rrt");
   const char classes[] = {'G', 'L', 'C', 'C'};
   for (std::size_t k = 0; k < names.size(); ++k) {
     std::size_t at = 0;

@@ -12,6 +12,7 @@
 
 #include "files/solution_file.h"
 #include "files/solution_report.h"
+#include "files/solved_fixture.h"
 #include "klsol32.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
@@ -25,21 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr double kInf = 1e20;
-
-std::vector<std::string> file_lines(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  const std::string text(std::istreambuf_iterator<char>(in), {});
-  std::vector<std::string> lines;
-  for (std::size_t from = 0; from < text.size();) {
-    const std::size_t end = text.find("\r\n", from);
-    if (end == std::string::npos) break;
-    lines.push_back(text.substr(from, end - from));
-    from = end + 2;
-  }
-  return lines;
-}
-
 std::string right_trimmed(std::string s) {
   s.erase(s.find_last_not_of(' ') + 1);
   return s;
@@ -50,36 +36,10 @@ bool is_listing_line(const std::string& s) {
          s.substr(3, 6).find_first_not_of(" 0123456789") == std::string::npos;
 }
 
-// Rows L, G and E, two columns; x = 2.5 and Y = 1.5 basic, the G row's slack
-// basic; the L row's dual is below ZTOLPZ.
+// The solved fixture with the L row's dual below ZTOLPZ, written to the
+// solution file.
 void load_solved_problem(const std::string& name) {
-  ASSERT_EQ(KLSETICV(KLIC_IFSCAL, 0), 0);
-  const char types[] = {'L', 'G', 'E'};
-  const double rhs[] = {4, 1, 1};
-  const double cost[] = {1, 2};
-  const int32_t starts[] = {0, 3, 5};
-  const int32_t rows[] = {0, 1, 2, 0, 2};
-  const double values[] = {1, 1, 1, 1, -1};
-  const double lower[] = {0, 0};
-  const double upper[] = {kInf, 3};
-  ASSERT_EQ(KLLOADPROB(name.c_str(), 2, 3, types, rhs, nullptr, cost, starts, nullptr, rows, values, lower, upper),
-            0);
-  kl::OneBased<int32_t> status = kl::int_array(kl::ARR_POS_STATUS);
-  kl::OneBased<double> x = kl::real_array(kl::ARR_X);
-  kl::OneBased<double> dj = kl::real_array(kl::ARR_REDUCED_COSTS);
-  ASSERT_TRUE(x && dj);
-  const bool basic[] = {false, true, false, true, true};
-  const double result[] = {0.0, -1.5, 0.0, 2.5, 1.5};
-  const double duals[] = {1e-6, 0.0, -1.5, 0.0, 0.25};
-  for (int32_t p = 1; p <= 5; ++p) {
-    status[p] = basic[p - 1] ? (status[p] | kl::PS_BASIC) : (status[p] & ~kl::PS_BASIC);
-    x[p] = result[p - 1];
-    dj[p] = duals[p - 1];
-  }
-  kl::itcnt = 3;
-  kl::dcv(kl::dc::OBJVAL) = 5.5;
-  kl::dcv(kl::dc::SENSE_FACTOR) = 1.0;
-  kl::status_letter = 'O';
+  kltest::lay_solved_problem(name, {1e-6, 0.0, -1.5, 0.0, 0.25});
   kl::write_solution_file(kl::SOLUTION_AS_LEFT);
   ASSERT_EQ(kl::status_code, kl::STATUS_OK);
 }
@@ -150,7 +110,7 @@ class SolutionReport : public ::testing::Test {
 
 TEST_F(SolutionReport, PrintFileMatchesTheFixture) {
   EXPECT_EQ(KLFPRINT(), 0);
-  const std::vector<std::string> lines = file_lines(stem_ + ".prt");
+  const std::vector<std::string> lines = kltest::crlf_lines(stem_ + ".prt");
   std::vector<std::string> listing;
   for (const std::string& line : lines)
     if (is_listing_line(line)) listing.push_back(line);
@@ -194,7 +154,7 @@ TEST_F(SolutionReport, MessageLevelIsPutBack) {
   int32_t level = -1;
   ASSERT_EQ(KLGETICV(KLIC_IFPMSG, &level), 0);
   EXPECT_EQ(level, 0);
-  EXPECT_EQ(file_lines(stem_ + ".prt").size() > kListing.size(), true);
+  EXPECT_EQ(kltest::crlf_lines(stem_ + ".prt").size() > kListing.size(), true);
 }
 
 TEST_F(SolutionReport, Failures) {

@@ -15,6 +15,7 @@
 #include "console/problem_name.h"
 #include "files/solution_file.h"
 #include "files/solution_text.h"
+#include "files/solved_fixture.h"
 #include "klsol32.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
@@ -28,25 +29,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr double kInf = 1e20;
-
-std::string file_text(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // The lines of a text file, each of which must end in CR LF.
 std::vector<std::string> file_lines(const std::string& name) {
-  const std::string text = file_text(name);
-  std::vector<std::string> lines;
-  std::size_t from = 0;
-  while (from < text.size()) {
-    const std::size_t end = text.find("\r\n", from);
-    EXPECT_NE(end, std::string::npos) << "line without CR LF in " << name;
-    if (end == std::string::npos) break;
-    lines.push_back(text.substr(from, end - from));
-    from = end + 2;
-  }
+  bool complete = false;
+  std::vector<std::string> lines = kltest::crlf_lines(name, &complete);
+  EXPECT_TRUE(complete) << "line without CR LF in " << name;
   return lines;
 }
 
@@ -57,47 +44,15 @@ void set_name(int32_t position, const char* name) {
   std::memcpy(field, name, std::strlen(name));
 }
 
-// Rows Cap (L, x + Y <= 4), demand (G, x >= 1), Bal (E, x - Y = 1); columns
-// x in [0, inf) and Y in [0, 3]; minimise x + 2Y. The result is laid into
-// the arrays by hand: x = 2.5, Y = 1.5 basic with the slack of demand, Cap
-// and Bal at their bounds; the dual of demand is below ZTOLPZ.
+// The solved fixture with the dual of demand below ZTOLPZ, rows and columns
+// named Cap, demand, Bal, x and Y.
 void load_solved_problem(const std::string& name) {
-  ASSERT_EQ(KLSETICV(KLIC_IFSCAL, 0), 0);
-  const char types[] = {'L', 'G', 'E'};
-  const double rhs[] = {4, 1, 1};
-  const double cost[] = {1, 2};
-  const int32_t starts[] = {0, 3, 5};
-  const int32_t rows[] = {0, 1, 2, 0, 2};
-  const double values[] = {1, 1, 1, 1, -1};
-  const double lower[] = {0, 0};
-  const double upper[] = {kInf, 3};
-  ASSERT_EQ(KLLOADPROB(name.c_str(), 2, 3, types, rhs, nullptr, cost, starts, nullptr, rows, values, lower, upper),
-            0);
-  ASSERT_EQ(kl::store.first_col, 4);
+  kltest::lay_solved_problem(name, {0.5, 1e-6, -1.5, 0.0, 0.0});
   set_name(1, "Cap");
   set_name(2, "demand");
   set_name(3, "Bal");
   set_name(4, "x");
   set_name(5, "Y");
-  kl::OneBased<int32_t> status = kl::int_array(kl::ARR_POS_STATUS);
-  kl::OneBased<double> x = kl::real_array(kl::ARR_X);
-  kl::OneBased<double> dj = kl::real_array(kl::ARR_REDUCED_COSTS);
-  ASSERT_TRUE(x && dj);
-  status[1] &= ~kl::PS_BASIC;
-  status[2] |= kl::PS_BASIC;
-  status[3] &= ~kl::PS_BASIC;
-  status[4] |= kl::PS_BASIC;
-  status[5] |= kl::PS_BASIC;
-  const double result[] = {0.0, -1.5, 0.0, 2.5, 1.5};
-  const double duals[] = {0.5, 1e-6, -1.5, 0.0, 0.0};
-  for (int32_t p = 1; p <= 5; ++p) {
-    x[p] = result[p - 1];
-    dj[p] = duals[p - 1];
-  }
-  kl::itcnt = 3;
-  kl::dcv(kl::dc::OBJVAL) = 5.5;
-  kl::dcv(kl::dc::SENSE_FACTOR) = 1.0;
-  kl::status_letter = 'O';
 }
 
 class SolutionText : public ::testing::Test {
