@@ -17,16 +17,6 @@
 
 namespace {
 
-std::vector<std::string> infeasible_problems() {
-  std::vector<std::string> names;
-  const std::string folder = kltest::data_file("infeas");
-  if (folder.empty()) return names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder))
-    if (entry.path().extension() == ".mps") names.push_back(entry.path().stem().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 constexpr int32_t kInfeasible = 2;
 
 class InfeasibleLp : public kltest::LibrarySessionOf<::testing::TestWithParam<std::string>> {
@@ -50,7 +40,7 @@ TEST_P(InfeasibleLp, DualAndPrimalProveInfeasibility) {
   EXPECT_EQ(solve(file, "p"), kInfeasible) << "option p (primal)";
 }
 
-INSTANTIATE_TEST_SUITE_P(Infeas, InfeasibleLp, ::testing::ValuesIn(infeasible_problems()));
+INSTANTIATE_TEST_SUITE_P(Infeas, InfeasibleLp, ::testing::ValuesIn(kltest::mps_problems("infeas")));
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(InfeasibleLp);
 
 }  // namespace

@@ -30,31 +30,6 @@
 
 namespace {
 
-std::map<std::string, double> known_objectives() {
-  std::map<std::string, double> known;
-  std::ifstream in(kltest::data_file("objectives.csv"));
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string name, value;
-    if (std::getline(fields, name, ',') && std::getline(fields, value, ','))
-      known[name] = std::strtod(value.c_str(), nullptr);
-  }
-  return known;
-}
-
-// Every problem file of the folder, by name.
-std::vector<std::string> netlib_problems() {
-  std::vector<std::string> names;
-  const std::string folder = kltest::data_file("netlib");
-  if (folder.empty()) return names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder))
-    if (entry.path().extension() == ".mps") names.push_back(entry.path().stem().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 struct RunResult {
   int32_t lp_status = 0;
   double objective = 0.0;
@@ -129,7 +104,7 @@ class NetlibConformance : public kltest::LibrarySessionOf<::testing::TestWithPar
   // Solves the problem of the parameter with the dual and the primal.
   void solve_both() {
     const std::string name = GetParam();
-    const std::map<std::string, double> known = known_objectives();
+    const std::map<std::string, double> known = kltest::known_objectives();
     ASSERT_TRUE(known.count(name) != 0) << name << " has no entry in objectives.csv";
     KLTEST_REQUIRE_DATA(file, "netlib/" + name + ".mps");
     Comparison& c = comparisons(ifftup_)[name];
@@ -162,7 +137,7 @@ TEST_P(NetlibProductForm, DualAndPrimalReachTheKnownOptimum) { solve_both(); }
 // The dual's two pricing modes, forced, reach the same optima on the
 // problems the primal was first held against.
 TEST(NetlibPricingModes, SteepestEdgeAndDevexReachTheKnownOptimum) {
-  const std::map<std::string, double> known = known_objectives();
+  const std::map<std::string, double> known = kltest::known_objectives();
   if (known.empty()) GTEST_SKIP() << "objectives.csv not found in " << kltest::data_dir();
   kltest::TempDir dir;
   ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
@@ -201,9 +176,9 @@ std::string problem_name(const ::testing::TestParamInfo<std::string>& info) {
   return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Netlib, NetlibConformance, ::testing::ValuesIn(netlib_problems()), problem_name);
+INSTANTIATE_TEST_SUITE_P(Netlib, NetlibConformance, ::testing::ValuesIn(kltest::mps_problems("netlib")), problem_name);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(NetlibConformance);
-INSTANTIATE_TEST_SUITE_P(Netlib, NetlibProductForm, ::testing::ValuesIn(netlib_problems()), problem_name);
+INSTANTIATE_TEST_SUITE_P(Netlib, NetlibProductForm, ::testing::ValuesIn(kltest::mps_problems("netlib")), problem_name);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(NetlibProductForm);
 
 }  // namespace

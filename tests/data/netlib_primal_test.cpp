@@ -35,19 +35,6 @@ namespace {
 
 using namespace kl;
 
-std::map<std::string, double> known_objectives() {
-  std::map<std::string, double> known;
-  std::ifstream in(kltest::data_file("objectives.csv"));
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string name, value;
-    if (std::getline(fields, name, ',') && std::getline(fields, value, ',')) known[name] = std::strtod(value.c_str(), nullptr);
-  }
-  return known;
-}
-
 class NetlibPrimal : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -80,7 +67,7 @@ const Instance kInstances[] = {
 };
 
 TEST_F(NetlibPrimal, ReachesTheKnownOptimum) {
-  const std::map<std::string, double> known = known_objectives();
+  const std::map<std::string, double> known = kltest::known_objectives();
   if (known.empty()) GTEST_SKIP() << "objectives.csv not found in " << kltest::data_dir();
   for (const Instance& instance : kInstances) {
     SCOPED_TRACE(instance.name);
@@ -162,7 +149,7 @@ int32_t record_update_slots() {
 // product-form etas (whole transformed columns) make a file a few times
 // that of the row etas, never one that grows until it is full.
 TEST_F(NetlibPrimal, ProductFormUpdatesAreRefactorisedByTheirFill) {
-  const std::map<std::string, double> known = known_objectives();
+  const std::map<std::string, double> known = kltest::known_objectives();
   if (known.empty()) GTEST_SKIP() << "objectives.csv not found in " << kltest::data_dir();
   for (const char* name : {"scfxm1", "bnl1", "e226", "scsd8"}) {
     KLTEST_REQUIRE_DATA(file, std::string("netlib/") + name + ".mps");

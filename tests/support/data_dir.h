@@ -5,9 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace kltest {
 
@@ -25,6 +30,34 @@ inline std::string data_dir() {
 inline std::string data_file(const std::string& relative) {
   const std::filesystem::path path = std::filesystem::path(data_dir()) / relative;
   return std::filesystem::exists(path) ? path.string() : std::string();
+}
+
+// The names (stems) of the MPS files of a folder of the data set, sorted;
+// none when the folder is missing.
+inline std::vector<std::string> mps_problems(const std::string& folder_name) {
+  std::vector<std::string> names;
+  const std::string folder = data_file(folder_name);
+  if (folder.empty()) return names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.path().extension() == ".mps") names.push_back(entry.path().stem().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The published optima of objectives.csv by problem name; empty when the
+// file is missing.
+inline std::map<std::string, double> known_objectives() {
+  std::map<std::string, double> known;
+  std::ifstream in(data_file("objectives.csv"));
+  std::string line;
+  std::getline(in, line);
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string name, value;
+    if (std::getline(fields, name, ',') && std::getline(fields, value, ','))
+      known[name] = std::strtod(value.c_str(), nullptr);
+  }
+  return known;
 }
 
 }  // namespace kltest
