@@ -49,22 +49,14 @@ Problem costly_transport(int32_t sources, int32_t sinks, double factor) {
   return p;
 }
 
-class DualSimplex : public kltest::LibrarySession {
+class DualSimplex : public kltest::LpSession {
  protected:
   void SetUp() override {
-    kltest::LibrarySession::SetUp();
+    kltest::LpSession::SetUp();
     lp_driver_stats = LpDriverStats{};
     dual_driver_stats = DualDriverStats{};
     dual_loop_stats = DualLoopStats{};
   }
-  void TearDown() override {
-    KLDEFINEILENTRY(nullptr);
-    kltest::LibrarySession::TearDown();
-  }
-  // The solution file goes beside the problem name: into the test's own
-  // directory.
-  int32_t load(const Problem& p) { return p.load(dir.file("lp").c_str()); }
-  kltest::TempDir dir;
 };
 
 // Every small LP under the three pricing choices and with and without

@@ -53,23 +53,15 @@ int32_t count_il() {
   return il_stop_at > 0 && il_calls >= il_stop_at ? 1 : 0;
 }
 
-class LpDriver : public kltest::LibrarySession {
+class LpDriver : public kltest::LpSession {
  protected:
   void SetUp() override {
-    kltest::LibrarySession::SetUp();
+    kltest::LpSession::SetUp();
     il_calls = 0;
     il_stop_at = 0;
     il_sleep_ms = 0;
     lp_driver_stats = LpDriverStats{};
   }
-  void TearDown() override {
-    KLDEFINEILENTRY(nullptr);
-    kltest::LibrarySession::TearDown();
-  }
-  // The solution file goes beside the problem name: into the test's own
-  // directory.
-  int32_t load(const Problem& p) { return p.load(dir.file("lp").c_str()); }
-  kltest::TempDir dir;
 };
 
 // The table of small LPs with the primal: answer, status, final message, and

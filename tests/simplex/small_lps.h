@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "klsol32.h"
+#include "support/library_session.h"
+#include "support/temp_dir.h"
 
 namespace kltest {
 
@@ -179,6 +181,19 @@ inline Problem transport(int32_t sources, int32_t sinks, double first_cost = 0.0
   if (first_cost != 0.0) p.columns[0].cost = first_cost;
   return p;
 }
+
+// A library session whose problems load into the test's own directory (the
+// solution file goes beside the problem name); the iteration entry is
+// removed afterwards.
+class LpSession : public LibrarySession {
+ protected:
+  void TearDown() override {
+    KLDEFINEILENTRY(nullptr);
+    LibrarySession::TearDown();
+  }
+  int32_t load(const Problem& p) { return p.load(dir.file("lp").c_str()); }
+  TempDir dir;
+};
 
 }  // namespace kltest
 
