@@ -217,35 +217,48 @@ void empty_candidate_list() {
   candidate_best = 0;
 }
 
-void price_partial_list() {
-  const PriceContext c;
+// Re-pricing compacts the candidate list: a candidate whose oriented merit
+// is still negative keeps a place (and the pricing mark), the best is
+// remembered.
+struct ListCompaction {
   int32_t kept = 0;
   int32_t best = 0;
   double best_merit = 0.0;
+  // True when p, with reduced cost d, became the best so far.
+  bool keep(const PriceContext& c, int32_t p, double d) {
+    int32_t decreasing = 0;
+    const double merit = oriented_merit(static_cast<uint32_t>(c.status[p]), d, c.t, decreasing);
+    if (merit >= 0.0) return false;
+    ++kept;
+    candidate_list[kept] = p;
+    candidate_merits[kept] = d;
+    c.status[p] |= PS_PRICING_MARK;
+    if (merit >= best_merit) return false;
+    best_merit = merit;
+    best = kept;
+    return true;
+  }
+  void finish(int32_t before) const {
+    for (int32_t s = kept + 1; s <= before; ++s) candidate_list[s] = 0;
+    candidate_count = kept;
+    candidate_best = best;
+    entering_reduced_cost = 0.0;
+  }
+};
+
+void price_partial_list() {
+  const PriceContext c;
+  ListCompaction list;
   for (int32_t s = 1; s <= candidate_count; ++s) {
     const int32_t p = std::abs(candidate_list[s]);
     if (p == 0) continue;
     c.status[p] &= ~PS_PRICING_MARK;
     if (!may_enter(static_cast<uint32_t>(c.status[p]))) continue;
-    const double dp = c.price(p);
-    int32_t decreasing = 0;
-    const double merit = oriented_merit(static_cast<uint32_t>(c.status[p]), dp, c.t, decreasing);
-    if (merit >= 0.0) continue;
-    ++kept;
-    candidate_list[kept] = p;
-    candidate_merits[kept] = dp;
-    c.status[p] |= PS_PRICING_MARK;
-    if (merit < best_merit) {
-      best_merit = merit;
-      best = kept;
-    }
+    list.keep(c, p, c.price(p));
   }
-  for (int32_t s = kept + 1; s <= candidate_count; ++s) candidate_list[s] = 0;
-  candidate_count = kept;
-  candidate_best = best;
-  entering_reduced_cost = 0.0;
-  if (best > 0)
-    set_choice(c, candidate_list[best], candidate_merits[best]);
+  list.finish(candidate_count);
+  if (list.best > 0)
+    set_choice(c, candidate_list[list.best], candidate_merits[list.best]);
   else
     clear_choice();
 }
@@ -376,9 +389,7 @@ void update_candidate_merits() {
   const FactorMap f;
   OneBased<double> dy = work_vector();
   const int32_t before = candidate_count;
-  int32_t kept = 0;
-  int32_t best = 0;
-  double best_merit = 0.0;
+  ListCompaction list;
   double best_change = 0.0;
   int64_t terms = 0;
   int64_t nonzero_terms = 0;
@@ -409,26 +420,11 @@ void update_candidate_merits() {
         change += c.elem_value[k] * v;
       }
     }
-    const double merit_d = candidate_merits[s] + change;
-    int32_t decreasing = 0;
-    const double merit = oriented_merit(static_cast<uint32_t>(c.status[p]), merit_d, c.t, decreasing);
-    if (merit >= 0.0) continue;
-    ++kept;
-    candidate_list[kept] = p;
-    candidate_merits[kept] = merit_d;
-    c.status[p] |= PS_PRICING_MARK;
-    if (merit < best_merit) {
-      best_merit = merit;
-      best = kept;
-      best_change = change;
-    }
+    if (list.keep(c, p, candidate_merits[s] + change)) best_change = change;
   }
-  for (int32_t s = kept + 1; s <= before; ++s) candidate_list[s] = 0;
-  candidate_count = kept;
-  candidate_best = best;
-  entering_reduced_cost = 0.0;
-  if (best > 0) {
-    set_choice(c, candidate_list[best], candidate_merits[best]);
+  list.finish(before);
+  if (list.best > 0) {
+    set_choice(c, candidate_list[list.best], candidate_merits[list.best]);
     dj_check_value = std::fabs(best_change);
     if (terms > 0)
       list_price_average =
@@ -439,7 +435,7 @@ void update_candidate_merits() {
   }
   if (before > 0)
     list_drop_average =
-        (kAverageKeep * list_drop_average + static_cast<double>(before - kept) / static_cast<double>(before)) *
+        (kAverageKeep * list_drop_average + static_cast<double>(before - list.kept) / static_cast<double>(before)) *
         kAverageScale;
 }
 
