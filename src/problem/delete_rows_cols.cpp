@@ -240,29 +240,6 @@ void compact_rows(PositionMap& map, int32_t old_nrow) {
   }
 }
 
-// Every column keeps its entries in rows that remain, renumbered, packed in
-// column order. Returns the entries kept.
-int32_t pack_columns_without_rows(PositionMap& map, int32_t old_nrow) {
-  OneBased<int32_t> col_start = int_array(ARR_COL_START);
-  OneBased<int32_t> elem_row = int_array(ARR_ELEM_ROW);
-  OneBased<double> elem_value = real_array(ARR_ELEM_VALUE);
-  int32_t next = col_start[store.first_col];
-  for (int32_t p = store.first_col; p <= nseq; ++p) {
-    const int32_t begin = col_start[p];
-    const int32_t end = col_start[p + 1];
-    col_start[p] = next;
-    for (int32_t k = begin; k < end; ++k) {
-      const int32_t r = elem_row[k] >= 1 && elem_row[k] <= old_nrow ? map[elem_row[k]] : 0;
-      if (r == 0) continue;
-      elem_row[next] = r;
-      elem_value[next] = elem_value[k];
-      ++next;
-    }
-  }
-  col_start[nseq + 1] = next;
-  return next - 1;
-}
-
 int32_t mapped_row_reference(PositionMap& map, int32_t row, int32_t old_nrow, int32_t gone) {
   if (row < 1 || row > old_nrow) return row;
   return map[row] == 0 ? gone : map[row];
@@ -344,7 +321,9 @@ void delrow(int32_t count, const int32_t* indices) {
     remap_position_links(map, 1, old_nrow, nseq);
 
     const int32_t old_nelem = nelem;
-    nelem = pack_columns_without_rows(map, old_nrow);
+    // Every column keeps its entries in rows that remain, renumbered.
+    nelem = pack_column_elements(
+        [&](int32_t r, double) { return r >= 1 && r <= old_nrow ? map[r] : 0; });
     spare_elems_left += old_nelem - nelem;
     nrow = old_nrow - deleted;
     spare_rows_left += deleted;

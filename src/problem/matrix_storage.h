@@ -17,6 +17,10 @@
 
 #include <cstdint>
 
+#include "problem/array_ids.h"
+#include "problem/store.h"
+#include "runtime/arrays.h"
+
 namespace kl {
 
 // Length in 4-byte words of reduced_costs (id 42), which doubles as scratch
@@ -79,6 +83,31 @@ void build_row_copy();
 // The column-wise matrix from the row-wise copy (rows increasing within a
 // column); sets PF_COLUMN_COPY and nelem.
 void build_column_copy();
+
+// Packs the column-wise matrix in place: each element (row r, value v) stays,
+// in row new_row(r, v), unless that is 0; the column starts are rewritten.
+// Returns the elements kept.
+template <class NewRow>
+int32_t pack_column_elements(NewRow new_row) {
+  OneBased<int32_t> col_start = int_array(ARR_COL_START);
+  OneBased<int32_t> elem_row = int_array(ARR_ELEM_ROW);
+  OneBased<double> elem_value = real_array(ARR_ELEM_VALUE);
+  int32_t next = col_start[store.first_col];
+  for (int32_t p = store.first_col; p <= nseq; ++p) {
+    const int32_t begin = col_start[p];
+    const int32_t end = col_start[p + 1];
+    col_start[p] = next;
+    for (int32_t k = begin; k < end; ++k) {
+      const int32_t r = new_row(elem_row[k], elem_value[k]);
+      if (r == 0) continue;
+      elem_row[next] = r;
+      elem_value[next] = elem_value[k];
+      ++next;
+    }
+  }
+  col_start[nseq + 1] = next;
+  return next - 1;
+}
 
 // Element index of (row, column position p) in the column-wise matrix, 0
 // when absent.

@@ -254,26 +254,6 @@ void insert_elements(const std::vector<NewElement>& added) {
   }
 }
 
-// Drops every element of value 0 and rewrites the column starts.
-void compact_zero_elements() {
-  OneBased<int32_t> col_start = int_array(ARR_COL_START);
-  OneBased<int32_t> rows = int_array(ARR_ELEM_ROW);
-  OneBased<double> values = real_array(ARR_ELEM_VALUE);
-  int32_t next = col_start[store.first_col];
-  for (int32_t p = store.first_col; p <= nseq; ++p) {
-    const int32_t first = col_start[p];
-    const int32_t end = col_start[p + 1];
-    col_start[p] = next;
-    for (int32_t k = first; k < end; ++k) {
-      if (values[k] == 0.0) continue;
-      rows[next] = rows[k];
-      values[next] = values[k];
-      ++next;
-    }
-  }
-  col_start[nseq + 1] = next;
-}
-
 // Element positions move with every insertion and compaction (and with the
 // presolve's renumbering): BX entries find theirs again by row and column.
 void locate_scaled_elements() {
@@ -327,7 +307,7 @@ bool write_entries(const std::vector<bool>& take, Damping damping) {
   }
   if (zeros) {
     const int32_t before = int_array(ARR_COL_START)[nseq + 1];
-    compact_zero_elements();
+    pack_column_elements([](int32_t r, double v) { return v == 0.0 ? 0 : r; });
     original_problem.nelem -= before - int_array(ARR_COL_START)[nseq + 1];
   }
   locate_scaled_elements();
