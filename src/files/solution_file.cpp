@@ -640,7 +640,12 @@ void read_range_record(int32_t position, int32_t& error) {
     line.unit_cost[1] = -line.unit_cost[0];
     const auto inf = static_cast<float>(kPlusInfinity);
     const bool at_lower = line.state == STATE_AT_LOWER;
-    if (!maximise) {
+    if (!row && (id.status_word & PS_FIXED) != 0) {
+      // A fixed column stays at its value whatever its cost: the basis
+      // stays optimal for every cost.
+      line.cost_limit[0] = inf;
+      line.cost_limit[1] = -inf;
+    } else if (!maximise) {
       const auto limit = static_cast<float>(line.cost - v);
       line.cost_limit[0] = at_lower ? inf : limit;
       line.cost_limit[1] = at_lower ? limit : -inf;

@@ -122,17 +122,28 @@ struct SavedControls {
   }
 };
 
-// Algorithm for this call: a forced choice, else by IALG.
-void choose_algorithm() {
+// Algorithm for this call: a forced choice, else by IALG. The dual prices a
+// linear objective only: asked to solve a quadratic one it would report the
+// optimum of another problem, so such a call goes to the primal, whose
+// quadratic engine handles it, with a line saying so.
+void choose_algorithm(int32_t mode) {
   if (lp_algorithm > kAlgorithmBarrier) {
     lp_algorithm -= kAlgorithmForcedOffset;
-    return;
+  } else {
+    switch (icv(ic::IALG)) {
+      case 1: lp_algorithm = nqelem > 0 ? kAlgorithmBarrier : kAlgorithmDual; break;
+      case 3: lp_algorithm = kAlgorithmPrimal; break;
+      case 4: lp_algorithm = kAlgorithmBarrier; break;
+      default: lp_algorithm = kAlgorithmDual; break;
+    }
   }
-  switch (icv(ic::IALG)) {
-    case 1: lp_algorithm = nqelem > 0 ? kAlgorithmBarrier : kAlgorithmDual; break;
-    case 3: lp_algorithm = kAlgorithmPrimal; break;
-    case 4: lp_algorithm = kAlgorithmBarrier; break;
-    default: lp_algorithm = kAlgorithmDual; break;
+  if (lp_algorithm == kAlgorithmDual && nqelem > 0) {
+    lp_algorithm = kAlgorithmPrimal;
+    ++lp_driver_stats.quadratic_dual_rerouted;
+    if (mode < OPT_REOPTIMISE) {
+      begin_message(MSG_QUADRATIC_TO_PRIMAL);
+      emit_message();
+    }
   }
 }
 
@@ -418,7 +429,7 @@ void run_lp(int32_t mode, SavedControls& saved) {
   if (mode < OPT_REOPTIMISE) itcnt = 0;
   lp_status = LP_UNFINISHED;
 
-  choose_algorithm();
+  choose_algorithm(mode);
   if (lp_algorithm == kAlgorithmBarrier) {
     ++lp_driver_stats.barrier_refusals;
     status_letter = kLetterUnfinished;

@@ -36,6 +36,13 @@ int32_t row_type_of(int32_t p) { return int_array(ARR_ROW_TYPE)[p] & ROW_TYPE_MA
 bool finite_lower(double l) { return l > -kInfiniteBound; }
 bool finite_upper(double u) { return u < kInfiniteBound; }
 
+// A nonbasic position at its upper bound can only decrease; a fixed one is
+// ranged in its column's own direction, like one at its lower bound.
+bool moves_down(int32_t p) {
+  const uint32_t s = status_of(p);
+  return (s & PS_AT_UPPER) != 0 && (s & PS_FIXED) == 0;
+}
+
 // Rows that have a record in the solution file: the search's cut rows follow
 // the model rows and the solution writer leaves them out.
 int32_t rows_in_file() { return std::max(0, nrow - std::max(0, cut_row_count)); }
@@ -81,6 +88,13 @@ void solve_direction(int32_t k, bool decreasing) {
   basis_solve_work_vector();
 }
 
+// Room of basic row value x above its lower bound l and below its upper
+// bound u. A value outside its bound within the feasibility tolerance sits
+// at the bound: its room is zero, not negative, or a step would point the
+// wrong way and the range come out inverted.
+double room_above(double x, double l) { return std::max(x - l, 0.0); }
+double room_below(double x, double u) { return std::min(x - u, 0.0); }
+
 // Ratio test of one direction; the comparisons are strict so that among
 // equal ratios the earliest basis row stays.
 struct Ratios {
@@ -99,24 +113,24 @@ Ratios ratio_tests(OneBased<double> alpha, OneBased<double> x, double tolerance)
     const int32_t v = header[i];
     if ((status_of(v) & PS_FREE) != 0) continue;
     const double a = alpha[i];
-    const double l = lower[v];
-    const double u = upper[v];
+    const double above = room_above(x[i], lower[v]);
+    const double below = room_below(x[i], upper[v]);
     if (a > tolerance) {
-      if (finite_lower(l) && a * r.up > x[i] - l) {
-        r.up = (x[i] - l) / a;
+      if (finite_lower(lower[v]) && a * r.up > above) {
+        r.up = above / a;
         r.limit_up = i;
       }
-      if (finite_upper(u) && a * r.down < x[i] - u) {
-        r.down = (x[i] - u) / a;
+      if (finite_upper(upper[v]) && a * r.down < below) {
+        r.down = below / a;
         r.limit_down = -i;
       }
     } else if (a < -tolerance) {
-      if (finite_lower(l) && a * r.down > x[i] - l) {
-        r.down = (x[i] - l) / a;
+      if (finite_lower(lower[v]) && a * r.down > above) {
+        r.down = above / a;
         r.limit_down = i;
       }
-      if (finite_upper(u) && a * r.up < x[i] - u) {
-        r.up = (x[i] - u) / a;
+      if (finite_upper(upper[v]) && a * r.up < below) {
+        r.up = below / a;
         r.limit_up = -i;
       }
     }
@@ -138,8 +152,10 @@ double step_without_row(int32_t skip, double range_of_k, OneBased<double> alpha,
     const int32_t v = header[r];
     if ((status_of(v) & PS_FREE) != 0) continue;
     const double a = alpha[r];
-    if (a > tolerance && finite_lower(lower[v]) && t * a > x[r] - lower[v]) t = (x[r] - lower[v]) / a;
-    if (a < -tolerance && finite_upper(upper[v]) && t * a < x[r] - upper[v]) t = (x[r] - upper[v]) / a;
+    const double above = room_above(x[r], lower[v]);
+    const double below = room_below(x[r], upper[v]);
+    if (a > tolerance && finite_lower(lower[v]) && t * a > above) t = above / a;
+    if (a < -tolerance && finite_upper(upper[v]) && t * a < below) t = below / a;
   }
   return t;
 }
@@ -166,9 +182,8 @@ void range_nonbasic(int32_t k, OneBased<double> x, double tolerance) {
   OneBased<double> cost = real_array(ARR_OBJECTIVE);
   OneBased<double> lower = real_array(ARR_LOWER);
   OneBased<double> upper = real_array(ARR_UPPER);
-  const uint32_t s = status_of(k);
-  const bool fixed = (s & PS_FIXED) != 0;
-  const bool decreasing = (s & PS_AT_UPPER) != 0 && !fixed;
+  const bool fixed = (status_of(k) & PS_FIXED) != 0;
+  const bool decreasing = moves_down(k);
   solve_direction(k, decreasing);
   OneBased<double> alpha = work_vector();
 
@@ -187,7 +202,11 @@ void range_nonbasic(int32_t k, OneBased<double> x, double tolerance) {
     const double range_of_k =
         finite_lower(lower[k]) && finite_upper(upper[k]) ? upper[k] - lower[k] : kRangeInfinity;
     const double t_up = std::min(ratios.up, range_of_k);
-    d *= sense_factor;
+    // At an optimum no direction improves the objective; a reduced cost of
+    // the wrong sign within the optimality tolerance (dual degeneracy) is a
+    // zero one. Taken as it is, it would put a cost limit on the wrong side
+    // of the cost and invert the range.
+    d = std::max(d * sense_factor, 0.0);
     const auto move = [&](int32_t i) {
       const double t = std::abs(ratios.limit_up) == i ? step_without_row(i, range_of_k, alpha, x, tolerance) : t_up;
       return basic_move(alpha[i], t);
@@ -208,9 +227,12 @@ void range_nonbasic(int32_t k, OneBased<double> x, double tolerance) {
   clear_work_vector();
 }
 
-// Signs and sides turned from the solver's orientation to that of the file:
-// a slack moves against its row's activity, and a row other than G or a
-// column at its upper bound is recorded from the other side.
+// Signs and sides turned from the solver's orientation to that of the file,
+// which ranges the value of a column and the activity of a row. A slack moves
+// against its row's activity (activity = rhs - slack), and a position that
+// moves down was ranged along minus its column: each turns the steps over
+// once, so a slack at its upper bound (a G row, or a ranged row at its lower
+// limit) is turned twice and stays as it is.
 void orient_results() {
   OneBased<int32_t> header = int_array(ARR_BASIS_HEADER);
   RangeResults& r = range_results;
@@ -224,8 +246,7 @@ void orient_results() {
   }
   for (int32_t p = 1; p <= nseq; ++p) {
     if (!is_position(p)) continue;
-    const bool flip = is_row(p) ? row_type_of(p) != ROW_G : (status_of(p) & PS_AT_UPPER) != 0;
-    if (!flip) continue;
+    if ((status_of(p) & PS_BASIC) != 0 || is_row(p) == moves_down(p)) continue;
     const float up = r.step_up[p];
     r.step_up[p] = -r.step_down[p];
     r.step_down[p] = -up;
@@ -242,6 +263,12 @@ void orient_results() {
 // The range file.
 
 int32_t float_word(double x) { return std::bit_cast<int32_t>(static_cast<float>(x)); }
+
+// An unlimited step or cost range stays unlimited whatever the position's
+// scale: multiplied out, it would read as a large finite number.
+int32_t unscaled_word(double factor, float x) {
+  return float_word(std::fabs(x) >= kRangeInfinity ? static_cast<double>(x) : factor * x);
+}
 
 struct SolutionRecord {
   WorkItem items[kSolutionRecordItems];
@@ -277,14 +304,14 @@ void write_range_record(int32_t p, const SolutionRecord& sol, double objective_f
   put_item(sol.items[3]);
   put_scratch_pair(float_word(item_double(sol.items[4])), float_word(item_double(sol.items[5])));
   if (!basic) {
-    put_scratch_pair(float_word(f * r.step_down[p]), float_word(f * r.step_up[p]));
+    put_scratch_pair(unscaled_word(f, r.step_down[p]), unscaled_word(f, r.step_up[p]));
     put_scratch_pair(0, 0);
     put_scratch_pair(r.limit_down[p], r.limit_up[p]);
     return;
   }
   const int32_t i = r.limit_down[p];  // basis row of a basic position
-  put_scratch_pair(float_word(f * r.change_up[i]), float_word(f * r.change_down[i]));
-  put_scratch_pair(float_word(g * r.cost_up[i]), float_word(g * r.cost_down[i]));
+  put_scratch_pair(unscaled_word(f, r.change_up[i]), unscaled_word(f, r.change_down[i]));
+  put_scratch_pair(unscaled_word(g, r.cost_up[i]), unscaled_word(g, r.cost_down[i]));
   put_scratch_pair(r.limiter_up[i], r.limiter_down[i]);
 }
 
