@@ -170,15 +170,9 @@ TEST(NetlibPricingModes, SteepestEdgeAndDevexReachTheKnownOptimum) {
   KLDEFINEUOPENTRY(nullptr);
 }
 
-std::string problem_name(const ::testing::TestParamInfo<std::string>& info) {
-  std::string name = info.param;
-  std::replace(name.begin(), name.end(), '-', '_');
-  return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Netlib, NetlibConformance, ::testing::ValuesIn(kltest::mps_problems("netlib")), problem_name);
+INSTANTIATE_TEST_SUITE_P(Netlib, NetlibConformance, ::testing::ValuesIn(kltest::mps_problems("netlib")), kltest::problem_test_name);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(NetlibConformance);
-INSTANTIATE_TEST_SUITE_P(Netlib, NetlibProductForm, ::testing::ValuesIn(kltest::mps_problems("netlib")), problem_name);
+INSTANTIATE_TEST_SUITE_P(Netlib, NetlibProductForm, ::testing::ValuesIn(kltest::mps_problems("netlib")), kltest::problem_test_name);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(NetlibProductForm);
 
 }  // namespace

@@ -44,6 +44,13 @@ inline std::vector<std::string> mps_problems(const std::string& folder_name) {
   return names;
 }
 
+// A problem name as a test name: a parameter name may not hold '-'.
+inline std::string problem_test_name(const ::testing::TestParamInfo<std::string>& info) {
+  std::string name = info.param;
+  std::replace(name.begin(), name.end(), '-', '_');
+  return name;
+}
+
 // The published optima of objectives.csv by problem name; empty when the
 // file is missing.
 inline std::map<std::string, double> known_objectives() {
