@@ -1,4 +1,5 @@
-// Ranging on two Netlib LPs (afiro, adlittle), checked two ways.
+// Ranging on every Netlib LP, checked two ways, and on the regression
+// fixtures with their ranges worked out by hand.
 //
 // Against a peer, the sensitivity report of `glpsol --ranges`, on the same
 // optimal basis: the peer's final basis is loaded and re-solved in no
@@ -112,6 +113,12 @@ struct Ranged {
   double objective = 0.0;
 
   double row_activity(int32_t i) const { return rhs[static_cast<size_t>(i)] - slack[static_cast<size_t>(i)]; }
+  // The size of the row limits, whose single-precision copies in the range
+  // file a row's activity there is derived from.
+  double row_limit_size(int32_t i) const {
+    const double r = range[static_cast<size_t>(i)];
+    return std::fabs(rhs[static_cast<size_t>(i)]) + (unlimited(r) ? 0.0 : std::fabs(r));
+  }
 };
 
 // A name as the peer prints it: without blanks (forplan's "DEDO3 1R" and
@@ -296,19 +303,20 @@ int32_t index_of(const std::vector<std::string>& names, const std::string& name)
 
 // ---------------------------------------------------------------------------
 
-class NetlibRangingData : public kltest::LibrarySessionOf<::testing::TestWithParam<std::string>> {
+template <class Base>
+class RangingDataOf : public kltest::LibrarySessionOf<Base> {
  protected:
   void SetUp() override {
-    LibrarySessionOf::SetUp();
+    kltest::LibrarySessionOf<Base>::SetUp();
     KLSETICV(KLIC_IFPRES, 0);  // ranging needs the unpresolved basis
   }
 
   // Copies the problem into the test's directory (the solution and range
   // files are written beside it, never into the data set) and reads it.
-  std::string load(const std::string& source) {
-    const std::string copy = dir.file(std::string(GetParam()) + ".mps");
+  std::string load_as(const std::string& source, const std::string& name) {
+    const std::string copy = dir.file(name + ".mps");
     std::filesystem::copy_file(source, copy);
-    stem = dir.file(GetParam());
+    stem = dir.file(name);
     EXPECT_EQ(KLINPUT(stem.c_str()), 0);
     return copy;
   }
@@ -330,6 +338,11 @@ class NetlibRangingData : public kltest::LibrarySessionOf<::testing::TestWithPar
 
   kltest::TempDir dir;
   std::string stem;
+};
+
+class NetlibRangingData : public RangingDataOf<::testing::TestWithParam<std::string>> {
+ protected:
+  std::string load(const std::string& source) { return load_as(source, GetParam()); }
 };
 
 TEST_P(NetlibRangingData, AgreesWithPeerReportOnTheSameBasis) {
@@ -419,7 +432,7 @@ TEST_P(NetlibRangingData, AgreesWithPeerReportOnTheSameBasis) {
     const double value = row ? r.row_activity(k) : r.x[kk];
     // Rule 1: a row's activity carries the single-precision rounding of
     // its right-hand side.
-    const double base = std::fabs(value) + (row ? std::fabs(r.rhs[kk]) + std::fabs(r.range[kk]) : 0.0);
+    const double base = std::fabs(value) + (row ? r.row_limit_size(k) : 0.0);
     const double low = row ? r.row_low[kk] : r.col_low[kk];
     const double up = row ? r.row_up[kk] : r.col_up[kk];
     const double unit_low = row ? r.row_unit_low[kk] : r.col_unit_low[kk];
@@ -480,6 +493,49 @@ TEST_P(NetlibRangingData, AgreesWithPeerReportOnTheSameBasis) {
   RecordProperty("explained_by_rule_1", explained[1]);
   RecordProperty("explained_by_rule_2", explained[2]);
   RecordProperty("explained_by_rule_3", explained[3]);
+}
+
+// ---------------------------------------------------------------------------
+// Every range holds the current value (activity) and, for a column, the
+// current cost: never a lower end above the upper one, even on the dual and
+// primal degenerate bases (scsd1, grow7, d6cube). An unlimited end reads as
+// one of the two infinities the range file knows (1e20 from a bound, 1e30
+// from the analysis), never as one divided by a scale factor.
+
+bool plain_infinity(double v) {
+  const double a = std::fabs(v);
+  return std::fabs(a - 1e20) <= 1e-6 * 1e20 || std::fabs(a - 1e30) <= 1e-6 * 1e30;
+}
+
+TEST_P(NetlibRangingData, RangesHoldTheCurrentValueAndCost) {
+  KLTEST_REQUIRE_DATA(source, std::string("netlib/") + GetParam() + ".mps");
+  load(source);
+  ASSERT_EQ(KLMINIM(""), 0);
+  ASSERT_EQ(KLRANGE(), 0);
+  const Ranged r = read_ranged();
+  // The file holds singles: an end carries their rounding, for a row that
+  // of its right-hand side, from which its activity is derived.
+  const auto holds = [](double low, double now, double up, double scale) {
+    const double slack = 1e-6 * (1.0 + std::fabs(now) + scale);
+    return low <= now + slack && now - slack <= up;
+  };
+  const auto check = [&](const std::string& what, const std::string& name, double low, double now, double up,
+                         double scale = 0.0) {
+    EXPECT_TRUE(holds(low, now, up, scale))
+        << name << " " << what << " [" << low << ", " << up << "] around " << now;
+    for (const double end : {low, up}) {
+      EXPECT_TRUE(!unlimited(end) || plain_infinity(end)) << name << " " << what << " end " << end;
+    }
+  };
+  for (int32_t i = 0; i < r.nrows; ++i) {
+    const auto ii = static_cast<size_t>(i);
+    check("activity", r.row_names[ii], r.row_low[ii], r.row_activity(i), r.row_up[ii], r.row_limit_size(i));
+  }
+  for (int32_t j = 0; j < r.ncols; ++j) {
+    const auto jj = static_cast<size_t>(j);
+    if (r.col_basis[jj] != 1) check("activity", r.col_names[jj], r.col_low[jj], r.x[jj], r.col_up[jj]);
+    check("cost", r.col_names[jj], r.cost_low[jj], r.cost[jj], r.cost_up[jj]);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -668,5 +724,68 @@ TEST_P(NetlibRangingData, ActivityRangeEndsHoldWhenResolved) {
 INSTANTIATE_TEST_SUITE_P(Netlib, NetlibRangingData, ::testing::ValuesIn(kltest::mps_problems("netlib")),
                          kltest::problem_test_name);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(NetlibRangingData);
+
+// ---------------------------------------------------------------------------
+// The regression fixtures of the data set, each with its range worked out by
+// hand; the ends are confirmed by re-solving just inside and just outside.
+
+class RegressRangingData : public RangingDataOf<::testing::Test> {};
+
+TEST_F(RegressRangingData, RangedRowAndFixedColumnRangeAroundTheirValues) {
+  struct Case {
+    const char* problem;
+    bool row;
+    int32_t index;          // caller index of the row or column
+    double low, up;         // activity range
+    bool cost_unlimited;    // a fixed column: both cost ends unlimited
+  };
+  // rr: min 2x + y, 2 <= x + y <= 5 (row R, at its lower limit 2), x <= 10,
+  //     y <= 1.5: y = 1.5 at its bound, x = 0.5 basic; R's activity a keeps
+  //     x = a - 1.5 within [0, 10].
+  // fx: min -x + y, x + y >= 5, x fixed at 3, y <= 10: y = 5 - x basic
+  //     within [0, 10] for x in [-5, 5].
+  const Case cases[] = {
+      {"rr", true, 1, 1.5, 11.5, false},
+      {"fx", false, 0, -5.0, 5.0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.problem);
+    KLTEST_REQUIRE_DATA(source, std::string("regress/") + c.problem + ".mps");
+    load_as(source, c.problem);
+    ASSERT_EQ(KLMINIM(""), 0);
+    ASSERT_EQ(KLRANGE(), 0);
+    const Ranged r = read_ranged();
+    const auto k = static_cast<size_t>(c.index);
+    const double low = c.row ? r.row_low[k] : r.col_low[k];
+    const double up = c.row ? r.row_up[k] : r.col_up[k];
+    EXPECT_NEAR(low, c.low, 1e-6);
+    EXPECT_NEAR(up, c.up, 1e-6);
+    if (c.cost_unlimited) {
+      EXPECT_LE(r.cost_low[k], -kUnlimited);
+      EXPECT_GE(r.cost_up[k], kUnlimited);
+    }
+
+    // Moved just inside an end the basis stays feasible and optimal; just
+    // outside it does not.
+    const auto move_to = [&](double value) {
+      if (c.row) {
+        // R is ranged and active at its lower limit, which lies its range
+        // below its right-hand side.
+        const double rhs = value + r.range[k];
+        EXPECT_EQ(KLCHGRHS(1, &c.index, &rhs), 0);
+      } else {
+        const int32_t both[2] = {c.index, c.index};
+        const double values[2] = {value, value};
+        EXPECT_EQ(KLCHGBDS(2, both, "LU", values), 0);
+      }
+      return solve_from(r.row_basis, r.col_basis);
+    };
+    for (const double end : {c.low, c.up}) {
+      const double inward = end == c.low ? 1.0 : -1.0;
+      EXPECT_TRUE(move_to(end + inward * 1e-3)) << "inside the end " << end;
+      EXPECT_FALSE(move_to(end - inward * 1e-3)) << "outside the end " << end;
+    }
+  }
+}
 
 }  // namespace
