@@ -268,8 +268,44 @@ TEST_F(LpDriver, BarrierRequestIsRefused) {
     EXPECT_EQ(KLMAXIM(c.letters), 32);
     EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_UNFINISHED);
     EXPECT_TRUE(kltest::any_line_contains("barrier optimiser is not available"));
+    // IALG 2 asks for the dual, which cannot take a quadratic objective.
+    EXPECT_FALSE(kltest::any_line_contains("IALG 2"));
     KLSETICV(KLIC_IALG, 1);
   }
+}
+
+// min 0.01 x^2 + y^2 (the triplets hold twice the quadratic coefficients)
+// with 10x - y >= 10, 2 <= x <= 50, -50 <= y <= 50: optimum 0.04 at x = 2,
+// y = 0. The dual prices the linear part only (zero here): asked for this
+// problem, the call goes to the primal, and says so.
+TEST_F(LpDriver, QuadraticObjectiveAskedOfTheDualIsSolvedByThePrimal) {
+  Problem p;
+  p.row_types = "G";
+  p.rhs = {10};
+  p.columns = {{{{0, 10.0}}, 2, 50, 0}, {{{0, -1.0}}, -50, 50, 0}};
+  p.quadratic = {{0, 0, 0.02}, {1, 1, 2.0}};
+  struct Case {
+    const char* letters;
+    int32_t ialg;
+  };
+  for (const Case& c : {Case{"d", 1}, Case{"d", 3}, Case{"", 2}}) {
+    SCOPED_TRACE(std::string("letters '") + c.letters + "' IALG " + std::to_string(c.ialg));
+    ASSERT_EQ(load(p), 0);
+    KLSETICV(KLIC_IALG, c.ialg);
+    lp_driver_stats = LpDriverStats{};
+    kltest::captured_lines().clear();
+    ASSERT_EQ(KLMINIM(c.letters), 0);
+    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+    EXPECT_NEAR(objective_value(), 0.04, 1e-9);
+    std::vector<double> x(2);
+    ASSERT_EQ(KLSOLUTION(x.data(), nullptr, nullptr, nullptr), 0);
+    EXPECT_NEAR(x[0], 2.0, 1e-7);
+    EXPECT_NEAR(x[1], 0.0, 1e-7);
+    EXPECT_TRUE(kltest::any_line_contains("quadratic objective is solved by the primal"));
+    EXPECT_EQ(lp_driver_stats.quadratic_dual_rerouted, 1);
+    EXPECT_EQ(lp_driver_stats.last_algorithm, kAlgorithmPrimal);
+  }
+  KLSETICV(KLIC_IALG, 1);
 }
 
 // The LP is solved; what should follow it and cannot is reported with

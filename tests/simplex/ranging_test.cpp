@@ -3,6 +3,7 @@
 // tests/data/ranging_data_test.cpp.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "klsol32.h"
 #include "problem/store.h"
+#include "simplex/ranging.h"
 #include "simplex/access_fixture.h"
 
 namespace {
@@ -91,6 +93,81 @@ TEST_F(Ranging, UnlimitedMoveAtACostEndReadsUnlimited) {
   EXPECT_LE(cols.cost_low[0], -kUnlimited);
   EXPECT_LE(cols.low[0], -kUnlimited) << cols.low[0];
   EXPECT_NEAR(cols.up[0], 10.0, 1e-5);
+}
+
+// min 2x + y - w:  r0: 3 <= x + y <= 7 (R),  r1: y + w >= 2;  0 <= x <= 10,
+// 0 <= y <= 1, w fixed at 1.5.  Optimum at y = 1 (upper), x = 2 basic, r0 at
+// its lower limit 3 (its slack at its upper bound), r1 basic (2.5). By hand,
+// with the basis kept: r0's activity a gives x = a - 1 in [0, 10]; w may
+// fall to 1 (r1 reaches 2) and rise without limit; y gives x = 3 - y and
+// needs y + 1.5 >= 2. A fixed column keeps its value whatever its cost.
+AccessProblem ranged_row_and_fixed_column() {
+  AccessProblem p;
+  p.row_types = "RG";
+  p.rhs = {7, 2};
+  p.ranges = {4, 0};
+  p.columns = {
+      {{{0, 1.0}}, 0, 10, 2},
+      {{{0, 1.0}, {1, 1.0}}, 0, 1, 1},
+      {{{1, 1.0}}, 1.5, 1.5, -1},
+  };
+  return p;
+}
+
+TEST_F(Ranging, NonbasicRangesLieAroundTheirValues) {
+  ASSERT_EQ(load(ranged_row_and_fixed_column()), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  ASSERT_EQ(KLRANGE(), 0);
+  RowRanges rows(2);
+  ColumnRanges cols(3);
+  ASSERT_EQ(rows.fetch(), 0);
+  ASSERT_EQ(cols.fetch(), 0);
+  struct Case {
+    const char* what;
+    double low, up;  // ranged: inf for unlimited
+    double expected_low, expected_up;
+  };
+  const Case cases[] = {
+      {"ranged row at its lower limit", rows.low[0], rows.up[0], 1.0, 11.0},
+      {"column at its upper bound", cols.low[1], cols.up[1], 0.5, 3.0},
+      {"fixed column", cols.low[2], cols.up[2], 1.0, HUGE_VAL},
+      {"fixed column's cost", cols.cost_low[2], cols.cost_up[2], -HUGE_VAL, HUGE_VAL},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (std::isinf(c.expected_low)) {
+      EXPECT_LE(c.low, -kUnlimited);
+    } else {
+      EXPECT_NEAR(c.low, c.expected_low, 1e-6);
+    }
+    if (std::isinf(c.expected_up)) {
+      EXPECT_GE(c.up, kUnlimited);
+    } else {
+      EXPECT_NEAR(c.up, c.expected_up, 1e-6);
+    }
+  }
+}
+
+// two_variables with its rows multiplied by powers of two, so that scaling
+// gives them factors other than 1: an unlimited end stays the analysis's
+// own infinity, never one divided by a scale factor.
+TEST_F(Ranging, UnlimitedEndsStayUnscaledInfinities) {
+  AccessProblem p = two_variables();
+  p.rhs = {128, 192};
+  p.columns[0].entries = {{0, 32.0}};
+  p.columns[1].entries = {{0, 32.0}, {1, 64.0}};
+  ASSERT_EQ(load(p), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  ASSERT_EQ(KLRANGE(), 0);
+  RowRanges rows(2);
+  ColumnRanges cols(2);
+  ASSERT_EQ(rows.fetch(), 0);
+  ASSERT_EQ(cols.fetch(), 0);
+  const auto infinity = static_cast<double>(static_cast<float>(kl::kRangeInfinity));
+  EXPECT_NEAR(cols.cost_up[1], -1.0, 1e-6);
+  EXPECT_EQ(cols.cost_low[1], -infinity);
+  EXPECT_EQ(rows.up[0], infinity);
+  EXPECT_NEAR(rows.low[0], 96.0, 1e-4);
 }
 
 TEST_F(Ranging, NullArraysAreSkipped) {

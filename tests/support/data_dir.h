@@ -51,11 +51,11 @@ inline std::string problem_test_name(const ::testing::TestParamInfo<std::string>
   return name;
 }
 
-// The published optima of objectives.csv by problem name; empty when the
-// file is missing.
-inline std::map<std::string, double> known_objectives() {
+// The published optima of objectives.csv (of the data set, or of one of its
+// folders) by problem name; empty when the file is missing.
+inline std::map<std::string, double> known_objectives(const std::string& folder_name = "") {
   std::map<std::string, double> known;
-  std::ifstream in(data_file("objectives.csv"));
+  std::ifstream in(data_file(folder_name.empty() ? "objectives.csv" : folder_name + "/objectives.csv"));
   std::string line;
   std::getline(in, line);
   while (std::getline(in, line)) {
