@@ -55,8 +55,12 @@ void read_records(int32_t first_position, int32_t count, const RangeTargets& to)
     set_if(to.lower_activity, k, range_line.lower_activity);
     set_if(to.upper_unit_cost, k, range_line.unit_cost[1]);
     set_if(to.lower_unit_cost, k, range_line.unit_cost[0]);
-    set_if(to.upper_cost, k, range_line.cost_limit[0]);
-    set_if(to.lower_cost, k, range_line.cost_limit[1]);
+    // The record's first cost limit is the one at which the activity
+    // falls: the cost's upper end when minimising, its lower end when
+    // maximising.
+    const bool maximise = solution_header_copy.sense_code == SENSE_MAXIMISE;
+    set_if(to.upper_cost, k, range_line.cost_limit[maximise ? 1 : 0]);
+    set_if(to.lower_cost, k, range_line.cost_limit[maximise ? 0 : 1]);
   }
 }
 

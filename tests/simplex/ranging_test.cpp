@@ -170,6 +170,23 @@ TEST_F(Ranging, UnlimitedEndsStayUnscaledInfinities) {
   EXPECT_NEAR(rows.low[0], 96.0, 1e-4);
 }
 
+// max 3x + 2y, x + y <= 4, x + 3y <= 6, x <= 3: x = 3 at its bound, y = 1.
+// By hand (and as the peer reports): x's cost may fall to 2/3, where the
+// objective row's trade-off makes y the better use, and rise without limit;
+// y's may range over [0, 9]. The lower end lies below the upper one in a
+// maximisation too.
+TEST_F(Ranging, MaximisingKeepsEachCostEndOnItsSide) {
+  ASSERT_EQ(load(kltest::production()), 0);
+  ASSERT_EQ(KLMAXIM(""), 0);
+  ASSERT_EQ(KLRANGE(), 0);
+  ColumnRanges cols(2);
+  ASSERT_EQ(cols.fetch(), 0);
+  EXPECT_NEAR(cols.cost_low[0], 2.0 / 3.0, 1e-6);
+  EXPECT_GE(cols.cost_up[0], kUnlimited);
+  EXPECT_NEAR(cols.cost_low[1], 0.0, 1e-6);
+  EXPECT_NEAR(cols.cost_up[1], 9.0, 1e-5);
+}
+
 TEST_F(Ranging, NullArraysAreSkipped) {
   ASSERT_EQ(load(two_variables()), 0);
   ASSERT_EQ(KLMINIM(""), 0);
