@@ -22,6 +22,7 @@
 #include "runtime/frame.h"
 #include "runtime/messages.h"
 #include "runtime/names.h"
+#include "simplex/solver_reset.h"
 
 namespace kl {
 
@@ -518,9 +519,9 @@ double round_integer_upper(double upper) { return inward_integer(upper, false); 
 void abandon_load() {
   // Through their owners first, so that their bookkeeping forgets the blocks.
   free_factor_arrays();
-  // The repair record and counters of the factor belong to the problem they
-  // were made for.
-  reset_factor_state();
+  // The factor, the simplex state and every analysis result belong to the
+  // problem they were made for.
+  reset_solver_state();
   if ((problem_flags & PF_WORK_ARRAYS) != 0) free_solver_work_arrays();
   free_problem_registry(current_slot);
   problem_state = 0;
