@@ -113,8 +113,15 @@ void initialise_library() {
 
 int32_t start_library(const char* directory) {
   // A second start-up without a shutdown would strand the first one's
-  // arrays and files; release them first.
-  if (library_initialised) free_library();
+  // arrays and files; release them first. The host is told while its
+  // output entries and the message file are still those of the first start:
+  // its problem and settings are gone although the call succeeds.
+  if (library_initialised) {
+    begin_message(MSG_LIBRARY_RESTARTED);
+    emit_message();
+    end_of_call();
+    free_library();
+  }
   save_host_fpu_environment();
   set_library_directory(directory, directory != nullptr);
   initialise_library();
