@@ -17,6 +17,7 @@
 #include "problem/queries.h"
 #include "problem/setup.h"
 #include "problem/store.h"
+#include "problem/value_checks.h"
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"
@@ -52,6 +53,7 @@ enum LoadArgument : int32_t {
   GARG_NSETS = 1,
   GARG_ENTITY_TYPES = 2,
   GARG_ENTITY_COLUMNS = 3,
+  GARG_ENTITY_LIMITS = 4,
   GARG_SET_TYPES = 5,
   GARG_SET_STARTS = 6,
   GARG_SET_COLUMNS = 7,
@@ -174,6 +176,32 @@ bool check_column_ranges(const LoadArguments& call) {
   return true;
 }
 
+// The reals of a load, before anything is built: right-hand sides, ranges of
+// R rows, costs and the matrix values given must be finite, bounds finite
+// or infinite in their own direction.
+bool check_linear_values(const LoadArguments& call) {
+  constexpr int32_t status = STATUS_INVALID_DATA;
+  const char* name = routine::kLoadprob;
+  if (!check_values(call.rhs, 0, call.nrows, ValueKind::kFinite, ARG_RHS, name, status)) return false;
+  for (int32_t i = 0; i < call.nrows; ++i) {
+    if (call.row_types[i] == 'R' && !check_value(call.ranges[i], ValueKind::kFinite, ARG_RANGES, i, name, status))
+      return false;
+  }
+  if (!check_values(call.objective, 0, call.ncols, ValueKind::kFinite, ARG_OBJECTIVE, name, status) ||
+      !check_values(call.lower, 0, call.ncols, ValueKind::kLowerBound, ARG_LOWER, name, status) ||
+      !check_values(call.upper, 0, call.ncols, ValueKind::kUpperBound, ARG_UPPER, name, status)) {
+    return false;
+  }
+  if (count_given_elements(call.ncols, call.starts, call.lengths) <= 0) return true;
+  for (int32_t c = 0; c < call.ncols; ++c) {
+    const int64_t begin = static_cast<int64_t>(call.starts[c]) + caller_base() - 1;
+    const int64_t end = call.lengths != nullptr ? begin + call.lengths[c]
+                                                : static_cast<int64_t>(call.starts[c + 1]) + caller_base() - 1;
+    if (!check_values(call.values, begin, end, ValueKind::kFinite, ARG_VALUES, name, status)) return false;
+  }
+  return true;
+}
+
 bool check_linear_arguments(const LoadArguments& call) {
   if (call.ncols < 0) {
     report_bad_count(ARG_NCOLS, 0, call.ncols, routine::kLoadprob);
@@ -206,7 +234,7 @@ bool check_linear_arguments(const LoadArguments& call) {
       if (!present(call.values, ARG_VALUES, routine::kLoadprob)) return false;
     }
   }
-  return true;
+  return check_linear_values(call);
 }
 
 bool check_quadratic_arguments(const LoadArguments& call) {
@@ -217,7 +245,9 @@ bool check_quadratic_arguments(const LoadArguments& call) {
   if (call.nquad == 0) return true;
   return present(call.quad_col1, ARG_QUAD_COL1, routine::kLoadqprb) &&
          present(call.quad_col2, ARG_QUAD_COL2, routine::kLoadqprb) &&
-         present(call.quad_values, ARG_QUAD_VALUES, routine::kLoadqprb);
+         present(call.quad_values, ARG_QUAD_VALUES, routine::kLoadqprb) &&
+         check_values(call.quad_values, 0, call.nquad, ValueKind::kFinite, ARG_QUAD_VALUES, routine::kLoadqprb,
+                      STATUS_INVALID_DATA);
 }
 
 bool check_global_arguments(const LoadArguments& call) {
@@ -245,6 +275,16 @@ bool check_global_arguments(const LoadArguments& call) {
         report_bad_letter(MSG_LOAD_BAD_ENTITY_TYPE, i + 1, 'P', routine::kLdglobal);
         return false;
       }
+    } else {
+      // The limits of semi-continuous, partial-integer and R entities are read.
+      for (int32_t i = 0; i < call.nentities; ++i) {
+        const char t = call.entity_types[i];
+        if ((t == 'S' || t == 'P' || t == 'R') &&
+            !check_value(call.entity_limits[i], ValueKind::kFinite, base + GARG_ENTITY_LIMITS, i, routine::kLdglobal,
+                         STATUS_INVALID_DATA)) {
+          return false;
+        }
+      }
     }
   }
   if (call.nsets == 0) return true;
@@ -269,6 +309,11 @@ bool check_global_arguments(const LoadArguments& call) {
   if (members > 0) {
     if (!present(call.set_columns, base + GARG_SET_COLUMNS, routine::kLdglobal)) return false;
     if (!present(call.set_refs, base + GARG_SET_REFS, routine::kLdglobal)) return false;
+    // The members are sorted by their reference values.
+    if (!check_values(call.set_refs, 0, members, ValueKind::kFinite, base + GARG_SET_REFS, routine::kLdglobal,
+                      STATUS_INVALID_DATA)) {
+      return false;
+    }
   }
   return true;
 }
