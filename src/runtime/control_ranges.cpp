@@ -1,7 +1,7 @@
 // The values each control may take. Most controls accept any value of their
-// type; the ones below are read by code that divides by them, loops until a
-// test against them succeeds, adds to them or sizes an allocation by them,
-// and a value outside their range hangs, overflows or exhausts memory.
+// type; the ones below are read by code that loops until a test against them
+// succeeds, adds to them or sizes an allocation or a field by them, and a
+// value outside their range hangs, overflows or exhausts memory.
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -48,7 +48,7 @@ IntControlRange int_range(int n) {
     // their start-up values are the largest that stays safe.
     case ic::ITRLIM:
     case ic::INTMAX:
-      return {0, INT32_MAX - 2};
+      return {INT32_MIN, INT32_MAX - 2};
     case ic::IGNORE:
     case ic::IFPMSG:
       return {INT32_MIN, INT32_MAX - 1};
@@ -87,10 +87,6 @@ int32_t check_double_control_value(int n, double value, std::string& allowed) {
   }
   return 0;
 }
-
-}  // namespace kl
-
-namespace kl {
 
 void emit_control_value_refusal(int32_t n, const std::string& setting, const std::string& allowed) {
   begin_message(n);
