@@ -7,9 +7,10 @@
 extern "C" {
 
 KLAPI int32_t KLCONTROL(KLConsoleEntry console) {
-  if (kl::refused_before_start()) return kl::status_code;
-  kl::define_console_entry(console);
-  return kl::run_command_loop();
+  return kl::run_export_returning(__func__, [&] {
+    kl::define_console_entry(console);
+    return kl::run_command_loop();
+  });
 }
 
 }  // extern "C"

@@ -8,61 +8,59 @@
 extern "C" {
 
 KLAPI int32_t KLCHGBDS(int32_t count, const int32_t* cols, const char* letters, const double* values) {
-  if (kl::refused_before_start()) return kl::status_code;
-  kl::chgbds(count, cols, letters, values);
-  return kl::status_code;
+  return kl::run_export(__func__, [&] {
+    kl::chgbds(count, cols, letters, values);
+  });
 }
 
 KLAPI int32_t KLCHGCOF(int32_t row, int32_t col, double value) {
-  if (kl::refused_before_start()) return kl::status_code;
-  kl::chgcof(row, col, value);
-  return kl::status_code;
+  return kl::run_export(__func__, [&] {
+    kl::chgcof(row, col, value);
+  });
 }
 
 KLAPI int32_t KLCHGMCOF(const int32_t* rows, const int32_t* cols, const double* values, int32_t count) {
-  if (kl::refused_before_start()) return kl::status_code;
-  kl::chgmcof(rows, cols, values, count);
-  return kl::status_code;
+  return kl::run_export(__func__, [&] {
+    kl::chgmcof(rows, cols, values, count);
+  });
 }
 
 KLAPI int32_t KLCHGOBJ(int32_t count, const int32_t* cols, const double* values) {
-  if (kl::refused_before_start()) return kl::status_code;
-  kl::chgobj(count, cols, values);
-  return kl::status_code;
+  return kl::run_export(__func__, [&] {
+    kl::chgobj(count, cols, values);
+  });
 }
 
 KLAPI int32_t KLCHGQOBJ(int32_t col1, int32_t col2, double value) {
-  if (kl::refused_before_start()) return kl::status_code;
-  return kl::chg_qobj_one(col1, col2, value);
+  return kl::run_export_returning(__func__, [&] { return kl::chg_qobj_one(col1, col2, value); });
 }
 
 KLAPI int32_t KLCHGMQOBJ(const int32_t* cols1, const int32_t* cols2, const double* values, int32_t count) {
-  if (kl::refused_before_start()) return kl::status_code;
-  return kl::chg_qobj_many(cols1, cols2, values, count);
+  return kl::run_export_returning(__func__, [&] { return kl::chg_qobj_many(cols1, cols2, values, count); });
 }
 
 KLAPI int32_t KLCHGRHS(int32_t count, const int32_t* rows, const double* values) {
-  if (kl::refused_before_start()) return kl::status_code;
-  kl::chgrhs(count, rows, values);
-  return kl::status_code;
+  return kl::run_export(__func__, [&] {
+    kl::chgrhs(count, rows, values);
+  });
 }
 
 KLAPI int32_t KLCHGRNG(int32_t count, const int32_t* rows, const double* values) {
-  if (kl::refused_before_start()) return kl::status_code;
-  kl::chgrng(count, rows, values);
-  return kl::status_code;
+  return kl::run_export(__func__, [&] {
+    kl::chgrng(count, rows, values);
+  });
 }
 
 KLAPI int32_t KLCHGROWTYPE(int32_t count, const int32_t* rows, const char* types) {
-  if (kl::refused_before_start()) return kl::status_code;
-  kl::chgrowtype(count, rows, types);
-  return kl::status_code;
+  return kl::run_export(__func__, [&] {
+    kl::chgrowtype(count, rows, types);
+  });
 }
 
 KLAPI int32_t KLCHGCOLTYPE(int32_t count, const int32_t* cols, const char* types) {
-  if (kl::refused_before_start()) return kl::status_code;
-  kl::chgcoltype(count, cols, types);
-  return kl::status_code;
+  return kl::run_export(__func__, [&] {
+    kl::chgcoltype(count, cols, types);
+  });
 }
 
 }  // extern "C"

@@ -6,27 +6,27 @@
 extern "C" {
 
 KLAPI int32_t KLFTRAN(double* vector) {
-  if (kl::refused_before_start()) return kl::status_code;
-  kl::ftran_user_vector(vector, 0);
-  return kl::status_code;
+  return kl::run_export(__func__, [&] {
+    kl::ftran_user_vector(vector, 0);
+  });
 }
 
 KLAPI int32_t KLIFTRAN(double* vector) {
-  if (kl::refused_before_start()) return kl::status_code;
-  kl::ftran_user_vector(vector, 1);
-  return kl::status_code;
+  return kl::run_export(__func__, [&] {
+    kl::ftran_user_vector(vector, 1);
+  });
 }
 
 KLAPI int32_t KLBTRAN(double* vector) {
-  if (kl::refused_before_start()) return kl::status_code;
-  kl::btran_user_vector(vector, 0);
-  return kl::status_code;
+  return kl::run_export(__func__, [&] {
+    kl::btran_user_vector(vector, 0);
+  });
 }
 
 KLAPI int32_t KLIBTRAN(double* vector) {
-  if (kl::refused_before_start()) return kl::status_code;
-  kl::btran_user_vector(vector, 1);
-  return kl::status_code;
+  return kl::run_export(__func__, [&] {
+    kl::btran_user_vector(vector, 1);
+  });
 }
 
 }  // extern "C"

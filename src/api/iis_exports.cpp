@@ -8,11 +8,11 @@
 extern "C" {
 
 KLAPI int32_t KLIIS(const char* options) {
-  if (kl::refused_before_start()) return kl::status_code;
-  if (options != nullptr && options[0] != '\0') kl::set_option_letters(options);
-  kl::iis_command();
-  kl::clear_option_letters();
-  return kl::status_code;
+  return kl::run_export(__func__, [&] {
+    if (options != nullptr && options[0] != '\0') kl::set_option_letters(options);
+    kl::iis_command();
+    kl::clear_option_letters();
+  });
 }
 
 }  // extern "C"

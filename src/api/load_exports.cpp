@@ -58,10 +58,10 @@ KLAPI int32_t KLLOADPROB(const char* name, int32_t ncols, int32_t nrows, const c
                          const double* ranges, const double* objective, const int32_t* starts,
                          const int32_t* lengths, const int32_t* rows, const double* values, const double* lower,
                          const double* upper) {
-  if (kl::refused_before_start()) return kl::status_code;
-  kl::load_problem(linear_arguments(name, ncols, nrows, row_types, rhs, ranges, objective, starts, lengths, rows,
-                                    values, lower, upper));
-  return kl::status_code;
+  return kl::run_export(__func__, [&] {
+    kl::load_problem(linear_arguments(name, ncols, nrows, row_types, rhs, ranges, objective, starts, lengths, rows,
+                                      values, lower, upper));
+  });
 }
 
 KLAPI int32_t KLLOADQPROB(const char* name, int32_t ncols, int32_t nrows, const char* row_types, const double* rhs,
@@ -69,13 +69,13 @@ KLAPI int32_t KLLOADQPROB(const char* name, int32_t ncols, int32_t nrows, const 
                           const int32_t* lengths, const int32_t* rows, const double* values, const double* lower,
                           const double* upper, int32_t nquad, const int32_t* quad_col1, const int32_t* quad_col2,
                           const double* quad_values) {
-  if (kl::refused_before_start()) return kl::status_code;
-  kl::LoadArguments call =
-      linear_arguments(name, ncols, nrows, row_types, rhs, ranges, objective, starts, lengths, rows, values, lower,
-                       upper);
-  add_quadratic(call, nquad, quad_col1, quad_col2, quad_values);
-  kl::load_problem(call);
-  return kl::status_code;
+  return kl::run_export(__func__, [&] {
+    kl::LoadArguments call =
+        linear_arguments(name, ncols, nrows, row_types, rhs, ranges, objective, starts, lengths, rows, values, lower,
+                         upper);
+    add_quadratic(call, nquad, quad_col1, quad_col2, quad_values);
+    kl::load_problem(call);
+  });
 }
 
 KLAPI int32_t KLLOADGLOBAL(const char* name, int32_t ncols, int32_t nrows, const char* row_types, const double* rhs,
@@ -84,14 +84,14 @@ KLAPI int32_t KLLOADGLOBAL(const char* name, int32_t ncols, int32_t nrows, const
                            const double* upper, int32_t nentities, int32_t nsets, const char* entity_types,
                            const int32_t* entity_columns, const double* entity_limits, const char* set_types,
                            const int32_t* set_starts, const int32_t* set_columns, const double* set_refs) {
-  if (kl::refused_before_start()) return kl::status_code;
-  kl::LoadArguments call =
-      linear_arguments(name, ncols, nrows, row_types, rhs, ranges, objective, starts, lengths, rows, values, lower,
-                       upper);
-  add_global(call, nentities, nsets, entity_types, entity_columns, entity_limits, set_types, set_starts, set_columns,
-             set_refs);
-  kl::load_problem(call);
-  return kl::status_code;
+  return kl::run_export(__func__, [&] {
+    kl::LoadArguments call =
+        linear_arguments(name, ncols, nrows, row_types, rhs, ranges, objective, starts, lengths, rows, values, lower,
+                         upper);
+    add_global(call, nentities, nsets, entity_types, entity_columns, entity_limits, set_types, set_starts, set_columns,
+               set_refs);
+    kl::load_problem(call);
+  });
 }
 
 KLAPI int32_t KLLOADQGLOBAL(const char* name, int32_t ncols, int32_t nrows, const char* row_types,
@@ -102,15 +102,15 @@ KLAPI int32_t KLLOADQGLOBAL(const char* name, int32_t ncols, int32_t nrows, cons
                             int32_t nentities, int32_t nsets, const char* entity_types,
                             const int32_t* entity_columns, const double* entity_limits, const char* set_types,
                             const int32_t* set_starts, const int32_t* set_columns, const double* set_refs) {
-  if (kl::refused_before_start()) return kl::status_code;
-  kl::LoadArguments call =
-      linear_arguments(name, ncols, nrows, row_types, rhs, ranges, objective, starts, lengths, rows, values, lower,
-                       upper);
-  add_quadratic(call, nquad, quad_col1, quad_col2, quad_values);
-  add_global(call, nentities, nsets, entity_types, entity_columns, entity_limits, set_types, set_starts, set_columns,
-             set_refs);
-  kl::load_problem(call);
-  return kl::status_code;
+  return kl::run_export(__func__, [&] {
+    kl::LoadArguments call =
+        linear_arguments(name, ncols, nrows, row_types, rhs, ranges, objective, starts, lengths, rows, values, lower,
+                         upper);
+    add_quadratic(call, nquad, quad_col1, quad_col2, quad_values);
+    add_global(call, nentities, nsets, entity_types, entity_columns, entity_limits, set_types, set_starts, set_columns,
+               set_refs);
+    kl::load_problem(call);
+  });
 }
 
 }  // extern "C"

@@ -12,11 +12,10 @@ namespace {
 // The frame of an export with an option string: letters set for the body,
 // cleared again whatever it did.
 template <class Body>
-int32_t with_option_letters(const char* options, Body body) {
+void with_option_letters(const char* options, Body body) {
   if (options != nullptr && options[0] != '\0') kl::set_option_letters(options);
   body();
   kl::clear_option_letters();
-  return kl::status_code;
 }
 
 }  // namespace
@@ -24,26 +23,24 @@ int32_t with_option_letters(const char* options, Body body) {
 extern "C" {
 
 KLAPI int32_t KLMINIM(const char* options) {
-  if (kl::refused_before_start()) return kl::status_code;
-  return with_option_letters(options, kl::minimise_problem);
+  return kl::run_export(__func__, [&] { with_option_letters(options, kl::minimise_problem); });
 }
 
 KLAPI int32_t KLMAXIM(const char* options) {
-  if (kl::refused_before_start()) return kl::status_code;
-  return with_option_letters(options, kl::maximise_problem);
+  return kl::run_export(__func__, [&] { with_option_letters(options, kl::maximise_problem); });
 }
 
 KLAPI int32_t KLRECURSE(void) {
-  if (kl::refused_before_start()) return kl::status_code;
-  kl::recurse_problem();
-  if (kl::icv(kl::ic::IFPMSG) > 0) kl::end_of_call();
-  return kl::status_code;
+  return kl::run_export(__func__, [&] {
+    kl::recurse_problem();
+    if (kl::icv(kl::ic::IFPMSG) > 0) kl::end_of_call();
+  });
 }
 
 KLAPI int32_t KLGETUNB(int32_t* index) {
-  if (kl::refused_before_start()) return kl::status_code;
-  kl::get_unbounded_index(index);
-  return kl::status_code;
+  return kl::run_export(__func__, [&] {
+    kl::get_unbounded_index(index);
+  });
 }
 
 }  // extern "C"

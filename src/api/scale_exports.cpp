@@ -6,10 +6,10 @@
 extern "C" {
 
 KLAPI int32_t KLSCALE(const int32_t* row_exponents, const int32_t* col_exponents) {
-  if (kl::refused_before_start()) return kl::status_code;
-  const int32_t given = (row_exponents != nullptr ? 1 : 0) + (col_exponents != nullptr ? 2 : 0);
-  kl::rescale_problem(row_exponents, col_exponents, given);
-  return kl::status_code;
+  return kl::run_export(__func__, [&] {
+    const int32_t given = (row_exponents != nullptr ? 1 : 0) + (col_exponents != nullptr ? 2 : 0);
+    kl::rescale_problem(row_exponents, col_exponents, given);
+  });
 }
 
 }  // extern "C"

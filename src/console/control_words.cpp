@@ -90,6 +90,11 @@ bool set_double_control(int32_t n, const std::string& value) {
     refuse_value(MSG_BAD_REAL_VALUE);
     return false;
   }
+  std::string allowed;
+  if (const int32_t message = check_double_control_value(n, x, allowed)) {
+    emit_control_value_refusal(message, control_word_text(), allowed);
+    return false;
+  }
   double_controls[n] = x;
   return true;
 }
@@ -114,7 +119,13 @@ bool set_integer_control(int32_t n, const std::string& value) {
     refuse_value(MSG_BAD_INTEGER_VALUE);
     return false;
   }
-  integer_controls[n] = static_cast<int32_t>(negative ? -magnitude : magnitude);
+  const int32_t x = static_cast<int32_t>(negative ? -magnitude : magnitude);
+  std::string allowed;
+  if (const int32_t message = check_int_control_value(n, x, allowed)) {
+    emit_control_value_refusal(message, control_word_text(), allowed);
+    return false;
+  }
+  integer_controls[n] = x;
   return true;
 }
 

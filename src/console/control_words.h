@@ -12,8 +12,9 @@ namespace kl {
 // decides). NAME alone prints the value on a line of its own; NAME=value
 // sets it and counts the setting in the control's set-flag. A control that
 // may not be set answers message 180; a value that does not read whole as
-// the control's type (message 314, 701) or does not fit its field (702)
-// leaves the control unchanged. Those refusals leave the status word at 0.
+// the control's type (message 314, 701), does not fit its field (702) or
+// lies outside the control's range (974) leaves the control unchanged.
+// Those refusals leave the status word at 0.
 // unknown := 1 when the word names no control or the name is followed by
 // anything but "=" (the caller reports it), else 0. Afterwards the message
 // zero tolerance is ZTOLPZ.

@@ -13,6 +13,7 @@
 #include "problem/quadratic_edit.h"
 #include "problem/setup.h"
 #include "problem/store.h"
+#include "problem/value_checks.h"
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"
@@ -208,6 +209,12 @@ bool addcol_arguments_present(const ColumnCall& c) {
 // Every row index lies in 1..nrow (402) and no row repeats within a column
 // (423): a stored pair (row, column) is unique throughout the store.
 bool check_column_entries(const ColumnCall& c, const std::vector<EntryRange>& ranges) {
+  constexpr int32_t status = STATUS_REPORTED;
+  if (!check_values(c.costs, 0, c.ncols, ValueKind::kFinite, COL_ARG_COSTS, routine::kAddcol, status) ||
+      !check_values(c.lower, 0, c.ncols, ValueKind::kLowerBound, COL_ARG_LOWER, routine::kAddcol, status) ||
+      !check_values(c.upper, 0, c.ncols, ValueKind::kUpperBound, COL_ARG_UPPER, routine::kAddcol, status)) {
+    return false;
+  }
   std::vector<int32_t> seen_in(static_cast<size_t>(nrow) + 1, -1);
   for (int32_t k = 0; k < c.ncols; ++k) {
     const EntryRange& range = ranges[static_cast<size_t>(k)];
@@ -217,6 +224,7 @@ bool check_column_entries(const ColumnCall& c, const std::vector<EntryRange>& ra
         report_error(MSG_ROW_INDEX_INVALID, c.rows[e], routine::kAddcol);
         return false;
       }
+      if (!check_value(c.values[e], ValueKind::kFinite, COL_ARG_VALUES, e, routine::kAddcol, status)) return false;
       int32_t& seen = seen_in[static_cast<size_t>(r)];
       if (seen == k) {
         report_repeated_index(e, c.rows[e], routine::kAddcol);
@@ -315,6 +323,17 @@ bool addrow_arguments_present(const RowCall& c) {
 }
 
 // The row type letters (401); ranges must be given when an R row is.
+// The right-hand sides and the ranges of R rows must be finite.
+bool check_row_values(const RowCall& c) {
+  constexpr int32_t status = STATUS_REPORTED;
+  if (!check_values(c.rhs, 0, c.nrows, ValueKind::kFinite, ROW_ARG_RHS, routine::kAddrow, status)) return false;
+  for (int32_t k = 0; k < c.nrows; ++k) {
+    if (c.types[k] == 'R' && !check_value(c.ranges[k], ValueKind::kFinite, ROW_ARG_RANGES, k, routine::kAddrow, status))
+      return false;
+  }
+  return true;
+}
+
 bool check_row_types(const RowCall& c) {
   bool ranged = false;
   for (int32_t k = 0; k < c.nrows; ++k) {
@@ -351,6 +370,8 @@ bool check_row_entries(const RowCall& c, const std::vector<EntryRange>& ranges) 
         report_error(MSG_COLUMN_INDEX_INVALID, c.columns[e], routine::kAddrow);
         return false;
       }
+      if (!check_value(c.values[e], ValueKind::kFinite, ROW_ARG_VALUES, e, routine::kAddrow, STATUS_REPORTED))
+        return false;
       int32_t& seen = seen_in[static_cast<size_t>(p - first)];
       if (seen == k) {
         report_repeated_index(e, c.columns[e], routine::kAddrow);
@@ -582,7 +603,7 @@ void addrow(int32_t nrows, int32_t nelems, const char* row_types, const double* 
   try {
     std::vector<EntryRange> entry_ranges;
     if (!read_block_layout(nrows, nelems, starts, ROW_ARG_STARTS, routine::kAddrow, entry_ranges)) return;
-    if (!check_row_types(call) || !check_row_entries(call, entry_ranges)) return;
+    if (!check_row_types(call) || !check_row_values(call) || !check_row_entries(call, entry_ranges)) return;
 
     if (!make_room(spare_rows_left, nrows, spare_rows_left + nrows + kAddPositionGrowth, 0, 0,
                    MSG_NO_ROW_SPACE, routine::kAddrow))

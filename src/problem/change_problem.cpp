@@ -13,6 +13,7 @@
 #include "problem/matrix_storage.h"
 #include "problem/setup.h"
 #include "problem/store.h"
+#include "problem/value_checks.h"
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"
@@ -717,6 +718,11 @@ void chgbds(int32_t count, const int32_t* columns, const char* letters, const do
     report_bad_letter(MSG_CHG_BAD_BOUND_LETTER, k + 1, k + 1, letters[k], routine::kChgbds);
     return;
   }
+  for (int32_t k = 0; k < count; ++k) {
+    const ValueKind kind =
+        letters[k] == 'U' ? ValueKind::kUpperBound : (letters[k] == 'L' ? ValueKind::kLowerBound : ValueKind::kFinite);
+    if (!check_value(values[k], kind, 4, k, routine::kChgbds, STATUS_REPORTED)) return;
+  }
 
   node_factor_reusable = 0;
   OneBased<double> lower = real_array(ARR_LOWER);
@@ -768,6 +774,7 @@ void chgcof(int32_t row, int32_t column, double value) {
     report_error(MSG_COLUMN_INDEX_INVALID, column, routine::kChgcof);
     return;
   }
+  if (!check_value(value, ValueKind::kFinite, 3, 0, routine::kChgcof, STATUS_REPORTED)) return;
   const int32_t r = static_cast<int32_t>(r64);
   const int32_t p = static_cast<int32_t>(p64);
   ensure_column_copy();
@@ -810,6 +817,7 @@ void chgmcof(const int32_t* rows, const int32_t* columns, const double* values, 
       return;
     }
   }
+  if (!check_values(values, 0, count, ValueKind::kFinite, 3, routine::kChgmcof, STATUS_REPORTED)) return;
   ensure_column_copy();
 
   CoefficientPlan plan;
@@ -835,6 +843,7 @@ void chgobj(int32_t count, const int32_t* columns, const double* values) {
     report_error(MSG_COLUMN_INDEX_INVALID, columns[k], routine::kChgobj);
     return;
   }
+  if (!check_values(values, 0, count, ValueKind::kFinite, 3, routine::kChgobj, STATUS_REPORTED)) return;
   mark_solution_stale();
   free_row_lists_if_any();
   free_factor_arrays();
@@ -854,6 +863,7 @@ void chgrhs(int32_t count, const int32_t* rows, const double* values) {
   if (!require_problem() || count <= 0) return;
   if (!present(rows, 2, routine::kChgrhs) || !present(values, 3, routine::kChgrhs)) return;
   if (!check_rows(count, rows, routine::kChgrhs)) return;
+  if (!check_values(values, 0, count, ValueKind::kFinite, 3, routine::kChgrhs, STATUS_REPORTED)) return;
   free_row_lists_if_any();
   mark_solution_stale();
   free_factor_arrays();
@@ -872,6 +882,7 @@ void chgrng(int32_t count, const int32_t* rows, const double* values) {
   if (!require_problem() || count <= 0) return;
   if (!present(rows, 2, routine::kChgrng) || !present(values, 3, routine::kChgrng)) return;
   if (!check_rows(count, rows, routine::kChgrng)) return;
+  if (!check_values(values, 0, count, ValueKind::kRange, 3, routine::kChgrng, STATUS_REPORTED)) return;
   for (int32_t k = 0; k < count; ++k) change_range(static_cast<int32_t>(row_position(rows[k])), values[k]);
   release_for_row_change();
 }

@@ -17,11 +17,13 @@
 #include "problem/queries.h"
 #include "problem/setup.h"
 #include "problem/store.h"
+#include "problem/value_checks.h"
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"
 #include "runtime/messages.h"
 #include "runtime/names.h"
+#include "simplex/solver_reset.h"
 
 namespace kl {
 
@@ -51,6 +53,7 @@ enum LoadArgument : int32_t {
   GARG_NSETS = 1,
   GARG_ENTITY_TYPES = 2,
   GARG_ENTITY_COLUMNS = 3,
+  GARG_ENTITY_LIMITS = 4,
   GARG_SET_TYPES = 5,
   GARG_SET_STARTS = 6,
   GARG_SET_COLUMNS = 7,
@@ -173,6 +176,32 @@ bool check_column_ranges(const LoadArguments& call) {
   return true;
 }
 
+// The reals of a load, before anything is built: right-hand sides, ranges of
+// R rows, costs and the matrix values given must be finite, bounds finite
+// or infinite in their own direction.
+bool check_linear_values(const LoadArguments& call) {
+  constexpr int32_t status = STATUS_INVALID_DATA;
+  const char* name = routine::kLoadprob;
+  if (!check_values(call.rhs, 0, call.nrows, ValueKind::kFinite, ARG_RHS, name, status)) return false;
+  for (int32_t i = 0; i < call.nrows; ++i) {
+    if (call.row_types[i] == 'R' && !check_value(call.ranges[i], ValueKind::kFinite, ARG_RANGES, i, name, status))
+      return false;
+  }
+  if (!check_values(call.objective, 0, call.ncols, ValueKind::kFinite, ARG_OBJECTIVE, name, status) ||
+      !check_values(call.lower, 0, call.ncols, ValueKind::kLowerBound, ARG_LOWER, name, status) ||
+      !check_values(call.upper, 0, call.ncols, ValueKind::kUpperBound, ARG_UPPER, name, status)) {
+    return false;
+  }
+  if (count_given_elements(call.ncols, call.starts, call.lengths) <= 0) return true;
+  for (int32_t c = 0; c < call.ncols; ++c) {
+    const int64_t begin = static_cast<int64_t>(call.starts[c]) + caller_base() - 1;
+    const int64_t end = call.lengths != nullptr ? begin + call.lengths[c]
+                                                : static_cast<int64_t>(call.starts[c + 1]) + caller_base() - 1;
+    if (!check_values(call.values, begin, end, ValueKind::kFinite, ARG_VALUES, name, status)) return false;
+  }
+  return true;
+}
+
 bool check_linear_arguments(const LoadArguments& call) {
   if (call.ncols < 0) {
     report_bad_count(ARG_NCOLS, 0, call.ncols, routine::kLoadprob);
@@ -205,7 +234,7 @@ bool check_linear_arguments(const LoadArguments& call) {
       if (!present(call.values, ARG_VALUES, routine::kLoadprob)) return false;
     }
   }
-  return true;
+  return check_linear_values(call);
 }
 
 bool check_quadratic_arguments(const LoadArguments& call) {
@@ -216,7 +245,9 @@ bool check_quadratic_arguments(const LoadArguments& call) {
   if (call.nquad == 0) return true;
   return present(call.quad_col1, ARG_QUAD_COL1, routine::kLoadqprb) &&
          present(call.quad_col2, ARG_QUAD_COL2, routine::kLoadqprb) &&
-         present(call.quad_values, ARG_QUAD_VALUES, routine::kLoadqprb);
+         present(call.quad_values, ARG_QUAD_VALUES, routine::kLoadqprb) &&
+         check_values(call.quad_values, 0, call.nquad, ValueKind::kFinite, ARG_QUAD_VALUES, routine::kLoadqprb,
+                      STATUS_INVALID_DATA);
 }
 
 bool check_global_arguments(const LoadArguments& call) {
@@ -244,6 +275,16 @@ bool check_global_arguments(const LoadArguments& call) {
         report_bad_letter(MSG_LOAD_BAD_ENTITY_TYPE, i + 1, 'P', routine::kLdglobal);
         return false;
       }
+    } else {
+      // The limits of semi-continuous, partial-integer and R entities are read.
+      for (int32_t i = 0; i < call.nentities; ++i) {
+        const char t = call.entity_types[i];
+        if ((t == 'S' || t == 'P' || t == 'R') &&
+            !check_value(call.entity_limits[i], ValueKind::kFinite, base + GARG_ENTITY_LIMITS, i, routine::kLdglobal,
+                         STATUS_INVALID_DATA)) {
+          return false;
+        }
+      }
     }
   }
   if (call.nsets == 0) return true;
@@ -268,6 +309,11 @@ bool check_global_arguments(const LoadArguments& call) {
   if (members > 0) {
     if (!present(call.set_columns, base + GARG_SET_COLUMNS, routine::kLdglobal)) return false;
     if (!present(call.set_refs, base + GARG_SET_REFS, routine::kLdglobal)) return false;
+    // The members are sorted by their reference values.
+    if (!check_values(call.set_refs, 0, members, ValueKind::kFinite, base + GARG_SET_REFS, routine::kLdglobal,
+                      STATUS_INVALID_DATA)) {
+      return false;
+    }
   }
   return true;
 }
@@ -518,9 +564,9 @@ double round_integer_upper(double upper) { return inward_integer(upper, false); 
 void abandon_load() {
   // Through their owners first, so that their bookkeeping forgets the blocks.
   free_factor_arrays();
-  // The repair record and counters of the factor belong to the problem they
-  // were made for.
-  reset_factor_state();
+  // The factor, the simplex state and every analysis result belong to the
+  // problem they were made for.
+  reset_solver_state();
   if ((problem_flags & PF_WORK_ARRAYS) != 0) free_solver_work_arrays();
   free_problem_registry(current_slot);
   problem_state = 0;

@@ -79,8 +79,9 @@ struct LoadArguments {
 };
 
 // Body of the four load exports: names the problem, refuses bad counts,
-// starts, lengths and missing arrays before anything is built, then runs
-// the stages. Leaves the outcome in status_code.
+// starts, lengths, missing arrays and values that are no finite numbers
+// (value_checks.h, status 1) before anything is built, then runs the
+// stages. Leaves the outcome in status_code.
 void load_problem(const LoadArguments& call);
 
 // The stages, in the order a load runs them.

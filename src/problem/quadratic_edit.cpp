@@ -7,6 +7,7 @@
 
 #include "problem/change_problem.h"
 #include "problem/store.h"
+#include "problem/value_checks.h"
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"
@@ -236,6 +237,7 @@ int32_t chg_qobj_many(const int32_t* first, const int32_t* second, const double*
       return status_code;
     }
   }
+  if (!check_values(values, 0, count, ValueKind::kFinite, 3, routine::kChgmqobj, STATUS_REPORTED)) return status_code;
 
   std::vector<Triplet> merged;
   bool changed = false;

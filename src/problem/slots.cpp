@@ -26,6 +26,7 @@
 #include "runtime/names.h"
 #include "simplex/lp_driver.h"
 #include "simplex/simplex_state.h"
+#include "simplex/solver_reset.h"
 
 namespace kl {
 
@@ -438,7 +439,7 @@ void restore_matrix_slot(int32_t s) {
   }
   clear_array_cells();
   current_slot = s;
-  reset_factor_state();
+  reset_solver_state();
   load_problem_blocks(s);
   reload_array_cells();
   if (problem_state >= 1) rebuild_work_arrays();

@@ -2,6 +2,7 @@
 // the control and attribute get/set exports.
 #include "runtime/controls.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -106,6 +107,21 @@ void copy_trimmed(const char* word, char* out) {
   while (len > 0 && word[len - 1] == ' ') --len;
   std::memcpy(out, word, static_cast<size_t>(len));
   out[len] = '\0';
+}
+
+// A value the control cannot take: the error report's three words, then
+// the message naming the control and the value.
+void refuse_control_value(int32_t message, int32_t n, const std::string& setting, const std::string& allowed) {
+  error_number = message;
+  error_value = n;
+  status_code = STATUS_REPORTED;
+  emit_control_value_refusal(message, setting, allowed);
+}
+
+std::string real_text(double x) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", x);
+  return text;
 }
 
 void refuse_unsettable() {
@@ -215,6 +231,11 @@ void seticv(int32_t n, int32_t value) {
     refuse_unsettable();
     return;
   }
+  std::string allowed;
+  if (const int32_t message = check_int_control_value(n, value, allowed)) {
+    refuse_control_value(message, n, std::string(kIntControlInfo[n].name) + "=" + std::to_string(value), allowed);
+    return;
+  }
   integer_set_flags[n] = 1;
   integer_controls[n] = value;
 }
@@ -224,6 +245,11 @@ void setdcv(int32_t n, double value) {
   if (!control_in_range(n, kDoubleControlCount, routine::kSetdcv)) return;
   if (double_set_flags[n] < 0) {
     refuse_unsettable();
+    return;
+  }
+  std::string allowed;
+  if (const int32_t message = check_double_control_value(n, value, allowed)) {
+    refuse_control_value(message, n, std::string(kDoubleControlInfo[n].name) + "=" + real_text(value), allowed);
     return;
   }
   double_set_flags[n] = 1;

@@ -4,6 +4,7 @@
 #define KLSOL_RUNTIME_CONTROLS_H
 
 #include <cstdint>
+#include <string>
 
 namespace kl {
 
@@ -320,7 +321,19 @@ void set_search_control_defaults();
 // capacities, IFPMSG, the cut strategy controls, VALCUT or VERSION).
 void set_control_defaults();
 
+// Values a control may take (control_ranges.cpp). Each returns 0 when value
+// suits control n, else the message that refuses it: 314 for a real that is
+// not a finite number, 974 for a value outside the control's range, with
+// allowed set to a description of the range.
+int32_t check_int_control_value(int n, int32_t value, std::string& allowed);
+int32_t check_double_control_value(int n, double value, std::string& allowed);
+// Message n (314 or 974) with the setting as written ("NAME=value") and
+// what the control allows. The caller decides the status word.
+void emit_control_value_refusal(int32_t n, const std::string& setting, const std::string& allowed);
+
 // Bodies of the control and attribute exports (the frame of the exports).
+// seticv and setdcv refuse a value the control cannot take (message 314 or
+// 974, status 32, error_value the control number) and leave it unchanged.
 void geticv(int32_t n, int32_t* out);
 void getdcv(int32_t n, double* out);
 void getccv(int32_t n, char* out);

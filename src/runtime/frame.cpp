@@ -41,6 +41,25 @@ bool require_problem() {
   return false;
 }
 
+void report_call_failure(int32_t n, const char* export_name, const char* reason) noexcept {
+  error_number = n;
+  error_value = 0;
+  status_code = STATUS_REPORTED;
+  try {
+    // The body may have stopped in the middle of a message of its own.
+    discard_message_line();
+    begin_message(n);
+    insert_message_string(export_name);
+    if (reason != nullptr) insert_message_string(reason);
+    emit_message();
+    end_of_call();
+  } catch (...) {
+    // With no memory left even for the message, the status word still says it.
+  }
+  error_number = n;
+  status_code = STATUS_REPORTED;
+}
+
 void end_of_call() {
   write_to_sink(nullptr, 0, SINK_END_OF_CALL);
   clear_fpu_flags();

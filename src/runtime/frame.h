@@ -62,6 +62,12 @@ void report_plain_error(int32_t n);
 // Returns true when a problem is loaded.
 bool require_problem();
 
+// A call that could not finish because its body threw: message n (976 for
+// an allocation failure, 977 for anything else) naming the export and, for
+// 977, the reason; error_number n, error_value 0, status_code 32; then the
+// end-of-call step. Never throws itself.
+void report_call_failure(int32_t n, const char* export_name, const char* reason) noexcept;
+
 // Closes the option log through the end-of-call signal to the sink and
 // clears the sticky floating-point exception flags.
 void end_of_call();

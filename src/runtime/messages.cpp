@@ -2,6 +2,8 @@
 // into the shared line, filling their placeholders, and emitting the line.
 #include "runtime/messages.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -82,10 +84,44 @@ int32_t write_into_line(int32_t b, const char* chars, int32_t width) {
   return end;
 }
 
-// The common step of every insert except the string insert.
+// Room of the placeholder at b: the "&" and the blanks behind it, less one
+// blank kept between the insert and a word that follows (a template that
+// wrote a blank there meant them apart). Unlimited at the end of the line.
+int32_t placeholder_room(int32_t b) {
+  if (b >= message_line.length) return kMessageLineMax + 1;
+  int32_t end = b + 1;
+  while (end < message_line.length && message_line.text[end] == ' ') ++end;
+  int32_t room = end - b;
+  if (room > 1 && end < message_line.length && std::isalnum(static_cast<unsigned char>(message_line.text[end])))
+    --room;
+  return room;
+}
+
+// An insert wider than its placeholder pushes the text behind the field to
+// the right, so that a long number or name never overwrites the words after
+// it; what passes position 255 is cut.
+void make_room_for_insert(int32_t b, int32_t width) {
+  const int32_t room = placeholder_room(b);
+  if (width <= room) return;
+  const int32_t from = b + room;
+  const int32_t to = std::min(b + width, kMessageLineMax + 1);
+  const int32_t moved = std::min(message_line.length - from, kMessageLineMax + 1 - to);
+  if (moved > 0) std::memmove(&message_line.text[to], &message_line.text[from], static_cast<std::size_t>(moved));
+  message_line.length = to + std::max(moved, 0);
+  message_line.text[message_line.length] = '\0';
+}
+
+// The common step of every insert: at the pending "&" (or the end of the
+// line), widened when the insert needs more room than the field left.
+int32_t insert_at_placeholder(const char* chars, int32_t width) {
+  const int32_t b = insertion_point();
+  make_room_for_insert(b, width);
+  return write_into_line(b, chars, width);
+}
+
 void place_insert(const char* chars, int32_t width) {
   if (icv(ic::IFPMSG) <= 0 || message_line.length <= 0 || width <= 0) return;
-  message_line.placeholder = write_into_line(insertion_point(), chars, width);
+  message_line.placeholder = insert_at_placeholder(chars, width);
 }
 
 void report_message_file_failure() {
@@ -347,7 +383,8 @@ void insert_message_string(const char* s) {
   if (s == nullptr || icv(ic::IFPMSG) <= 0 || message_line.length <= 0) return;
   const std::size_t n = std::strlen(s);
   const int32_t width = n > static_cast<std::size_t>(kMessageLineMax) ? kMessageLineMax : static_cast<int32_t>(n);
-  const int32_t end = write_into_line(insertion_point(), s, width);
+  if (width <= 0) return;
+  const int32_t end = insert_at_placeholder(s, width);
   if (end > kMessageLineMax) message_line.placeholder = kMessageLineMax + 1;
 }
 
@@ -504,6 +541,8 @@ void help_command() {
     if (message_line.fault_count != 0) return;
   }
 }
+
+void discard_message_line() { discard_line(); }
 
 void reset_message_state() {
   message_line = MessageLine{};

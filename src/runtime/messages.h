@@ -73,8 +73,11 @@ void begin_message_limited(int32_t n);
 void fetch_message_text(int32_t n);
 
 // Inserts: each fills the next "&" from the placeholder position (or appends),
-// overwriting its width, cut at position 255. insert_message_int widens its
-// field for values that need more than 6 characters.
+// overwriting its width, cut at position 255. An insert wider than the "&"
+// and the blanks behind it pushes the rest of the line to the right (keeping
+// one blank before a word that follows) instead of overwriting it;
+// insert_message_int widens its field for values that need more than 6
+// characters.
 
 void insert_message_int(int32_t k);
 void insert_message_value12(int32_t k);
@@ -112,6 +115,10 @@ void print_startup_banner();
 // The HELP command: message 200 with message 1, then 201, 202, ... until an
 // empty text or a "quit" at a pager stop.
 void help_command();
+
+// Drops a started message that was not emitted (a body stopped half-way
+// through one); an unopened line stays unopened.
+void discard_message_line();
 
 // Resets the line and the switches for start-up (length 0, echo on, copy off,
 // fault count 0) and forgets the message file without closing it (the unit

@@ -1,7 +1,6 @@
 #include "runtime/startup.h"
 
 #include "console/options.h"
-#include "barrier/crossover_state.h"
 #include "console/problem_name.h"
 #include "factor/basis.h"
 #include "factor/factor_arrays.h"
@@ -18,6 +17,7 @@
 #include "runtime/sink.h"
 #include "runtime/text_io.h"
 #include "runtime/units.h"
+#include "simplex/solver_reset.h"
 
 namespace kl {
 
@@ -60,8 +60,7 @@ void init_common_data() {
   command_line = CommandLine{};
   reset_array_registry();
   reset_problem_slots();
-  reset_factor_state();
-  reset_crossover_state();
+  reset_solver_state();
 }
 
 }  // namespace
@@ -114,8 +113,15 @@ void initialise_library() {
 
 int32_t start_library(const char* directory) {
   // A second start-up without a shutdown would strand the first one's
-  // arrays and files; release them first.
-  if (library_initialised) free_library();
+  // arrays and files; release them first. The host is told while its
+  // output entries and the message file are still those of the first start:
+  // its problem and settings are gone although the call succeeds.
+  if (library_initialised) {
+    begin_message(MSG_LIBRARY_RESTARTED);
+    emit_message();
+    end_of_call();
+    free_library();
+  }
   save_host_fpu_environment();
   set_library_directory(directory, directory != nullptr);
   initialise_library();
@@ -139,6 +145,7 @@ void free_library() {
     free_problem_registry(slot);
   }
   current_slot = 0;
+  reset_solver_state();
   free_name_stores();
   close_option_log();
   problem_state = -1;

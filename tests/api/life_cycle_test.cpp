@@ -4,6 +4,7 @@
 #include <cfenv>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string>
 
@@ -169,6 +170,26 @@ TEST_F(LifeCycle, FreeAndStartAgain) {
   EXPECT_EQ(value, 100);
 }
 
+TEST_F(LifeCycle, StartingAgainWithoutShutdownSaysWhatWasDropped) {
+  ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
+  KLDEFINEUOPENTRY(kltest::capture_plain);
+  const char types[] = {'L'};
+  const double rhs[] = {1.0}, cost[] = {1.0}, values[] = {1.0}, lower[] = {0.0}, upper[] = {1.0};
+  const int32_t starts[] = {0, 1}, rows[] = {0};
+  ASSERT_EQ(KLLOADPROB("kept", 1, 1, types, rhs, nullptr, cost, starts, nullptr, rows, values, lower, upper), 0);
+  kltest::captured_lines().clear();
+  EXPECT_EQ(KLINITLZ(nullptr, nullptr), 0);
+  EXPECT_TRUE(kltest::any_line_contains("Started again without a shutdown"));
+  double objective[1] = {};
+  EXPECT_EQ(KLGETOBJ(objective, 0, 0), KL_STATUS_REPORTED);
+
+  // A start after a shutdown is an ordinary one.
+  KLFREEXO();
+  kltest::captured_lines().clear();
+  ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
+  EXPECT_FALSE(kltest::any_line_contains("Started again"));
+}
+
 TEST_F(LifeCycle, ShutdownRestoresTheHostFloatingPointEnvironment) {
   ASSERT_EQ(std::fesetround(FE_UPWARD), 0);
   ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
@@ -244,6 +265,58 @@ TEST_F(LifeCycle, ControlsThroughTheExports) {
   EXPECT_EQ(value, 0);
   KLGETICV(KLIC_M_R, &value);
   EXPECT_EQ(value, 2);
+}
+
+// Values the code would loop on, overflow with or size a huge allocation by
+// are refused, and the control keeps its value.
+TEST_F(LifeCycle, ControlValuesOutsideTheirRangeAreRefused) {
+  ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
+  KLDEFINEUOPENTRY(kltest::capture_plain);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  struct DoubleCase {
+    int32_t control;
+    double value;
+    int32_t error;
+  };
+  const DoubleCase doubles[] = {
+      {KLDC_ZTOLZE, -1e-6, 974}, {KLDC_ZTCOST, -1e-6, 974}, {KLDC_ZTOLZE, nan, 314},
+      {KLDC_ZTCOST, nan, 314},   {KLDC_ZTOLPV, inf, 314},    {KLDC_BIGM, -inf, 314},
+  };
+  for (const DoubleCase& c : doubles) {
+    SCOPED_TRACE(c.control);
+    double before = 0.0, after = 0.0;
+    KLGETDCV(c.control, &before);
+    EXPECT_EQ(KLSETDCV(c.control, c.value), KL_STATUS_REPORTED);
+    int32_t error = 0;
+    KLGETIPV(KLIA_ERRORCODE, &error);
+    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(kl::error_value, c.control);
+    KLGETDCV(c.control, &after);
+    EXPECT_EQ(after, before);
+  }
+  struct IntCase {
+    int32_t control;
+    int32_t value;
+  };
+  const IntCase ints[] = {
+      {KLIC_ITRLIM, INT32_MAX}, {KLIC_INTMAX, INT32_MAX}, {KLIC_IGNORE, INT32_MAX}, {KLIC_M_E, INT32_MAX},
+      {KLIC_NRXTRA, -1},        {KLIC_NAMLEN, 0},
+  };
+  for (const IntCase& c : ints) {
+    SCOPED_TRACE(c.control);
+    int32_t before = 0, after = 0;
+    KLGETICV(c.control, &before);
+    EXPECT_EQ(KLSETICV(c.control, c.value), KL_STATUS_REPORTED);
+    KLGETICV(c.control, &after);
+    EXPECT_EQ(after, before);
+  }
+  EXPECT_TRUE(kltest::any_line_contains("Control value out of range, control unchanged: M_E=2147483647"));
+  EXPECT_TRUE(kltest::any_line_contains("Not a valid real number, control unchanged: ZTOLZE=nan"));
+  // The edges themselves, and zero tolerances, are taken.
+  EXPECT_EQ(KLSETICV(KLIC_ITRLIM, INT32_MAX - 2), 0);
+  EXPECT_EQ(KLSETDCV(KLDC_ZTOLZE, 0.0), 0);
+  EXPECT_EQ(KLSETDCV(KLDC_CUTOFF, -1e30), 0);
 }
 
 TEST_F(LifeCycle, ProblemNameRoundTripAndRefusals) {

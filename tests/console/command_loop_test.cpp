@@ -469,4 +469,21 @@ TEST_F(CommandLoop, StopAfterAnInfeasibleProblemTellsIt) {
   EXPECT_EQ(run({"PROBLEM itest2", "INPUT", "MINIM", "STOP"}), kl::STOP_LP_INFEASIBLE);
 }
 
+// The solver state of a solved problem (its last leaving variable, the
+// primal candidate list) indexed the new problem's arrays after a second
+// INPUT; the sanitizer build caught INVERT reading past them.
+TEST_F(CommandLoop, ASecondProblemStartsFromCleanSolverState) {
+  std::string missing;
+  if (!bodies_built({"MINIM", "MAXIM"}, missing)) GTEST_SKIP() << "commands not built yet: " << missing;
+  KLTEST_REQUIRE_DATA(p0033, "miplib3/p0033.mps");
+  KLTEST_REQUIRE_DATA(afiro, "netlib/afiro.mps");
+  std::filesystem::copy_file(p0033, dir_.file("p0033.mps"));
+  std::filesystem::copy_file(afiro, dir_.file("afiro.mps"));
+  EXPECT_EQ(run({"PROBLEM p0033", "INPUT", "MINIM", "MAXIM", "PROBLEM afiro", "INPUT", "INVERT", "MINIM", "QUIT"}),
+            kl::kExitQuit);
+  double objective = 0.0;
+  ASSERT_EQ(KLGETDPV(KLDA_OBJVAL, &objective), 0);
+  EXPECT_NEAR(objective, -464.753142857, 1e-6);
+}
+
 }  // namespace

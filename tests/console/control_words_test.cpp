@@ -75,7 +75,9 @@ TEST_F(ControlWords, DoubleValues) {
     const char* refusal;
   } cases[] = {
       {"ZTOLPV=1e-7", 1e-7, ""},
-      {"ztolpv = -1.5D+2", -150.0, ""},
+      {"ztolpv = 1.5D+2", 150.0, ""},
+      {"ztolpv = -1.5D+2", 0.5, "Control value out of range, control unchanged: ztolpv=-1.5D+2 (allowed: 0 or above)"},
+      {"ZTOLPV=1e999", 0.5, "Not a valid real number"},
       {"ZTOLPV=", 0.0, ""},
       {"ZTOLPV=abc", 0.5, "Not a valid real number, control unchanged: ZTOLPV=abc"},
       {"ZTOLPV=1.2.3", 0.5, "Not a valid real number"},

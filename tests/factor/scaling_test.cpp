@@ -173,11 +173,14 @@ TEST_F(ScalingTest, MaximumRuleShiftsTheLargestEntryIntoOneToTwo) {
 }
 
 TEST_F(ScalingTest, EntriesWithoutMagnitudeDoNotSteerTheFactors) {
-  LpData lp;
-  lp.values[0] = INFINITY;  // row 0 also holds 250
-  lp.values[5] = NAN;       // row 1 also holds 0.003
-  ASSERT_EQ(KLSETICV(KLIC_IFSCAL, 0x21), 0);
+  // Loads refuse such values, so they are put into the stored matrix.
+  const LpData lp;
+  ASSERT_EQ(KLSETICV(KLIC_IFSCAL, 0), 0);
   ASSERT_EQ(load(lp), 0);
+  real_array(ARR_ELEM_VALUE)[1] = INFINITY;  // row 0 also holds 250
+  real_array(ARR_ELEM_VALUE)[6] = NAN;       // row 1 also holds 0.003
+  ASSERT_EQ(KLSETICV(KLIC_IFSCAL, 0x21), 0);
+  ASSERT_EQ(KLSCALE(nullptr, nullptr), 0);
   EXPECT_EQ(exponent_of_row(0), 64 - 7);
   EXPECT_EQ(exponent_of_row(1), 64 + 8);
 

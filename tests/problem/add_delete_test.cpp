@@ -647,6 +647,44 @@ TEST_F(AddDelete, BadCallsLeaveTheProblemAsItWas) {
        7},
       {"addcol: no bounds", [&] { return KLADDCOLS(1, 0, one.data(), nullptr, nullptr, nullptr, nullptr, one.data()); },
        601},
+      {"addcol: NaN cost",
+       [&] {
+         const double cost[] = {NAN};
+         return KLADDCOLS(1, 0, cost, nullptr, nullptr, nullptr, one.data(), one.data());
+       },
+       975},
+      {"addcol: plus infinity as a lower bound",
+       [&] {
+         const double lower[] = {INFINITY};
+         return KLADDCOLS(1, 0, one.data(), nullptr, nullptr, nullptr, lower, one.data());
+       },
+       975},
+      {"addcol: infinite element after a good one",
+       [&] {
+         const int32_t rows[] = {0, 1};
+         const double v[] = {1.0, -INFINITY};
+         return KLADDCOLS(1, 2, one.data(), one_start.data(), rows, v, one.data(), one.data());
+       },
+       975},
+      {"addrow: infinite right-hand side",
+       [&] {
+         const double rhs[] = {INFINITY};
+         return KLADDROWS(1, 0, "L", rhs, nullptr, nullptr, nullptr, nullptr);
+       },
+       975},
+      {"addrow: NaN range of a range row",
+       [&] {
+         const double range[] = {NAN};
+         return KLADDROWS(1, 0, "R", one.data(), range, nullptr, nullptr, nullptr);
+       },
+       975},
+      {"addrow: NaN element",
+       [&] {
+         const int32_t cols[] = {0, 1};
+         const double v[] = {NAN, 1.0};
+         return KLADDROWS(1, 2, "L", one.data(), one.data(), one_start.data(), cols, v);
+       },
+       975},
       {"addrow: bad type letter after a good row",
        [&] {
          const double v[] = {1, 1};

@@ -445,6 +445,68 @@ TEST_F(ChangeTest, ABadItemAnywhereLeavesTheProblemAsItWas) {
          return KLCHGCOLTYPE(2, cols, letters);
        },
        427, 2},
+      {"bounds, NaN last",
+       [] {
+         const int32_t cols[] = {0, 1};
+         const char letters[] = {'U', 'L'};
+         const double values[] = {1, std::nan("")};
+         return KLCHGBDS(2, cols, letters, values);
+       },
+       975, 1},
+      {"bounds, plus infinity as a lower bound",
+       [] {
+         const int32_t cols[] = {0};
+         const char letters[] = {'L'};
+         const double values[] = {HUGE_VAL};
+         return KLCHGBDS(1, cols, letters, values);
+       },
+       975, 0},
+      {"bounds, both fixed at infinity",
+       [] {
+         const int32_t cols[] = {1};
+         const char letters[] = {'B'};
+         const double values[] = {HUGE_VAL};
+         return KLCHGBDS(1, cols, letters, values);
+       },
+       975, 0},
+      {"coefficient, NaN", [] { return KLCHGCOF(0, 0, std::nan("")); }, 975, 0},
+      {"many coefficients, infinity last",
+       [] {
+         const int32_t rows[] = {1, 0};
+         const int32_t cols[] = {3, 2};
+         const double values[] = {5, -HUGE_VAL};
+         return KLCHGMCOF(rows, cols, values, 2);
+       },
+       975, 1},
+      {"costs, NaN",
+       [] {
+         const int32_t cols[] = {1, -1};
+         const double values[] = {std::nan(""), 6};
+         return KLCHGOBJ(2, cols, values);
+       },
+       975, 0},
+      {"objective constant, infinity",
+       [] {
+         const int32_t cols[] = {-1};
+         const double values[] = {HUGE_VAL};
+         return KLCHGOBJ(1, cols, values);
+       },
+       975, 0},
+      {"right-hand sides, infinity",
+       [] {
+         const int32_t rows[] = {0, 1};
+         const double values[] = {5, HUGE_VAL};
+         return KLCHGRHS(2, rows, values);
+       },
+       975, 1},
+      {"ranges, NaN",
+       [] {
+         const int32_t rows[] = {0};
+         const double values[] = {std::nan("")};
+         return KLCHGRNG(1, rows, values);
+       },
+       975, 0},
+      {"quadratic coefficient, NaN", [] { return KLCHGQOBJ(0, 1, std::nan("")); }, 975, 0},
       {"column types, bad column",
        [] {
          const int32_t cols[] = {0, 4};

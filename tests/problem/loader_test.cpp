@@ -2,6 +2,8 @@
 // KLLOADQGLOBAL, checked on the stored arrays.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -212,6 +214,25 @@ TEST_F(Loader, BadInputIsRefusedAndLeavesNoProblem) {
   const std::vector<int32_t> mirrored1 = {0, 1}, mirrored2 = {1, 0};
   const std::vector<int32_t> out_of_range = {0, 3};
   const std::string long_name(600, 'x');
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  // Copies of the good arrays with one entry spoilt.
+  const auto spoilt = [](std::vector<double> values, size_t k, double x) {
+    values[k] = x;
+    return values;
+  };
+  const std::vector<double> nan_cost = spoilt(good.cost, 2, nan), inf_rhs = spoilt(good.rhs, 1, -inf),
+                            nan_value = spoilt(good.values, 4, nan), nan_range = spoilt(good.ranges, 4, nan),
+                            plus_inf_lower = spoilt(good.lower, 0, inf), minus_inf_upper = spoilt(good.upper, 2, -inf),
+                            nan_upper = spoilt(good.upper, 1, nan);
+  const auto load_values = [&](const std::vector<double>& rhs, const std::vector<double>& ranges,
+                               const std::vector<double>& cost, const std::vector<double>& values,
+                               const std::vector<double>& lower, const std::vector<double>& upper) {
+    return KLLOADPROB("bad", 3, 5, good.row_types.data(), rhs.data(), ranges.data(), cost.data(), s, nullptr, r,
+                      values.data(), lower.data(), upper.data());
+  };
+  const std::vector<double> nan_quad = {1.0, nan};
+  const std::vector<int32_t> quad2 = {1, 2};
   struct Case {
     const char* what;
     std::function<int32_t()> call;
@@ -260,6 +281,27 @@ TEST_F(Loader, BadInputIsRefusedAndLeavesNoProblem) {
                             mirrored1.data(), mirrored2.data(), quad_values.data());
        },
        362},
+      {"NaN cost", [&] { return load_values(good.rhs, good.ranges, nan_cost, good.values, good.lower, good.upper); },
+       975},
+      {"infinite right-hand side",
+       [&] { return load_values(inf_rhs, good.ranges, good.cost, good.values, good.lower, good.upper); }, 975},
+      {"NaN matrix value",
+       [&] { return load_values(good.rhs, good.ranges, good.cost, nan_value, good.lower, good.upper); }, 975},
+      {"NaN range of an R row",
+       [&] { return load_values(good.rhs, nan_range, good.cost, good.values, good.lower, good.upper); }, 975},
+      {"plus infinity as a lower bound",
+       [&] { return load_values(good.rhs, good.ranges, good.cost, good.values, plus_inf_lower, good.upper); }, 975},
+      {"minus infinity as an upper bound",
+       [&] { return load_values(good.rhs, good.ranges, good.cost, good.values, good.lower, minus_inf_upper); }, 975},
+      {"NaN upper bound",
+       [&] { return load_values(good.rhs, good.ranges, good.cost, good.values, good.lower, nan_upper); }, 975},
+      {"NaN quadratic value",
+       [&] {
+         return KLLOADQPROB("bad", 3, 5, good.row_types.data(), good.rhs.data(), good.ranges.data(),
+                            good.cost.data(), s, nullptr, r, v, good.lower.data(), good.upper.data(), 2,
+                            quad.data(), quad2.data(), nan_quad.data());
+       },
+       975},
       {"negative quadratic count",
        [&] {
          return KLLOADQPROB("bad", 3, 5, good.row_types.data(), good.rhs.data(), good.ranges.data(),
@@ -270,12 +312,24 @@ TEST_F(Loader, BadInputIsRefusedAndLeavesNoProblem) {
   };
   for (const Case& c : cases) {
     ASSERT_EQ(good.load(), 0) << c.what;
-    // Counts, starts and lengths that cannot describe a problem are invalid
-    // data of the load; the other refusals are reported errors.
-    EXPECT_EQ(c.call(), c.message == 7 ? KL_STATUS_INVALID_DATA : KL_STATUS_REPORTED) << c.what;
+    // Counts, starts and lengths that cannot describe a problem, and values
+    // that are no numbers, are invalid data of the load; the other refusals
+    // are reported errors.
+    const bool invalid_data = c.message == 7 || c.message == 975;
+    EXPECT_EQ(c.call(), invalid_data ? KL_STATUS_INVALID_DATA : KL_STATUS_REPORTED) << c.what;
     EXPECT_EQ(kl::error_number, c.message) << c.what;
     expect_no_problem();
   }
+}
+
+TEST_F(Loader, InfiniteBoundsInTheirOwnDirectionLoadAsTheLibrarysInfinity) {
+  Problem lp = mixed_lp();
+  lp.lower[0] = -std::numeric_limits<double>::infinity();
+  lp.upper[0] = std::numeric_limits<double>::infinity();
+  ASSERT_EQ(lp.load(), 0);
+  const int32_t p = position(0);
+  EXPECT_EQ(real_array(kl::ARR_LOWER)[p], -kInf);
+  EXPECT_EQ(real_array(kl::ARR_UPPER)[p], kInf);
 }
 
 TEST_F(Loader, MemoryFailureIsStatusOneAndLeavesNoProblem) {

@@ -43,6 +43,9 @@ constexpr int kPager = 32;
 constexpr int kSplit = 33;
 constexpr int kInsert = 41;
 constexpr int kNearEnd = 42;
+constexpr int kIndexField = 43;
+constexpr int kRoutineField = 44;
+constexpr int kTwoFields = 45;
 
 // 600 characters; a "." and a "~" start the second and third lines, where
 // they must stay plain text.
@@ -70,6 +73,9 @@ MessageFileBuilder standard_messages() {
       .add(kSplit, 1, std::string("first\0second", 12))
       .add(kInsert, 1, "<&")
       .add(kNearEnd, 1, std::string(249, 'x') + "&")
+      .add(kIndexField, 3, "column index &      outside the columns")
+      .add(kRoutineField, 3, "Error in &         : row")
+      .add(kTwoFields, 1, "&      iterations, &      rows")
       .add(200, 1, "head &")
       .add(201, 1, "help one")
       .add(202, 1, "help two")
@@ -253,6 +259,40 @@ TEST_F(MessageTest, InsertsFillThePlaceholderOrAppend) {
 
   kl::array_cells[kl::ARR_NAME_TABLE] = saved_cell;
   kl::name_words = saved_words;
+}
+
+TEST_F(MessageTest, InsertsWiderThanTheirFieldPushTheTextRight) {
+  open(standard_messages());
+  struct Case {
+    const char* label;
+    int message;
+    std::function<void()> insert;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"fits", kIndexField, [] { kl::insert_message_int(42); }, "column index     42 outside the columns"},
+      {"fills the field", kIndexField, [] { kl::insert_message_int(123456); },
+       "column index 123456 outside the columns"},
+      {"one wider keeps the blank", kIndexField, [] { kl::insert_message_int(1000000); },
+       "column index 1000000 outside the columns"},
+      {"far wider", kIndexField, [] { kl::insert_message_int(INT32_MIN); },
+       "column index -2147483648 outside the columns"},
+      {"long routine name before punctuation", kRoutineField, [] { kl::insert_message_chars("chgcoltype", 10); },
+       "Error in chgcoltype: row"},
+      {"string wider than the field", kRoutineField, [] { kl::insert_message_string("a_much_longer_name"); },
+       "Error in a_much_longer_name: row"},
+      {"the next field moves along",
+       kTwoFields,
+       [] {
+         kl::insert_message_int(27447802);
+         kl::insert_message_int(5);
+       },
+       "27447802 iterations,      5 rows"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(emitted(c.message, c.insert), c.expected);
+  }
 }
 
 TEST_F(MessageTest, EmittedLinesCarryTheSeverityAndDropTheMarks) {

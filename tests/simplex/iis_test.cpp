@@ -88,8 +88,9 @@ class Iis : public kltest::LibrarySession {
   }
 
   // Each set is infeasible, and dropping any one member makes it feasible
-  // (so every proper subset is feasible).
-  void expect_irreducible(const Problem& p, const std::vector<std::vector<int32_t>>& sets, int32_t first_col) {
+  // (so every proper subset is feasible). The sets are a copy: the loads of
+  // the check clear the ones found for the problem.
+  void expect_irreducible(const Problem& p, std::vector<std::vector<int32_t>> sets, int32_t first_col) {
     for (const std::vector<int32_t>& set : sets) {
       EXPECT_EQ(status_of_subset(p, set, first_col), 2);
       for (size_t k = 0; k < set.size(); ++k) {
