@@ -971,7 +971,9 @@ void commit_recurse_entries(const MpsProblem& p) {
 
 // Replaces the loaded problem with the one read and runs the set-up.
 // result: 0, 1 when the set-up found errors, or the id of an array that
-// could not be allocated; the problem store then holds no problem.
+// could not be allocated. The new problem's own arrays are obtained before
+// the loaded problem is given up, so their shortage leaves it in place; a
+// failure inside the set-up comes after it and leaves no problem.
 void commit_problem(MpsRead& r, int32_t& result) {
   MpsProblem& p = r.p;
   int32_t removed_rows = 0;

@@ -604,7 +604,7 @@ TEST_F(ProblemInput, AFailedReadLeavesTheProblemItsNameAndItsSolution) {
       {"missing file", "absent", "", 85, 0},
       {"missing file with an extension", "absent.mps", "", 85, 0},
       {"syntax error", "bad.mps", lp + fx("", "X", "C", "1.x") + "ENDATA\n", 153, 0},
-      {"failing set check (a warning per member, then the refusal)",
+      {"failing set check (a warning per member, status 32)",
        "sets.mps", lp + fx("", "Y", "OBJ", "1") + "SETS\n" + fx("S1", "S") + fx("", "S", "X", "1", "Y", "1.0005") + "ENDATA\n",
        0, 0},
       {"bad entity bound", "entity.mps", lp + "BOUNDS\n" + fx("LI", "BND", "X", "-1e12") + "ENDATA\n", 972, 0},
