@@ -21,11 +21,7 @@ KLAPI int32_t KLINPUT(const char* name) {
       return;
     }
     kl::begin_body();
-    if (!kl::set_problem_name(name)) {
-      kl::report_error(kl::MSG_NAME_TOO_LONG, kl::kProblemNameMax, kInputRoutine);
-      return;
-    }
-    kl::input_problem();
+    if (!kl::input_problem_named(name)) kl::report_error(kl::MSG_NAME_TOO_LONG, kl::kProblemNameMax, kInputRoutine);
   });
 }
 

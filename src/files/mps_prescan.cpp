@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <system_error>
 
 #include "runtime/controls.h"
@@ -270,46 +271,61 @@ std::string mps_where(const char* name, int32_t length) {
   return std::string(name, static_cast<size_t>(n)) + ", " + mps_where();
 }
 
+void MpsLine::reserve(int32_t n) {
+  const size_t need = static_cast<size_t>(std::max(n, 0)) + kTailRoom;
+  if (buffer_.size() < need) {
+    buffer_.assign(need, ' ');
+  } else {
+    std::fill(buffer_.begin(), buffer_.end(), ' ');
+  }
+  text = buffer_.data();
+}
+
 int32_t read_mps_line(MpsLine& line, int32_t cut, bool echo_comments) {
+  std::string raw;
   for (;;) {
-    std::memset(line.text, ' ', sizeof line.text);
-    int32_t count = 0;
     int32_t error = 0;
-    read_text_line(line.text, count, error);
+    read_text_line_whole(raw, error);
     if (error < 0) return MPS_LINE_END;
     if (error > 0) return MPS_LINE_FAILED;
     ++mps_source.line_number;
-    if (count > kMpsLineMax) {
-      begin_message(MSG_MPS_LINE_TOO_LONG);
-      insert_message_int(kMpsLineMax);
-      insert_message_string(mps_where().c_str());
-      emit_message();
-      return MPS_LINE_FAILED;
-    }
-    line.length = count;
-    if (count == 0) continue;
-    if (line.text[0] == '*') {
+    if (raw.empty()) continue;
+    if (raw[0] == '*') {
       if (echo_comments) {
-        insert_message_chars(line.text, count);
+        insert_message_chars(raw.data(), static_cast<int32_t>(std::min<size_t>(raw.size(), INT32_MAX)));
         emit_message();
       }
       continue;
     }
-    if (cut > 0 && line.length > cut) {
-      int32_t end = cut;
+    size_t length = raw.size();
+    if (cut > 0 && length > static_cast<size_t>(cut)) {
+      size_t end = static_cast<size_t>(cut);
       // A token running across the cut is kept whole, so that a number is
       // never read from its first digits only.
-      if (!is_blank(line.text[cut - 1])) {
-        while (end < line.length && !is_blank(line.text[end])) ++end;
+      if (!is_blank(raw[end - 1])) {
+        while (end < length && !is_blank(raw[end])) ++end;
       }
-      std::memset(line.text + end, ' ', static_cast<size_t>(line.length - end));
-      line.length = end;
+      length = end;
     }
-    while (line.length > 0 && is_blank(line.text[line.length - 1])) {
-      line.text[line.length - 1] = ' ';
-      --line.length;
+    while (length > 0 && is_blank(raw[length - 1])) --length;
+    if (length == 0) continue;
+    // Blanks and whatever a fixed line holds past its last field cost
+    // nothing; only a token too long to keep as a name or a number fails.
+    size_t longest = 0;
+    for (size_t c = 0, run = 0; c < length; ++c) {
+      run = is_blank(raw[c]) ? 0 : run + 1;
+      longest = std::max(longest, run);
     }
-    if (line.length == 0) continue;
+    if (longest > static_cast<size_t>(kMpsTokenMax)) {
+      begin_message(MSG_MPS_TOKEN_TOO_LONG);
+      insert_message_int(kMpsTokenMax);
+      insert_message_string(mps_where().c_str());
+      emit_message();
+      return MPS_LINE_FAILED;
+    }
+    line.reserve(static_cast<int32_t>(length));
+    std::memcpy(line.text, raw.data(), length);
+    line.length = static_cast<int32_t>(length);
     line.text[line.length] = '\0';
     if (!is_blank(line.text[0])) {
       if (line.length == 3) line.text[3] = ' ';
@@ -382,8 +398,8 @@ bool parse_mps_number(const char* field, int32_t lead, int32_t limit, double& va
     --n;
     if (n == 0 || *p == '+' || *p == '-') return false;
   }
-  char token[kMpsLineMax + 8];
-  if (n > kMpsLineMax) return false;
+  char token[kMpsTokenMax + 8];
+  if (n > kMpsTokenMax) return false;
   for (int32_t k = 0; k < n; ++k) token[k] = (p[k] == 'd' || p[k] == 'D') ? 'e' : p[k];
   double parsed = 0.0;
   const auto result = std::from_chars(token, token + n, parsed);

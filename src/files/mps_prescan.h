@@ -40,34 +40,51 @@ const MpsSectionLayout& mps_section_layout(int32_t section);
 // three-character header counts as followed by a blank); MPS_NONE when none.
 int32_t mps_section_of_header(const char* line, int32_t length);
 
-// Characters a line may hold; a longer line is an error.
-inline constexpr int32_t kMpsLineMax = 200;
+// Longest name or number a line may hold: a longer token cannot be kept
+// whole, and the read fails rather than cut it.
+inline constexpr int32_t kMpsTokenMax = 200;
 // Fixed-field lines are cut after this column (unless a token runs on).
 inline constexpr int32_t kMpsFixedCut = 61;
 inline constexpr int32_t kMpsFieldCount = 6;
+// The sentinel (entry 7) lies beyond any fixed line, which is cut at column
+// kMpsFixedCut or, with wide names, a little past the longest name.
 inline constexpr int32_t kMpsFixedFieldStart[kMpsFieldCount + 2] = {0, 2, 5, 15, 25, 40, 50, 200};
 // Characters of a fixed number field that may hold its leading blanks.
 inline constexpr int32_t kMpsNumberFieldWidth = 12;
-// Longest name a file can give (a whole line).
-inline constexpr int32_t kMpsNameMax = kMpsLineMax;
+// Longest name a file can give.
+inline constexpr int32_t kMpsNameMax = kMpsTokenMax;
 
 // One line in a buffer that is blank beyond its end: a field that starts
 // past the line reads as empty, and names read past it stop at the NUL
-// after the last character.
+// after the last character. The buffer grows with the longest line read, so
+// a line of any length is held whole.
 struct MpsLine {
-  static constexpr int32_t kBufferSize = kMpsLineMax + kMpsNameMax + 112;
-  char text[kBufferSize];
+  // Blanks kept behind the text: a name of kMpsNameMax characters read
+  // from the last column, and the sentinel field start, stay inside.
+  static constexpr int32_t kTailRoom = kMpsNameMax + 112;
+  MpsLine() { reserve(kMpsFixedFieldStart[kMpsFieldCount + 1]); }
+  MpsLine(const MpsLine&) = delete;
+  MpsLine& operator=(const MpsLine&) = delete;
+
+  char* text = nullptr;
   int32_t length = 0;
   // Start column of fields 1..6 and the sentinel 7.
   int32_t field_start[kMpsFieldCount + 2] = {};
   // Free fields: the number of tokens kept (the first field's included).
   int32_t token_count = 0;
 
+  // Characters the buffer holds (the line and the blanks behind it).
+  int32_t capacity() const { return static_cast<int32_t>(buffer_.size()); }
+  // Room for a line of n characters; the buffer is all blanks afterwards.
+  void reserve(int32_t n);
   char* column(int32_t c) { return text + c - 1; }
   const char* column(int32_t c) const { return text + c - 1; }
   char* field(int32_t k) { return column(field_start[k]); }
   const char* field(int32_t k) const { return column(field_start[k]); }
   bool reaches(int32_t k) const { return field_start[k] <= length; }
+
+ private:
+  std::string buffer_;
 };
 
 // The file being read, for the diagnostics.
@@ -86,14 +103,16 @@ enum MpsLineKind : int32_t {
   MPS_LINE_DATA = 0,
   MPS_LINE_HEADER = 1,
   MPS_LINE_END = 2,     // end of the file
-  MPS_LINE_FAILED = 3,  // read error or a line longer than kMpsLineMax (reported)
+  MPS_LINE_FAILED = 3,  // read error, or a token longer than kMpsTokenMax (reported)
 };
 
 // Reads lines until one is neither empty nor a comment ("*" first) and
-// returns its kind. cut > 0 cuts the line after that column (extended to
-// the end of a token that runs across it); trailing blanks and tabs are
-// dropped and a NUL put after the last character. A header line of three
-// characters gets a blank as its fourth. Comments are echoed when asked.
+// returns its kind. Lines of any length are read whole. cut > 0 cuts the
+// line after that column (extended to the end of a token that runs across
+// it); trailing blanks and tabs are dropped and a NUL put after the last
+// character. A header line of three characters gets a blank as its fourth.
+// Comments are echoed when asked. A token longer than kMpsTokenMax, too
+// long to be kept as a name or a number, fails the line (message 971).
 int32_t read_mps_line(MpsLine& line, int32_t cut, bool echo_comments);
 
 // Field starts of a fixed-field line.

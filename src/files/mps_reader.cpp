@@ -698,22 +698,70 @@ bool bounds_consistent(MpsProblem& p) {
   return consistent;
 }
 
+// Set members too close together fail the set-up; the same rule runs here
+// on what was read, so that such a file never replaces the loaded problem.
+// The messages come from here only when the read fails on them; otherwise
+// the set-up gives them.
+void check_set_spacing(MpsRead& r) {
+  MpsProblem& p = r.p;
+  const auto spacing_errors = [&p](bool report) {
+    int32_t close = 0;
+    for (int32_t s = 1; s <= p.sets(); ++s) {
+      const int32_t first = p.set_start[static_cast<size_t>(s)] + 1;
+      const int32_t count = p.set_start[static_cast<size_t>(s) + 1] - first + 1;
+      close += check_set_member_spacing(
+          p.set_name[static_cast<size_t>(s)].data(), p.member_ref.data() + first, count,
+          [&p, first](int32_t i) -> const char* { return p.name(p.member_column[static_cast<size_t>(first + i)]); },
+          report);
+    }
+    return close;
+  };
+  if (spacing_errors(false) == 0) return;
+  if (static_cast<int64_t>(r.errors) + kSetReferenceErrorWeight <= icv(ic::IGNORE)) return;
+  spacing_errors(true);
+  r.errors += kSetReferenceErrorWeight;
+}
+
 struct Block {
   int32_t id;
   int64_t words;
 };
 
-// Allocates a block for the new problem; on failure message 20 and false.
-bool allocate_block(const Block& block, int32_t& result) {
-  const int32_t failure = allocate_array(block.id, array_cells[block.id], block.words > 0 ? block.words : 0);
-  if (failure == 0) return true;
-  set_message_mode(0);
-  begin_message(MSG_ARRAY_NO_MEMORY);
-  insert_message_int(failure);
-  emit_message();
-  result = failure;
-  return false;
-}
+// The blocks of the new problem, obtained outside the registry before the
+// loaded problem is given up, so that a shortage leaves that problem alone.
+struct StagedBlocks {
+  std::vector<Block> blocks;
+  std::vector<void*> cells;
+
+  ~StagedBlocks() {
+    for (void*& cell : cells) free_array(0, cell);
+  }
+  // All or nothing: false after message 20 naming the array, nothing kept.
+  bool allocate(int32_t& result) {
+    cells.assign(blocks.size(), nullptr);
+    for (size_t k = 0; k < blocks.size(); ++k) {
+      const int64_t words = blocks[k].words > 0 ? blocks[k].words : 0;
+      if (words == 0 || allocate_array_keep_old(0, cells[k], words) == 0) continue;
+      for (void*& cell : cells) free_array(0, cell);
+      set_message_mode(0);
+      begin_message(MSG_ARRAY_NO_MEMORY);
+      insert_message_int(blocks[k].id);
+      emit_message();
+      result = blocks[k].id;
+      return false;
+    }
+    return true;
+  }
+  // Registers the blocks for the current slot, which holds nothing now.
+  void install() {
+    for (size_t k = 0; k < blocks.size(); ++k) {
+      const int32_t id = blocks[k].id;
+      array_registry[id][current_slot] = cells[k];
+      array_cells[id] = cells[k];
+      cells[k] = nullptr;
+    }
+  }
+};
 
 // Column-wise quadratic objective (ids 82 to 85, layout in problem/loader.h)
 // from the checked triplets, sorted by (first, second).
@@ -923,25 +971,28 @@ void commit_recurse_entries(const MpsProblem& p) {
 
 // Replaces the loaded problem with the one read and runs the set-up.
 // result: 0, 1 when the set-up found errors, or the id of an array that
-// could not be allocated; the problem store then holds no problem.
+// could not be allocated. The new problem's own arrays are obtained before
+// the loaded problem is given up, so their shortage leaves it in place; a
+// failure inside the set-up comes after it and leaves no problem.
 void commit_problem(MpsRead& r, int32_t& result) {
   MpsProblem& p = r.p;
   int32_t removed_rows = 0;
   if (icv(ic::IFNRW) < 0) {
     for (int32_t i = 1; i <= p.rows; ++i) removed_rows += p.row_type[static_cast<size_t>(i)] == ROW_N ? 1 : 0;
   }
-  problem_state = 0;
-  delete_global_work_files();
-  abandon_load();
-  commit_counts(r, removed_rows);
-
+  const int64_t name_words_read = p.name_chars / kNameChars;
   const int64_t row_positions = p.first_col - 1;
-  const int64_t position_slots = static_cast<int64_t>(nseq) + r.capacity.spare_columns;
-  const int64_t element_slots = 2 * static_cast<int64_t>(nseq) + store.elem_space;
+  const int64_t position_slots = static_cast<int64_t>(p.last_position) + r.capacity.spare_columns;
+  const int64_t element_space =
+      static_cast<int64_t>(p.elements()) + r.capacity.spare_elements + static_cast<int64_t>(p.recurse.size());
+  const int64_t element_slots = 2 * static_cast<int64_t>(p.last_position) + element_space;
   const int64_t name_slots = position_slots + kNameTableMargin;
-  const int64_t entity_slots = static_cast<int64_t>(nglent) + r.capacity.spare_entities;
+  const int64_t entity_slots = static_cast<int64_t>(p.entities()) + r.capacity.spare_entities;
+  const int64_t sets = p.sets();
+  const int64_t members = p.members();
   const int64_t quadratic_slots = 2 * static_cast<int64_t>(mirrored_quadratic_entries(p));
-  std::vector<Block> blocks = {
+  StagedBlocks staged;
+  staged.blocks = {
       {ARR_ROW_TYPE, words_for_ints(row_positions)},
       {ARR_WORK_VECTOR, words_for_reals(row_positions)},
       {ARR_BASIC_UPPER, words_for_reals(row_positions)},
@@ -953,8 +1004,9 @@ void commit_problem(MpsRead& r, int32_t& result) {
       {ARR_UPPER, words_for_reals(position_slots)},
       {ARR_ELEM_ROW, words_for_ints(element_slots)},
       {ARR_ELEM_VALUE, words_for_reals(element_slots)},
-      {ARR_NAME_TABLE, name_slots * name_words * (kNameChars / 4)},
+      {ARR_NAME_TABLE, name_slots * name_words_read * (kNameChars / 4)},
   };
+  std::vector<Block>& blocks = staged.blocks;
   if (entity_slots > 0) {
     const Block entity_blocks[] = {
         {ARR_ENTITY_TYPE, words_for_ints(entity_slots)},  {ARR_ENTITY_COLUMN, words_for_ints(entity_slots)},
@@ -964,14 +1016,14 @@ void commit_problem(MpsRead& r, int32_t& result) {
     };
     blocks.insert(blocks.end(), std::begin(entity_blocks), std::end(entity_blocks));
   }
-  if (nsets > 0) {
+  if (sets > 0) {
     const Block set_blocks[] = {
-        {ARR_SET_WORD, words_for_ints(nsets)},
-        {ARR_SET_START, words_for_ints(static_cast<int64_t>(nsets) + 1)},
-        {ARR_SET_NAME, static_cast<int64_t>(nsets) * (kNameChars / 4)},
-        {ARR_SET_MEMBER_COLUMN, words_for_ints(nsosm)},
-        {ARR_SET_MEMBER_REF, words_for_reals(nsosm)},
-        {ARR_SET_MEMBER_UPPER, words_for_reals(nsosm)},
+        {ARR_SET_WORD, words_for_ints(sets)},
+        {ARR_SET_START, words_for_ints(sets + 1)},
+        {ARR_SET_NAME, sets * (kNameChars / 4)},
+        {ARR_SET_MEMBER_COLUMN, words_for_ints(members)},
+        {ARR_SET_MEMBER_REF, words_for_reals(members)},
+        {ARR_SET_MEMBER_UPPER, words_for_reals(members)},
     };
     blocks.insert(blocks.end(), std::begin(set_blocks), std::end(set_blocks));
   }
@@ -984,17 +1036,20 @@ void commit_problem(MpsRead& r, int32_t& result) {
     };
     blocks.insert(blocks.end(), std::begin(quadratic_blocks), std::end(quadratic_blocks));
   }
-  if (recurse_entry_count > 0) {
-    blocks.push_back({ARR_RECURSE_ENTRY, static_cast<int64_t>(recurse_entry_count) *
+  if (!p.recurse.empty()) {
+    blocks.push_back({ARR_RECURSE_ENTRY, static_cast<int64_t>(p.recurse.size()) *
                                              static_cast<int64_t>(sizeof(RecurseEntry) / 4)});
   }
-  for (const Block& block : blocks) {
-    if (!allocate_block(block, result)) {
-      abandon_load();
-      status_code = STATUS_REPORTED;
-      return;
-    }
+  if (!staged.allocate(result)) {
+    status_code = STATUS_REPORTED;
+    return;
   }
+
+  problem_state = 0;
+  delete_global_work_files();
+  abandon_load();
+  commit_counts(r, removed_rows);
+  staged.install();
   name_hash_size = static_cast<int32_t>(name_slots);
 
   commit_rows(p, removed_rows);
@@ -1067,6 +1122,7 @@ void run_main_pass(MpsRead& r, int32_t& result) {
   }
   finish_positions(r.p);
   if (r.bounds_read && !bounds_consistent(r.p)) r.errors += kSevereErrorWeight;
+  check_set_spacing(r);
   if (r.errors > icv(ic::IGNORE)) {
     status_code = STATUS_REPORTED;
     return;
@@ -1123,7 +1179,7 @@ std::string mps_field_key(const MpsRead& r, const char* field) {
   std::string key(static_cast<size_t>(r.p.name_chars), ' ');
   // A name wider than the rest of the line buffer (NAMLEN set large) reads
   // blanks beyond it, never past it.
-  const int64_t room = r.line.text + MpsLine::kBufferSize - field;
+  const int64_t room = r.line.text + r.line.capacity() - field;
   const int32_t n = static_cast<int32_t>(std::min<int64_t>(r.p.name_chars, std::max<int64_t>(room, 0)));
   mps_name_key(field, n, false, key.data());
   return key;

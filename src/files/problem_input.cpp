@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <string>
 
 #include "console/options.h"
@@ -37,6 +38,19 @@ struct SavedCapacities {
     icv(ic::M_C) = m_c;
     icv(ic::M_M) = m_m;
     icv(ic::NGEMAX) = ngemax;
+  }
+};
+
+// What a failed read puts back besides the capacities: every integer
+// control (the sizing sets the spare counts, the cut-pool sizes, M_Q,
+// NRCRMX and OMNIMAT for the read) and the cut strategy of the sizing.
+struct ReadKeeps {
+  int32_t controls[kIntControlCount + 1];
+  int32_t mode = cut_space_mode;
+  ReadKeeps() { std::memcpy(controls, integer_controls, sizeof controls); }
+  void restore() const {
+    std::memcpy(integer_controls, controls, sizeof controls);
+    cut_space_mode = mode;
   }
 };
 
@@ -76,9 +90,29 @@ std::string upper_case_of(const char* text) {
   return upper;
 }
 
+// Message 85 names the file as the caller gave it when it had an extension,
+// else the stem with the first extension tried; message 990 lists the
+// extensions tried after the stem. Status 32.
+void report_no_problem_file(const std::string& stem, int32_t first_format, const std::string& as_given) {
+  const std::string reported =
+      !as_given.empty() ? as_given : stem + "." + kExtensions[first_format < FORMAT_LP ? FORMAT_MAT : FORMAT_LP];
+  begin_message(MSG_OPEN_READ_FAILED);
+  insert_message_string(reported.c_str());
+  emit_message();
+  std::string tried;
+  for (int32_t f = first_format; f <= FORMAT_LP; ++f) tried += std::string(kExtensions[f]) + " ";
+  tried += "after " + stem + ".";
+  begin_message(MSG_INPUT_EXTENSIONS_TRIED);
+  insert_message_string(tried.c_str());
+  emit_message();
+  status_code = STATUS_REPORTED;
+}
+
 // Tries the extensions from the starting format on; the first file that
-// opens is kept open. Messages are silent meanwhile.
-bool search_extensions(const std::string& stem, int32_t first_format, std::string& file, int32_t& format) {
+// opens is kept open. Messages are silent meanwhile. as_given: the name with
+// an extension that did not open itself, empty for a bare stem.
+bool search_extensions(const std::string& stem, int32_t first_format, std::string& file, int32_t& format,
+                       const std::string& as_given) {
   suspend_messages();
   bool found = false;
   for (int32_t f = first_format; f <= FORMAT_LP && !found; ++f) {
@@ -93,11 +127,7 @@ bool search_extensions(const std::string& stem, int32_t first_format, std::strin
   }
   resume_messages();
   if (found) return true;
-  const std::string reported = stem + "." + kExtensions[first_format < FORMAT_LP ? FORMAT_MAT : FORMAT_LP];
-  begin_message(MSG_OPEN_READ_FAILED);
-  insert_message_string(reported.c_str());
-  emit_message();
-  status_code = STATUS_REPORTED;
+  report_no_problem_file(stem, first_format, as_given);
   return false;
 }
 
@@ -142,10 +172,10 @@ bool open_problem_file(std::string& file, int32_t& format) {
       format = explicit_format;
       return true;
     }
-  } else if (from_command) {
-    set_problem_name(given.c_str());
+    return search_extensions(given, first_format, file, format, given);
   }
-  return search_extensions(given, first_format, file, format);
+  if (from_command) set_problem_name(given.c_str());
+  return search_extensions(given, first_format, file, format, std::string());
 }
 
 // The counts that size the read: from the pre-scan, or from the controls
@@ -240,7 +270,9 @@ int32_t read_mps_problem(const std::string& file) {
 
 }  // namespace
 
-void input_problem() {
+void input_problem() { input_problem_keeping_name(problem_name); }
+
+void input_problem_keeping_name(const ProblemName& name_before) {
   begin_body();
   if (problem_state < 0) {
     begin_message(MSG_INPUT_NOT_STARTED);
@@ -248,9 +280,14 @@ void input_problem() {
     status_code = STATUS_REPORTED;
     return;
   }
+  // A failed read leaves the loaded problem as it was: its name and the
+  // controls the sizing changed come back too.
+  const ProblemName kept_name = name_before;
+  const ReadKeeps kept;
   const SavedCapacities saved;
   std::string file;
   int32_t format = FORMAT_MAT;
+  bool loaded = false;
   if (open_problem_file(file, format)) {
     if (format == FORMAT_LP) {
       close_text_input();
@@ -262,10 +299,23 @@ void input_problem() {
       problem_state = 1;
       problem_flags |= PF_LOADED;
       global_status = 1;
+      loaded = true;
     }
+  }
+  if (!loaded) {
+    kept.restore();
+    problem_name.text = kept_name.text;
+    problem_name.length = kept_name.length;
   }
   if (icv(ic::IFPMSG) > 0) end_of_call();
   saved.restore();
+}
+
+bool input_problem_named(const char* name) {
+  const ProblemName before = problem_name;
+  if (!set_problem_name(name)) return false;
+  input_problem_keeping_name(before);
+  return true;
 }
 
 }  // namespace kl

@@ -8,13 +8,17 @@
 // extension is opened as given. LP-format files cannot be read yet: finding
 // one is reported (message 970) and refused.
 //
-// A read that fails leaves the problem that was loaded before it in place
-// (the reader commits only a problem that read without errors); a failure
-// after the commit (the set-up) leaves no problem.
+// A read that fails leaves the problem that was loaded before it in place,
+// with its name, its controls and its solution: the reader checks what it
+// read and obtains the new problem's storage before it gives up the old
+// one. Only a shortage of memory in the set-up that follows the commit
+// leaves no problem.
 #ifndef KLSOL_FILES_PROBLEM_INPUT_H
 #define KLSOL_FILES_PROBLEM_INPUT_H
 
 #include <cstdint>
+
+#include "console/problem_name.h"
 
 namespace kl {
 
@@ -30,6 +34,13 @@ enum ProblemFileFormat : int32_t {
 // else the problem name. Leaves the outcome in status_code: 0, or 32 after
 // a reported error.
 void input_problem();
+// As input_problem, but a failure gives the problem back name_before (the
+// name it had before the caller named the file).
+void input_problem_keeping_name(const ProblemName& name_before);
+// KLINPUT: name becomes the problem name for the read, and stays only when
+// the read succeeds. False (nothing done) when the name is longer than
+// kProblemNameMax.
+bool input_problem_named(const char* name);
 
 }  // namespace kl
 

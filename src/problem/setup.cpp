@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <utility>
 
 #include "factor/basis.h"
@@ -410,24 +411,36 @@ void check_set_reference_values(int32_t, int32_t& error_count) {
   OneBased<int32_t> set_start = int_array(ARR_SET_START);
   OneBased<int32_t> member_column = int_array(ARR_SET_MEMBER_COLUMN);
   OneBased<double> member_ref = real_array(ARR_SET_MEMBER_REF);
-  const double spacing = dcv(dc::ZTOLST);
   int32_t k = 0;
   for (int32_t e = 1; e <= nglent; ++e) {
     if (!is_set(e)) continue;
     ++k;
-    double previous = -kInfinity;
-    for (int32_t m = set_start[k] + 1; m <= set_start[k + 1]; ++m) {
-      if (member_ref[m] - previous < spacing) {
-        begin_message_limited(MSG_LOAD_SET_REFS_TOO_CLOSE);
-        insert_message_name8(set_name(k));
-        insert_message_name8(position_name(member_column[m]));
-        emit_message();
-        ++error_count;
-      }
-      previous = member_ref[m];
-    }
+    const int32_t first = set_start[k] + 1;
+    error_count += check_set_member_spacing(
+        set_name(k), &member_ref[first], set_start[k + 1] - set_start[k],
+        [&](int32_t i) -> const char* { return position_name(member_column[first + i]); }, true);
   }
   if (out_of_order) sort_column_entities();
+}
+
+int32_t check_set_member_spacing(const char* set_name8, const double* refs, int32_t count,
+                                 const std::function<const char*(int32_t)>& member_name, bool report) {
+  const double spacing = dcv(dc::ZTOLST);
+  int32_t close = 0;
+  double previous = -kInfinity;
+  for (int32_t i = 0; i < count; ++i) {
+    if (refs[i] - previous < spacing) {
+      ++close;
+      if (report) {
+        begin_message_limited(MSG_LOAD_SET_REFS_TOO_CLOSE);
+        insert_message_name8(set_name8);
+        insert_message_name8(member_name(i));
+        emit_message();
+      }
+    }
+    previous = refs[i];
+  }
+  return close;
 }
 
 void mark_set_members() {

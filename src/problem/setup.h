@@ -8,6 +8,7 @@
 #define KLSOL_PROBLEM_SETUP_H
 
 #include <cstdint>
+#include <functional>
 
 namespace kl {
 
@@ -54,6 +55,12 @@ void estimate_int_work(int32_t equality_entries, int32_t& estimate);
 // reference value does not exceed the one before by ZTOLST are message 56
 // and counted; column entities out of column order are sorted.
 void check_set_reference_values(int32_t mode, int32_t& error_count);
+// The spacing rule of one set's members (refs[0..count-1], in set order):
+// returns how many do not exceed the one before by ZTOLST, and with report
+// emits message 56 for each, naming member i by member_name(i) (8
+// characters). Readers run it on their scratch data before they commit.
+int32_t check_set_member_spacing(const char* set_name8, const double* refs, int32_t count,
+                                 const std::function<const char*(int32_t)>& member_name, bool report);
 // Status bit PS_ENTITY on every member column of every set.
 void mark_set_members();
 // Messages 99, 321, 322, 323, (325), 53.

@@ -1,5 +1,8 @@
 #include "runtime/startup.h"
 
+#include <cstdio>
+#include <string>
+
 #include "console/options.h"
 #include "console/problem_name.h"
 #include "factor/basis.h"
@@ -63,6 +66,18 @@ void init_common_data() {
   reset_solver_state();
 }
 
+// The failure texts went to the output entries and the option log; a host
+// that has neither would see status 8 and nothing else, so it gets one line
+// on standard error saying where the file was looked for.
+void report_missing_message_file() {
+  if (user_entries.uop.enabled != 0 || user_entries.uopvb.enabled != 0 || option_log.state != LOG_NONE) return;
+  std::string places = library_directory.first.empty() ? "the current directory" : library_directory.first;
+  if (!library_directory.second.empty()) places += " and " + library_directory.second;
+  std::fprintf(stderr, "%s: message file %s not found or unreadable in %s\n", library_identification(),
+               kMessageFileName, places.c_str());
+  std::fflush(stderr);
+}
+
 }  // namespace
 
 void check_size_controls() {
@@ -99,6 +114,7 @@ void initialise_library() {
   if (open_message_file(kMessageFileName, path) != 0) {
     status_code = STATUS_FATAL;
     error_number = MSG_MESSAGE_FILE_UNUSABLE;
+    report_missing_message_file();
     return;
   }
   set_message_mode(0);

@@ -119,9 +119,9 @@ void open_text_input(const char* name, int32_t& error) {
   error = 0;
 }
 
-void read_text_line(char* line, int32_t& count, int32_t& error) {
+void read_text_line_whole(std::string& line, int32_t& error) {
   TextFileStack& s = text_file_stack;
-  count = 0;
+  line.clear();
   error = -1;
   if (s.depth < 1) return;
   TextInputLevel& level = s.input[s.depth];
@@ -132,7 +132,6 @@ void read_text_line(char* line, int32_t& count, int32_t& error) {
     return;
   }
   error = 0;
-  int32_t seen = 0;  // characters of the line, kept or not
   bool end_of_file = false;
   for (;;) {
     if (level.position >= level.filled && !refill_input(level)) {
@@ -146,19 +145,25 @@ void read_text_line(char* line, int32_t& count, int32_t& error) {
       end_of_file = true;
       break;
     }
-    if (seen < kTextLineMax) line[count++] = static_cast<char>(c);
-    ++seen;
+    line.push_back(static_cast<char>(c));
   }
   if (end_of_file) {
     level.filled = 0;
     level.position = 0;
-    if (seen == 0) {
+    if (line.empty()) {
       error = -1;
       return;
     }
     level.position = -1;
   }
-  if (seen > kTextLineMax) {
+}
+
+void read_text_line(char* line, int32_t& count, int32_t& error) {
+  std::string whole;
+  read_text_line_whole(whole, error);
+  count = static_cast<int32_t>(std::min<size_t>(whole.size(), kTextLineMax));
+  std::memcpy(line, whole.data(), static_cast<size_t>(count));
+  if (whole.size() > static_cast<size_t>(kTextLineMax)) {
     begin_message(MSG_LINE_TOO_LONG);
     insert_message_int(kTextLineMax);
     emit_message();

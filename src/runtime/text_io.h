@@ -41,6 +41,9 @@ void open_text_input(const char* name, int32_t& error);
 // line must hold kTextLineMax characters (not terminated); count gets the
 // number kept. error 0, or -1 at end of file with count 0.
 void read_text_line(char* line, int32_t& count, int32_t& error);
+// The whole line, however long, without its line end (a carriage return
+// anywhere in it is dropped). error as read_text_line.
+void read_text_line_whole(std::string& line, int32_t& error);
 void close_text_input();
 
 // Output. Lines are written with a carriage return and a line feed.

@@ -1,6 +1,7 @@
 // Start-up, shutdown and the export frame, driven through the exports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfenv>
 #include <cstdlib>
 #include <fstream>
@@ -90,6 +91,31 @@ TEST_F(LifeCycle, MissingMessageFileSendsBuiltinLinesAsKind4) {
   EXPECT_EQ(lines[0].text, "?0:error - message file not found");
   EXPECT_EQ(lines[1].kind, 4);
   EXPECT_EQ(lines[1].text, "check environment variable KALMIR set correctly");
+}
+
+// A host with no output entry and no option log would see status 8 and
+// nothing else: it gets one line on standard error naming the file and where
+// it was looked for. A host with an entry gets the built-in lines only.
+TEST_F(LifeCycle, MissingMessageFileTellsAHostWithoutEntriesOnStandardError) {
+  kltest::TempDir first, second;
+  for (const bool wide_entry : {false, true}) {
+    SCOPED_TRACE(wide_entry ? "wide entry" : "no entry");
+    KLDEFINEUOPVBENTRY(wide_entry ? kltest::capture_wide : nullptr);
+    kl::library_directory.first = first.path();
+    kl::library_directory.second = second.path();
+    testing::internal::CaptureStderr();
+    kl::initialise_library();
+    const std::string text = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(kl::status_code, KL_STATUS_FATAL);
+    if (wide_entry) {
+      EXPECT_EQ(text, "");
+      continue;
+    }
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    EXPECT_NE(text.find("kl-run.msg"), std::string::npos) << text;
+    EXPECT_NE(text.find(first.path()), std::string::npos) << text;
+    EXPECT_NE(text.find(second.path()), std::string::npos) << text;
+  }
 }
 
 TEST_F(LifeCycle, WrongVersionFailsStartupWithError278) {

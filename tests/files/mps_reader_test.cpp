@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -429,7 +430,10 @@ TEST_F(MpsReader, MalformedFilesAreRefusedAndLeaveTheLoadedProblem) {
       {"bad set header", lp + "SETS\n" + fx("S3", "SET") + "ENDATA\n", 77, "line 10 of"},
       {"no ENDATA", lp, 152, "line 8 of"},
       {"empty file", "", 152, "line 0 of"},
-      {"line too long", lp + std::string(250, ' ') + "X\nENDATA\n", 971, "line 9 of"},
+      {"name longer than a name can be", "NAME\nROWS\n N OBJ\n L " + std::string(201, 'C') + "\nENDATA\n", 971,
+       "line 4 of"},
+      {"number longer than a number can be", lp + "RHS\n    RHS C " + std::string(201, '1') + "\nENDATA\n", 971,
+       "line 10 of"},
       {"binary file", binary, 971, "line 1 of"},
   };
   for (const Case& c : cases) {
@@ -444,31 +448,76 @@ TEST_F(MpsReader, MalformedFilesAreRefusedAndLeaveTheLoadedProblem) {
     }
     expect_small_lp_loaded();
   }
-  // A missing file: message 85 naming the first extension tried.
+  // A missing file: message 85 naming the first extension tried, and the
+  // extensions tried after the stem.
   kltest::captured_lines().clear();
   EXPECT_EQ(KLINPUT(dir.file("missing").c_str()), KL_STATUS_REPORTED);
   EXPECT_EQ(kl::error_number, 85);
   EXPECT_TRUE(kltest::any_line_contains(dir.file("missing.mat")));
+  EXPECT_TRUE(kltest::any_line_contains("mat mps qps lp after " + dir.file("missing") + "."));
   expect_small_lp_loaded();
 }
 
-// A file that reads but fails the set-up (set members too close together)
-// has replaced the loaded problem, and leaves none.
-TEST_F(MpsReader, AFailedSetUpLeavesNoProblem) {
+// Blank padding, long comments and what a fixed line holds past its last
+// field lose nothing, so lines of any length read; only a name or number
+// too long to keep fails (in MalformedFilesAreRefusedAndLeaveTheLoadedProblem).
+TEST_F(MpsReader, LongLinesReadWhenNothingIsLost) {
+  const std::string padding(300, ' ');
+  const std::string tabs(250, '\t');
+  const auto padded = [&padding](const std::string& line) { return line.substr(0, line.size() - 1) + padding + "\n"; };
+  struct Case {
+    const char* what;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"long comment", "* " + std::string(5000, 'c') + "\n" + kSmallLp},
+      {"fixed lines padded with blanks",
+       "NAME          SMALL" + padding + "\nROWS" + padding + "\n N  OBJ" + padding + "\n L  C1" + padding +
+           "\nCOLUMNS\n" + padded(fx("", "X", "OBJ", "1", "C1", "1")) + padded(fx("", "Y", "OBJ", "2", "C1", "1")) +
+           "RHS\n" + padded(fx("", "RHS", "C1", "4")) + "ENDATA" + padding + "\n"},
+      {"free fields far apart",
+       "NAME SMALL\nROWS\n N OBJ\n L" + padding + "C1\nCOLUMNS\n X" + padding + "OBJ" + tabs + "1 C1 1\n Y OBJ 2" +
+           padding + "C1 1\nRHS\n RHS C1" + padding + "4" + padding + "\nENDATA\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    kl::problem_state = 0;
+    ASSERT_EQ(load(c.text), 0);
+    expect_small_lp_loaded();
+    EXPECT_EQ(row_values(KLGETRHS), (std::vector<double>{0.0, 4.0}));
+  }
+}
+
+// A file that reads but fails the checks of the set-up (set members too
+// close together), and one whose problem store cannot be had, are refused
+// before the loaded problem is given up.
+TEST_F(MpsReader, AFailedSetCheckOrShortageLeavesTheLoadedProblem) {
   ASSERT_EQ(load(kSmallLp), 0);
   const std::string text = "NAME\nROWS\n" + fx("N", "OBJ") + "COLUMNS\n" + fx("", "X1", "OBJ", "1") +
                            fx("", "X2", "OBJ", "1") + "SETS\n" + fx("S1", "S") + fx("", "S", "X1", "1", "X2", "1.0005") +
                            "ENDATA\n";
+  kltest::captured_lines().clear();
   EXPECT_EQ(load(text), KL_STATUS_REPORTED);
-  expect_no_problem();
-  // So does a problem store that cannot be had (message 20 with the array id).
+  EXPECT_TRUE(kltest::any_line_contains("reference value too close"));
+  expect_small_lp_loaded();
+  // With IGNORE above the weight of the check the file loads, and the
+  // member is reported once.
+  KLSETICV(KLIC_IGNORE, 20000);
+  kltest::captured_lines().clear();
+  EXPECT_EQ(load(text), 0);
+  EXPECT_EQ(attribute(1004), 1);  // nsets
+  size_t reports = 0;
+  for (const kltest::CapturedLine& line : kltest::captured_lines()) reports += line.text.find("X2") != std::string::npos;
+  EXPECT_EQ(reports, 1u);
+  KLSETICV(KLIC_IGNORE, 0);
+  // Storage that cannot be had: message 20 with the array id.
   ASSERT_EQ(load(kSmallLp), 0);
   kl::fail_next_allocations(1);
-  EXPECT_EQ(load(kSmallLp), KL_STATUS_REPORTED);
+  EXPECT_EQ(load(kSmallLp + "", "other.mps"), KL_STATUS_REPORTED);
   kl::fail_next_allocations(0);
   EXPECT_EQ(kl::error_number, 20);
   EXPECT_TRUE(kltest::any_line_contains("array number      1"));
-  expect_no_problem();
+  expect_small_lp_loaded();
 }
 
 TEST_F(MpsReader, NothingIsLoadedAfterAFailedFirstRead) {
@@ -536,6 +585,84 @@ TEST_F(ProblemInput, LpFormatFilesAreRefusedForNow) {
   kl::clear_option_letters();
   EXPECT_EQ(kl::status_code, KL_STATUS_REPORTED);
   EXPECT_EQ(kl::error_number, 970);
+}
+
+// Whatever way a read fails, through KLINPUT or the INPUT command, the
+// problem loaded before it keeps its data, its name, its controls and its
+// solution; the next optimisation writes its solution under that name.
+TEST_F(ProblemInput, AFailedReadLeavesTheProblemItsNameAndItsSolution) {
+  const std::string lp = "NAME\nROWS\n" + fx("N", "OBJ") + fx("L", "C") + "COLUMNS\n" + fx("", "X", "OBJ", "1", "C", "1");
+  write("only.lp", "minimize\n x\nend\n");
+  struct Case {
+    const char* what;
+    std::string name;  // as given
+    std::string text;  // written to that name unless empty
+    int32_t message;
+    int32_t failing_allocations;
+  };
+  const Case cases[] = {
+      {"missing file", "absent", "", 85, 0},
+      {"missing file with an extension", "absent.mps", "", 85, 0},
+      {"syntax error", "bad.mps", lp + fx("", "X", "C", "1.x") + "ENDATA\n", 153, 0},
+      {"failing set check (a warning per member, status 32)",
+       "sets.mps", lp + fx("", "Y", "OBJ", "1") + "SETS\n" + fx("S1", "S") + fx("", "S", "X", "1", "Y", "1.0005") + "ENDATA\n",
+       0, 0},
+      {"bad entity bound", "entity.mps", lp + "BOUNDS\n" + fx("LI", "BND", "X", "-1e12") + "ENDATA\n", 972, 0},
+      {"no memory for the new problem", "fine.mps", kSmallLp, 20, 1},
+      {"LP format", "only.lp", "", 970, 0},
+  };
+  const std::string good = write("good.mps", kSmallLp);
+  for (const bool command : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (command ? " (INPUT command)" : " (KLINPUT)"));
+      ASSERT_EQ(KLINPUT(good.c_str()), 0);
+      ASSERT_EQ(KLMAXIM(""), 0);
+      double x[2] = {};
+      ASSERT_EQ(KLSOLUTION(x, nullptr, nullptr, nullptr), 0);
+      ASSERT_EQ(x[1], 4.0);
+      const int32_t state = kl::problem_state;
+      int32_t controls[kl::kIntControlCount + 1];
+      std::memcpy(controls, kl::integer_controls, sizeof controls);
+
+      const std::string path = c.text.empty() ? dir.file(c.name) : write(c.name, c.text);
+      kltest::captured_lines().clear();
+      kl::fail_next_allocations(c.failing_allocations);
+      if (command) {
+        kl::set_command_argument(path.c_str());
+        kl::input_problem();
+      } else {
+        KLINPUT(path.c_str());
+      }
+      kl::fail_next_allocations(0);
+      EXPECT_EQ(kl::status_code, KL_STATUS_REPORTED);
+      EXPECT_EQ(kl::error_number, c.message);
+
+      char stem[512] = {};
+      KLGETPROB(stem);
+      EXPECT_EQ(std::string(stem), dir.file("good"));
+      EXPECT_EQ(kl::problem_state, state);
+      EXPECT_EQ(attribute(1001), 2);
+      EXPECT_EQ(column_values(KLGETOBJ), (std::vector<double>{1.0, 2.0}));
+      EXPECT_EQ(attribute(KLIA_LPSTATUS), 1);
+      double objective = 0.0;
+      KLGETDPV(KLDA_OBJVAL, &objective);
+      EXPECT_EQ(objective, 8.0);
+      double after[2] = {};
+      EXPECT_EQ(KLSOLUTION(after, nullptr, nullptr, nullptr), 0);
+      EXPECT_EQ(after[1], 4.0);
+      EXPECT_EQ(std::memcmp(controls, kl::integer_controls, sizeof controls), 0);
+      std::remove(dir.file("good.sol").c_str());
+      ASSERT_EQ(KLMAXIM(""), 0);
+      EXPECT_TRUE(std::ifstream(dir.file("good.sol")).good());
+    }
+  }
+  // The missing file with an extension is named as given, not with another
+  // extension behind it.
+  EXPECT_TRUE(kltest::any_line_contains(dir.file("only.lp")));
+  kltest::captured_lines().clear();
+  KLINPUT(dir.file("absent.mps").c_str());
+  EXPECT_TRUE(kltest::any_line_contains("Cannot open file for reading: " + dir.file("absent.mps")));
+  EXPECT_FALSE(kltest::any_line_contains("absent.mps.mat"));
 }
 
 TEST_F(ProblemInput, CapacityControlsAreTheCallersAgainAfterTheRead) {

@@ -115,6 +115,27 @@ TEST_F(TextFiles, OverlongLineIsCutAndReported) {
   EXPECT_EQ(reports, 1);  // a line of exactly 201 characters loses nothing
 }
 
+// The whole-line reader keeps a line longer than the input buffer in one
+// piece, carriage returns dropped, with no report; the next line follows.
+TEST_F(TextFiles, WholeLinesOfAnyLengthReadInOnePiece) {
+  const std::string huge(2 * kl::kTextInputBuffer + 17, 'h');
+  write_file(dir_.file("huge.txt"), huge + "\r\n" + "next");
+  int32_t error = 0;
+  ASSERT_EQ((kl::open_text_input(dir_.file("huge.txt").c_str(), error), error), 0);
+  std::string line;
+  kl::read_text_line_whole(line, error);
+  EXPECT_EQ(error, 0);
+  EXPECT_EQ(line, huge);
+  kl::read_text_line_whole(line, error);
+  EXPECT_EQ(error, 0);
+  EXPECT_EQ(line, "next");
+  kl::read_text_line_whole(line, error);
+  EXPECT_EQ(error, -1);
+  EXPECT_TRUE(line.empty());
+  kl::close_text_input();
+  EXPECT_TRUE(kltest::text_lines().empty());
+}
+
 TEST_F(TextFiles, ThirdInputFileIsRefusedAndTheOthersStayOpen) {
   write_file(dir_.file("one.txt"), "first 1\nfirst 2\n");
   write_file(dir_.file("two.txt"), "second 1\n");
