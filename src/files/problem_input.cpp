@@ -4,8 +4,8 @@
 #include <cctype>
 #include <string>
 
-#include "console/options.h"
-#include "console/problem_name.h"
+#include "runtime/options.h"
+#include "runtime/problem_name.h"
 #include "files/load_support.h"
 #include "files/mps_prescan.h"
 #include "files/mps_reader.h"

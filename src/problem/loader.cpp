@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "console/problem_name.h"
+#include "runtime/problem_name.h"
 #include "factor/basis.h"
 #include "factor/factor_arrays.h"
 #include "factor/scaling.h"

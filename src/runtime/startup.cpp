@@ -1,8 +1,8 @@
 #include "runtime/startup.h"
 
-#include "console/options.h"
+#include "runtime/options.h"
 #include "barrier/crossover_state.h"
-#include "console/problem_name.h"
+#include "runtime/problem_name.h"
 #include "factor/basis.h"
 #include "factor/factor_arrays.h"
 #include "global/search_state.h"

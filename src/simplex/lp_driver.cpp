@@ -14,7 +14,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "console/options.h"
+#include "runtime/options.h"
 #include "factor/basis.h"
 #include "factor/crash.h"
 #include "factor/factor_arrays.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "console/problem_name.h"
+#include "runtime/problem_name.h"
 #include "factor/basis.h"
 #include "factor/scaling.h"
 #include "files/solution_file.h"
