@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "barrier/crossover_state.h"
+#include "factor/crossover_state.h"
 #include "factor/solves.h"
 #include "factor/starting_basis.h"
 #include "problem/matrix_storage.h"

@@ -1,7 +1,7 @@
 #include "runtime/startup.h"
 
 #include "runtime/options.h"
-#include "barrier/crossover_state.h"
+#include "factor/crossover_state.h"
 #include "runtime/problem_name.h"
 #include "factor/basis.h"
 #include "factor/factor_arrays.h"

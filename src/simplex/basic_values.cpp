@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "barrier/crossover_state.h"
+#include "factor/crossover_state.h"
 #include "factor/basis.h"
 #include "factor/solves.h"
 #include "factor/starting_basis.h"
