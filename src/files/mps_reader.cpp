@@ -10,7 +10,7 @@
 #include "files/load_support.h"
 #include "files/mps_entities.h"
 #include "files/solution_file.h"
-#include "global/search_state.h"
+#include "problem/search_state.h"
 #include "problem/loader.h"
 #include "problem/queries.h"
 #include "problem/setup.h"

@@ -9,7 +9,7 @@
 
 #include "factor/basis.h"
 #include "factor/scaling.h"
-#include "global/search_state.h"
+#include "problem/search_state.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
 #include "runtime/controls.h"

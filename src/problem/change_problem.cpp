@@ -8,7 +8,7 @@
 
 #include "factor/factor_arrays.h"
 #include "factor/scaling.h"
-#include "global/search_state.h"
+#include "problem/search_state.h"
 #include "problem/loader.h"
 #include "problem/matrix_storage.h"
 #include "problem/setup.h"

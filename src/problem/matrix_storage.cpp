@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "global/cut_pool.h"
+#include "problem/cut_pool.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
 #include "runtime/frame.h"

@@ -14,7 +14,7 @@
 #include "factor/starting_basis.h"
 #include "files/load_support.h"
 #include "files/solution_file.h"
-#include "global/search_state.h"
+#include "problem/search_state.h"
 #include "problem/loader.h"
 #include "problem/matrix_storage.h"
 #include "problem/queries.h"

@@ -5,7 +5,7 @@
 #include "runtime/problem_name.h"
 #include "factor/basis.h"
 #include "factor/factor_arrays.h"
-#include "global/search_state.h"
+#include "problem/search_state.h"
 #include "problem/slots.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"

@@ -9,7 +9,7 @@
 #include "factor/invert.h"
 #include "factor/scaling.h"
 #include "factor/starting_basis.h"
-#include "global/search_state.h"
+#include "problem/search_state.h"
 #include "problem/matrix_storage.h"
 #include "problem/setup.h"
 #include "problem/store.h"

@@ -15,7 +15,7 @@
 #include "factor/basis.h"
 #include "factor/scaling.h"
 #include "files/solution_file.h"
-#include "global/search_state.h"
+#include "problem/search_state.h"
 #include "klsol32.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "global/cut_pool.h"
+#include "problem/cut_pool.h"
 #include "klsol32.h"
 #include "problem/queries.h"
 #include "problem/store.h"

@@ -1,6 +1,6 @@
-#include "global/cut_pool.h"
+#include "problem/cut_pool.h"
 
-#include "global/search_state.h"
+#include "problem/search_state.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
