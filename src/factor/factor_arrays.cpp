@@ -7,7 +7,7 @@ namespace kl {
 
 namespace {
 
-constexpr int kFactorArrayIds[] = {47, 51, 48, 53, 54, 46, 50, 52, 49, ARR_FACTOR_69};
+constexpr int kFactorArrayIds[] = {47, 51, 48, 53, 54, 46, 50, 52, 49, ARR_U_CHAINS};
 
 }  // namespace
 

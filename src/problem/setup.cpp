@@ -62,7 +62,7 @@ bool is_set(int32_t e) {
 }
 
 char* set_name(int32_t k) {
-  return static_cast<char*>(array_cells[ARR_SET_NAME]) + static_cast<int64_t>(k - 1) * kNameChars;
+  return name_array(ARR_SET_NAME) + static_cast<int64_t>(k - 1) * kNameChars;
 }
 
 
@@ -144,7 +144,7 @@ void compact_matrix() {
 // Column entities into increasing column order, with reduced_costs (cleared
 // over its first nseq ints by the caller) as the map column -> entity.
 void sort_column_entities() {
-  OneBased<int32_t> entity_of_column = int_array(ARR_REDUCED_COSTS);
+  OneBased<int32_t> entity_of_column = reduced_costs_as_int_scratch();
   OneBased<int32_t> entity_column = int_array(ARR_ENTITY_COLUMN);
   for (int32_t e = nsets + 1; e <= nglent; ++e) entity_of_column[entity_column[e]] = e;
   const int int_ids[] = {ARR_ENTITY_TYPE, ARR_ENTITY_COLUMN, ARR_DIRECTIVE_WORD, ARR_PSEUDO_COST_DOWN,
@@ -158,10 +158,10 @@ void sort_column_entities() {
     if (slot == t) continue;
     // Entity slot (placed later, on a later column) and entity t swap places.
     for (int id : int_ids) {
-      if (array_cells[id] != nullptr) std::swap(int_array(id)[slot], int_array(id)[t]);
+      if (array_cells[id] != nullptr) std::swap(array_of<int32_t>(id)[slot], array_of<int32_t>(id)[t]);
     }
     for (int id : real_ids) {
-      if (array_cells[id] != nullptr) std::swap(real_array(id)[slot], real_array(id)[t]);
+      if (array_cells[id] != nullptr) std::swap(array_of<double>(id)[slot], array_of<double>(id)[t]);
     }
     entity_of_column[entity_column[t]] = t;
     entity_of_column[j] = slot;
@@ -241,7 +241,7 @@ void record_original_problem() {
 }
 
 char* position_name(int32_t position) {
-  return static_cast<char*>(array_cells[ARR_NAME_TABLE]) +
+  return name_array(ARR_NAME_TABLE) +
          static_cast<int64_t>(position - 1) * name_words * kNameChars;
 }
 
