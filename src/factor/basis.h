@@ -177,14 +177,6 @@ extern FactorStats factor_stats;
 // update_count, marks_exist, shift_count, perturbation_phase,
 // factor_accurate, bigm_mode, ...) is declared in simplex/simplex_state.h.
 
-// Internal double slots of the control store used here (the objective scale,
-// slot 91, is kObjectiveScaleSlot of scaling.h).
-namespace dslot {
-inline constexpr int kNonbasicObjective = 94;
-inline constexpr int kDebugValue111 = 111;
-inline constexpr int kInvertPivotThreshold = 121;
-}  // namespace dslot
-
 // Word access to eta_value slots that hold two ints.
 inline char* eta_value_bytes() { return reinterpret_cast<char*>(real_array(ARR_ETA_VALUE).data()); }
 inline int32_t slot_low_word(int32_t slot) {

@@ -47,9 +47,8 @@ inline int32_t scale_exponent(int32_t status_word) {
 double scale_power(uint32_t exponent_byte);
 
 // A power-of-two scale the dual simplex may put on the costs: its value sits
-// in double slot 91, its exponent byte (biased by 64) in
+// in double slot kObjectiveScaleSlot, its exponent byte (biased by 64) in
 // objective_scale_exponent. Applying factors resets both to 1.0 and 64.
-inline constexpr int kObjectiveScaleSlot = 91;
 extern int32_t objective_scale_exponent;
 
 // Position of the row named by OBCNAM when a problem file was read (0 for
