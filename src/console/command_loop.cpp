@@ -12,7 +12,7 @@
 #include "console/iis_command.h"
 #include "runtime/options.h"
 #include "runtime/problem_name.h"
-#include "factor/factor_arrays.h"
+#include "problem/factor_arrays.h"
 #include "factor/scaling.h"
 #include "files/problem_input.h"
 #include "files/solution_report.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <limits>
 
-#include "factor/factor_arrays.h"
+#include "problem/factor_arrays.h"
 #include "problem/matrix_storage.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "factor/factor_arrays.h"
+#include "problem/factor_arrays.h"
 #include "factor/scaling.h"
 #include "problem/matrix_storage.h"
 #include "problem/quadratic_edit.h"

@@ -6,7 +6,7 @@
 #include <new>
 #include <vector>
 
-#include "factor/factor_arrays.h"
+#include "problem/factor_arrays.h"
 #include "factor/scaling.h"
 #include "problem/search_state.h"
 #include "problem/loader.h"

@@ -8,7 +8,7 @@
 
 #include "runtime/problem_name.h"
 #include "factor/basis.h"
-#include "factor/factor_arrays.h"
+#include "problem/factor_arrays.h"
 #include "factor/scaling.h"
 #include "files/load_support.h"
 #include "problem/cut_pool.h"

@@ -8,7 +8,7 @@
 
 #include "runtime/problem_name.h"
 #include "factor/basis.h"
-#include "factor/factor_arrays.h"
+#include "problem/factor_arrays.h"
 #include "factor/invert.h"
 #include "factor/scaling.h"
 #include "factor/starting_basis.h"

@@ -4,7 +4,7 @@
 #include "factor/crossover_state.h"
 #include "runtime/problem_name.h"
 #include "factor/basis.h"
-#include "factor/factor_arrays.h"
+#include "problem/factor_arrays.h"
 #include "problem/search_state.h"
 #include "problem/slots.h"
 #include "problem/store.h"

@@ -17,7 +17,7 @@
 #include "runtime/options.h"
 #include "factor/basis.h"
 #include "factor/crash.h"
-#include "factor/factor_arrays.h"
+#include "problem/factor_arrays.h"
 #include "factor/scaling.h"
 #include "factor/starting_basis.h"
 #include "files/solution_file.h"

@@ -1,4 +1,4 @@
-#include "factor/factor_arrays.h"
+#include "problem/factor_arrays.h"
 
 #include "problem/store.h"
 #include "runtime/arrays.h"
