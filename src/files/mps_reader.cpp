@@ -6,7 +6,7 @@
 #include <memory>
 #include <new>
 
-#include "factor/scaling.h"
+#include "problem/scale_exponents.h"
 #include "files/load_support.h"
 #include "files/mps_entities.h"
 #include "files/solution_file.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "factor/basis.h"
-#include "factor/scaling.h"
+#include "problem/scale_exponents.h"
 #include "problem/search_state.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"

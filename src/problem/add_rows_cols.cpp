@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "problem/factor_arrays.h"
-#include "factor/scaling.h"
+#include "problem/scale_exponents.h"
 #include "problem/matrix_storage.h"
 #include "problem/quadratic_edit.h"
 #include "problem/setup.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "problem/factor_arrays.h"
-#include "factor/scaling.h"
+#include "problem/scale_exponents.h"
 #include "problem/search_state.h"
 #include "problem/loader.h"
 #include "problem/matrix_storage.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "problem/factor_arrays.h"
-#include "factor/scaling.h"
+#include "problem/scale_exponents.h"
 #include "factor/starting_basis.h"
 #include "problem/add_rows_cols.h"
 #include "problem/change_problem.h"

@@ -9,7 +9,7 @@
 #include "runtime/problem_name.h"
 #include "factor/basis.h"
 #include "problem/factor_arrays.h"
-#include "factor/scaling.h"
+#include "problem/scale_exponents.h"
 #include "files/load_support.h"
 #include "problem/cut_pool.h"
 #include "problem/search_state.h"

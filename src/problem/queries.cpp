@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "factor/scaling.h"
+#include "problem/scale_exponents.h"
 #include "problem/matrix_storage.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"

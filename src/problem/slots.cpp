@@ -10,7 +10,7 @@
 #include "factor/basis.h"
 #include "problem/factor_arrays.h"
 #include "factor/invert.h"
-#include "factor/scaling.h"
+#include "problem/scale_exponents.h"
 #include "factor/starting_basis.h"
 #include "files/load_support.h"
 #include "files/solution_file.h"
