@@ -54,7 +54,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "simplex/simplex_state.h"
 
 namespace kl {
 

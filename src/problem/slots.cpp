@@ -7,7 +7,6 @@
 #include <type_traits>
 
 #include "runtime/problem_name.h"
-#include "factor/basis.h"
 #include "problem/factor_arrays.h"
 #include "factor/invert.h"
 #include "problem/scale_exponents.h"
@@ -25,7 +24,6 @@
 #include "runtime/messages.h"
 #include "runtime/names.h"
 #include "simplex/lp_driver.h"
-#include "simplex/simplex_state.h"
 
 namespace kl {
 
