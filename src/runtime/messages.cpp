@@ -9,7 +9,7 @@
 #include <string>
 #include <system_error>
 
-#include "files/number_fields.h"
+#include "runtime/number_fields.h"
 #include "page_code.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
