@@ -28,8 +28,6 @@ set(exceptions
   "files/|simplex/|the solution files load their values and basis into the optimiser state"
   "files/solution_text.cpp|factor/starting_basis.h|a loaded basis is inverted and its solution recomputed"
   "problem/loader.cpp|files/load_support.h|the loaders call the cut-space sizing of the file subsystem"
-  "problem/setup.cpp|files/load_support.h|the set-up reads the quadratic count a problem-file reader left"
-  "problem/slots.cpp|files/load_support.h|a slot keeps the cut-space mode and quadratic count of its problem"
   "problem/setup.cpp|factor/|the set-up scales the loaded problem and sets the big-M mode of the factor"
   "problem/loader.cpp|factor/basis.h|a load resets the factor state"
   "problem/delete_rows_cols.cpp|factor/starting_basis.h|deleting basic rows rebuilds the basis header"

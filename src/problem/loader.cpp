@@ -25,6 +25,9 @@
 
 namespace kl {
 
+int32_t cut_space_mode = 0;
+int32_t file_quadratic_entry_count = 0;
+
 namespace {
 
 // Export argument numbers named by the null-argument and count messages.

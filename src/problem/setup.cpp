@@ -8,7 +8,6 @@
 
 #include "factor/basis.h"
 #include "factor/scaling.h"
-#include "files/load_support.h"
 #include "problem/cut_pool.h"
 #include "problem/search_state.h"
 #include "problem/loader.h"

@@ -11,7 +11,6 @@
 #include "factor/invert.h"
 #include "problem/scale_exponents.h"
 #include "factor/starting_basis.h"
-#include "files/load_support.h"
 #include "files/solution_file.h"
 #include "problem/search_state.h"
 #include "problem/loader.h"

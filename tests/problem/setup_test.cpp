@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "files/load_support.h"
+#include "problem/loader.h"
 #include "problem/search_state.h"
 #include "klsol32.h"
 #include "problem/array_ids.h"
