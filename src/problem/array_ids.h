@@ -48,7 +48,7 @@ enum ArrayId : int {
   ARR_ROW_COPY_VAL = 36,
   ARR_ROW_COPY_START = 37,
   ARR_SCALE_WORK = 38,
-  ARR_PIVOT_ROW_INDEX = 39,
+  ARR_PIVOT_ROW_INDEX = 39,  // ints, in a block of one real per position
   ARR_BASIC_VALUES = 40,
   ARR_PIVOT_ROW = 41,
   ARR_REDUCED_COSTS = 42,
