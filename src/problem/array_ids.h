@@ -186,6 +186,14 @@ OneBased<T> array_of(int id) {
   return OneBased<T>(array_cells[id]);
 }
 
+// Whole 4-byte elements of any type, for swaps and copies that move values
+// without reading them (per-entity arrays mix ints and floats).
+inline OneBased<int32_t> word_array(int id) {
+  assert(array_element(id) != ArrayElement::kReal && array_element(id) != ArrayElement::kName &&
+         array_element(id) != ArrayElement::kUnused);
+  return OneBased<int32_t>(array_cells[id]);
+}
+
 // The pivot-row index list (id 39) is allocated one real per position and
 // holds no live data while the primal updates prices by the row copy, which
 // borrows it as real scratch.

@@ -146,7 +146,7 @@ void sort_column_entities() {
   OneBased<int32_t> entity_of_column = reduced_costs_as_int_scratch();
   OneBased<int32_t> entity_column = int_array(ARR_ENTITY_COLUMN);
   for (int32_t e = nsets + 1; e <= nglent; ++e) entity_of_column[entity_column[e]] = e;
-  const int int_ids[] = {ARR_ENTITY_TYPE, ARR_ENTITY_COLUMN, ARR_DIRECTIVE_WORD, ARR_PSEUDO_COST_DOWN,
+  const int word_ids[] = {ARR_ENTITY_TYPE, ARR_ENTITY_COLUMN, ARR_DIRECTIVE_WORD, ARR_PSEUDO_COST_DOWN,
                          ARR_PSEUDO_COST_UP};
   const int real_ids[] = {ARR_SEMICONT_LIMIT, ARR_SEMICONT_UPPER};
   int32_t slot = nsets;
@@ -156,8 +156,8 @@ void sort_column_entities() {
     ++slot;
     if (slot == t) continue;
     // Entity slot (placed later, on a later column) and entity t swap places.
-    for (int id : int_ids) {
-      if (array_cells[id] != nullptr) std::swap(array_of<int32_t>(id)[slot], array_of<int32_t>(id)[t]);
+    for (int id : word_ids) {
+      if (array_cells[id] != nullptr) std::swap(word_array(id)[slot], word_array(id)[t]);
     }
     for (int id : real_ids) {
       if (array_cells[id] != nullptr) std::swap(array_of<double>(id)[slot], array_of<double>(id)[t]);

@@ -49,7 +49,7 @@ class HandBuiltProblem : public ::testing::Test {
 
   static void ints(int32_t id, std::vector<int32_t> values, int64_t length) {
     ASSERT_EQ(allocate_array(id, array_cells[id], words_for_ints(length)), 0);
-    for (size_t k = 0; k < values.size(); ++k) array_of<int32_t>(id)[static_cast<int64_t>(k) + 1] = values[k];
+    for (size_t k = 0; k < values.size(); ++k) word_array(id)[static_cast<int64_t>(k) + 1] = values[k];
   }
   static void reals(int32_t id, std::vector<double> values, int64_t length) {
     ASSERT_EQ(allocate_array(id, array_cells[id], words_for_reals(length)), 0);
