@@ -1,7 +1,7 @@
 // Registration of the user entries. These work before start-up too: only
 // the wide output entry survives it, so a host that wants the banner
 // registers that one first.
-#include "global/search_state.h"
+#include "problem/search_state.h"
 #include "klsol32.h"
 #include "runtime/callbacks.h"
 #include "runtime/controls.h"

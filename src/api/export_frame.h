@@ -6,7 +6,7 @@
 #include <exception>
 #include <new>
 
-#include "console/options.h"
+#include "runtime/options.h"
 #include "klsol/message_ids.h"
 #include "runtime/frame.h"
 

@@ -1,7 +1,7 @@
 // The irreducible infeasible set search.
 #include "api/export_frame.h"
 #include "console/iis_command.h"
-#include "console/options.h"
+#include "runtime/options.h"
 #include "klsol32.h"
 #include "runtime/frame.h"
 

@@ -1,6 +1,6 @@
 // Problem input from a file.
 #include "api/export_frame.h"
-#include "console/problem_name.h"
+#include "runtime/problem_name.h"
 #include "files/problem_input.h"
 #include "klsol32.h"
 #include "runtime/messages.h"

@@ -1,6 +1,6 @@
 // Optimisation of the loaded problem and the unbounded column.
 #include "api/export_frame.h"
-#include "console/options.h"
+#include "runtime/options.h"
 #include "klsol32.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"

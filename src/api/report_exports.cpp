@@ -1,6 +1,6 @@
 // Solution reports: comma-separated text files and the print file.
 #include "api/export_frame.h"
-#include "console/options.h"
+#include "runtime/options.h"
 #include "files/solution_report.h"
 #include "files/solution_text.h"
 #include "klsol32.h"

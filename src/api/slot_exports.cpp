@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "api/export_frame.h"
-#include "console/problem_name.h"
+#include "runtime/problem_name.h"
 #include "klsol32.h"
 #include "problem/slots.h"
 #include "runtime/messages.h"

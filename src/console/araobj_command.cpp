@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "console/options.h"
+#include "runtime/options.h"
 #include "factor/basis.h"
 #include "factor/invert.h"
 #include "klsol/message_ids.h"

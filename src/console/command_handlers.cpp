@@ -5,7 +5,7 @@
 #include "factor/invert.h"
 #include "factor/starting_basis.h"
 #include "files/solution_file.h"
-#include "global/search_state.h"
+#include "problem/search_state.h"
 #include "klsol/message_ids.h"
 #include "problem/store.h"
 #include "runtime/controls.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "console/command_loop.h"
-#include "console/options.h"
+#include "runtime/options.h"
 #include "klsol/message_ids.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"

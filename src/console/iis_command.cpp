@@ -1,6 +1,6 @@
 #include "console/iis_command.h"
 
-#include "console/options.h"
+#include "runtime/options.h"
 #include "simplex/iis.h"
 
 namespace kl {

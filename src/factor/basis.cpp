@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "factor/factor_arrays.h"
+#include "problem/factor_arrays.h"
 #include "problem/store.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"

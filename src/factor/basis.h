@@ -71,20 +71,6 @@
 
 namespace kl {
 
-// Array ids of the LU factor and the eta file.
-enum LuArrayId : int {
-  ARR_ETA_ROW = 46,         // int per slot
-  ARR_ROW_ETA_HEADS = 47,   // int per row (invert: column starts)
-  ARR_ETA_VALUE = 48,       // real per slot
-  ARR_INVERT_CHAINS = 49,   // int per row (invert: row counts)
-  ARR_U_ROW = 50,           // int per slot
-  ARR_ROW_ETA_CHAINS = 51,  // int per row (invert: row starts)
-  ARR_COLUMN_COUNTS = 52,   // nrow + 500 ints, working counts of the invert
-  ARR_U_HIGHEST_SLOT = 53,  // int per row
-  ARR_ETA_NEXT = 54,        // int per slot
-  ARR_U_CHAINS = 69,        // int per row
-};
-
 inline constexpr int32_t kEtaCapacityStep = 20;  // capacity is a multiple of it
 inline constexpr int32_t kMinEtaCapacity = 20;
 inline constexpr int32_t kEtaSizingFactor = 3;   // capacity >= 3 x basis nonzeros
@@ -191,16 +177,8 @@ extern FactorStats factor_stats;
 // update_count, marks_exist, shift_count, perturbation_phase,
 // factor_accurate, bigm_mode, ...) is declared in simplex/simplex_state.h.
 
-// Internal double slots of the control store used here (the objective scale,
-// slot 91, is kObjectiveScaleSlot of scaling.h).
-namespace dslot {
-inline constexpr int kNonbasicObjective = 94;
-inline constexpr int kDebugValue111 = 111;
-inline constexpr int kInvertPivotThreshold = 121;
-}  // namespace dslot
-
 // Word access to eta_value slots that hold two ints.
-inline char* eta_value_bytes() { return static_cast<char*>(array_cells[ARR_ETA_VALUE]); }
+inline char* eta_value_bytes() { return reinterpret_cast<char*>(real_array(ARR_ETA_VALUE).data()); }
 inline int32_t slot_low_word(int32_t slot) {
   int32_t w;
   std::memcpy(&w, eta_value_bytes() + 8 * static_cast<int64_t>(slot - 1), 4);

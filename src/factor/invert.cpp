@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "barrier/crossover_state.h"
+#include "factor/crossover_state.h"
 #include "factor/solves.h"
 #include "factor/starting_basis.h"
 #include "problem/matrix_storage.h"
@@ -893,7 +893,7 @@ void renumber_rows() {
 
 void build_solve_chains() {
   for (int id : {ARR_ROW_ETA_HEADS, ARR_INVERT_CHAINS, ARR_ROW_ETA_CHAINS, ARR_U_HIGHEST_SLOT, ARR_U_CHAINS}) {
-    OneBased<int32_t> a = int_array(id);
+    OneBased<int32_t> a = array_of<int32_t>(id);
     for (int32_t i = 1; i <= nrow; ++i) a[i] = 0;
   }
   OneBased<int32_t> index = int_array(ARR_FACTOR_INDEX);

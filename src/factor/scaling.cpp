@@ -5,7 +5,7 @@
 #include <cstring>
 #include <limits>
 
-#include "factor/factor_arrays.h"
+#include "problem/factor_arrays.h"
 #include "problem/matrix_storage.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
@@ -14,31 +14,6 @@
 #include "runtime/messages.h"
 
 namespace kl {
-
-namespace {
-
-constexpr double power_of_two(int k) {
-  double value = 1.0;
-  for (; k > 0; --k) value *= 2.0;
-  for (; k < 0; ++k) value /= 2.0;
-  return value;
-}
-
-constexpr std::array<double, 129> make_scale_powers() {
-  std::array<double, 129> table{};
-  for (int e = 0; e <= 128; ++e) table[e] = power_of_two(e - kNeutralScaleExponent);
-  return table;
-}
-
-}  // namespace
-
-constexpr std::array<double, 129> scale_powers = make_scale_powers();
-int32_t objective_scale_exponent = kNeutralScaleExponent;
-int32_t objective_name_row = 0;
-
-double scale_power(uint32_t exponent_byte) {
-  return scale_powers[exponent_byte == 0 || exponent_byte > 128 ? kNeutralScaleExponent : exponent_byte];
-}
 
 void zero_words32(void* destination, int64_t count) {
   if (destination != nullptr && count > 0) std::memset(destination, 0, static_cast<size_t>(count) * 4);

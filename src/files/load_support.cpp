@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "problem/loader.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
@@ -10,8 +11,6 @@
 
 namespace kl {
 
-int32_t cut_space_mode = 0;
-int32_t file_quadratic_entry_count = 0;
 
 namespace {
 

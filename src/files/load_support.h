@@ -8,14 +8,6 @@
 
 namespace kl {
 
-// Cut strategy the last sizing used (CUTSTRAT, or 1 or 2 chosen from the row
-// count); the node cut round of the global search reads it.
-extern int32_t cut_space_mode;
-
-// Quadratic entries a problem-file reader counted in its file (printed by
-// the load statistics); every array load sets it to 0.
-extern int32_t file_quadratic_entry_count;
-
 // Spare rows and elements for the cuts of a later global search. The caller
 // stores the new problem's nrow, nseq (= nrow + NRXTRA + columns), nglent and
 // nelem first. Writes the column count (attribute 1018), cut_space_mode and,

@@ -6,11 +6,11 @@
 #include <memory>
 #include <new>
 
-#include "factor/scaling.h"
+#include "problem/scale_exponents.h"
 #include "files/load_support.h"
 #include "files/mps_entities.h"
 #include "files/solution_file.h"
-#include "global/search_state.h"
+#include "problem/search_state.h"
 #include "problem/loader.h"
 #include "problem/queries.h"
 #include "problem/setup.h"
@@ -766,9 +766,9 @@ struct StagedBlocks {
 // Column-wise quadratic objective (ids 82 to 85, layout in problem/loader.h)
 // from the checked triplets, sorted by (first, second).
 void store_quadratic(const MpsProblem& p) {
-  OneBased<int32_t> upper_start = int_array(ARR_QUAD_82);
-  OneBased<int32_t> lower_start = int_array(ARR_QUAD_83);
-  OneBased<int32_t> index = int_array(ARR_QUAD_84);
+  OneBased<int32_t> upper_start = int_array(ARR_QUAD_UPPER_START);
+  OneBased<int32_t> lower_start = int_array(ARR_QUAD_LOWER_START);
+  OneBased<int32_t> index = int_array(ARR_QUAD_INDEX);
   OneBased<double> value = real_array(ARR_QUAD_VALUES);
   const int32_t kept = static_cast<int32_t>(p.quadratic.size());
   for (int32_t t = 0; t < kept; ++t) {
@@ -864,7 +864,7 @@ void commit_rows(const MpsProblem& p, int32_t removed_rows) {
   OneBased<double> basic_upper = real_array(ARR_BASIC_UPPER);
   OneBased<int32_t> basis = int_array(ARR_BASIS_HEADER);
   const size_t name_bytes = static_cast<size_t>(p.name_chars);
-  char* names = static_cast<char*>(array_cells[ARR_NAME_TABLE]);
+  char* names = name_array(ARR_NAME_TABLE);
   int32_t freed = nrow;
   int32_t name_number = p.first_col;
   for (int32_t i = 1; i < p.first_col; ++i) {
@@ -903,7 +903,7 @@ void commit_columns(const MpsRead& r) {
   OneBased<double> cost = real_array(ARR_OBJECTIVE);
   OneBased<int32_t> col_start = int_array(ARR_COL_START);
   const size_t name_bytes = static_cast<size_t>(p.name_chars);
-  char* names = static_cast<char*>(array_cells[ARR_NAME_TABLE]);
+  char* names = name_array(ARR_NAME_TABLE);
   for (int32_t j = p.first_col; j <= p.last_position; ++j) {
     const size_t k = static_cast<size_t>(j);
     status[j] = p.status[k];
@@ -936,7 +936,7 @@ void commit_entities(const MpsProblem& p) {
     real_array(ARR_SEMICONT_LIMIT)[e] = p.semicont_limit[k];
   }
   if (p.sets() == 0) return;
-  char* set_names = static_cast<char*>(array_cells[ARR_SET_NAME]);
+  char* set_names = name_array(ARR_SET_NAME);
   for (int32_t s = 1; s <= p.sets(); ++s) {
     const size_t k = static_cast<size_t>(s);
     const int32_t row = p.set_row[k];
@@ -1029,9 +1029,9 @@ void commit_problem(MpsRead& r, int32_t& result) {
   }
   if (!p.quadratic.empty()) {
     const Block quadratic_blocks[] = {
-        {ARR_QUAD_82, words_for_ints(position_slots + 1)},
-        {ARR_QUAD_83, words_for_ints(position_slots + 1)},
-        {ARR_QUAD_84, words_for_ints(quadratic_slots)},
+        {ARR_QUAD_UPPER_START, words_for_ints(position_slots + 1)},
+        {ARR_QUAD_LOWER_START, words_for_ints(position_slots + 1)},
+        {ARR_QUAD_INDEX, words_for_ints(quadratic_slots)},
         {ARR_QUAD_VALUES, words_for_reals(quadratic_slots)},
     };
     blocks.insert(blocks.end(), std::begin(quadratic_blocks), std::end(quadratic_blocks));

@@ -5,11 +5,12 @@
 #include <cstring>
 #include <string>
 
-#include "console/options.h"
-#include "console/problem_name.h"
+#include "runtime/options.h"
+#include "runtime/problem_name.h"
 #include "files/load_support.h"
 #include "files/mps_prescan.h"
 #include "files/mps_reader.h"
+#include "problem/loader.h"
 #include "problem/store.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"

@@ -18,7 +18,7 @@
 
 #include <cstdint>
 
-#include "console/problem_name.h"
+#include "runtime/problem_name.h"
 
 namespace kl {
 

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "factor/basis.h"
-#include "factor/scaling.h"
-#include "global/search_state.h"
+#include "simplex/simplex_state.h"
+#include "problem/scale_exponents.h"
+#include "problem/search_state.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
@@ -166,14 +166,14 @@ int32_t record_status_word(int32_t status) {
 }
 
 // Array element, 0 when the array does not exist.
-double real_at(int id, int32_t k) { return array_cells[id] != nullptr ? real_array(id)[k] : 0.0; }
-int32_t int_at(int id, int32_t k) { return array_cells[id] != nullptr ? int_array(id)[k] : 0; }
+double real_at(int id, int32_t k) { return array_cells[id] != nullptr ? array_of<double>(id)[k] : 0.0; }
+int32_t int_at(int id, int32_t k) { return array_cells[id] != nullptr ? array_of<int32_t>(id)[k] : 0; }
 
 // First 8 characters of the name of position p.
 ItemBytes position_name_item(int32_t p) {
   static const char kBlankName[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
   if (array_cells[ARR_NAME_TABLE] == nullptr || name_words < 1) return name_item(kBlankName);
-  const char* table = static_cast<const char*>(array_cells[ARR_NAME_TABLE]);
+  const char* table = name_array(ARR_NAME_TABLE);
   return name_item(table + static_cast<std::ptrdiff_t>(p - 1) * name_words * 8);
 }
 

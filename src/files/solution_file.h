@@ -54,7 +54,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "simplex/simplex_state.h"
 
 namespace kl {
 
@@ -225,7 +224,7 @@ void copy_double_to_name8(double value, char* name);
 
 // Outcome words of the last optimisation that the header records, besides
 // status_letter and lp_algorithm (simplex/simplex_state.h) and
-// objective_scale_exponent (factor/scaling.h). partial_integer_count belongs
+// objective_scale_exponent (problem/scale_exponents.h). partial_integer_count belongs
 // to the MPS reader; it is defined here until the reader declares it.
 extern int32_t partial_integer_count;
 

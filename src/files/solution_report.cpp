@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "files/number_fields.h"
+#include "runtime/number_fields.h"
 #include "files/solution_file.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"

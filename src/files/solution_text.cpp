@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "console/options.h"
-#include "console/problem_name.h"
+#include "runtime/options.h"
+#include "runtime/problem_name.h"
 #include "factor/starting_basis.h"
-#include "files/number_fields.h"
+#include "runtime/number_fields.h"
 #include "files/solution_file.h"
 #include "problem/store.h"
 #include "runtime/controls.h"

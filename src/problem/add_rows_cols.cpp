@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "factor/factor_arrays.h"
-#include "factor/scaling.h"
+#include "problem/factor_arrays.h"
+#include "problem/scale_exponents.h"
 #include "problem/matrix_storage.h"
 #include "problem/quadratic_edit.h"
 #include "problem/setup.h"

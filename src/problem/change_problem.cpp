@@ -6,9 +6,9 @@
 #include <new>
 #include <vector>
 
-#include "factor/factor_arrays.h"
-#include "factor/scaling.h"
-#include "global/search_state.h"
+#include "problem/factor_arrays.h"
+#include "problem/scale_exponents.h"
+#include "problem/search_state.h"
 #include "problem/loader.h"
 #include "problem/matrix_storage.h"
 #include "problem/setup.h"
@@ -994,7 +994,7 @@ void unscale_column(int32_t p) {
   real_array(ARR_OBJECTIVE)[p] *= inverse;
   for (const int32_t id : {ARR_LOWER, ARR_UPPER, ARR_WORK_LOWER, ARR_WORK_UPPER}) {
     if (array_cells[id] == nullptr) continue;
-    double& bound = real_array(id)[p];
+    double& bound = array_of<double>(id)[p];
     if (std::fabs(bound) < kInfinity) bound *= f;
   }
   if (array_cells[ARR_X] != nullptr) real_array(ARR_X)[p] *= f;

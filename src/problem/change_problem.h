@@ -45,10 +45,6 @@ inline constexpr const char* kChgrng = "chgrng  ";
 // chgcoltype and chgrowtype are named in runtime/frame.h.
 }  // namespace routine
 
-// Double slot of the objective contribution of the columns that chgbds fixed
-// while the problem has global entities; the global search adds it.
-inline constexpr int kFixedObjectiveConstantSlot = 119;
-
 // Bound letters U (upper), L (lower), B (both). Errors: 405 bad column,
 // 416 bad letter (value: the item number; inserts the item in the caller's
 // count and the letter). A bound moves only when it differs from the stored

@@ -6,8 +6,8 @@
 #include <new>
 #include <vector>
 
-#include "factor/factor_arrays.h"
-#include "factor/scaling.h"
+#include "problem/factor_arrays.h"
+#include "problem/scale_exponents.h"
 #include "factor/starting_basis.h"
 #include "problem/add_rows_cols.h"
 #include "problem/change_problem.h"
@@ -71,7 +71,7 @@ void move_name(int32_t to, int32_t from) {
 // positions: those past hi stay, the others follow the map.
 void remap_position_links(PositionMap& map, int32_t lo, int32_t hi, int32_t extent) {
   for (const int32_t id : {ARR_VUB_REF, ARR_VLB_REF}) {
-    const OneBased<int32_t> links = int_array(id);
+    const OneBased<int32_t> links = array_of<int32_t>(id);
     if (!links) continue;
     for (int32_t p = 1; p <= extent; ++p)
       if (links[p] > 0) links[p] = map.mapped(links[p], lo, hi);

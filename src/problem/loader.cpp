@@ -6,13 +6,13 @@
 #include <cstring>
 #include <string>
 
-#include "console/problem_name.h"
+#include "runtime/problem_name.h"
 #include "factor/basis.h"
-#include "factor/factor_arrays.h"
-#include "factor/scaling.h"
+#include "problem/factor_arrays.h"
+#include "problem/scale_exponents.h"
 #include "files/load_support.h"
-#include "global/cut_pool.h"
-#include "global/search_state.h"
+#include "problem/cut_pool.h"
+#include "problem/search_state.h"
 #include "problem/matrix_storage.h"
 #include "problem/queries.h"
 #include "problem/setup.h"
@@ -26,6 +26,9 @@
 #include "simplex/solver_reset.h"
 
 namespace kl {
+
+int32_t cut_space_mode = 0;
+int32_t file_quadratic_entry_count = 0;
 
 namespace {
 
@@ -469,7 +472,7 @@ int32_t partial_integer_word(double limit) {
 
 // Set k's name: SS, then k in six characters whose leading blanks are V.
 void write_set_name(int32_t k) {
-  char* name = static_cast<char*>(array_cells[ARR_SET_NAME]) + static_cast<int64_t>(k - 1) * kNameChars;
+  char* name = name_array(ARR_SET_NAME) + static_cast<int64_t>(k - 1) * kNameChars;
   std::memcpy(name, "SSVVVVVV", kNameChars);
   int32_t at = kNameChars;
   for (int32_t n = k; n > 0 && at > 2; n /= 10) name[--at] = static_cast<char>('0' + n % 10);
@@ -700,9 +703,9 @@ void loadqprb(int32_t count, const int32_t* first, const int32_t* second, const 
   icv(ic::M_Q) = count;
   const int64_t start_words = words_for_ints(static_cast<int64_t>(nseq) + icv(ic::NCXTRA) + 1);
   const int64_t entries = 2 * static_cast<int64_t>(count);
-  if (!allocate_load_array(ARR_QUAD_82, start_words, STATUS_REPORTED) ||
-      !allocate_load_array(ARR_QUAD_83, start_words, STATUS_REPORTED) ||
-      !allocate_load_array(ARR_QUAD_84, words_for_ints(entries), STATUS_REPORTED) ||
+  if (!allocate_load_array(ARR_QUAD_UPPER_START, start_words, STATUS_REPORTED) ||
+      !allocate_load_array(ARR_QUAD_LOWER_START, start_words, STATUS_REPORTED) ||
+      !allocate_load_array(ARR_QUAD_INDEX, words_for_ints(entries), STATUS_REPORTED) ||
       !allocate_load_array(ARR_QUAD_VALUES, words_for_reals(entries), STATUS_REPORTED)) {
     return;
   }
@@ -712,7 +715,7 @@ void loadqprb(int32_t count, const int32_t* first, const int32_t* second, const 
     return;
   }
   int32_t* lo = static_cast<int32_t*>(first_block);
-  int32_t* hi = int_array(ARR_QUAD_84).data();
+  int32_t* hi = int_array(ARR_QUAD_INDEX).data();
   double* q = real_array(ARR_QUAD_VALUES).data();
   OneBased<int32_t> status = int_array(ARR_POS_STATUS);
   const double tolerance = dcv(dc::ZTOLDA);
@@ -758,7 +761,7 @@ void loadqprb(int32_t count, const int32_t* first, const int32_t* second, const 
   }
 
   // Upper lists: the sorted triplets themselves, entries 1..kept.
-  OneBased<int32_t> upper_start = int_array(ARR_QUAD_82);
+  OneBased<int32_t> upper_start = int_array(ARR_QUAD_UPPER_START);
   int32_t t = 0;
   for (int32_t j = store.first_col; j <= nseq + 1; ++j) {
     while (t < kept && lo[t] < j) ++t;
@@ -767,7 +770,7 @@ void loadqprb(int32_t count, const int32_t* first, const int32_t* second, const 
   // Lower lists after them: counts per column at entry j + 1, turned into
   // starts shifted one place, so that the fill leaves entry j at the start
   // of column j. The sorted order makes every lower list increase in i.
-  OneBased<int32_t> lower_start = int_array(ARR_QUAD_83);
+  OneBased<int32_t> lower_start = int_array(ARR_QUAD_LOWER_START);
   for (int32_t k = 0; k < kept; ++k) {
     if (hi[k] > lo[k]) ++lower_start[hi[k] + 1];
   }

@@ -37,6 +37,14 @@
 
 namespace kl {
 
+// Cut strategy the last sizing used (CUTSTRAT, or 1 or 2 chosen from the row
+// count); the node cut round of the global search reads it.
+extern int32_t cut_space_mode;
+
+// Quadratic entries a problem-file reader counted in its file (printed by
+// the load statistics); every array load sets it to 0.
+extern int32_t file_quadratic_entry_count;
+
 namespace routine {
 inline constexpr const char* kLoadprob = "loadprob";
 inline constexpr const char* kLoadqprb = "loadqprb";

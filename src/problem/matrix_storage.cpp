@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "global/cut_pool.h"
+#include "problem/cut_pool.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
 #include "runtime/frame.h"
@@ -171,10 +171,10 @@ int32_t find_in_column(int32_t p, int32_t row) {
 
 int32_t alloc_row_lists() {
   const ArrayRequest requests[] = {
-      {ARR_ROW_LIST_67, words_for_ints(nrow)},
-      {ARR_ROW_LIST_68, words_for_ints(nelem)},
-      {ARR_ROW_LIST_71, words_for_ints(static_cast<int64_t>(nelem) + 1)},
-      {ARR_ROW_LIST_70, words_for_ints(static_cast<int64_t>(nseq) + 1)},
+      {ARR_ROW_LIST_HEAD, words_for_ints(nrow)},
+      {ARR_ROW_LIST_NEXT, words_for_ints(nelem)},
+      {ARR_ROW_LIST_COLUMN, words_for_ints(static_cast<int64_t>(nelem) + 1)},
+      {ARR_ROW_LIST_LAST, words_for_ints(static_cast<int64_t>(nseq) + 1)},
   };
   for (const ArrayRequest& request : requests) {
     free_array(request.id, array_cells[request.id]);
@@ -188,10 +188,10 @@ int32_t alloc_row_lists() {
 }
 
 void build_row_lists() {
-  const OneBased<int32_t> head = int_array(ARR_ROW_LIST_67);
-  const OneBased<int32_t> next = int_array(ARR_ROW_LIST_68);
-  const OneBased<int32_t> tail = int_array(ARR_ROW_LIST_70);
-  const OneBased<int32_t> column = int_array(ARR_ROW_LIST_71);
+  const OneBased<int32_t> head = int_array(ARR_ROW_LIST_HEAD);
+  const OneBased<int32_t> next = int_array(ARR_ROW_LIST_NEXT);
+  const OneBased<int32_t> tail = int_array(ARR_ROW_LIST_LAST);
+  const OneBased<int32_t> column = int_array(ARR_ROW_LIST_COLUMN);
   const OneBased<int32_t> status = int_array(ARR_POS_STATUS);
   const OneBased<int32_t> col_start = int_array(ARR_COL_START);
   const OneBased<int32_t> elem_row = int_array(ARR_ELEM_ROW);
@@ -219,15 +219,15 @@ void build_row_lists() {
 }
 
 void free_row_lists() {
-  for (const int32_t id : {ARR_ROW_LIST_67, ARR_ROW_LIST_68, ARR_ROW_LIST_71, ARR_ROW_LIST_70})
+  for (const int32_t id : {ARR_ROW_LIST_HEAD, ARR_ROW_LIST_NEXT, ARR_ROW_LIST_COLUMN, ARR_ROW_LIST_LAST})
     free_array(id, array_cells[id]);
   problem_flags &= ~PF_ROW_LISTS;
 }
 
 void unlink_entering_column(int32_t position) {
   if (position < store.first_col || position > nseq || !(problem_flags & PF_ROW_LISTS)) return;
-  const OneBased<int32_t> head = int_array(ARR_ROW_LIST_67);
-  const OneBased<int32_t> next = int_array(ARR_ROW_LIST_68);
+  const OneBased<int32_t> head = int_array(ARR_ROW_LIST_HEAD);
+  const OneBased<int32_t> next = int_array(ARR_ROW_LIST_NEXT);
   const OneBased<int32_t> col_start = int_array(ARR_COL_START);
   const OneBased<int32_t> elem_row = int_array(ARR_ELEM_ROW);
   const int32_t end = nelem + 1;
@@ -246,9 +246,9 @@ void unlink_entering_column(int32_t position) {
 
 void link_leaving_column(int32_t position) {
   if (position < store.first_col || position > nseq || !(problem_flags & PF_ROW_LISTS)) return;
-  const OneBased<int32_t> head = int_array(ARR_ROW_LIST_67);
-  const OneBased<int32_t> next = int_array(ARR_ROW_LIST_68);
-  const OneBased<int32_t> column = int_array(ARR_ROW_LIST_71);
+  const OneBased<int32_t> head = int_array(ARR_ROW_LIST_HEAD);
+  const OneBased<int32_t> next = int_array(ARR_ROW_LIST_NEXT);
+  const OneBased<int32_t> column = int_array(ARR_ROW_LIST_COLUMN);
   const OneBased<int32_t> col_start = int_array(ARR_COL_START);
   const OneBased<int32_t> elem_row = int_array(ARR_ELEM_ROW);
   const int32_t end = nelem + 1;
@@ -338,12 +338,12 @@ class BlockReserver {
   int32_t created_count_ = 0;
 };
 
-bool has_quadratic_starts() { return array_cells[ARR_QUAD_82] != nullptr && array_cells[ARR_QUAD_83] != nullptr; }
+bool has_quadratic_starts() { return array_cells[ARR_QUAD_UPPER_START] != nullptr && array_cells[ARR_QUAD_LOWER_START] != nullptr; }
 
 bool is_presolved() { return (problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) != 0; }
 
-constexpr int32_t kCutPoolIds[] = {ARR_CUT_POOL_56, ARR_CUT_POOL_57, ARR_CUT_POOL_59, ARR_CUT_POOL_60,
-                                   ARR_CUT_POOL_61};
+constexpr int32_t kCutPoolIds[] = {ARR_CUT_RECORD, ARR_CUT_RHS, ARR_CUT_ELEM_COLUMN, ARR_CUT_ELEM_VALUE,
+                                   ARR_CUT_ROW_LIST};
 
 // Phase 1: every block the growth needs, before anything moves.
 void reserve_blocks(const GrowthPlan& plan, BlockReserver& reserve) {
@@ -358,8 +358,8 @@ void reserve_blocks(const GrowthPlan& plan, BlockReserver& reserve) {
     reserve.ensure(ARR_NAME_TABLE, words_for_reals(static_cast<int64_t>(name_words) * (positions + 4)), false);
     if (is_presolved()) reserve.ensure_ints(ARR_POSITION_MAP, positions);
     if (has_quadratic_starts()) {
-      reserve.ensure_ints(ARR_QUAD_82, positions + 1);
-      reserve.ensure_ints(ARR_QUAD_83, positions + 1);
+      reserve.ensure_ints(ARR_QUAD_UPPER_START, positions + 1);
+      reserve.ensure_ints(ARR_QUAD_LOWER_START, positions + 1);
     }
     if (work_arrays) {
       const int64_t words = reduced_costs_words(positions);
@@ -420,14 +420,14 @@ void reserve_blocks(const GrowthPlan& plan, BlockReserver& reserve) {
   // The first entities bring the cut pool, unless a branching-object entry
   // made one already (re-making it would drop its cuts). Last, so that its
   // all-or-nothing undo is the only one needed after it.
-  if (reserve.failed() == 0 && plan.ents > 0 && array_cells[ARR_CUT_POOL_56] == nullptr) {
+  if (reserve.failed() == 0 && plan.ents > 0 && array_cells[ARR_CUT_RECORD] == nullptr) {
     const int32_t failed = alloc_cut_pool();
     for (const int32_t id : kCutPoolIds)
       if (array_cells[id] != nullptr) reserve.count_as_created(id);
     if (failed != 0) reserve.fail(failed);
   }
   // The pool's cut row list is per position, whoever sized it.
-  reserve.ensure_ints(ARR_CUT_POOL_61, positions);
+  reserve.ensure_ints(ARR_CUT_ROW_LIST, positions);
 }
 
 // Moves entries from..to of an array of T up by `by` places (memmove: the
@@ -480,8 +480,8 @@ void move_columns_up(const GrowthPlan& plan) {
   const int64_t name_bytes = static_cast<int64_t>(name_words) * 8;
   move_up<char>(ARR_NAME_TABLE, first, last, by, name_bytes);
   if (has_quadratic_starts()) {
-    move_up<int32_t>(ARR_QUAD_82, first, last + 1, by);
-    move_up<int32_t>(ARR_QUAD_83, first, last + 1, by);
+    move_up<int32_t>(ARR_QUAD_UPPER_START, first, last + 1, by);
+    move_up<int32_t>(ARR_QUAD_LOWER_START, first, last + 1, by);
   }
 
   const int32_t vacated_last = first + by - 1;
@@ -493,10 +493,10 @@ void move_columns_up(const GrowthPlan& plan) {
   fill_range<int32_t>(ARR_VUB_REF, first, vacated_last, 0);
   fill_range<int32_t>(ARR_VLB_REF, first, vacated_last, 0);
   if (has_quadratic_starts()) {
-    fill_range<int32_t>(ARR_QUAD_82, first, vacated_last, 0);
-    fill_range<int32_t>(ARR_QUAD_83, first, vacated_last, 0);
+    fill_range<int32_t>(ARR_QUAD_UPPER_START, first, vacated_last, 0);
+    fill_range<int32_t>(ARR_QUAD_LOWER_START, first, vacated_last, 0);
   }
-  if (char* names = static_cast<char*>(array_cells[ARR_NAME_TABLE]))
+  if (char* names = name_array(ARR_NAME_TABLE))
     for (int32_t p = first; p <= vacated_last; ++p)
       write_default_name(names + (p - 1) * name_bytes, static_cast<int32_t>(name_bytes), p);
 }
@@ -505,8 +505,8 @@ void move_columns_up(const GrowthPlan& plan) {
 // 16, kept in its length field) or every element column of a cut. Free
 // records (first element -1) hold links, not columns.
 void shift_cut_pool_columns(const GrowthPlan& plan) {
-  const OneBased<int32_t> record = int_array(ARR_CUT_POOL_56);
-  const OneBased<int32_t> element_column = int_array(ARR_CUT_POOL_59);
+  const OneBased<int32_t> record = int_array(ARR_CUT_RECORD);
+  const OneBased<int32_t> element_column = int_array(ARR_CUT_ELEM_COLUMN);
   if (!record) return;
   constexpr int32_t kBoundRecord = 8 | 16;
   const int64_t records = block_words(record.data()) / kCutRecordWords;
@@ -533,7 +533,7 @@ void shift_stored_positions(const GrowthPlan& plan) {
     for (int64_t i = 1; i <= n; ++i) header[i] = shifted(header[i], plan);
   }
   for (const int32_t id : {ARR_VUB_REF, ARR_VLB_REF})
-    if (const OneBased<int32_t> links = int_array(id)) {
+    if (const OneBased<int32_t> links = array_of<int32_t>(id)) {
       const int64_t n = block_words(links.data());
       for (int64_t p = 1; p <= n; ++p)
         if (links[p] > 0) links[p] = shifted(links[p], plan);
@@ -545,7 +545,7 @@ void shift_stored_positions(const GrowthPlan& plan) {
   }
   if (const OneBased<int32_t> member = int_array(ARR_SET_MEMBER_COLUMN))
     for (int32_t k = 1; k <= nsosm; ++k) member[k] = shifted(member[k], plan);
-  if (const OneBased<int32_t> quad_index = int_array(ARR_QUAD_84)) {
+  if (const OneBased<int32_t> quad_index = int_array(ARR_QUAD_INDEX)) {
     const int64_t n = std::min<int64_t>(nqelem, block_words(quad_index.data()));
     for (int64_t k = 1; k <= n; ++k) quad_index[k] = shifted(quad_index[k], plan);
   }
@@ -579,8 +579,8 @@ void shift_stored_positions(const GrowthPlan& plan) {
 // Spare columns past nseq get empty quadratic lists.
 void extend_quadratic_starts(int64_t positions) {
   if (!has_quadratic_starts()) return;
-  for (const int32_t id : {ARR_QUAD_82, ARR_QUAD_83}) {
-    const OneBased<int32_t> start = int_array(id);
+  for (const int32_t id : {ARR_QUAD_UPPER_START, ARR_QUAD_LOWER_START}) {
+    const OneBased<int32_t> start = array_of<int32_t>(id);
     for (int64_t j = nseq + 2; j <= positions + 1; ++j) start[j] = start[nseq + 1];
   }
 }

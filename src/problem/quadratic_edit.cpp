@@ -27,8 +27,8 @@ struct Triplet {
 bool by_pair(const Triplet& a, const Triplet& b) { return a.lo != b.lo ? a.lo < b.lo : a.hi < b.hi; }
 
 bool has_storage() {
-  return array_cells[ARR_QUAD_82] != nullptr && array_cells[ARR_QUAD_83] != nullptr &&
-         array_cells[ARR_QUAD_84] != nullptr && array_cells[ARR_QUAD_VALUES] != nullptr;
+  return array_cells[ARR_QUAD_UPPER_START] != nullptr && array_cells[ARR_QUAD_LOWER_START] != nullptr &&
+         array_cells[ARR_QUAD_INDEX] != nullptr && array_cells[ARR_QUAD_VALUES] != nullptr;
 }
 
 // Entries stored for a set of triplets: off-diagonal pairs twice.
@@ -42,8 +42,8 @@ int64_t stored_entries(const std::vector<Triplet>& triplets) {
 std::vector<Triplet> read_upper_triangle(int32_t last) {
   std::vector<Triplet> triplets;
   if (nqelem <= 0 || !has_storage()) return triplets;
-  OneBased<int32_t> upper_start = int_array(ARR_QUAD_82);
-  OneBased<int32_t> index = int_array(ARR_QUAD_84);
+  OneBased<int32_t> upper_start = int_array(ARR_QUAD_UPPER_START);
+  OneBased<int32_t> index = int_array(ARR_QUAD_INDEX);
   OneBased<double> value = real_array(ARR_QUAD_VALUES);
   for (int32_t j = store.first_col; j <= last; ++j)
     for (int32_t k = upper_start[j]; k < upper_start[j + 1]; ++k) triplets.push_back({j, index[k], value[k]});
@@ -52,7 +52,7 @@ std::vector<Triplet> read_upper_triangle(int32_t last) {
 
 // Start entries the two start arrays hold room for (positions + 1).
 int64_t start_cells() {
-  return std::min(block_words(array_cells[ARR_QUAD_82]), block_words(array_cells[ARR_QUAD_83]));
+  return std::min(block_words(array_cells[ARR_QUAD_UPPER_START]), block_words(array_cells[ARR_QUAD_LOWER_START]));
 }
 
 // Ids 82 to 85 can hold `entries` entries and starts for every position up
@@ -61,15 +61,15 @@ int64_t start_cells() {
 // status 32); nothing is lost on failure.
 int32_t ensure_storage(int64_t entries) {
   const int64_t cells = static_cast<int64_t>(nseq) + spare_cols_left + 1;
-  const int64_t capacity = std::min(block_words(array_cells[ARR_QUAD_84]), block_words(array_cells[ARR_QUAD_VALUES]) / 2);
+  const int64_t capacity = std::min(block_words(array_cells[ARR_QUAD_INDEX]), block_words(array_cells[ARR_QUAD_VALUES]) / 2);
   const int64_t wanted = entries > capacity ? entries + kQuadraticGrowthMargin : capacity;
   const struct {
     int32_t id;
     int64_t words;
   } requests[] = {
-      {ARR_QUAD_82, words_for_ints(cells)},
-      {ARR_QUAD_83, words_for_ints(cells)},
-      {ARR_QUAD_84, words_for_ints(wanted)},
+      {ARR_QUAD_UPPER_START, words_for_ints(cells)},
+      {ARR_QUAD_LOWER_START, words_for_ints(cells)},
+      {ARR_QUAD_INDEX, words_for_ints(wanted)},
       {ARR_QUAD_VALUES, words_for_reals(wanted)},
   };
   for (const auto& request : requests) {
@@ -88,9 +88,9 @@ int32_t ensure_storage(int64_t entries) {
 // first_col..last): the upper lists, then the lower lists, and empty lists
 // for every start entry past last. The storage must hold the entries.
 void write_lists(const std::vector<Triplet>& triplets, int32_t last) {
-  OneBased<int32_t> upper_start = int_array(ARR_QUAD_82);
-  OneBased<int32_t> lower_start = int_array(ARR_QUAD_83);
-  OneBased<int32_t> index = int_array(ARR_QUAD_84);
+  OneBased<int32_t> upper_start = int_array(ARR_QUAD_UPPER_START);
+  OneBased<int32_t> lower_start = int_array(ARR_QUAD_LOWER_START);
+  OneBased<int32_t> index = int_array(ARR_QUAD_INDEX);
   OneBased<double> value = real_array(ARR_QUAD_VALUES);
   const int32_t first = store.first_col;
   const int32_t upper_count = static_cast<int32_t>(triplets.size());
@@ -212,7 +212,7 @@ void mark_quadratic_columns(const std::vector<Triplet>& triplets) {
 
 int64_t quadratic_spare() {
   if (!has_storage()) return 0;
-  const int64_t capacity = std::min(block_words(array_cells[ARR_QUAD_84]), block_words(array_cells[ARR_QUAD_VALUES]) / 2);
+  const int64_t capacity = std::min(block_words(array_cells[ARR_QUAD_INDEX]), block_words(array_cells[ARR_QUAD_VALUES]) / 2);
   return std::max<int64_t>(0, capacity - nqelem);
 }
 
@@ -306,8 +306,8 @@ void remap_quadratic_columns(OneBased<int32_t> new_position, int32_t old_nseq) {
 void add_empty_quadratic_columns(int32_t count) {
   if (count <= 0 || !has_storage()) return;
   const int64_t last = std::min<int64_t>(static_cast<int64_t>(nseq) + count + 1, start_cells());
-  OneBased<int32_t> upper_start = int_array(ARR_QUAD_82);
-  OneBased<int32_t> lower_start = int_array(ARR_QUAD_83);
+  OneBased<int32_t> upper_start = int_array(ARR_QUAD_UPPER_START);
+  OneBased<int32_t> lower_start = int_array(ARR_QUAD_LOWER_START);
   for (int64_t j = static_cast<int64_t>(nseq) + 2; j <= last; ++j) {
     upper_start[j] = upper_start[nseq + 1];
     lower_start[j] = lower_start[nseq + 1];

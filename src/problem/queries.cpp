@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "factor/scaling.h"
+#include "problem/scale_exponents.h"
 #include "problem/matrix_storage.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
@@ -497,8 +497,8 @@ void get_qobj(int32_t column1, int32_t column2, double* value) {
   if (b < store.first_col || b > nseq) return report_bad_qobj_column(column2);
   const int32_t lo = static_cast<int32_t>(a < b ? a : b);
   const int32_t hi = static_cast<int32_t>(a < b ? b : a);
-  OneBased<int32_t> upper_start = int_array(ARR_QUAD_82);
-  OneBased<int32_t> partner = int_array(ARR_QUAD_84);
+  OneBased<int32_t> upper_start = int_array(ARR_QUAD_UPPER_START);
+  OneBased<int32_t> partner = int_array(ARR_QUAD_INDEX);
   OneBased<double> coefficient = real_array(ARR_QUAD_VALUES);
   for (int32_t k = upper_start[lo]; k < upper_start[lo + 1]; ++k) {
     if (partner[k] == hi) {

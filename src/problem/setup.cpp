@@ -9,9 +9,8 @@
 
 #include "factor/basis.h"
 #include "factor/scaling.h"
-#include "files/load_support.h"
-#include "global/cut_pool.h"
-#include "global/search_state.h"
+#include "problem/cut_pool.h"
+#include "problem/search_state.h"
 #include "problem/loader.h"
 #include "problem/matrix_storage.h"
 #include "problem/store.h"
@@ -63,7 +62,7 @@ bool is_set(int32_t e) {
 }
 
 char* set_name(int32_t k) {
-  return static_cast<char*>(array_cells[ARR_SET_NAME]) + static_cast<int64_t>(k - 1) * kNameChars;
+  return name_array(ARR_SET_NAME) + static_cast<int64_t>(k - 1) * kNameChars;
 }
 
 
@@ -145,10 +144,10 @@ void compact_matrix() {
 // Column entities into increasing column order, with reduced_costs (cleared
 // over its first nseq ints by the caller) as the map column -> entity.
 void sort_column_entities() {
-  OneBased<int32_t> entity_of_column = int_array(ARR_REDUCED_COSTS);
+  OneBased<int32_t> entity_of_column = reduced_costs_as_int_scratch();
   OneBased<int32_t> entity_column = int_array(ARR_ENTITY_COLUMN);
   for (int32_t e = nsets + 1; e <= nglent; ++e) entity_of_column[entity_column[e]] = e;
-  const int int_ids[] = {ARR_ENTITY_TYPE, ARR_ENTITY_COLUMN, ARR_DIRECTIVE_WORD, ARR_PSEUDO_COST_DOWN,
+  const int word_ids[] = {ARR_ENTITY_TYPE, ARR_ENTITY_COLUMN, ARR_DIRECTIVE_WORD, ARR_PSEUDO_COST_DOWN,
                          ARR_PSEUDO_COST_UP};
   const int real_ids[] = {ARR_SEMICONT_LIMIT, ARR_SEMICONT_UPPER};
   int32_t slot = nsets;
@@ -158,11 +157,11 @@ void sort_column_entities() {
     ++slot;
     if (slot == t) continue;
     // Entity slot (placed later, on a later column) and entity t swap places.
-    for (int id : int_ids) {
-      if (array_cells[id] != nullptr) std::swap(int_array(id)[slot], int_array(id)[t]);
+    for (int id : word_ids) {
+      if (array_cells[id] != nullptr) std::swap(word_array(id)[slot], word_array(id)[t]);
     }
     for (int id : real_ids) {
-      if (array_cells[id] != nullptr) std::swap(real_array(id)[slot], real_array(id)[t]);
+      if (array_cells[id] != nullptr) std::swap(array_of<double>(id)[slot], array_of<double>(id)[t]);
     }
     entity_of_column[entity_column[t]] = t;
     entity_of_column[j] = slot;
@@ -242,7 +241,7 @@ void record_original_problem() {
 }
 
 char* position_name(int32_t position) {
-  return static_cast<char*>(array_cells[ARR_NAME_TABLE]) +
+  return name_array(ARR_NAME_TABLE) +
          static_cast<int64_t>(position - 1) * name_words * kNameChars;
 }
 

@@ -12,11 +12,6 @@
 
 namespace kl {
 
-// Internal double slots of the control store that a load resets: the two
-// objective constants (the first is the constant term of the objective).
-inline constexpr int kObjectiveConstantSlot = 89;
-inline constexpr int kSecondObjectiveConstantSlot = 90;
-
 // The big-M weight the primal simplex falls back to: max(BIGM x ZSP002,
 // ZSP003), set by every set-up.
 extern double bigm_fallback;

@@ -6,15 +6,13 @@
 #include <string>
 #include <type_traits>
 
-#include "console/problem_name.h"
-#include "factor/basis.h"
-#include "factor/factor_arrays.h"
+#include "runtime/problem_name.h"
+#include "problem/factor_arrays.h"
 #include "factor/invert.h"
-#include "factor/scaling.h"
+#include "problem/scale_exponents.h"
 #include "factor/starting_basis.h"
-#include "files/load_support.h"
 #include "files/solution_file.h"
-#include "global/search_state.h"
+#include "problem/search_state.h"
 #include "problem/loader.h"
 #include "problem/matrix_storage.h"
 #include "problem/queries.h"
@@ -25,7 +23,6 @@
 #include "runtime/messages.h"
 #include "runtime/names.h"
 #include "simplex/lp_driver.h"
-#include "simplex/simplex_state.h"
 #include "simplex/solver_reset.h"
 
 namespace kl {

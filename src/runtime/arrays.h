@@ -35,10 +35,6 @@ class OneBased {
   T* base_;
 };
 
-inline OneBased<int32_t> int_array(int id) { return OneBased<int32_t>(array_cells[id]); }
-inline OneBased<double> real_array(int id) { return OneBased<double>(array_cells[id]); }
-inline OneBased<float> float_array(int id) { return OneBased<float>(array_cells[id]); }
-
 // Word counts for n elements of each kind.
 inline constexpr int64_t words_for_ints(int64_t n) { return n; }
 inline constexpr int64_t words_for_reals(int64_t n) { return 2 * n; }

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "console/options.h"
-#include "console/problem_name.h"
+#include "runtime/options.h"
+#include "runtime/problem_name.h"
 #include "runtime/frame.h"
 #include "runtime/messages.h"
 

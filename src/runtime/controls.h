@@ -3,7 +3,9 @@
 #ifndef KLSOL_RUNTIME_CONTROLS_H
 #define KLSOL_RUNTIME_CONTROLS_H
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string>
 
 namespace kl {
@@ -259,16 +261,84 @@ inline constexpr int OBCNAM = 7;
 inline constexpr int VERSION = 8;
 }  // namespace cc
 
-// Internal values kept in the double store after the controls.
+// The one map of the internal values kept in the double store after the
+// controls: every subsystem that keeps a value there names its slot here,
+// so two owners can never share a slot unnoticed (see kDoubleSlotMap).
+namespace dslot {
+inline constexpr int kObjval = 85;                 // attribute 2001
+inline constexpr int kSuminf = 86;                 // attribute 2002
+inline constexpr int kDintsl = 87;                 // attribute 2003
+inline constexpr int kObjectiveConstant = 89;      // attribute 2005, reset by a load
+inline constexpr int kSecondObjectiveConstant = 90;
+inline constexpr int kObjectiveScale = 91;         // power-of-two cost scale of the dual
+inline constexpr int kSenseFactor = 92;            // attribute 2008
+inline constexpr int kEnteringUpper = 93;
+inline constexpr int kNonbasicObjective = 94;
+inline constexpr int kEnteringWeight = 95;
+inline constexpr int kEnteringReducedCost = 96;
+inline constexpr int kPivotValue = 97;
+inline constexpr int kStepLength = 101;
+inline constexpr int kSuminfAtStart = 107;         // suminf when a primal engine was entered
+inline constexpr int kDjCheckValue = 109;
+inline constexpr int kDebugValue111 = 111;
+inline constexpr int kBigmCeiling = 112;           // 5 x BIGM at the start of a primal run
+inline constexpr int kPerturbationSize = 117;
+inline constexpr int kEnteringObjectiveRate = 118;
+inline constexpr int kFixedObjectiveConstant = 119;  // columns chgbds fixed under global entities
+inline constexpr int kInvertPivotThreshold = 121;
+inline constexpr int kRatioTolerance = 122;
+inline constexpr int kCostShiftTotal = 123;
+inline constexpr int kSuminfAtRemoval = 125;       // suminf at the last remove_rhs_shift
+inline constexpr int kDualStep = 128;
+inline constexpr int kDualBoundEstimate = 129;
+inline constexpr int kPlusInfinity = 130;
+inline constexpr int kMinusInfinity = 131;
+inline constexpr int kPlusInfinity2 = 132;
+}  // namespace dslot
+
+inline constexpr int kDoubleSlotMap[] = {
+    dslot::kObjval,           dslot::kSuminf,
+    dslot::kDintsl,           dslot::kObjectiveConstant,
+    dslot::kSecondObjectiveConstant, dslot::kObjectiveScale,
+    dslot::kSenseFactor,      dslot::kEnteringUpper,
+    dslot::kNonbasicObjective, dslot::kEnteringWeight,
+    dslot::kEnteringReducedCost, dslot::kPivotValue,
+    dslot::kStepLength,       dslot::kSuminfAtStart,
+    dslot::kDjCheckValue,     dslot::kDebugValue111,
+    dslot::kBigmCeiling,      dslot::kPerturbationSize,
+    dslot::kEnteringObjectiveRate, dslot::kFixedObjectiveConstant,
+    dslot::kInvertPivotThreshold, dslot::kRatioTolerance,
+    dslot::kCostShiftTotal,   dslot::kSuminfAtRemoval,
+    dslot::kDualStep,         dslot::kDualBoundEstimate,
+    dslot::kPlusInfinity,     dslot::kMinusInfinity,
+    dslot::kPlusInfinity2,
+};
+
+// Every slot lies after the controls, inside the store, and only once.
+constexpr bool double_slots_are_distinct() {
+  for (std::size_t i = 0; i < std::size(kDoubleSlotMap); ++i) {
+    if (kDoubleSlotMap[i] <= kDoubleControlCount || kDoubleSlotMap[i] > kDoubleStoreSize) return false;
+    for (std::size_t j = 0; j < i; ++j)
+      if (kDoubleSlotMap[i] == kDoubleSlotMap[j]) return false;
+  }
+  return true;
+}
+static_assert(double_slots_are_distinct(), "two internal values share a double slot");
+
+// The names the control code and the problem store use for some of them.
 namespace dc {
-inline constexpr int OBJVAL = 85;         // attribute 2001
-inline constexpr int SUMINF = 86;         // attribute 2002
-inline constexpr int DINTSL = 87;         // attribute 2003
-inline constexpr int SENSE_FACTOR = 92;   // attribute 2008
-inline constexpr int PLUS_INFINITY = 130;
-inline constexpr int MINUS_INFINITY = 131;
-inline constexpr int PLUS_INFINITY_2 = 132;
+inline constexpr int OBJVAL = dslot::kObjval;
+inline constexpr int SUMINF = dslot::kSuminf;
+inline constexpr int DINTSL = dslot::kDintsl;
+inline constexpr int SENSE_FACTOR = dslot::kSenseFactor;
+inline constexpr int PLUS_INFINITY = dslot::kPlusInfinity;
+inline constexpr int MINUS_INFINITY = dslot::kMinusInfinity;
+inline constexpr int PLUS_INFINITY_2 = dslot::kPlusInfinity2;
 }  // namespace dc
+inline constexpr int kObjectiveConstantSlot = dslot::kObjectiveConstant;
+inline constexpr int kSecondObjectiveConstantSlot = dslot::kSecondObjectiveConstant;
+inline constexpr int kObjectiveScaleSlot = dslot::kObjectiveScale;
+inline constexpr int kFixedObjectiveConstantSlot = dslot::kFixedObjectiveConstant;
 
 // Control values, indexed from 1 (index 0 unused). Zero before start-up.
 extern int32_t integer_controls[kIntControlCount + 1];

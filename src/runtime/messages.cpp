@@ -11,7 +11,7 @@
 #include <string>
 #include <system_error>
 
-#include "files/number_fields.h"
+#include "runtime/number_fields.h"
 #include "page_code.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
@@ -296,7 +296,7 @@ void send_line() {
 void copy_name(int32_t j, std::string& name) {
   name.clear();
   const int32_t words = name_words;
-  const char* table = static_cast<const char*>(array_cells[ARR_NAME_TABLE]);
+  const char* table = name_array(ARR_NAME_TABLE);
   if (table == nullptr || words <= 0 || j < 1) return;
   const std::size_t width = static_cast<std::size_t>(words) * 8;
   name.assign(table + static_cast<std::size_t>(j - 1) * width, width);

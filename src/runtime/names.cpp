@@ -98,10 +98,10 @@ int32_t key_hash(int32_t key) {
 
 // Name slot v of name_table, or null beyond its block.
 const char* name_table_slot(int32_t v) {
-  void* block = array_cells[ARR_NAME_TABLE];
+  const char* block = name_array(ARR_NAME_TABLE);
   const int64_t slot_bytes = key_length();
   if (block == nullptr || v < 1 || v * slot_bytes > block_words(block) * 4) return nullptr;
-  return static_cast<const char*>(block) + (v - 1) * slot_bytes;
+  return block + (v - 1) * slot_bytes;
 }
 
 enum class KeyKind { kRow, kColumn, kListed, kInteger };

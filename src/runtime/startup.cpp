@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <string>
 
-#include "console/options.h"
-#include "console/problem_name.h"
+#include "runtime/options.h"
+#include "runtime/problem_name.h"
 #include "factor/basis.h"
-#include "factor/factor_arrays.h"
-#include "global/search_state.h"
+#include "problem/factor_arrays.h"
+#include "problem/search_state.h"
 #include "problem/slots.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"

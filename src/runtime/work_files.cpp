@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "console/problem_name.h"
+#include "runtime/problem_name.h"
 #include "runtime/frame.h"
 #include "runtime/messages.h"
 #include "runtime/platform.h"

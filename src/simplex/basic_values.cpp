@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "barrier/crossover_state.h"
+#include "factor/crossover_state.h"
 #include "factor/basis.h"
 #include "factor/solves.h"
 #include "factor/starting_basis.h"
@@ -53,9 +53,9 @@ void subtract_nonbasic_activity() {
   double& nonbasic_objective = dcv(dslot::kNonbasicObjective);
   nonbasic_objective = 0.0;
   const bool dual_bounds = !crossover && algorithm_kind() == 1;
-  OneBased<double> cost = real_array(dual_bounds ? ARR_WORKING_COSTS : ARR_OBJECTIVE);
-  OneBased<double> low = real_array(dual_bounds ? ARR_WORK_LOWER : ARR_LOWER);
-  OneBased<double> up = real_array(dual_bounds ? ARR_WORK_UPPER : ARR_UPPER);
+  OneBased<double> cost = dual_bounds ? real_array(ARR_WORKING_COSTS) : real_array(ARR_OBJECTIVE);
+  OneBased<double> low = dual_bounds ? real_array(ARR_WORK_LOWER) : real_array(ARR_LOWER);
+  OneBased<double> up = dual_bounds ? real_array(ARR_WORK_UPPER) : real_array(ARR_UPPER);
   OneBased<int32_t> start = int_array(ARR_COL_START);
   OneBased<int32_t> elem_row = int_array(ARR_ELEM_ROW);
   OneBased<double> elem_value = real_array(ARR_ELEM_VALUE);

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "factor/basis.h"
-#include "factor/factor_arrays.h"
+#include "problem/factor_arrays.h"
 #include "factor/invert.h"
 #include "factor/scaling.h"
 #include "factor/solves.h"

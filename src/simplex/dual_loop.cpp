@@ -9,7 +9,7 @@
 #include "factor/scaling.h"
 #include "factor/solves.h"
 #include "factor/starting_basis.h"
-#include "global/search_state.h"
+#include "problem/search_state.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
 #include "runtime/controls.h"

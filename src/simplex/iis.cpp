@@ -4,7 +4,7 @@
 #include <new>
 #include <string>
 
-#include "console/problem_name.h"
+#include "runtime/problem_name.h"
 #include "factor/basis.h"
 #include "factor/solves.h"
 #include "factor/starting_basis.h"

@@ -42,8 +42,8 @@ double quadratic_objective_value() {
   OneBased<int32_t> status = int_array(ARR_POS_STATUS);
   OneBased<double> cost = real_array(ARR_OBJECTIVE);
   OneBased<double> x = real_array(ARR_X);
-  OneBased<int32_t> upper_start = int_array(ARR_QUAD_82);
-  OneBased<int32_t> index = int_array(ARR_QUAD_84);
+  OneBased<int32_t> upper_start = int_array(ARR_QUAD_UPPER_START);
+  OneBased<int32_t> index = int_array(ARR_QUAD_INDEX);
   OneBased<double> q = real_array(ARR_QUAD_VALUES);
   double value = dcv(kObjectiveConstantSlot) + dcv(kSecondObjectiveConstantSlot);
   for (int32_t j = store.first_col; j <= nseq; ++j) {

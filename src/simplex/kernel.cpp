@@ -248,9 +248,9 @@ void set_basic_costs() {
     else if ((marks[i] & RF_INFEAS_ABOVE) != 0)
       v -= bigm;
     if (quadratic && (static_cast<uint32_t>(status[b]) & PS_QUADRATIC) != 0) {
-      OneBased<int32_t> upper_start = int_array(ARR_QUAD_82);
-      OneBased<int32_t> lower_start = int_array(ARR_QUAD_83);
-      OneBased<int32_t> index = int_array(ARR_QUAD_84);
+      OneBased<int32_t> upper_start = int_array(ARR_QUAD_UPPER_START);
+      OneBased<int32_t> lower_start = int_array(ARR_QUAD_LOWER_START);
+      OneBased<int32_t> index = int_array(ARR_QUAD_INDEX);
       OneBased<double> q = real_array(ARR_QUAD_VALUES);
       OneBased<double> x = real_array(ARR_X);
       double gradient = 0.0;

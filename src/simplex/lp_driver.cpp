@@ -14,10 +14,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "console/options.h"
+#include "runtime/options.h"
 #include "factor/basis.h"
 #include "factor/crash.h"
-#include "factor/factor_arrays.h"
+#include "problem/factor_arrays.h"
 #include "factor/scaling.h"
 #include "factor/starting_basis.h"
 #include "files/solution_file.h"

@@ -5,11 +5,11 @@
 #include <cstdlib>
 
 #include "factor/basis.h"
-#include "factor/factor_arrays.h"
+#include "problem/factor_arrays.h"
 #include "factor/invert.h"
 #include "factor/scaling.h"
 #include "factor/starting_basis.h"
-#include "global/search_state.h"
+#include "problem/search_state.h"
 #include "problem/matrix_storage.h"
 #include "problem/setup.h"
 #include "problem/store.h"
@@ -561,8 +561,8 @@ void compute_objective_value() {
       if ((status[v] & PS_FIXED) == 0) value += cost[v] * values[i];
     }
     if (nqelem > 0) {
-      OneBased<int32_t> upper_start = int_array(ARR_QUAD_82);
-      OneBased<int32_t> index = int_array(ARR_QUAD_84);
+      OneBased<int32_t> upper_start = int_array(ARR_QUAD_UPPER_START);
+      OneBased<int32_t> index = int_array(ARR_QUAD_INDEX);
       OneBased<double> q = real_array(ARR_QUAD_VALUES);
       OneBased<double> x = real_array(ARR_X);
       for (int32_t j = store.first_col; j <= nseq; ++j) {

@@ -8,11 +8,6 @@
 
 namespace kl {
 
-// Internal double slots of the control store used by the primal driver.
-namespace dslot {
-inline constexpr int kBigmCeiling = 112;  // 5 x BIGM at the start of a run
-}  // namespace dslot
-
 // BIGM is double control 18; the fall-back weight bigm_fallback is kept by
 // problem/setup.h and bigm_at_start by the LP driver (simplex/lp_driver.h).
 //

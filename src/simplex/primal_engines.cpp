@@ -744,9 +744,9 @@ double PrimalEngine::curvature() {
   OneBased<int32_t> header = int_array(ARR_BASIS_HEADER);
   OneBased<double> alpha = work_vector();
   OneBased<int32_t> list = work_list();
-  OneBased<int32_t> upper_start = int_array(ARR_QUAD_82);
-  OneBased<int32_t> lower_start = int_array(ARR_QUAD_83);
-  OneBased<int32_t> index = int_array(ARR_QUAD_84);
+  OneBased<int32_t> upper_start = int_array(ARR_QUAD_UPPER_START);
+  OneBased<int32_t> lower_start = int_array(ARR_QUAD_LOWER_START);
+  OneBased<int32_t> index = int_array(ARR_QUAD_INDEX);
   OneBased<double> q = real_array(ARR_QUAD_VALUES);
   if (!upper_start || !lower_start || !index || !q) return 0.0;
   if (static_cast<int32_t>(edge_values.size()) < nseq + 2) edge_values.assign(static_cast<size_t>(nseq) + 2, 0.0);

@@ -9,12 +9,6 @@
 
 namespace kl {
 
-// Internal double slots of the control store used by the engines.
-namespace dslot {
-inline constexpr int kSuminfAtStart = 107;    // suminf when the engine was entered
-inline constexpr int kSuminfAtRemoval = 125;  // suminf at the last remove_rhs_shift
-}  // namespace dslot
-
 // Engine state kept between calls of one primal run.
 // candidate_mode: 1 while the driver uses the candidate-list engine.
 extern int32_t candidate_mode;

@@ -183,7 +183,7 @@ double column_dot(const PriceContext& c, const FactorMap& f, OneBased<double> v,
 
 }  // namespace
 
-int32_t* candidate_chain() { return static_cast<int32_t*>(array_cells[ARR_ROW_LIST_70]); }
+int32_t* candidate_chain() { return int_array(ARR_ROW_LIST_LAST).data(); }
 
 double oriented_merit(uint32_t status, double d, double t, int32_t& decreasing, bool free_rule) {
   decreasing = 0;
@@ -499,9 +499,9 @@ void move_duals_and_price_rows(const PriceContext& c, WeightedChooser& chooser) 
 
 // (Qx)_j over both stored triangles of column j.
 double quadratic_gradient(int32_t j) {
-  OneBased<int32_t> upper_start = int_array(ARR_QUAD_82);
-  OneBased<int32_t> lower_start = int_array(ARR_QUAD_83);
-  OneBased<int32_t> index = int_array(ARR_QUAD_84);
+  OneBased<int32_t> upper_start = int_array(ARR_QUAD_UPPER_START);
+  OneBased<int32_t> lower_start = int_array(ARR_QUAD_LOWER_START);
+  OneBased<int32_t> index = int_array(ARR_QUAD_INDEX);
   OneBased<double> value = real_array(ARR_QUAD_VALUES);
   OneBased<double> x = real_array(ARR_X);
   if (!upper_start || !lower_start || !index || !value) return 0.0;
@@ -623,7 +623,7 @@ void update_prices_by_row_copy() {
   OneBased<int32_t> list = work_list();
   OneBased<double> weights = real_array(ARR_PIVOT_ROW);
   OneBased<int32_t> stamp = int_array(ARR_SCALE_WORK);
-  OneBased<double> old_d = real_array(ARR_PIVOT_ROW_INDEX);
+  OneBased<double> old_d = pivot_row_index_as_real_scratch();
   OneBased<int32_t> row_start = int_array(ARR_ROW_COPY_START);
   OneBased<int32_t> row_col = int_array(ARR_ROW_COPY_COL);
   OneBased<double> row_val = real_array(ARR_ROW_COPY_VAL);
@@ -664,9 +664,9 @@ void update_prices_by_rows() {
   const FactorMap f;
   OneBased<double> dy = work_vector();
   OneBased<int32_t> list = work_list();
-  OneBased<int32_t> head = int_array(ARR_ROW_LIST_67);
-  OneBased<int32_t> next = int_array(ARR_ROW_LIST_68);
-  OneBased<int32_t> column = int_array(ARR_ROW_LIST_71);
+  OneBased<int32_t> head = int_array(ARR_ROW_LIST_HEAD);
+  OneBased<int32_t> next = int_array(ARR_ROW_LIST_NEXT);
+  OneBased<int32_t> column = int_array(ARR_ROW_LIST_COLUMN);
   const double rho = weight_ratio(entering_reduced_cost);
   scratch.fit(nseq);
   const bool rows_priced = inequality_row_count > 0;

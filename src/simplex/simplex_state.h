@@ -152,31 +152,8 @@ inline constexpr int32_t kInaccurateFactorUpdates = 74;
 inline constexpr int64_t kRefactorFillFactor = 30;
 bool fill_rule_refactor_due(int32_t updates);
 
-// ---------------------------------------------------------------------------
-// Internal double slots of the control store (after the 81 controls). The
-// objective scale (91) is kObjectiveScaleSlot of factor/scaling.h, the
-// objective constants (89, 90) are named in problem/setup.h; the
-// primal engines and driver name their own slots (107, 112, 125), and
-// bigm_fallback is kept by problem/setup.h.
-namespace dslot {
-inline constexpr int kObjval = 85;
-inline constexpr int kSuminf = 86;
-inline constexpr int kSenseFactor = 92;
-inline constexpr int kEnteringUpper = 93;
-inline constexpr int kEnteringWeight = 95;
-inline constexpr int kEnteringReducedCost = 96;
-inline constexpr int kPivotValue = 97;
-inline constexpr int kStepLength = 101;
-inline constexpr int kDjCheckValue = 109;
-inline constexpr int kPerturbationSize = 117;
-inline constexpr int kEnteringObjectiveRate = 118;
-inline constexpr int kRatioTolerance = 122;
-inline constexpr int kCostShiftTotal = 123;
-inline constexpr int kDualStep = 128;
-inline constexpr int kDualBoundEstimate = 129;
-}  // namespace dslot
-
-// The same slots under their own names.
+// Internal values of the double store (slots mapped in runtime/controls.h)
+// under the names the optimisers use.
 inline double& objval = double_controls[dslot::kObjval];
 inline double& suminf = double_controls[dslot::kSuminf];
 inline double& sense_factor = double_controls[dslot::kSenseFactor];

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <iterator>
 
-#include "barrier/crossover_state.h"
+#include "factor/crossover_state.h"
 #include "factor/basis.h"
 #include "factor/crash.h"
 #include "factor/hypersparse.h"
-#include "global/search_state.h"
+#include "problem/search_state.h"
 #include "simplex/basis_access.h"
 #include "simplex/dual_driver.h"
 #include "simplex/dual_loop.h"

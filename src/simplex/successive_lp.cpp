@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "factor/factor_arrays.h"
+#include "problem/factor_arrays.h"
 #include "factor/scaling.h"
 #include "files/solution_file.h"
 #include "klsol/message_ids.h"

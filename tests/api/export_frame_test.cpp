@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "console/options.h"
+#include "runtime/options.h"
 #include "klsol/message_ids.h"
 #include "klsol32.h"
 #include "support/library_session.h"

@@ -16,8 +16,8 @@
 
 #include "console/command_handlers.h"
 #include "console/command_loop.h"
-#include "console/options.h"
-#include "console/problem_name.h"
+#include "runtime/options.h"
+#include "runtime/problem_name.h"
 #include "klsol32.h"
 #include "problem/store.h"
 #include "runtime/callbacks.h"

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "barrier/crossover_state.h"
+#include "factor/crossover_state.h"
 #include "factor/basis.h"
 #include "factor/starting_basis.h"
 #include "klsol32.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "factor/factor_check.h"
-#include "factor/factor_arrays.h"
+#include "problem/factor_arrays.h"
 #include "factor/solves.h"
 #include "factor/starting_basis.h"
 #include "factor_fixture.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "console/options.h"
-#include "console/problem_name.h"
+#include "runtime/options.h"
+#include "runtime/problem_name.h"
 #include "files/mps_entities.h"
 #include "files/problem_input.h"
 #include "klsol32.h"

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "console/problem_name.h"
+#include "runtime/problem_name.h"
 #include "factor/basis.h"
 #include "factor/scaling.h"
 #include "files/solution_file.h"
-#include "global/search_state.h"
+#include "problem/search_state.h"
 #include "klsol32.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"

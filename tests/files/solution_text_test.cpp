@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "console/options.h"
-#include "console/problem_name.h"
+#include "runtime/options.h"
+#include "runtime/problem_name.h"
 #include "files/solution_file.h"
 #include "files/solution_text.h"
 #include "files/solved_fixture.h"

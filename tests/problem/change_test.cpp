@@ -834,11 +834,11 @@ QuadraticImage quadratic_image() {
   QuadraticImage q;
   q.count = nqelem;
   for (int32_t j = store.first_col; j <= nseq + 1; ++j) {
-    q.upper_start.push_back(int_array(ARR_QUAD_82)[j]);
-    q.lower_start.push_back(int_array(ARR_QUAD_83)[j]);
+    q.upper_start.push_back(int_array(ARR_QUAD_UPPER_START)[j]);
+    q.lower_start.push_back(int_array(ARR_QUAD_LOWER_START)[j]);
   }
   for (int32_t k = 1; k <= nqelem; ++k) {
-    q.index.push_back(int_array(ARR_QUAD_84)[k]);
+    q.index.push_back(int_array(ARR_QUAD_INDEX)[k]);
     q.value.push_back(real_array(ARR_QUAD_VALUES)[k]);
   }
   for (int32_t j = store.first_col; j <= nseq; ++j) q.quadratic_bits.push_back(status_word(j) & PS_QUADRATIC);
@@ -882,7 +882,7 @@ TEST_F(ChangeTest, QuadraticObjectiveCreatedOnALinearProblemAndSolved) {
   ASSERT_EQ(KLMINIM("p"), 0);
   ASSERT_EQ(KLCHGQOBJ(0, 0, 2.0), 0);
   EXPECT_EQ(problem_flags & PF_SOLUTION_CURRENT, 0);
-  EXPECT_EQ(block_words(array_cells[ARR_QUAD_84]), 1 + 100) << "room for 100 more entries";
+  EXPECT_EQ(block_words(array_cells[ARR_QUAD_INDEX]), 1 + 100) << "room for 100 more entries";
   const int32_t first[] = {1, 0};
   const int32_t second[] = {0, 1};
   const double values[] = {7.0, 0.5};

@@ -468,13 +468,13 @@ TEST_F(Loader, QuadraticObjectiveIsStoredInBothTriangles) {
   const int32_t upper_start[] = {1, 3, 4, 4};
   const int32_t lower_start[] = {4, 4, 4, 6};
   for (int k = 0; k < 4; ++k) {
-    EXPECT_EQ(int_array(kl::ARR_QUAD_82)[c0 + k], upper_start[k]) << k;
-    EXPECT_EQ(int_array(kl::ARR_QUAD_83)[c0 + k], lower_start[k]) << k;
+    EXPECT_EQ(int_array(kl::ARR_QUAD_UPPER_START)[c0 + k], upper_start[k]) << k;
+    EXPECT_EQ(int_array(kl::ARR_QUAD_LOWER_START)[c0 + k], lower_start[k]) << k;
   }
   const int32_t index[] = {c0, c2, c2, c0, c1};
   const double value[] = {2.0, 1.5, -1.0, 1.5, -1.0};
   for (int k = 1; k <= 5; ++k) {
-    EXPECT_EQ(int_array(kl::ARR_QUAD_84)[k], index[k - 1]) << k;
+    EXPECT_EQ(int_array(kl::ARR_QUAD_INDEX)[k], index[k - 1]) << k;
     EXPECT_EQ(real_array(kl::ARR_QUAD_VALUES)[k], value[k - 1]) << k;
   }
   for (int32_t p : {c0, c1, c2}) EXPECT_TRUE(flags_of(p) & 0x200000u) << p;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "global/cut_pool.h"
+#include "problem/cut_pool.h"
 #include "klsol32.h"
 #include "problem/queries.h"
 #include "problem/store.h"
@@ -49,11 +49,11 @@ class HandBuiltProblem : public ::testing::Test {
 
   static void ints(int32_t id, std::vector<int32_t> values, int64_t length) {
     ASSERT_EQ(allocate_array(id, array_cells[id], words_for_ints(length)), 0);
-    for (size_t k = 0; k < values.size(); ++k) int_array(id)[static_cast<int64_t>(k) + 1] = values[k];
+    for (size_t k = 0; k < values.size(); ++k) word_array(id)[static_cast<int64_t>(k) + 1] = values[k];
   }
   static void reals(int32_t id, std::vector<double> values, int64_t length) {
     ASSERT_EQ(allocate_array(id, array_cells[id], words_for_reals(length)), 0);
-    for (size_t k = 0; k < values.size(); ++k) real_array(id)[static_cast<int64_t>(k) + 1] = values[k];
+    for (size_t k = 0; k < values.size(); ++k) array_of<double>(id)[static_cast<int64_t>(k) + 1] = values[k];
   }
 
   void build() {
@@ -93,15 +93,15 @@ class HandBuiltProblem : public ::testing::Test {
     ASSERT_EQ(allocate_array(ARR_NAME_TABLE, array_cells[ARR_NAME_TABLE], words_for_reals(positions + 4)), 0);
     const char* names[] = {"ROW1", "ROW2", "ROW3", "SPARE4", "SPARE5", "COLA", "COLB", "COLC", "COLD"};
     for (int32_t p = 1; p <= nseq; ++p) {
-      char* slot = static_cast<char*>(array_cells[ARR_NAME_TABLE]) + (p - 1) * 8;
+      char* slot = name_array(ARR_NAME_TABLE) + (p - 1) * 8;
       std::memset(slot, ' ', 8);
       std::memcpy(slot, names[p - 1], std::strlen(names[p - 1]));
     }
 
     // Q: (A, A) 2 and (A, C) 1, both triangles, lists given by their starts.
-    ints(ARR_QUAD_82, {0, 0, 0, 0, 0, 1, 3, 3, 3, 3}, positions + 1);
-    ints(ARR_QUAD_83, {0, 0, 0, 0, 0, 3, 3, 3, 4, 4}, positions + 1);
-    ints(ARR_QUAD_84, {kA, kC, kA}, 6);
+    ints(ARR_QUAD_UPPER_START, {0, 0, 0, 0, 0, 1, 3, 3, 3, 3}, positions + 1);
+    ints(ARR_QUAD_LOWER_START, {0, 0, 0, 0, 0, 3, 3, 3, 4, 4}, positions + 1);
+    ints(ARR_QUAD_INDEX, {kA, kC, kA}, 6);
     reals(ARR_QUAD_VALUES, {2, 1, 1}, 6);
     nqelem = 3;
 
@@ -125,15 +125,15 @@ class HandBuiltProblem : public ::testing::Test {
 
     // A bound record on D and a cut over A and C.
     ASSERT_EQ(alloc_cut_pool(), 0);
-    const OneBased<int32_t> record = int_array(ARR_CUT_POOL_56);
+    const OneBased<int32_t> record = int_array(ARR_CUT_RECORD);
     const int32_t bound_record[] = {0, 16, 0, kD};
     const int32_t cut_record[] = {0, 4, 1, 2};
     for (int32_t k = 1; k <= 4; ++k) {
       record[k] = bound_record[k - 1];
       record[kCutRecordWords + k] = cut_record[k - 1];
     }
-    int_array(ARR_CUT_POOL_59)[1] = kA;
-    int_array(ARR_CUT_POOL_59)[2] = kC;
+    int_array(ARR_CUT_ELEM_COLUMN)[1] = kA;
+    int_array(ARR_CUT_ELEM_COLUMN)[2] = kC;
 
     // A DV entry on element (R2, C) with arguments A and D, and a CV on D.
     recurse_entry_count = 2;
@@ -158,7 +158,7 @@ class HandBuiltProblem : public ::testing::Test {
 
   static std::string name(int32_t p) {
     if (p < 1 || p > nseq) return "#" + std::to_string(p);
-    std::string text(static_cast<const char*>(array_cells[ARR_NAME_TABLE]) + (p - 1) * 8, 8);
+    std::string text(name_array(ARR_NAME_TABLE) + (p - 1) * 8, 8);
     return text.substr(0, text.find_last_not_of(' ') + 1);
   }
   static std::string real(double x) {
@@ -173,9 +173,9 @@ class HandBuiltProblem : public ::testing::Test {
     std::ostringstream out;
     const OneBased<int32_t> status = int_array(ARR_POS_STATUS);
     const OneBased<int32_t> col_start = int_array(ARR_COL_START);
-    const OneBased<int32_t> q_upper = int_array(ARR_QUAD_82);
-    const OneBased<int32_t> q_lower = int_array(ARR_QUAD_83);
-    const OneBased<int32_t> q_index = int_array(ARR_QUAD_84);
+    const OneBased<int32_t> q_upper = int_array(ARR_QUAD_UPPER_START);
+    const OneBased<int32_t> q_lower = int_array(ARR_QUAD_LOWER_START);
+    const OneBased<int32_t> q_index = int_array(ARR_QUAD_INDEX);
     const OneBased<double> q_value = real_array(ARR_QUAD_VALUES);
     out << "rows " << nrow << " cols " << ncols() << " elems " << nelem << " q " << nqelem << "\n";
     for (int32_t i = 1; i <= nrow; ++i)
@@ -206,9 +206,9 @@ class HandBuiltProblem : public ::testing::Test {
     out << "DV " << name(entry[0].column) << " " << name(entry[0].row) << " " << name(entry[0].a) << " "
         << name(entry[0].b) << " element " << entry[0].element << "\n";
     out << "CV " << name(entry[1].column) << "\n";
-    const OneBased<int32_t> record = int_array(ARR_CUT_POOL_56);
-    out << "bound record " << name(record[4]) << " cut " << name(int_array(ARR_CUT_POOL_59)[1]) << " "
-        << name(int_array(ARR_CUT_POOL_59)[2]) << "\n";
+    const OneBased<int32_t> record = int_array(ARR_CUT_RECORD);
+    out << "bound record " << name(record[4]) << " cut " << name(int_array(ARR_CUT_ELEM_COLUMN)[1]) << " "
+        << name(int_array(ARR_CUT_ELEM_COLUMN)[2]) << "\n";
     return out.str();
   }
 
@@ -244,8 +244,8 @@ class HandBuiltProblem : public ::testing::Test {
   // The columns linked in row r's list, in list order.
   static std::string row_list(int32_t r) {
     std::string text;
-    for (int32_t k = int_array(ARR_ROW_LIST_67)[r]; k != 0 && k <= nelem; k = int_array(ARR_ROW_LIST_68)[k])
-      text += name(int_array(ARR_ROW_LIST_71)[k]) + " ";
+    for (int32_t k = int_array(ARR_ROW_LIST_HEAD)[r]; k != 0 && k <= nelem; k = int_array(ARR_ROW_LIST_NEXT)[k])
+      text += name(int_array(ARR_ROW_LIST_COLUMN)[k]) + " ";
     return text;
   }
 };
@@ -315,7 +315,7 @@ TEST_F(HandBuiltProblem, RowListsSkipFixedAndBasicFreeColumnsAndFreeRows) {
   EXPECT_EQ(row_list(2), "");
   free_row_lists();
   EXPECT_FALSE(problem_flags & PF_ROW_LISTS);
-  EXPECT_EQ(array_cells[ARR_ROW_LIST_67], nullptr);
+  EXPECT_EQ(array_cells[ARR_ROW_LIST_HEAD], nullptr);
 }
 
 TEST_F(HandBuiltProblem, GrowthWithinTheSpareRoomChangesNothing) {
@@ -354,8 +354,8 @@ TEST_F(HandBuiltProblem, RowGrowthMovesEveryColumnWithEverythingThatNamesIt) {
   for (const int32_t id : {ARR_RHS, ARR_WORK_RHS, ARR_BASIC_UPPER, ARR_BASIC_VALUES})
     EXPECT_GE(block_words(array_cells[id]), 2 * (kRows + 5));
   // The spare column still has an empty quadratic list after the last column.
-  EXPECT_EQ(int_array(ARR_QUAD_82)[nseq + 2], int_array(ARR_QUAD_82)[nseq + 1]);
-  EXPECT_EQ(int_array(ARR_QUAD_83)[nseq + 2], int_array(ARR_QUAD_83)[nseq + 1]);
+  EXPECT_EQ(int_array(ARR_QUAD_UPPER_START)[nseq + 2], int_array(ARR_QUAD_UPPER_START)[nseq + 1]);
+  EXPECT_EQ(int_array(ARR_QUAD_LOWER_START)[nseq + 2], int_array(ARR_QUAD_LOWER_START)[nseq + 1]);
 }
 
 TEST_F(HandBuiltProblem, RowGrowthOfAPresolvedProblemMovesThePositionMap) {
@@ -381,7 +381,7 @@ TEST_F(HandBuiltProblem, ColumnElementAndEntityGrowthAddsSpareRoom) {
   EXPECT_GE(block_words(array_cells[ARR_POS_STATUS]), positions);
   EXPECT_GE(block_words(array_cells[ARR_COL_START]), positions + 1);
   EXPECT_GE(block_words(array_cells[ARR_NAME_TABLE]), 2 * positions);
-  EXPECT_GE(block_words(array_cells[ARR_CUT_POOL_61]), positions);
+  EXPECT_GE(block_words(array_cells[ARR_CUT_ROW_LIST]), positions);
   EXPECT_GE(reduced_costs_length, 2 * (positions + 4));
   EXPECT_GE(block_words(array_cells[ARR_ELEM_ROW]), store.elem_space);
   EXPECT_GE(block_words(array_cells[ARR_ROW_COPY_VAL]), 2 * store.elem_space);
@@ -389,25 +389,25 @@ TEST_F(HandBuiltProblem, ColumnElementAndEntityGrowthAddsSpareRoom) {
     EXPECT_GE(block_words(array_cells[id]), nglent + 7) << id;
   EXPECT_GE(block_words(array_cells[ARR_SEMICONT_UPPER]), 2 * (nglent + 7));
   for (int64_t j = nseq + 2; j <= positions + 1; ++j) {
-    EXPECT_EQ(int_array(ARR_QUAD_82)[j], 3);
-    EXPECT_EQ(int_array(ARR_QUAD_83)[j], 4);
+    EXPECT_EQ(int_array(ARR_QUAD_UPPER_START)[j], 3);
+    EXPECT_EQ(int_array(ARR_QUAD_LOWER_START)[j], 4);
   }
 }
 
 TEST_F(HandBuiltProblem, FirstEntitiesBringTheirArraysAndTheCutPool) {
   for (const int32_t id : {ARR_ENTITY_TYPE, ARR_ENTITY_COLUMN, ARR_DIRECTIVE_WORD, ARR_ENTITY_ROOT_UPPER,
                            ARR_ENTITY_ROOT_LOWER, ARR_PSEUDO_COST_DOWN, ARR_PSEUDO_COST_UP, ARR_SEMICONT_LIMIT,
-                           ARR_SEMICONT_UPPER, ARR_VUB_REF, ARR_VLB_REF, ARR_CUT_POOL_56, ARR_CUT_POOL_57,
-                           ARR_CUT_POOL_59, ARR_CUT_POOL_60, ARR_CUT_POOL_61, ARR_SET_START, ARR_SET_MEMBER_COLUMN,
+                           ARR_SEMICONT_UPPER, ARR_VUB_REF, ARR_VLB_REF, ARR_CUT_RECORD, ARR_CUT_RHS,
+                           ARR_CUT_ELEM_COLUMN, ARR_CUT_ELEM_VALUE, ARR_CUT_ROW_LIST, ARR_SET_START, ARR_SET_MEMBER_COLUMN,
                            ARR_SET_MEMBER_REF})
     free_array(id, array_cells[id]);
   nglent = nsets = nsosm = 0;
 
   ASSERT_EQ(grow_problem_storage(0, 0, 0, 2), 0);
-  for (const int32_t id : {ARR_ENTITY_TYPE, ARR_SEMICONT_LIMIT, ARR_VUB_REF, ARR_VLB_REF, ARR_CUT_POOL_56,
-                           ARR_CUT_POOL_61})
+  for (const int32_t id : {ARR_ENTITY_TYPE, ARR_SEMICONT_LIMIT, ARR_VUB_REF, ARR_VLB_REF, ARR_CUT_RECORD,
+                           ARR_CUT_ROW_LIST})
     EXPECT_NE(array_cells[id], nullptr) << id;
-  for (const int32_t id : {ARR_VUB_REF, ARR_VLB_REF, ARR_CUT_POOL_61})
+  for (const int32_t id : {ARR_VUB_REF, ARR_VLB_REF, ARR_CUT_ROW_LIST})
     EXPECT_GE(block_words(array_cells[id]), nseq + spare_cols_left) << id;
   EXPECT_EQ(spare_entities_left, 2);
 }

@@ -60,7 +60,7 @@ class QueriesTest : public ::testing::Test {
   static void reals(int id, int64_t n) { ASSERT_EQ(allocate_array(id, array_cells[id], 2 * n), 0); }
 
   static void set_name(int32_t p, const char* name) {
-    char* slot = static_cast<char*>(array_cells[ARR_NAME_TABLE]) + (p - 1) * 8;
+    char* slot = name_array(ARR_NAME_TABLE) + (p - 1) * 8;
     std::memset(slot, ' ', 8);
     std::memcpy(slot, name, std::strlen(name));
   }
@@ -452,17 +452,17 @@ TEST_F(QueriesTest, QuadraticCoefficientFromTheUpperListOfTheSmallerColumn) {
   EXPECT_EQ(status_code, 0);
 
   // Entries (7,7) 2 and (7,9) 3 with the mirror (9,7).
-  ints(ARR_QUAD_82, kNseq + 1);
-  ints(ARR_QUAD_84, 3);
+  ints(ARR_QUAD_UPPER_START, kNseq + 1);
+  ints(ARR_QUAD_INDEX, 3);
   reals(ARR_QUAD_VALUES, 3);
-  OneBased<int32_t> start = int_array(ARR_QUAD_82);
+  OneBased<int32_t> start = int_array(ARR_QUAD_UPPER_START);
   start[7] = 1;
   start[8] = 3;
   start[9] = 3;
   start[10] = 3;
-  int_array(ARR_QUAD_84)[1] = 7;
-  int_array(ARR_QUAD_84)[2] = 9;
-  int_array(ARR_QUAD_84)[3] = 7;
+  int_array(ARR_QUAD_INDEX)[1] = 7;
+  int_array(ARR_QUAD_INDEX)[2] = 9;
+  int_array(ARR_QUAD_INDEX)[3] = 7;
   real_array(ARR_QUAD_VALUES)[1] = 2;
   real_array(ARR_QUAD_VALUES)[2] = 3;
   real_array(ARR_QUAD_VALUES)[3] = 3;
@@ -711,7 +711,7 @@ TEST_F(QueryExportsTest, NamesAndIndicesRoundTrip) {
 
   // R1 must not be taken for R12, nor a row for a column of the same name.
   std::memcpy(array_cells[ARR_NAME_TABLE], "R12     R1      ", 16);
-  std::memcpy(static_cast<char*>(array_cells[ARR_NAME_TABLE]) + 5 * 8, "R1      ", 8);
+  std::memcpy(name_array(ARR_NAME_TABLE) + 5 * 8, "R1      ", 8);
   int32_t index = -5;
   EXPECT_EQ(KLGETINDEX(1, "R1", &index), 0);
   EXPECT_EQ(index, 1);

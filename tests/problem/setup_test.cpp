@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "files/load_support.h"
-#include "global/search_state.h"
+#include "problem/loader.h"
+#include "problem/search_state.h"
 #include "klsol32.h"
 #include "problem/array_ids.h"
 #include "problem/store.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "console/options.h"
-#include "console/problem_name.h"
+#include "runtime/options.h"
+#include "runtime/problem_name.h"
 #include "runtime/frame.h"
 
 namespace kl {

@@ -38,7 +38,7 @@ class NamesTest : public ::testing::Test {
   }
 
   static std::string stored_name(int32_t v) {
-    const char* table = static_cast<const char*>(array_cells[ARR_NAME_TABLE]);
+    const char* table = name_array(ARR_NAME_TABLE);
     return std::string(table + (v - 1) * 8 * name_words, static_cast<std::size_t>(8 * name_words));
   }
 };

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "console/problem_name.h"
+#include "runtime/problem_name.h"
 #include "klsol32.h"
 #include "runtime/frame.h"
 #include "runtime/messages.h"

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "console/araobj_command.h"
-#include "console/options.h"
+#include "runtime/options.h"
 #include "factor/scaling.h"
 #include "klsol32.h"
 #include "problem/store.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "barrier/crossover_state.h"
+#include "factor/crossover_state.h"
 #include "klsol32.h"
 #include "simplex/iis.h"
 #include "simplex/lp_driver.h"

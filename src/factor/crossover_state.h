@@ -1,6 +1,6 @@
 // State of the crossover that the basis factorisation reads.
-#ifndef KLSOL_BARRIER_CROSSOVER_STATE_H
-#define KLSOL_BARRIER_CROSSOVER_STATE_H
+#ifndef KLSOL_FACTOR_CROSSOVER_STATE_H
+#define KLSOL_FACTOR_CROSSOVER_STATE_H
 
 #include <cstdint>
 

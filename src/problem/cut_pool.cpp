@@ -1,6 +1,6 @@
-#include "global/cut_pool.h"
+#include "problem/cut_pool.h"
 
-#include "global/search_state.h"
+#include "problem/search_state.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
@@ -26,16 +26,16 @@ int32_t alloc_cut_pool() {
     int32_t id;
     int64_t words;
   } blocks[] = {
-      {ARR_CUT_POOL_56, kCutRecordWords * records},
-      {ARR_CUT_POOL_57, words_for_reals(records)},
-      {ARR_CUT_POOL_59, words_for_ints(elements)},
-      {ARR_CUT_POOL_60, words_for_reals(elements)},
-      {ARR_CUT_POOL_61, words_for_ints(positions > 0 ? positions : 0)},
+      {ARR_CUT_RECORD, kCutRecordWords * records},
+      {ARR_CUT_RHS, words_for_reals(records)},
+      {ARR_CUT_ELEM_COLUMN, words_for_ints(elements)},
+      {ARR_CUT_ELEM_VALUE, words_for_reals(elements)},
+      {ARR_CUT_ROW_LIST, words_for_ints(positions > 0 ? positions : 0)},
   };
   for (const auto& block : blocks) {
     if (int32_t failure = fresh_array(block.id, block.words); failure != 0) return failure;
   }
-  OneBased<int32_t> record_words = int_array(ARR_CUT_POOL_56);
+  OneBased<int32_t> record_words = int_array(ARR_CUT_RECORD);
   for (int64_t i = 1; i <= records; ++i) {
     const int64_t base = (i - 1) * kCutRecordWords;
     record_words[base + 2] = static_cast<int32_t>(i + 1);  // flags field: next free record

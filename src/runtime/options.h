@@ -1,7 +1,7 @@
 // The records through which exports and commands hand parameters to the
 // shared bodies: the 26 option flags and the command line.
-#ifndef KLSOL_CONSOLE_OPTIONS_H
-#define KLSOL_CONSOLE_OPTIONS_H
+#ifndef KLSOL_RUNTIME_OPTIONS_H
+#define KLSOL_RUNTIME_OPTIONS_H
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "console/options.h"
+#include "runtime/options.h"
 
 #include <cstring>
 

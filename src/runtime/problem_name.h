@@ -1,7 +1,7 @@
 // The problem name: the stem of every file the library names for the
 // current problem. The stored text ends in "." and the length counts it.
-#ifndef KLSOL_CONSOLE_PROBLEM_NAME_H
-#define KLSOL_CONSOLE_PROBLEM_NAME_H
+#ifndef KLSOL_RUNTIME_PROBLEM_NAME_H
+#define KLSOL_RUNTIME_PROBLEM_NAME_H
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
 // Fixed-width number fields written digit by digit, so that every report,
 // file and message shows a number the same way whatever the C library's
 // formatting does.
-#include "files/number_fields.h"
+#include "runtime/number_fields.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,8 +1,8 @@
 // Option letters, the pending file-name argument and the problem name.
 #include <gtest/gtest.h>
 
-#include "console/options.h"
-#include "console/problem_name.h"
+#include "runtime/options.h"
+#include "runtime/problem_name.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "files/number_fields.h"
+#include "runtime/number_fields.h"
 
 namespace {
 

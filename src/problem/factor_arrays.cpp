@@ -1,4 +1,4 @@
-#include "factor/factor_arrays.h"
+#include "problem/factor_arrays.h"
 
 #include "problem/store.h"
 #include "runtime/arrays.h"
@@ -7,7 +7,8 @@ namespace kl {
 
 namespace {
 
-constexpr int kFactorArrayIds[] = {47, 51, 48, 53, 54, 46, 50, 52, 49, ARR_FACTOR_69};
+constexpr int kFactorArrayIds[] = {ARR_ROW_ETA_HEADS, ARR_ROW_ETA_CHAINS, ARR_ETA_VALUE, ARR_U_HIGHEST_SLOT, ARR_ETA_NEXT,
+                                   ARR_ETA_ROW,       ARR_U_ROW,          ARR_COLUMN_COUNTS, ARR_INVERT_CHAINS,  ARR_U_CHAINS};
 
 }  // namespace
 

@@ -1,8 +1,8 @@
-#include "console/problem_name.h"
+#include "runtime/problem_name.h"
 
 #include <cstring>
 
-#include "console/options.h"
+#include "runtime/options.h"
 #include "klsol/message_ids.h"
 #include "runtime/frame.h"
 #include "runtime/messages.h"

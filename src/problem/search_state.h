@@ -1,7 +1,7 @@
 // What the rest of the library uses of the global search's state before the
 // search itself exists: its work files, its user entries and a few marks.
-#ifndef KLSOL_GLOBAL_SEARCH_STATE_H
-#define KLSOL_GLOBAL_SEARCH_STATE_H
+#ifndef KLSOL_PROBLEM_SEARCH_STATE_H
+#define KLSOL_PROBLEM_SEARCH_STATE_H
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "global/search_state.h"
+#include "problem/search_state.h"
 
 #include <cstdio>
 

@@ -1,6 +1,7 @@
-// Ownership of the factorisation arrays of the current problem.
-#ifndef KLSOL_FACTOR_FACTOR_ARRAYS_H
-#define KLSOL_FACTOR_FACTOR_ARRAYS_H
+// Release of the factorisation arrays of the current problem: every edit
+// that invalidates the factor frees them from the problem layer.
+#ifndef KLSOL_PROBLEM_FACTOR_ARRAYS_H
+#define KLSOL_PROBLEM_FACTOR_ARRAYS_H
 
 namespace kl {
 

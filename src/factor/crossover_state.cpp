@@ -1,4 +1,4 @@
-#include "barrier/crossover_state.h"
+#include "factor/crossover_state.h"
 
 namespace kl {
 

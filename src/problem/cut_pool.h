@@ -12,8 +12,8 @@
 // - id 61: cut_row_list, the record (or cut type) of each cut row of the LP
 //   (nseq + NCXTRA ints).
 // The counts live in search_record (search_state.h) and in cut_row_count.
-#ifndef KLSOL_GLOBAL_CUT_POOL_H
-#define KLSOL_GLOBAL_CUT_POOL_H
+#ifndef KLSOL_PROBLEM_CUT_POOL_H
+#define KLSOL_PROBLEM_CUT_POOL_H
 
 #include <cstdint>
 

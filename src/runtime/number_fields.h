@@ -1,7 +1,7 @@
 // Fixed-width number fields of the files, reports and message inserts, and
 // the small mathematical wrappers. None writes a terminator.
-#ifndef KLSOL_FILES_NUMBER_FIELDS_H
-#define KLSOL_FILES_NUMBER_FIELDS_H
+#ifndef KLSOL_RUNTIME_NUMBER_FIELDS_H
+#define KLSOL_RUNTIME_NUMBER_FIELDS_H
 
 #include <cstdint>
 
