@@ -30,7 +30,7 @@ namespace kl {
 int32_t candidate_mode = 1;
 int32_t phase1_marker = 0;
 int32_t saved_leaving_row = 0;
-int32_t itcnt_at_removal = 0;
+int64_t itcnt_at_removal = 0;
 int32_t shifts_at_removal = 0;
 int32_t free_columns_boxed = 0;
 PrimalEngineStats primal_engine_stats;

@@ -23,7 +23,7 @@ extern int32_t phase1_marker;
 // leaving_row saved at the last return for refactorisation.
 extern int32_t saved_leaving_row;
 // itcnt and shift_count at the last remove_rhs_shift.
-extern int32_t itcnt_at_removal;
+extern int64_t itcnt_at_removal;
 extern int32_t shifts_at_removal;
 // Set by the dual when it boxed free columns: remove_rhs_shift then calls
 // clear_candidate_flags.

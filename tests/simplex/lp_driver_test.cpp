@@ -164,6 +164,34 @@ TEST_F(LpDriver, IterationLimitLeavesTheLpUnfinished) {
   EXPECT_EQ(status_letter, kLetterUnfinished);
 }
 
+// Limits at the top of the int32 range: the drivers derive further limits
+// from them (ITRLIM + 1, itcnt + ITCH + 1, itcnt + ISHFMX), which must
+// saturate instead of wrapping.
+TEST_F(LpDriver, IterationLimitsAtInt32MaxStillSolve) {
+  struct Case {
+    const char* name;
+    int32_t control;
+    const char* options;
+  };
+  const Case cases[] = {
+      {"ITRLIM, dual", KLIC_ITRLIM, "d"},
+      {"ITRLIM, primal", KLIC_ITRLIM, "p"},
+      {"ITCH, dual", KLIC_ITCH, "d"},
+      {"ISHFMX, primal", KLIC_ISHFMX, "p"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(load(transport(4, 5)), 0);
+    int32_t kept = 0;
+    KLGETICV(c.control, &kept);
+    KLSETICV(c.control, INT32_MAX);
+    ASSERT_EQ(KLMINIM(c.options), 0);
+    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+    EXPECT_TRUE(check_lp_solution().ok()) << check_lp_solution().report();
+    KLSETICV(c.control, kept);
+  }
+}
+
 TEST_F(LpDriver, TimeLimitStopsTheRun) {
   ASSERT_EQ(load(transport(6, 8)), 0);
   KLSETICV(KLIC_MAXTIM, -1);
