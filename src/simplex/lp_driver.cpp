@@ -406,6 +406,42 @@ void report_outcome() {
   }
 }
 
+// The dual simplex, and the primal after it when the dual gives up. False
+// when the status word ends the call.
+bool run_dual(int32_t mode) {
+  int32_t dual_mode = mode;
+  int32_t dual_result = DUAL_FINISHED;
+  dual_simplex(&dual_mode, &dual_result);
+  if (status_code != STATUS_OK) return false;
+  if (dual_result == DUAL_FALL_BACK) {
+    ++lp_driver_stats.dual_fall_backs;
+    clear_scale_work();
+    lp_driver.bigm_at_start = dcv(dc::BIGM);
+    primal_simplex(-mode);
+    if (status_code != STATUS_OK) return false;
+  }
+  return true;
+}
+
+// A primal phase 1 ends where no column prices attractive. On a badly
+// conditioned problem that can be a flat point which only a long move of
+// free columns leaves (some feasible problems are feasible only so), so the
+// primal's infeasible verdict is not a proof: the dual simplex judges again
+// from a slack basis, and the problem is infeasible only when both say so.
+// A feasible end of the dual is a point found, and stands.
+bool confirm_primal_infeasibility(int32_t mode) {
+  if (status_letter != kLetterInfeasible) return true;
+  ++lp_driver_stats.infeasibility_rechecks;
+  begin_message(MSG_PRIMAL_INFEASIBILITY_RECHECK);
+  insert_message_real(dcv(dc::SUMINF));
+  emit_message();
+  set_slack_basis();
+  normalise_status_flags();
+  problem_flags &= ~(PF_FACTOR_VALID | PF_SOLUTION_CURRENT);
+  lp_driver.bigm_at_start = dcv(dc::BIGM);
+  return run_dual(mode);
+}
+
 void run_lp(int32_t mode, SavedControls& saved) {
   status_code = STATUS_OK;
   saved.take();
@@ -431,20 +467,11 @@ void run_lp(int32_t mode, SavedControls& saved) {
   lp_driver_stats.last_algorithm = lp_algorithm;
   lp_driver.bigm_at_start = dcv(dc::BIGM);
   if (lp_algorithm == kAlgorithmDual) {
-    int32_t dual_mode = mode;
-    int32_t dual_result = DUAL_FINISHED;
-    dual_simplex(&dual_mode, &dual_result);
-    if (status_code != STATUS_OK) return;
-    if (dual_result == DUAL_FALL_BACK) {
-      ++lp_driver_stats.dual_fall_backs;
-      clear_scale_work();
-      lp_driver.bigm_at_start = dcv(dc::BIGM);
-      primal_simplex(-mode);
-      if (status_code != STATUS_OK) return;
-    }
+    if (!run_dual(mode)) return;
   } else {
     primal_simplex(mode);
     if (status_code != STATUS_OK) return;
+    if (!confirm_primal_infeasibility(mode)) return;
   }
 
   if ((problem_flags & PF_NO_BASIS) == 0 && mode < OPT_REOPTIMISE) {
