@@ -39,6 +39,7 @@ struct PrimalEngineStats {
   int64_t dual_cleanups = 0;       // dual clean-ups started
   int64_t list_refills = 0;        // price_refill_list calls
   int64_t idle_refactors = 0;      // refactorisations asked for after many rounds without an iteration
+  int64_t subspace_steps = 0;      // quadratic engine: joint steps over zig-zagging variables
 };
 extern PrimalEngineStats primal_engine_stats;
 
