@@ -423,23 +423,41 @@ bool run_dual(int32_t mode) {
   return true;
 }
 
-// A primal phase 1 ends where no column prices attractive. On a badly
-// conditioned problem that can be a flat point which only a long move of
-// free columns leaves (some feasible problems are feasible only so), so the
-// primal's infeasible verdict is not a proof: the dual simplex judges again
-// from a slack basis, and the problem is infeasible only when both say so.
-// A feasible end of the dual is a point found, and stands.
-bool confirm_primal_infeasibility(int32_t mode) {
-  if (status_letter != kLetterInfeasible) return true;
-  ++lp_driver_stats.infeasibility_rechecks;
-  begin_message(MSG_PRIMAL_INFEASIBILITY_RECHECK);
-  insert_message_real(dcv(dc::SUMINF));
-  emit_message();
-  set_slack_basis();
-  normalise_status_flags();
-  problem_flags &= ~(PF_FACTOR_VALID | PF_SOLUTION_CURRENT);
-  lp_driver.bigm_at_start = dcv(dc::BIGM);
-  return run_dual(mode);
+// Each simplex method ends an infeasible run where its own phase 1 finds
+// nothing more to do. On a badly conditioned problem that can be a flat
+// point that only a long move of free columns leaves (qsub), or a point
+// whose remaining infeasibility the objective steered it to while a point
+// within the tolerances exists (cplex2). Neither is a proof, so every
+// infeasible verdict is judged again from a slack basis: by the dual after
+// the primal, then by the primal with pure phase-1 pricing (costs ignored
+// while infeasible, as in a feasibility question). The problem is called
+// infeasible only when every judge agrees; a feasible point found stands
+// and the run goes on from it.
+bool confirm_infeasibility(int32_t mode, bool dual_ran) {
+  for (int32_t judge = dual_ran ? 1 : 0; judge < 2 && status_letter == kLetterInfeasible; ++judge) {
+    ++lp_driver_stats.infeasibility_rechecks;
+    begin_message(MSG_INFEASIBILITY_RECHECK);
+    insert_message_real(dcv(dc::SUMINF));
+    emit_message();
+    set_slack_basis();
+    normalise_status_flags();
+    problem_flags &= ~(PF_FACTOR_VALID | PF_SOLUTION_CURRENT);
+    lp_driver.bigm_at_start = dcv(dc::BIGM);
+    if (judge == 0) {
+      if (!run_dual(mode)) return false;
+      continue;
+    }
+    const int32_t kept_mode = bigm_mode;
+    const double kept_bigm = dcv(dc::BIGM);
+    bigm_mode = 0;
+    dcv(dc::BIGM) = bigm_fallback;
+    lp_driver.bigm_at_start = bigm_fallback;
+    primal_simplex(mode);
+    bigm_mode = kept_mode;
+    dcv(dc::BIGM) = kept_bigm;
+    if (status_code != STATUS_OK) return false;
+  }
+  return true;
 }
 
 void run_lp(int32_t mode, SavedControls& saved) {
@@ -466,13 +484,14 @@ void run_lp(int32_t mode, SavedControls& saved) {
 
   lp_driver_stats.last_algorithm = lp_algorithm;
   lp_driver.bigm_at_start = dcv(dc::BIGM);
-  if (lp_algorithm == kAlgorithmDual) {
+  const bool dual_ran = lp_algorithm == kAlgorithmDual;
+  if (dual_ran) {
     if (!run_dual(mode)) return;
   } else {
     primal_simplex(mode);
     if (status_code != STATUS_OK) return;
-    if (!confirm_primal_infeasibility(mode)) return;
   }
+  if (!confirm_infeasibility(mode, dual_ran)) return;
 
   if ((problem_flags & PF_NO_BASIS) == 0 && mode < OPT_REOPTIMISE) {
     reinvert_and_recompute();

@@ -59,7 +59,7 @@ struct LpDriverStats {
   int64_t barrier_refusals = 0;               // barrier asked for, refused
   int64_t dual_fall_backs = 0;                // the dual gave up, the primal took over
   int64_t dual_polishes = 0;                  // primal passes that tightened an optimum's reduced costs
-  int64_t infeasibility_rechecks = 0;         // primal infeasible verdicts judged again by the dual
+  int64_t infeasibility_rechecks = 0;         // infeasible verdicts judged again from a slack basis
   int64_t crash_runs = 0;                     // crash_basis called
   int32_t last_algorithm = -1;                // lp_algorithm that last ran
 };

@@ -153,6 +153,34 @@ TEST_F(LpDriver, InfeasibleLpRaisesTheWeightAlongTheLadder) {
   EXPECT_EQ(bigm, 1024.0);
 }
 
+// An infeasible verdict is judged again from a slack basis by the other
+// judges (the dual after the primal, then the primal's pure phase 1) before
+// it stands; a feasible problem is never judged again.
+TEST_F(LpDriver, InfeasibleVerdictIsJudgedAgain) {
+  struct Case {
+    const char* name;
+    Problem problem;
+    const char* options;
+    int32_t status;
+    int64_t rechecks;
+  };
+  const Case cases[] = {
+      {"primal, infeasible", infeasible(), "p", LP_INFEASIBLE, 2},
+      {"dual, infeasible", infeasible(), "d", LP_INFEASIBLE, 1},
+      {"primal, feasible", production(), "p", LP_OPTIMAL, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(load(c.problem), 0);
+    lp_driver_stats = LpDriverStats{};
+    kltest::captured_lines().clear();
+    ASSERT_EQ(KLMINIM(c.options), 0);
+    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), c.status);
+    EXPECT_EQ(lp_driver_stats.infeasibility_rechecks, c.rechecks);
+    EXPECT_EQ(kltest::any_line_contains("judged again"), c.rechecks > 0);
+  }
+}
+
 TEST_F(LpDriver, IterationLimitLeavesTheLpUnfinished) {
   ASSERT_EQ(load(transport(4, 5)), 0);
   KLSETICV(KLIC_ITRLIM, 2);
