@@ -166,7 +166,7 @@ TEST_F(LpDriver, InfeasibleVerdictIsJudgedAgain) {
   };
   const Case cases[] = {
       {"primal, infeasible", infeasible(), "p", LP_INFEASIBLE, 2},
-      {"dual, infeasible", infeasible(), "d", LP_INFEASIBLE, 1},
+      {"dual, infeasible", infeasible(), "d", LP_INFEASIBLE, 2},
       {"primal, feasible", production(), "p", LP_OPTIMAL, 0},
   };
   for (const Case& c : cases) {
@@ -178,6 +178,10 @@ TEST_F(LpDriver, InfeasibleVerdictIsJudgedAgain) {
     EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), c.status);
     EXPECT_EQ(lp_driver_stats.infeasibility_rechecks, c.rechecks);
     EXPECT_EQ(kltest::any_line_contains("judged again"), c.rechecks > 0);
+    // The dual's verdict still names its infeasible row.
+    int32_t row = -1;
+    ASSERT_EQ(KLGETUNB(&row), 0);
+    EXPECT_EQ(row >= 0, std::string(c.options) == "d") << row;
   }
 }
 
