@@ -298,7 +298,7 @@ bool start_factor_and_point(int32_t mode, int32_t* dual_result, bool& invert_fir
     compute_basic_values();
     check_basic_feasibility();
     dcv(dslot::kInvertPivotThreshold) *= kThresholdAfterStart;
-    icv(ic::ITCH) = icv(ic::ITRLIM) + 1;
+    icv(ic::ITCH) = iteration_sum(icv(ic::ITRLIM), 1);
     return true;
   }
   if (factor_valid && icv(ic::INOINV) >= 1) {
@@ -368,7 +368,7 @@ void dual_simplex(int32_t* optimise_mode_argument, int32_t* dual_result) {
   cost_magnitude = 1.0;
   SavedRunState saved;
   saved.take();
-  icv(ic::ITCH) = itcnt + saved.itch + 1;
+  icv(ic::ITCH) = iteration_sum(itcnt, static_cast<int64_t>(saved.itch) + 1);
 
   if (problem_state < 1) {
     report_plain_error(MSG_NO_PROBLEM);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "factor/basis.h"
@@ -29,7 +30,11 @@ constexpr uint32_t kNotCandidate = PS_SEARCH_FIXED | PS_MARK | PS_FIXED | PS_BAS
 
 constexpr double kNoUnboxedRatio = 1e18;
 constexpr double kDroppedUnboxedRatio = 1e24;
-constexpr double kSentinelKey = 1e40;
+// Above every key a breakpoint can carry: a ratio of a cost near 1e50 is a
+// legitimate key, and a key at or above the sentinel would sift past the
+// root for ever.
+constexpr double kSentinelKey = std::numeric_limits<double>::infinity();
+constexpr double kLargestKey = std::numeric_limits<double>::max();
 // Phase 1 has no slope limit: its initial slope and its phase-1 limit.
 constexpr double kPhase1Slope = -1e20;
 constexpr double kPhase2Limit = 1e20;
@@ -149,7 +154,7 @@ void sift_down(int32_t position) {
 void insert_breakpoint(int32_t j, double key, double jump) {
   const int32_t slot = pool.free_head;
   pool.free_head = pool.next_free[slot];
-  pool.key[slot] = key;
+  pool.key[slot] = std::min(key, kLargestKey);
   pool.jump[slot] = jump;
   pool.column[slot] = j;
   pool.heap[++pool.size] = slot;

@@ -60,6 +60,11 @@ struct SavedState {
   int32_t iquiet = 0, ifpres = 0, ifmem = 0, ishfmx = 0;
   double bigm = 0.0, sense = 0.0, cutoff = 0.0;
   int32_t bigm_mode_value = 0;
+  // The outcome of the problem's own last optimisation, which the search's
+  // re-solves overwrite: STOP and the attribute queries must still see it.
+  char letter = kLetterIterating;
+  int32_t lp_status_value = 0, ninf_value = 0, nnegdj_value = 0, itcnt_value = 0;
+  double objval_value = 0.0, suminf_value = 0.0;
   bool data_saved = false;
   std::vector<double> lower, upper, cost, rhs, work_rhs;
   std::vector<uint32_t> bound_bits;
@@ -73,6 +78,13 @@ struct SavedState {
     sense = sense_factor;
     cutoff = lp_driver.search_cutoff;
     bigm_mode_value = bigm_mode;
+    letter = status_letter;
+    lp_status_value = lp_status;
+    ninf_value = ninf;
+    nnegdj_value = nnegdj;
+    itcnt_value = itcnt;
+    objval_value = objval;
+    suminf_value = dcv(dc::SUMINF);
   }
 
   void take_data() {
@@ -130,6 +142,16 @@ struct SavedState {
     sense_factor = sense;
     lp_driver.search_cutoff = cutoff;
     bigm_mode = bigm_mode_value;
+  }
+
+  void give_back_outcome() const {
+    status_letter = letter;
+    lp_status = lp_status_value;
+    ninf = ninf_value;
+    nnegdj = nnegdj_value;
+    itcnt = itcnt_value;
+    objval = objval_value;
+    dcv(dc::SUMINF) = suminf_value;
   }
 };
 
@@ -398,6 +420,7 @@ void find_iis(bool keep_output, bool to_file) {
     set_slack_basis();
     normalise_status_flags();
     problem_flags &= ~(PF_FACTOR_VALID | PF_SOLUTION_CURRENT);
+    saved.give_back_outcome();
     status_code = kept_status;
   }
   if (to_file) {

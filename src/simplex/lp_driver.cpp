@@ -417,6 +417,70 @@ void report_outcome() {
   }
 }
 
+// The dual simplex, and the primal after it when the dual gives up. False
+// when the status word ends the call.
+bool run_dual(int32_t mode) {
+  int32_t dual_mode = mode;
+  int32_t dual_result = DUAL_FINISHED;
+  dual_simplex(&dual_mode, &dual_result);
+  if (status_code != STATUS_OK) return false;
+  if (dual_result == DUAL_FALL_BACK) {
+    ++lp_driver_stats.dual_fall_backs;
+    clear_scale_work();
+    lp_driver.bigm_at_start = dcv(dc::BIGM);
+    primal_simplex(-mode);
+    if (status_code != STATUS_OK) return false;
+  }
+  return true;
+}
+
+// One judge of an infeasible verdict, from a slack basis: the dual, or the
+// primal with pure phase-1 pricing. Nothing to do once a judge has found a
+// feasible point. False when the status word ends the call.
+bool judge_infeasibility(int32_t mode, bool dual) {
+  if (status_letter != kLetterInfeasible) return true;
+  ++lp_driver_stats.infeasibility_rechecks;
+  begin_message(MSG_INFEASIBILITY_RECHECK);
+  insert_message_real(dcv(dc::SUMINF));
+  emit_message();
+  set_slack_basis();
+  normalise_status_flags();
+  problem_flags &= ~(PF_FACTOR_VALID | PF_SOLUTION_CURRENT);
+  lp_driver.bigm_at_start = dcv(dc::BIGM);
+  if (dual) return run_dual(mode);
+  const int32_t kept_mode = bigm_mode;
+  const double kept_bigm = dcv(dc::BIGM);
+  bigm_mode = 0;
+  dcv(dc::BIGM) = bigm_fallback;
+  lp_driver.bigm_at_start = bigm_fallback;
+  primal_simplex(mode);
+  bigm_mode = kept_mode;
+  dcv(dc::BIGM) = kept_bigm;
+  return status_code == STATUS_OK;
+}
+
+// Each simplex method ends an infeasible run where its own phase 1 finds
+// nothing more to do. On a badly conditioned problem that can be a flat
+// point that only a long move of free columns leaves (qsub), or a point
+// whose remaining infeasibility the objective steered it to while a point
+// within the tolerances exists (cplex2). Neither is a proof, so every
+// infeasible verdict is judged again from a slack basis: by the dual after
+// the primal, then by the primal with pure phase-1 pricing (costs ignored
+// while infeasible, as in a feasibility question). The problem is called
+// infeasible only when every judge agrees; a feasible point found stands
+// and the run goes on from it. The search for infeasible sets re-solves
+// through here too, so it and KLMINIM share the verdict.
+bool confirm_infeasibility(int32_t mode, bool dual_ran) {
+  if (status_letter != kLetterInfeasible) return true;
+  // A verdict of the dual itself names its infeasible row (KLGETUNB): the
+  // dual judges last then, so that the row is the one it reports.
+  const bool dual_verdict = lp_algorithm == kAlgorithmDual;
+  if (!dual_ran && !judge_infeasibility(mode, true)) return false;
+  if (!judge_infeasibility(mode, false)) return false;
+  if (dual_verdict && !judge_infeasibility(mode, true)) return false;
+  return true;
+}
+
 void run_lp(int32_t mode, SavedControls& saved) {
   status_code = STATUS_OK;
   saved.take();
@@ -441,22 +505,14 @@ void run_lp(int32_t mode, SavedControls& saved) {
 
   lp_driver_stats.last_algorithm = lp_algorithm;
   lp_driver.bigm_at_start = dcv(dc::BIGM);
-  if (lp_algorithm == kAlgorithmDual) {
-    int32_t dual_mode = mode;
-    int32_t dual_result = DUAL_FINISHED;
-    dual_simplex(&dual_mode, &dual_result);
-    if (status_code != STATUS_OK) return;
-    if (dual_result == DUAL_FALL_BACK) {
-      ++lp_driver_stats.dual_fall_backs;
-      clear_scale_work();
-      lp_driver.bigm_at_start = dcv(dc::BIGM);
-      primal_simplex(-mode);
-      if (status_code != STATUS_OK) return;
-    }
+  const bool dual_ran = lp_algorithm == kAlgorithmDual;
+  if (dual_ran) {
+    if (!run_dual(mode)) return;
   } else {
     primal_simplex(mode);
     if (status_code != STATUS_OK) return;
   }
+  if (!confirm_infeasibility(mode, dual_ran)) return;
 
   if ((problem_flags & PF_NO_BASIS) == 0 && mode < OPT_REOPTIMISE) {
     reinvert_and_recompute();

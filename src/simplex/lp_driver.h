@@ -60,6 +60,7 @@ struct LpDriverStats {
   int64_t dual_fall_backs = 0;                // the dual gave up, the primal took over
   int64_t quadratic_dual_rerouted = 0;        // the dual asked for a quadratic objective; the primal ran
   int64_t dual_polishes = 0;                  // primal passes that tightened an optimum's reduced costs
+  int64_t infeasibility_rechecks = 0;         // infeasible verdicts judged again from a slack basis
   int64_t crash_runs = 0;                     // crash_basis called
   int32_t last_algorithm = -1;                // lp_algorithm that last ran
 };

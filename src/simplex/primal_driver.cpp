@@ -357,7 +357,7 @@ void prepare_simplex_tolerances(int32_t mode) {
   perturbation_phase = 3;
   if (mode > 0) {
     dcv(dslot::kSuminfAtRemoval) = kNoRemovalYet;
-    itcnt_at_removal = -icv(ic::ISHFMX);
+    itcnt_at_removal = -static_cast<int64_t>(icv(ic::ISHFMX));
     shifts_at_removal = kNoShiftsYet;
   }
   if (user_set_int(ic::IFBIGM)) {

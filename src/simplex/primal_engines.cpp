@@ -23,6 +23,7 @@
 #include "simplex/primal_driver.h"
 #include "simplex/primal_pricing.h"
 #include "simplex/primal_ratio_test.h"
+#include "simplex/qp_subspace_step.h"
 #include "simplex/simplex_state.h"
 
 namespace kl {
@@ -30,7 +31,7 @@ namespace kl {
 int32_t candidate_mode = 1;
 int32_t phase1_marker = 0;
 int32_t saved_leaving_row = 0;
-int32_t itcnt_at_removal = 0;
+int64_t itcnt_at_removal = 0;
 int32_t shifts_at_removal = 0;
 int32_t free_columns_boxed = 0;
 PrimalEngineStats primal_engine_stats;
@@ -67,6 +68,11 @@ constexpr int32_t kIdleRoundSlack = 100;
 // Residual infeasibility (sum, scaled) that repeated perturbation removal
 // may leave without progress; below it the run is near feasible.
 constexpr double kResidualSumLimit = 0.001;
+// Quadratic engine: interior steps in a row over at most kZigzagWidth
+// variables, kZigzagRounds times as many steps as variables, are a zig-zag
+// that a joint step over those variables ends.
+constexpr size_t kZigzagWidth = 8;
+constexpr size_t kZigzagRounds = 2;
 
 enum class EngineKind { kCandidateList, kReferenceWeight, kQuadratic };
 
@@ -135,6 +141,8 @@ class PrimalEngine {
   void move_duals_to_reduced_costs();
   void bring_factor_current();
   void mark_entering_rejected();
+  void follow_zigzag();
+  bool cross_zigzag();
 
   EngineKind kind_;
   int32_t& fatal_;
@@ -152,6 +160,11 @@ class PrimalEngine {
   // Passes through the loop head since itcnt last moved.
   int32_t idle_rounds_ = 0;
   int32_t itcnt_seen_ = -1;
+  // Quadratic engine: the variables of the interior steps made in a row,
+  // and the number of those steps.
+  std::vector<int32_t> zigzag_;
+  size_t zigzag_steps_ = 0;
+  bool zigzag_due_ = false;
 };
 
 int32_t solve_mode() { return icv(ic::IFFTUP); }
@@ -252,6 +265,7 @@ Step PrimalEngine::top() {
     ++primal_engine_stats.list_refills;
   } else if (quadratic()) {
     price_weighted();
+    if (cross_zigzag()) return Step::kTop;
   } else {
     price_all_weighted();
   }
@@ -439,6 +453,38 @@ Step PrimalEngine::pivot() {
   return Step::kRecord;
 }
 
+// Interior steps that keep coming back to the same few variables descend a
+// narrow valley of the objective one coordinate at a time, gaining a tiny
+// share per round; a joint Newton step over those variables crosses it.
+void PrimalEngine::follow_zigzag() {
+  if (leaving_row != kLeavingBoundFlip || leaving_direction != kLeaveInterior || ninf != 0) {
+    zigzag_.clear();
+    zigzag_steps_ = 0;
+    return;
+  }
+  ++zigzag_steps_;
+  if (std::find(zigzag_.begin(), zigzag_.end(), entering_column) == zigzag_.end()) {
+    if (zigzag_.size() >= kZigzagWidth) {
+      zigzag_.clear();
+      zigzag_steps_ = 1;
+    }
+    zigzag_.push_back(entering_column);
+  }
+  zigzag_due_ = zigzag_.size() >= 2 && zigzag_steps_ >= kZigzagRounds * zigzag_.size();
+}
+
+// The joint step, on the reduced costs of a fresh pricing. True when it
+// moved the point (the prices are then stale).
+bool PrimalEngine::cross_zigzag() {
+  if (!zigzag_due_) return false;
+  zigzag_due_ = false;
+  const bool moved = qp_subspace_step(zigzag_);
+  if (moved) ++primal_engine_stats.subspace_steps;
+  zigzag_.clear();
+  zigzag_steps_ = 0;
+  return moved;
+}
+
 bool PrimalEngine::refactor_due() const {
   const int32_t frequency = icv(ic::INVFRQ);
   if (frequency > 0) return update_count + 1 >= frequency;
@@ -473,6 +519,7 @@ Step PrimalEngine::record() {
 Step PrimalEngine::dual_update() {
   if (quadratic()) {
     complete_pending_pivot();
+    follow_zigzag();
     return Step::kTop;
   }
   if (leaving_row == kLeavingBoundFlip && infeasibility_changes.count == 0) return Step::kNextCandidate;

@@ -17,7 +17,7 @@ extern int32_t phase1_marker;
 // leaving_row saved at the last return for refactorisation.
 extern int32_t saved_leaving_row;
 // itcnt and shift_count at the last remove_rhs_shift.
-extern int32_t itcnt_at_removal;
+extern int64_t itcnt_at_removal;
 extern int32_t shifts_at_removal;
 // Set by the dual when it boxed free columns: remove_rhs_shift then calls
 // clear_candidate_flags.
@@ -33,6 +33,7 @@ struct PrimalEngineStats {
   int64_t dual_cleanups = 0;       // dual clean-ups started
   int64_t list_refills = 0;        // price_refill_list calls
   int64_t idle_refactors = 0;      // refactorisations asked for after many rounds without an iteration
+  int64_t subspace_steps = 0;      // quadratic engine: joint steps over zig-zagging variables
 };
 extern PrimalEngineStats primal_engine_stats;
 

@@ -91,7 +91,7 @@ void remove_rhs_shift() {
   values_from_factor();
   double& suminf_at_removal = dcv(dslot::kSuminfAtRemoval);
   const bool no_progress = ninf > 0 && suminf >= suminf_at_removal && removed > 0 &&
-                           itcnt - itcnt_at_removal < icv(ic::ISHFMX) && removed >= shifts_at_removal;
+                           itcnt - itcnt_at_removal < static_cast<int64_t>(icv(ic::ISHFMX)) && removed >= shifts_at_removal;
   if (no_progress) {
     // A small residual is accepted only when it is within the tolerance in
     // the caller's units: an infeasible basis is never called optimal.

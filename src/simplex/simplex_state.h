@@ -8,6 +8,7 @@
 #ifndef KLSOL_SIMPLEX_SIMPLEX_STATE_H
 #define KLSOL_SIMPLEX_SIMPLEX_STATE_H
 
+#include <climits>
 #include <cstdint>
 
 #include "runtime/controls.h"
@@ -40,6 +41,15 @@ inline constexpr int32_t kAlgorithmDual = 1;
 inline constexpr int32_t kAlgorithmBarrier = 2;
 inline constexpr int32_t kAlgorithmForcedOffset = 3;
 extern int32_t lp_algorithm;
+
+// Sum of iteration counts and limits held to the int32 range: a limit near
+// INT32_MAX must saturate, never wrap.
+inline int32_t iteration_sum(int64_t a, int64_t b) {
+  const int64_t sum = a + b;
+  if (sum > INT32_MAX) return INT32_MAX;
+  if (sum < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(sum);
+}
 
 // ---------------------------------------------------------------------------
 // The pivot of the current iteration.

@@ -157,6 +157,28 @@ TEST_F(DualSimplex, LargeCostsAreScaledForTheRunOnly) {
   }
 }
 
+// A cost far beyond every other (1e50 on a boxed column) gives breakpoint
+// keys above any fixed heap sentinel: the ratio test must still end, and
+// both simplex methods find x = 0, y = 1.
+TEST_F(DualSimplex, HugeCostOnABoxedColumnSolves) {
+  Problem p;
+  p.row_types = "GL";
+  p.rhs = {1, 1};
+  p.columns = {{{{0, 1.0}, {1, 1.0}}, 0, 10, 1e50}, {{{0, 1.0}, {1, -1.0}}, 0, 10, 1}};
+  for (const char* options : {"", "p"}) {
+    SCOPED_TRACE(options);
+    ASSERT_EQ(load(p), 0);
+    KLSETICV(KLIC_ITRLIM, 100);
+    ASSERT_EQ(KLMINIM(options), 0);
+    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+    EXPECT_DOUBLE_EQ(objective_value(), 1.0);
+    std::vector<double> x(2, -1.0);
+    ASSERT_EQ(KLSOLUTION(x.data(), nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(x[0], 0.0);
+    EXPECT_DOUBLE_EQ(x[1], 1.0);
+  }
+}
+
 // The cutoff and the dual bound estimate are compared in one unit: with
 // costs scaled for the run, a cutoff just below the optimum cuts the run
 // off and one just above it does not; in re-optimise mode as well.

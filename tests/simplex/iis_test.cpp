@@ -14,6 +14,7 @@
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
 #include "simplex/iis.h"
+#include "simplex/simplex_state.h"
 #include "simplex/small_lps.h"
 #include "support/library_session.h"
 #include "support/output_capture.h"
@@ -180,11 +181,19 @@ TEST_F(Iis, ControlsAndProblemAreGivenBack) {
     KLGETICV(ic::IFMEM, &ifmem);
     KLMINIM("");
     const int32_t status_before = lp_status_now();
+    const char letter_before = status_letter;
     double objective_before = 0.0;
     KLGETDPV(2001, &objective_before);
     captured_lines().clear();
 
     ASSERT_EQ(KLIIS(""), 0);
+    // The problem's own outcome stands, whatever the search's last
+    // internal re-solve ended with (STOP's exit code is read from it).
+    EXPECT_EQ(lp_status_now(), status_before);
+    EXPECT_EQ(status_letter, letter_before);
+    double objective_kept = 0.0;
+    KLGETDPV(2001, &objective_kept);
+    EXPECT_EQ(objective_kept, objective_before);
     double bigm = 0.0;
     int32_t ishfmx = -1, iquiet = -1, ifpres_after = -1, ifmem_after = -1;
     KLGETDCV(dc::BIGM, &bigm);

@@ -153,6 +153,38 @@ TEST_F(LpDriver, InfeasibleLpRaisesTheWeightAlongTheLadder) {
   EXPECT_EQ(bigm, 1024.0);
 }
 
+// An infeasible verdict is judged again from a slack basis by the other
+// judges (the dual after the primal, then the primal's pure phase 1) before
+// it stands; a feasible problem is never judged again.
+TEST_F(LpDriver, InfeasibleVerdictIsJudgedAgain) {
+  struct Case {
+    const char* name;
+    Problem problem;
+    const char* options;
+    int32_t status;
+    int64_t rechecks;
+  };
+  const Case cases[] = {
+      {"primal, infeasible", infeasible(), "p", LP_INFEASIBLE, 2},
+      {"dual, infeasible", infeasible(), "d", LP_INFEASIBLE, 2},
+      {"primal, feasible", production(), "p", LP_OPTIMAL, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(load(c.problem), 0);
+    lp_driver_stats = LpDriverStats{};
+    kltest::captured_lines().clear();
+    ASSERT_EQ(KLMINIM(c.options), 0);
+    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), c.status);
+    EXPECT_EQ(lp_driver_stats.infeasibility_rechecks, c.rechecks);
+    EXPECT_EQ(kltest::any_line_contains("judged again"), c.rechecks > 0);
+    // The dual's verdict still names its infeasible row.
+    int32_t row = -1;
+    ASSERT_EQ(KLGETUNB(&row), 0);
+    EXPECT_EQ(row >= 0, std::string(c.options) == "d") << row;
+  }
+}
+
 TEST_F(LpDriver, IterationLimitLeavesTheLpUnfinished) {
   ASSERT_EQ(load(transport(4, 5)), 0);
   KLSETICV(KLIC_ITRLIM, 2);
@@ -162,6 +194,34 @@ TEST_F(LpDriver, IterationLimitLeavesTheLpUnfinished) {
   EXPECT_EQ(int_attribute_value(ATTR_ITCNT), 2);
   EXPECT_TRUE(kltest::any_line_contains("Iteration limit reached"));
   EXPECT_EQ(status_letter, kLetterUnfinished);
+}
+
+// Limits at the top of the int32 range: the drivers derive further limits
+// from them (ITRLIM + 1, itcnt + ITCH + 1, itcnt + ISHFMX), which must
+// saturate instead of wrapping.
+TEST_F(LpDriver, IterationLimitsAtInt32MaxStillSolve) {
+  struct Case {
+    const char* name;
+    int32_t control;
+    const char* options;
+  };
+  const Case cases[] = {
+      {"ITRLIM, dual", KLIC_ITRLIM, "d"},
+      {"ITRLIM, primal", KLIC_ITRLIM, "p"},
+      {"ITCH, dual", KLIC_ITCH, "d"},
+      {"ISHFMX, primal", KLIC_ISHFMX, "p"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(load(transport(4, 5)), 0);
+    int32_t kept = 0;
+    KLGETICV(c.control, &kept);
+    KLSETICV(c.control, INT32_MAX);
+    ASSERT_EQ(KLMINIM(c.options), 0);
+    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+    EXPECT_TRUE(check_lp_solution().ok()) << check_lp_solution().report();
+    KLSETICV(c.control, kept);
+  }
 }
 
 TEST_F(LpDriver, TimeLimitStopsTheRun) {
