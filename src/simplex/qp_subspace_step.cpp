@@ -55,9 +55,9 @@ std::vector<double> solve_column(int32_t p) {
 std::vector<double> quadratic_times(const std::vector<double>& p) {
   std::vector<double> qp(p.size(), 0.0);
   OneBased<int32_t> status = int_array(ARR_POS_STATUS);
-  OneBased<int32_t> upper_start = int_array(ARR_QUAD_82);
-  OneBased<int32_t> lower_start = int_array(ARR_QUAD_83);
-  OneBased<int32_t> index = int_array(ARR_QUAD_84);
+  OneBased<int32_t> upper_start = int_array(ARR_QUAD_UPPER_START);
+  OneBased<int32_t> lower_start = int_array(ARR_QUAD_LOWER_START);
+  OneBased<int32_t> index = int_array(ARR_QUAD_INDEX);
   OneBased<double> q = real_array(ARR_QUAD_VALUES);
   if (!upper_start || !lower_start || !index || !q) return qp;
   for (int32_t j = store.first_col; j <= nseq; ++j) {
