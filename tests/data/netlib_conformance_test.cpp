@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "data/problem_lists.h"
 #include "klsol32.h"
 #include "simplex/lp_solution_checker.h"
 #include "support/data_dir.h"
@@ -104,9 +105,9 @@ class NetlibConformance : public kltest::LibrarySessionOf<::testing::TestWithPar
   // Solves the problem of the parameter with the dual and the primal.
   void solve_both() {
     const std::string name = GetParam();
+    KLTEST_REQUIRE_DATA(file, "netlib/" + name + ".mps");
     const std::map<std::string, double> known = kltest::known_objectives();
     ASSERT_TRUE(known.count(name) != 0) << name << " has no entry in objectives.csv";
-    KLTEST_REQUIRE_DATA(file, "netlib/" + name + ".mps");
     Comparison& c = comparisons(ifftup_)[name];
     c.expected = known.at(name);
     {
@@ -170,15 +171,9 @@ TEST(NetlibPricingModes, SteepestEdgeAndDevexReachTheKnownOptimum) {
   KLDEFINEUOPENTRY(nullptr);
 }
 
-std::string problem_name(const ::testing::TestParamInfo<std::string>& info) {
-  std::string name = info.param;
-  std::replace(name.begin(), name.end(), '-', '_');
-  return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Netlib, NetlibConformance, ::testing::ValuesIn(kltest::mps_problems("netlib")), problem_name);
-GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(NetlibConformance);
-INSTANTIATE_TEST_SUITE_P(Netlib, NetlibProductForm, ::testing::ValuesIn(kltest::mps_problems("netlib")), problem_name);
-GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(NetlibProductForm);
+INSTANTIATE_TEST_SUITE_P(Netlib, NetlibConformance, ::testing::ValuesIn(kltest::netlib_problems()),
+                         kltest::problem_test_name);
+INSTANTIATE_TEST_SUITE_P(Netlib, NetlibProductForm, ::testing::ValuesIn(kltest::netlib_problems()),
+                         kltest::problem_test_name);
 
 }  // namespace

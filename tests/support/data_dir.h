@@ -1,5 +1,7 @@
-// Where the shared problem sets are: the environment variable KLSOL_DATA,
-// else the CMake cache variable of the same name baked in at build time.
+// Where the shared problem sets are: the environment variable KLSOL_DATA as
+// the test runs, else the CMake cache variable of the same name baked in at
+// build time. Only call these inside a test body: test registration must
+// not depend on the data, so that a missing data set shows as skipped tests.
 #ifndef KLSOL_TESTS_SUPPORT_DATA_DIR_H
 #define KLSOL_TESTS_SUPPORT_DATA_DIR_H
 
@@ -33,7 +35,8 @@ inline std::string data_file(const std::string& relative) {
 }
 
 // The names (stems) of the MPS files of a folder of the data set, sorted;
-// none when the folder is missing.
+// none when the folder is missing. Never a source of test parameters (see
+// data/problem_lists.h).
 inline std::vector<std::string> mps_problems(const std::string& folder_name) {
   std::vector<std::string> names;
   const std::string folder = data_file(folder_name);
