@@ -86,6 +86,12 @@ class Scratch {
 
  private:
   Scratch() {
+    // The library may prompt on standard input (a message line that starts
+    // with '.'); a fuzz run must never wait for an answer.
+    if (std::freopen("/dev/null", "r", stdin) == nullptr) {
+      std::perror("klsol fuzz: cannot detach standard input");
+      std::abort();
+    }
     std::string pattern = (fs::temp_directory_path() / "klsol-fuzz-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
       std::perror("klsol fuzz: no scratch directory");
