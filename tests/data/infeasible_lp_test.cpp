@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "data/problem_lists.h"
 #include "klsol32.h"
 #include "support/data_dir.h"
 #include "support/library_session.h"
@@ -41,7 +40,7 @@ TEST_P(InfeasibleLp, DualAndPrimalProveInfeasibility) {
   EXPECT_EQ(solve(file, "p"), kInfeasible) << "option p (primal)";
 }
 
-INSTANTIATE_TEST_SUITE_P(Infeas, InfeasibleLp, ::testing::ValuesIn(kltest::infeasible_problems()),
-                         kltest::problem_test_name);
+INSTANTIATE_TEST_SUITE_P(Infeas, InfeasibleLp, ::testing::ValuesIn(kltest::mps_problems("infeas")));
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(InfeasibleLp);
 
 }  // namespace

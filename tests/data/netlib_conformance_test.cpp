@@ -21,7 +21,6 @@
 #include <string>
 #include <vector>
 
-#include "data/problem_lists.h"
 #include "klsol32.h"
 #include "simplex/lp_solution_checker.h"
 #include "support/data_dir.h"
@@ -171,9 +170,15 @@ TEST(NetlibPricingModes, SteepestEdgeAndDevexReachTheKnownOptimum) {
   KLDEFINEUOPENTRY(nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(Netlib, NetlibConformance, ::testing::ValuesIn(kltest::netlib_problems()),
-                         kltest::problem_test_name);
-INSTANTIATE_TEST_SUITE_P(Netlib, NetlibProductForm, ::testing::ValuesIn(kltest::netlib_problems()),
-                         kltest::problem_test_name);
+std::string problem_name(const ::testing::TestParamInfo<std::string>& info) {
+  std::string name = info.param;
+  std::replace(name.begin(), name.end(), '-', '_');
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Netlib, NetlibConformance, ::testing::ValuesIn(kltest::mps_problems("netlib")), problem_name);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(NetlibConformance);
+INSTANTIATE_TEST_SUITE_P(Netlib, NetlibProductForm, ::testing::ValuesIn(kltest::mps_problems("netlib")), problem_name);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(NetlibProductForm);
 
 }  // namespace
