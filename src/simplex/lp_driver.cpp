@@ -64,9 +64,6 @@ constexpr int32_t kPolishPasses = 2;
 constexpr double kPolishShare = 0.5;
 constexpr double kPolishToleranceFloor = 1e-11;
 
-// IPSLCT bit asking presolve for an LP without a search to follow.
-constexpr int32_t kIpslctLpOnly = 0x200;
-
 constexpr uint32_t kPresolveMarks = PS_PRESOLVE_TRACE | PS_SEARCH_FIXED;  // 0x8000 | 0x800
 
 bool user_set(int control) { return integer_set_flags[control] > 0; }

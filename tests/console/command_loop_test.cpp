@@ -462,7 +462,7 @@ TEST_F(CommandLoop, AfiroSessionSolvesPrintsAndWritesItsFiles) {
 }
 
 std::string example_problem() {
-  return (std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "examples" / "diet.mps").string();
+  return (std::filesystem::path(KLSOL_SOURCE_DIR) / "examples" / "diet.mps").string();
 }
 
 TEST_F(CommandLoop, CrashNeedsAProblemAndDropsTheStartingBasis) {

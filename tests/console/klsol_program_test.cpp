@@ -25,7 +25,7 @@ std::string program_path() {
   return (self.parent_path() / "klsol").string();
 }
 
-std::string source_root() { return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().string(); }
+std::string source_root() { return KLSOL_SOURCE_DIR; }
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path);

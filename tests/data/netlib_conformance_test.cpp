@@ -104,9 +104,9 @@ class NetlibConformance : public kltest::LibrarySessionOf<::testing::TestWithPar
   // Solves the problem of the parameter with the dual and the primal.
   void solve_both() {
     const std::string name = GetParam();
+    KLTEST_REQUIRE_DATA(file, "netlib/" + name + ".mps");
     const std::map<std::string, double> known = kltest::known_objectives();
     ASSERT_TRUE(known.count(name) != 0) << name << " has no entry in objectives.csv";
-    KLTEST_REQUIRE_DATA(file, "netlib/" + name + ".mps");
     Comparison& c = comparisons(ifftup_)[name];
     c.expected = known.at(name);
     {

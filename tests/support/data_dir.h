@@ -1,5 +1,6 @@
-// Where the shared problem sets are: the environment variable KLSOL_DATA,
-// else the CMake cache variable of the same name baked in at build time.
+// Where the shared problem sets are: the environment variable KLSOL_DATA as
+// the test runs, else the CMake cache variable of the same name baked in at
+// build time.
 #ifndef KLSOL_TESTS_SUPPORT_DATA_DIR_H
 #define KLSOL_TESTS_SUPPORT_DATA_DIR_H
 
@@ -13,6 +14,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "support/data_problems.h"
 
 namespace kltest {
 
@@ -32,9 +35,15 @@ inline std::string data_file(const std::string& relative) {
   return std::filesystem::exists(path) ? path.string() : std::string();
 }
 
-// The names (stems) of the MPS files of a folder of the data set, sorted;
-// none when the folder is missing.
-inline std::vector<std::string> mps_problems(const std::string& folder_name) {
+// The problems of a folder of the data set for parameterised tests: the
+// list of data_problems.h, known without the data, so every case is
+// registered and skips when the data is missing.
+inline std::vector<std::string> mps_problems(const std::string& folder_name) { return listed_problems(folder_name); }
+
+// The names (stems) of the MPS files found in a folder of the data set,
+// sorted; none when the folder is missing. Read at run time: never a source
+// of test parameters.
+inline std::vector<std::string> mps_files_in(const std::string& folder_name) {
   std::vector<std::string> names;
   const std::string folder = data_file(folder_name);
   if (folder.empty()) return names;
