@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,9 @@ struct Case {
   const char* letters;
   int32_t ialg;
 };
+
+// Printed by name, so the test list never shows the struct's padding bytes.
+void PrintTo(const Case& c, std::ostream* out) { *out << c.problem << " '" << c.letters << "' IALG " << c.ialg; }
 
 class QuadraticDualData : public kltest::LibrarySessionOf<::testing::TestWithParam<Case>> {
  protected:
