@@ -54,6 +54,7 @@ void clear_line() {
   message_line.placeholder = 1;
   message_line.severity = 1;
   message_line.continuation = false;
+  message_line.lead_mark = 0;
   message_line.text[1] = '\0';
 }
 
@@ -230,6 +231,7 @@ FetchResult fetch_text(int32_t n) {
       message_line.continuation = true;
       k = 1;
     }
+    if (k == 1 && !message_line.continuation && (c == '~' || c == '.')) message_line.lead_mark = static_cast<char>(c);
     message_line.text[k++] = static_cast<char>(c);
   }
   if (k > message_line.length) {
@@ -275,14 +277,14 @@ void send_piece(const char* piece, bool tilde) {
 
 void send_line() {
   const bool lead = !message_line.continuation;
-  if (lead && message_line.text[1] == '.') {
+  if (lead && message_line.lead_mark == '.') {
     if (pager_prompt() == 1) ++message_line.fault_count;
     return;
   }
   // The line is terminated at its length, and every NUL inside it ends a
   // piece, so each piece can be sent in place.
   int32_t k = 1;
-  bool tilde = lead && message_line.text[1] == '~';
+  bool tilde = lead && message_line.lead_mark == '~';
   if (tilde) k = 2;
   for (;;) {
     const char* piece = &message_line.text[k];

@@ -28,6 +28,10 @@ struct MessageLine {
   // True while the line continues a fetched text that was wrapped at the
   // line's end: its first character is plain text, not a "~" or "." mark.
   bool continuation = false;
+  // The "~" or "." mark of the fetched text that opens the line (0 for
+  // none). Kept apart from the text, so an insert that happens to start
+  // with one of these characters is printed, never taken as a mark.
+  char lead_mark = 0;
   // Repeat rule: number of the last message started, its repeat counter, and
   // the IFPMSG level kept while a run of repeats is silenced.
   int32_t last_number = 0;

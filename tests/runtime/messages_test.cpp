@@ -46,6 +46,7 @@ constexpr int kNearEnd = 42;
 constexpr int kIndexField = 43;
 constexpr int kRoutineField = 44;
 constexpr int kTwoFields = 45;
+constexpr int kPlainString = 46;
 
 // 600 characters; a "." and a "~" start the second and third lines, where
 // they must stay plain text.
@@ -76,6 +77,7 @@ MessageFileBuilder standard_messages() {
       .add(kIndexField, 3, "column index &      outside the columns")
       .add(kRoutineField, 3, "Error in &         : row")
       .add(kTwoFields, 1, "&      iterations, &      rows")
+      .add(kPlainString, 1, "&")
       .add(200, 1, "head &")
       .add(201, 1, "help one")
       .add(202, 1, "help two")
@@ -312,6 +314,20 @@ TEST_F(MessageTest, EmittedLinesCarryTheSeverityAndDropTheMarks) {
   EXPECT_EQ(emitted(kOther), "<0 lines>");
   kl::set_message_mode(0);
   EXPECT_EQ(emitted(kOther), "other");
+}
+
+// A text that starts with its insert (an echoed input line, say) is sent as
+// it stands: a leading "." or "~" of the insert is no mark, so a bad line
+// echoed from a file never stops at a pager prompt reading the console.
+TEST_F(MessageTest, InsertsOpeningTheLineAreNeverMarks) {
+  open(standard_messages());
+  for (const char* echoed : {".pager-looking line", "~tilde-looking line"}) {
+    captured_lines().clear();
+    kl::begin_message(kPlainString);
+    kl::insert_message_string(echoed);
+    kl::emit_message();
+    EXPECT_EQ(line_texts(), (std::vector<std::string>{echoed}));
+  }
 }
 
 TEST_F(MessageTest, CopyModeWritesEmittedPiecesToTheOutputFile) {
