@@ -44,9 +44,9 @@ struct IntControlRange {
 
 IntControlRange int_range(int n) {
   switch (n) {
-    // The iteration and integer limits get 1 added where they are tested;
-    // their start-up values are the largest that stays safe.
-    case ic::ITRLIM:
+    // The integer limit gets 1 added where it is tested; its start-up value
+    // is the largest that stays safe. The iteration limit may be the largest
+    // int: the limits derived from it saturate.
     case ic::INTMAX:
       return {INT32_MIN, INT32_MAX - 2};
     case ic::IGNORE:

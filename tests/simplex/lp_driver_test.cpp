@@ -216,7 +216,7 @@ TEST_F(LpDriver, IterationLimitsAtInt32MaxStillSolve) {
     ASSERT_EQ(load(transport(4, 5)), 0);
     int32_t kept = 0;
     KLGETICV(c.control, &kept);
-    KLSETICV(c.control, INT32_MAX);
+    ASSERT_EQ(KLSETICV(c.control, INT32_MAX), 0);
     ASSERT_EQ(KLMINIM(c.options), 0);
     EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
     EXPECT_TRUE(check_lp_solution().ok()) << check_lp_solution().report();

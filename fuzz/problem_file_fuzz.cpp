@@ -1,5 +1,6 @@
-// Fuzz target of the MPS reader: the input is an MPS file, read by KLINPUT
-// in a fresh session; a file that loads is queried back once.
+// Fuzz target of a problem-file reader: the input is a problem file, named
+// with the reader's extension (KLSOL_FUZZ_EXTENSION) and read by KLINPUT in
+// a fresh session; a file that loads is queried back once.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -10,7 +11,7 @@
 
 namespace {
 
-// Real MPS seeds run to a few megabytes; far beyond that an input only
+// Real seeds run to a few megabytes; far beyond that an input only
 // spends time.
 constexpr size_t kMaxInput = 1 << 20;
 
@@ -37,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > kMaxInput) return -1;
   klfuzz::Scratch& scratch = klfuzz::Scratch::instance();
   scratch.clear();
-  const std::string file = scratch.write("input.mps", data, size);
+  const std::string file = scratch.write(std::string("input") + KLSOL_FUZZ_EXTENSION, data, size);
   klfuzz::Session session;
   if (KLINPUT(file.c_str()) == KL_STATUS_OK) query_loaded_problem();
   return 0;
