@@ -61,6 +61,9 @@ constexpr double kStallPerturbationCap = 7.0;
 constexpr double kCountAverageKeep = 0.99;
 constexpr double kCountAverageNew = 0.01;
 constexpr double kSectionsDecay = 0.99;
+// Full Newton steps over the held variables in a row before the single
+// moves take over: one step is exact up to rounding, a second refines it.
+constexpr int32_t kNewtonRefinements = 3;
 // Loop-head passes without an iteration before the engine asks for a fresh
 // factor: 2 per position plus a margin.
 constexpr int32_t kIdleRoundFactor = 2;
@@ -154,6 +157,8 @@ class PrimalEngine {
   // Passes through the loop head since itcnt last moved.
   int32_t idle_rounds_ = 0;
   int32_t itcnt_seen_ = -1;
+  // Full Newton steps since the last ordinary iteration.
+  int32_t newton_steps_ = 0;
 };
 
 int32_t solve_mode() { return icv(ic::IFFTUP); }
@@ -450,8 +455,13 @@ Step PrimalEngine::pivot() {
 // them one at a time zig-zags without end where they couple. Each such
 // step counts as an iteration.
 Step PrimalEngine::subspace_step() {
+  if (newton_steps_ >= kNewtonRefinements) return Step::kLoop;
   const SubspaceOutcome outcome = qp_subspace_step();
   if (outcome == SubspaceOutcome::kNone) return Step::kLoop;
+  // Rounding can leave a reduced cost above ZTCOST after a full step;
+  // repeated steps that do not settle it give way to the single moves.
+  if (outcome == SubspaceOutcome::kMinimised && ++newton_steps_ == kNewtonRefinements)
+    ++primal_engine_stats.subspace_unsettled;
   ++primal_engine_stats.subspace_steps;
   ++itcnt;
   entering_column = 0;
@@ -478,6 +488,7 @@ bool PrimalEngine::refactor_due() const {
 
 Step PrimalEngine::record() {
   const int32_t leaving = leaving_row > 0 ? leaving_variable : 0;
+  newton_steps_ = 0;
   update_basis_flags();
   fresh_pricing_ = false;
   verdict_retried_ = false;

@@ -37,6 +37,7 @@ struct PrimalEngineStats {
   int64_t subspace_exchanges = 0;  // ... that ended in a basis exchange
   int64_t subspace_flat_moves = 0; // ... along a direction of zero curvature
   int64_t subspace_too_wide = 0;   // ... skipped: more held variables than the dense step takes
+  int64_t subspace_unsettled = 0;  // ... full Newton steps in a row at their limit: single moves until the next pivot
 };
 extern PrimalEngineStats primal_engine_stats;
 

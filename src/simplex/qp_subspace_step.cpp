@@ -11,6 +11,7 @@
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
 #include "simplex/basic_values.h"
+#include "simplex/kernel.h"
 #include "simplex/primal_driver.h"
 #include "simplex/primal_engines.h"
 #include "simplex/simplex_state.h"
@@ -34,19 +35,10 @@ using Matrix = std::vector<std::vector<double>>;
 // FTRAN of the column of position p, by basis position.
 std::vector<double> solve_column(int32_t p) {
   OneBased<double> w = work_vector();
-  OneBased<int32_t> index = int_array(ARR_FACTOR_INDEX);
-  const bool permuted = factor.factor_permuted != 0 && static_cast<bool>(index);
-  auto at = [&](int32_t row) { return permuted ? index[row] : row; };
+  // The whole vector is cleared: the duals of the pricing are still in it.
   factor.work_vector_state = WV_CLEAR_ALL;
-  for (int32_t i = 1; i <= nrow; ++i) w[i] = 0.0;
-  if (p <= nrow) {
-    w[at(p)] = 1.0;
-  } else {
-    OneBased<int32_t> start = int_array(ARR_COL_START);
-    OneBased<int32_t> elem_row = int_array(ARR_ELEM_ROW);
-    OneBased<double> elem_value = real_array(ARR_ELEM_VALUE);
-    for (int32_t k = start[p]; k < start[p + 1]; ++k) w[at(elem_row[k])] += elem_value[k];
-  }
+  unpack_column(p);
+  factor.work_vector_state = WV_CLEAR_ALL;
   basis_solve_work_vector();
   std::vector<double> alpha(static_cast<size_t>(nrow) + 1, 0.0);
   for (int32_t r = 1; r <= nrow; ++r) {
@@ -296,7 +288,7 @@ SubspaceOutcome qp_subspace_step() {
     check_basic_feasibility();
     compute_objective_value();
   }
-  if (block.row == 0) return SubspaceOutcome::kMoved;
+  if (block.row == 0) return block.position == 0 ? SubspaceOutcome::kMinimised : SubspaceOutcome::kMoved;
 
   // A basic variable stopped at its bound leaves the basis; the held
   // variable with the largest entry in its row takes its place.

@@ -14,7 +14,9 @@ namespace kl {
 
 enum class SubspaceOutcome {
   kNone,          // nothing to gain, or too many held variables
-  kMoved,         // the held variables moved; x, basic values, objval follow
+  kMinimised,     // a full Newton step: the minimum over the held variables
+  kMoved,         // cut short at a bound, or a move along a flat direction;
+                  // x, basic values and objval follow the move
   kBasisChanged,  // moved, and a basic variable stopped at its bound left
                   // the basis for a held variable: the factor is stale
 };
