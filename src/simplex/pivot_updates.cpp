@@ -82,7 +82,8 @@ struct StepRules {
 // The step itself: basic values, the leaving and entering variables, marks,
 // ninf, suminf and objval, bound placements, the change list. The work
 // vector holds the updated entering column in the entering direction.
-void apply_primal_step(const StepRules& rules) {
+// Returns the distance the entering variable moved.
+double apply_primal_step(const StepRules& rules) {
   OneBased<double> w = work_vector();
   OneBased<int32_t> list = work_list();
   OneBased<int32_t> header = int_array(ARR_BASIS_HEADER);
@@ -224,6 +225,7 @@ void apply_primal_step(const StepRules& rules) {
   if (r > 0) w[r] = pivot_value;
   if (rules.overflow_on_lost_feasibility && ninf_at_start == 0 && infeasibility_changes.count > 0)
     infeasibility_changes.count = kChangeListOverflow;
+  return std::fabs(theta);
 }
 
 // Reduced costs of every position from the duals in the work vector.
@@ -293,7 +295,7 @@ void update_basic_values_primal() {
   apply_primal_step(rules);
 }
 
-void update_basic_values_qp() {
+void update_basic_values_qp(double curvature) {
   phase1_marker = ninf;
   StepRules rules;
   rules.placement_tolerance = dcv(dc::ZTOLZS);
@@ -301,7 +303,10 @@ void update_basic_values_qp() {
   rules.leaving_weight = LeavingWeight::kAtLeastOne;
   rules.leaving_reduced_cost = true;
   rules.keep_x = true;
-  apply_primal_step(rules);
+  // The rate covers the linear part only: along the edge the objective
+  // changes by t g'p + t^2/2 p'Qp.
+  const double moved = apply_primal_step(rules);
+  objval += 0.5 * curvature * moved * moved;
 }
 
 void update_basic_values() {

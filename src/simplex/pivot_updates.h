@@ -21,8 +21,10 @@ inline constexpr int32_t kReducedCostInaccurate = 7;
 // direction) in the work vector: basic values, marks, ninf, suminf, objval,
 // bound placements into working_rhs, the change list.
 void update_basic_values_primal();
-// The same for the quadratic engine: keeps x of every variable.
-void update_basic_values_qp();
+// The same for the quadratic engine: keeps x of every variable; curvature
+// is p'Qp along the edge per unit step of the entering variable (0 in
+// phase 1).
+void update_basic_values_qp(double curvature);
 // Values only, no feasibility tests (the dual's release of working bounds).
 void update_basic_values();
 // Negates the listed entries of the work vector.

@@ -61,6 +61,9 @@ constexpr double kStallPerturbationCap = 7.0;
 constexpr double kCountAverageKeep = 0.99;
 constexpr double kCountAverageNew = 0.01;
 constexpr double kSectionsDecay = 0.99;
+// Full Newton steps over the held variables in a row before the single
+// moves take over: one step is exact up to rounding, a second refines it.
+constexpr int32_t kNewtonRefinements = 3;
 // Loop-head passes without an iteration before the engine asks for a fresh
 // factor: 2 per position plus a margin.
 constexpr int32_t kIdleRoundFactor = 2;
@@ -68,11 +71,6 @@ constexpr int32_t kIdleRoundSlack = 100;
 // Residual infeasibility (sum, scaled) that repeated perturbation removal
 // may leave without progress; below it the run is near feasible.
 constexpr double kResidualSumLimit = 0.001;
-// Quadratic engine: interior steps in a row over at most kZigzagWidth
-// variables, kZigzagRounds times as many steps as variables, are a zig-zag
-// that a joint step over those variables ends.
-constexpr size_t kZigzagWidth = 8;
-constexpr size_t kZigzagRounds = 2;
 
 enum class EngineKind { kCandidateList, kReferenceWeight, kQuadratic };
 
@@ -141,8 +139,7 @@ class PrimalEngine {
   void move_duals_to_reduced_costs();
   void bring_factor_current();
   void mark_entering_rejected();
-  void follow_zigzag();
-  bool cross_zigzag();
+  Step subspace_step();
 
   EngineKind kind_;
   int32_t& fatal_;
@@ -160,11 +157,8 @@ class PrimalEngine {
   // Passes through the loop head since itcnt last moved.
   int32_t idle_rounds_ = 0;
   int32_t itcnt_seen_ = -1;
-  // Quadratic engine: the variables of the interior steps made in a row,
-  // and the number of those steps.
-  std::vector<int32_t> zigzag_;
-  size_t zigzag_steps_ = 0;
-  bool zigzag_due_ = false;
+  // Full Newton steps since the last ordinary iteration.
+  int32_t newton_steps_ = 0;
 };
 
 int32_t solve_mode() { return icv(ic::IFFTUP); }
@@ -265,7 +259,10 @@ Step PrimalEngine::top() {
     ++primal_engine_stats.list_refills;
   } else if (quadratic()) {
     price_weighted();
-    if (cross_zigzag()) return Step::kTop;
+    if (ninf == 0) {
+      const Step next = subspace_step();
+      if (next != Step::kLoop) return next;
+    }
   } else {
     price_all_weighted();
   }
@@ -426,7 +423,7 @@ Step PrimalEngine::pivot() {
   if (candidate())
     update_basic_values_primal();
   else if (quadratic())
-    update_basic_values_qp();
+    update_basic_values_qp(curvature_);
   else
     update_after_pivot();
   if (!quadratic() && suminf - suminf_at_iteration_ > dcv(dc::ZTOLZE)) {
@@ -453,36 +450,34 @@ Step PrimalEngine::pivot() {
   return Step::kRecord;
 }
 
-// Interior steps that keep coming back to the same few variables descend a
-// narrow valley of the objective one coordinate at a time, gaining a tiny
-// share per round; a joint Newton step over those variables crosses it.
-void PrimalEngine::follow_zigzag() {
-  if (leaving_row != kLeavingBoundFlip || leaving_direction != kLeaveInterior || ninf != 0) {
-    zigzag_.clear();
-    zigzag_steps_ = 0;
-    return;
+// Before a variable at a bound may enter, the objective is minimised over
+// the variables already held between their bounds, all together: moving
+// them one at a time zig-zags without end where they couple. Each such
+// step counts as an iteration.
+Step PrimalEngine::subspace_step() {
+  if (newton_steps_ >= kNewtonRefinements) return Step::kLoop;
+  const SubspaceOutcome outcome = qp_subspace_step();
+  if (outcome == SubspaceOutcome::kNone) return Step::kLoop;
+  // Rounding can leave a reduced cost above ZTCOST after a full step;
+  // repeated steps that do not settle it give way to the single moves.
+  if (outcome == SubspaceOutcome::kMinimised && ++newton_steps_ == kNewtonRefinements)
+    ++primal_engine_stats.subspace_unsettled;
+  ++primal_engine_stats.subspace_steps;
+  ++itcnt;
+  entering_column = 0;
+  leaving_variable = 0;
+  leaving_row = 0;
+  if (outcome == SubspaceOutcome::kBasisChanged) {
+    ++primal_engine_stats.subspace_exchanges;
+    ++update_count;
+    factor_stale_ = true;
   }
-  ++zigzag_steps_;
-  if (std::find(zigzag_.begin(), zigzag_.end(), entering_column) == zigzag_.end()) {
-    if (zigzag_.size() >= kZigzagWidth) {
-      zigzag_.clear();
-      zigzag_steps_ = 1;
-    }
-    zigzag_.push_back(entering_column);
+  if (iteration_log(0) != 0 || check_stop_request() != 0) {
+    status_letter = kLetterStopped;
+    return Step::kExit;
   }
-  zigzag_due_ = zigzag_.size() >= 2 && zigzag_steps_ >= kZigzagRounds * zigzag_.size();
-}
-
-// The joint step, on the reduced costs of a fresh pricing. True when it
-// moved the point (the prices are then stale).
-bool PrimalEngine::cross_zigzag() {
-  if (!zigzag_due_) return false;
-  zigzag_due_ = false;
-  const bool moved = qp_subspace_step(zigzag_);
-  if (moved) ++primal_engine_stats.subspace_steps;
-  zigzag_.clear();
-  zigzag_steps_ = 0;
-  return moved;
+  if (itcnt >= icv(ic::ITRLIM)) return Step::kExit;
+  return factor_stale_ ? Step::kRefactor : Step::kTop;
 }
 
 bool PrimalEngine::refactor_due() const {
@@ -493,6 +488,7 @@ bool PrimalEngine::refactor_due() const {
 
 Step PrimalEngine::record() {
   const int32_t leaving = leaving_row > 0 ? leaving_variable : 0;
+  newton_steps_ = 0;
   update_basis_flags();
   fresh_pricing_ = false;
   verdict_retried_ = false;
@@ -519,7 +515,6 @@ Step PrimalEngine::record() {
 Step PrimalEngine::dual_update() {
   if (quadratic()) {
     complete_pending_pivot();
-    follow_zigzag();
     return Step::kTop;
   }
   if (leaving_row == kLeavingBoundFlip && infeasibility_changes.count == 0) return Step::kNextCandidate;

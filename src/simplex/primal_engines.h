@@ -33,7 +33,11 @@ struct PrimalEngineStats {
   int64_t dual_cleanups = 0;       // dual clean-ups started
   int64_t list_refills = 0;        // price_refill_list calls
   int64_t idle_refactors = 0;      // refactorisations asked for after many rounds without an iteration
-  int64_t subspace_steps = 0;      // quadratic engine: joint steps over zig-zagging variables
+  int64_t subspace_steps = 0;      // quadratic engine: joint steps over the variables held between bounds
+  int64_t subspace_exchanges = 0;  // ... that ended in a basis exchange
+  int64_t subspace_flat_moves = 0; // ... along a direction of zero curvature
+  int64_t subspace_too_wide = 0;   // ... skipped: more held variables than the dense step takes
+  int64_t subspace_unsettled = 0;  // ... full Newton steps in a row at their limit: single moves until the next pivot
 };
 extern PrimalEngineStats primal_engine_stats;
 

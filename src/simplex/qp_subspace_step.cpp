@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "factor/basis.h"
 #include "factor/solves.h"
@@ -10,7 +11,9 @@
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
 #include "simplex/basic_values.h"
+#include "simplex/kernel.h"
 #include "simplex/primal_driver.h"
+#include "simplex/primal_engines.h"
 #include "simplex/simplex_state.h"
 
 namespace kl {
@@ -18,28 +21,24 @@ namespace kl {
 namespace {
 
 // A pivot of the reduced Hessian's Cholesky factor at or below this share
-// of its largest diagonal entry: the objective is (nearly) flat over the
-// held variables and the Newton step is not to be trusted.
-constexpr double kDefiniteShare = 1e-12;
-// A step cut below this fraction of the Newton step is not worth making.
-constexpr double kShortestFraction = 1e-12;
+// of its largest diagonal entry: the objective is flat along a combination
+// of the held variables (the Hessian is only semidefinite).
+constexpr double kFlatShare = 1e-10;
+// Held variables beyond this count are left to the single moves: the step
+// is dense in them (a cube for the factor, a square of edge products).
+constexpr size_t kMostHeld = 400;
+// A move whose largest change of a held variable is below this is no move.
+constexpr double kShortestMove = 1e-12;
+
+using Matrix = std::vector<std::vector<double>>;
 
 // FTRAN of the column of position p, by basis position.
 std::vector<double> solve_column(int32_t p) {
   OneBased<double> w = work_vector();
-  OneBased<int32_t> index = int_array(ARR_FACTOR_INDEX);
-  const bool permuted = factor.factor_permuted != 0 && static_cast<bool>(index);
-  auto at = [&](int32_t row) { return permuted ? index[row] : row; };
+  // The whole vector is cleared: the duals of the pricing are still in it.
   factor.work_vector_state = WV_CLEAR_ALL;
-  for (int32_t i = 1; i <= nrow; ++i) w[i] = 0.0;
-  if (p <= nrow) {
-    w[at(p)] = 1.0;
-  } else {
-    OneBased<int32_t> start = int_array(ARR_COL_START);
-    OneBased<int32_t> elem_row = int_array(ARR_ELEM_ROW);
-    OneBased<double> elem_value = real_array(ARR_ELEM_VALUE);
-    for (int32_t k = start[p]; k < start[p + 1]; ++k) w[at(elem_row[k])] += elem_value[k];
-  }
+  unpack_column(p);
+  factor.work_vector_state = WV_CLEAR_ALL;
   basis_solve_work_vector();
   std::vector<double> alpha(static_cast<size_t>(nrow) + 1, 0.0);
   for (int32_t r = 1; r <= nrow; ++r) {
@@ -51,63 +50,133 @@ std::vector<double> solve_column(int32_t p) {
   return alpha;
 }
 
-// Q p over the quadratic columns (both stored triangles), p over positions.
-std::vector<double> quadratic_times(const std::vector<double>& p) {
-  std::vector<double> qp(p.size(), 0.0);
-  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
-  OneBased<int32_t> upper_start = int_array(ARR_QUAD_UPPER_START);
-  OneBased<int32_t> lower_start = int_array(ARR_QUAD_LOWER_START);
-  OneBased<int32_t> index = int_array(ARR_QUAD_INDEX);
-  OneBased<double> q = real_array(ARR_QUAD_VALUES);
-  if (!upper_start || !lower_start || !index || !q) return qp;
-  for (int32_t j = store.first_col; j <= nseq; ++j) {
-    if ((static_cast<uint32_t>(status[j]) & PS_QUADRATIC) == 0) continue;
-    double sum = 0.0;
-    for (int32_t k = upper_start[j]; k < upper_start[j + 1]; ++k)
-      if (index[k] > 0) sum += q[k] * p[static_cast<size_t>(index[k])];
-    for (int32_t k = lower_start[j]; k < lower_start[j + 1]; ++k)
-      if (index[k] > 0) sum += q[k] * p[static_cast<size_t>(index[k])];
-    qp[static_cast<size_t>(j)] = sum;
-  }
-  return qp;
-}
+// The quadratic columns, numbered compactly: only they carry curvature.
+struct QuadraticColumns {
+  std::vector<int32_t> position;  // compact number -> position
+  std::vector<int32_t> number;    // position -> compact number, or -1
 
-// Solves h x = b in place of b by Cholesky; false when h is not safely
-// positive definite.
-bool cholesky_solve(std::vector<std::vector<double>> h, std::vector<double>& b) {
-  const size_t n = b.size();
-  double largest = 0.0;
-  for (size_t i = 0; i < n; ++i) largest = std::max(largest, h[i][i]);
-  if (!(largest > 0.0)) return false;
-  for (size_t j = 0; j < n; ++j) {
-    double d = h[j][j];
-    for (size_t k = 0; k < j; ++k) d -= h[j][k] * h[j][k];
-    if (!(d > kDefiniteShare * largest)) return false;
-    h[j][j] = std::sqrt(d);
-    for (size_t i = j + 1; i < n; ++i) {
-      double s = h[i][j];
-      for (size_t k = 0; k < j; ++k) s -= h[i][k] * h[j][k];
-      h[i][j] = s / h[j][j];
+  QuadraticColumns() : number(static_cast<size_t>(nseq) + 1, -1) {
+    OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+    for (int32_t j = store.first_col; j <= nseq; ++j) {
+      if ((static_cast<uint32_t>(status[j]) & PS_QUADRATIC) == 0) continue;
+      number[static_cast<size_t>(j)] = static_cast<int32_t>(position.size());
+      position.push_back(j);
     }
   }
-  for (size_t i = 0; i < n; ++i) {
-    double s = b[i];
-    for (size_t k = 0; k < i; ++k) s -= h[i][k] * b[k];
-    b[i] = s / h[i][i];
+
+  // Q e over the quadratic columns (both stored triangles).
+  std::vector<double> times(const std::vector<double>& e) const {
+    OneBased<int32_t> upper_start = int_array(ARR_QUAD_UPPER_START);
+    OneBased<int32_t> lower_start = int_array(ARR_QUAD_LOWER_START);
+    OneBased<int32_t> index = int_array(ARR_QUAD_INDEX);
+    OneBased<double> q = real_array(ARR_QUAD_VALUES);
+    std::vector<double> qe(e.size(), 0.0);
+    if (!upper_start || !lower_start || !index || !q) return qe;
+    auto value_at = [&](int32_t p) {
+      const int32_t k = p > 0 && p <= nseq ? number[static_cast<size_t>(p)] : -1;
+      return k < 0 ? 0.0 : e[static_cast<size_t>(k)];
+    };
+    for (size_t k = 0; k < position.size(); ++k) {
+      const int32_t j = position[k];
+      double sum = 0.0;
+      for (int32_t n = upper_start[j]; n < upper_start[j + 1]; ++n) sum += q[n] * value_at(index[n]);
+      for (int32_t n = lower_start[j]; n < lower_start[j + 1]; ++n) sum += q[n] * value_at(index[n]);
+      qe[k] = sum;
+    }
+    return qe;
   }
-  for (size_t i = n; i-- > 0;) {
-    double s = b[i];
-    for (size_t k = i + 1; k < n; ++k) s -= h[k][i] * b[k];
-    b[i] = s / h[i][i];
+};
+
+// Cholesky factor of a positive semidefinite h that passes over the
+// variables along which h is flat given the earlier ones: l[j][k] for the
+// kept k < j holds, also for a passed-over j, the row of its elimination.
+struct SemidefiniteFactor {
+  Matrix l;
+  std::vector<bool> kept;
+
+  explicit SemidefiniteFactor(const Matrix& h) : l(h.size(), std::vector<double>(h.size(), 0.0)), kept(h.size(), false) {
+    const size_t n = h.size();
+    double largest = 0.0;
+    for (size_t i = 0; i < n; ++i) largest = std::max(largest, h[i][i]);
+    for (size_t j = 0; j < n; ++j) {
+      for (size_t i = j; i < n; ++i) {
+        double s = h[i][j];
+        for (size_t k = 0; k < j; ++k)
+          if (kept[k]) s -= l[i][k] * l[j][k];
+        l[i][j] = s;
+      }
+      if (!(l[j][j] > kFlatShare * largest)) continue;
+      kept[j] = true;
+      const double pivot = std::sqrt(l[j][j]);
+      l[j][j] = pivot;
+      for (size_t i = j + 1; i < n; ++i) l[i][j] /= pivot;
+    }
+    // Entries below a passed-over pivot are not part of the factor.
+    for (size_t j = 0; j < n; ++j)
+      if (!kept[j])
+        for (size_t i = j; i < n; ++i) l[i][j] = 0.0;
   }
-  return true;
+
+  // Solves l l' v = b over the kept variables, in place; 0 elsewhere.
+  void solve(std::vector<double>& b) const { solve_leading(b, b.size()); }
+
+  // The direction of zero curvature through passed-over variable j: 1 on
+  // j, and on the kept variables before it what cancels j's curvature.
+  std::vector<double> flat_direction(size_t j, const Matrix& h) const {
+    std::vector<double> v(kept.size(), 0.0);
+    for (size_t i = 0; i < j; ++i) v[i] = -h[i][j];
+    solve_leading(v, j);
+    v[j] = 1.0;
+    return v;
+  }
+
+ private:
+  // The solve over the leading m variables of b.
+  void solve_leading(std::vector<double>& b, size_t m) const {
+    for (size_t i = 0; i < m; ++i) {
+      if (!kept[i]) {
+        b[i] = 0.0;
+        continue;
+      }
+      double s = b[i];
+      for (size_t k = 0; k < i; ++k) s -= l[i][k] * b[k];
+      b[i] = s / l[i][i];
+    }
+    for (size_t i = m; i-- > 0;) {
+      if (!kept[i]) continue;
+      double s = b[i];
+      for (size_t k = i + 1; k < m; ++k) s -= l[k][i] * b[k];
+      b[i] = s / l[i][i];
+    }
+  }
+};
+
+// Where the move along a direction first meets a bound.
+struct Blocking {
+  double length = kInfinity;
+  int32_t position = 0;  // 0 when nothing blocks
+  int32_t row = 0;       // basis position when the blocking variable is basic
+  bool at_upper = false;
+};
+
+void limit_move(Blocking& block, int32_t p, int32_t row, double value, double change) {
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  OneBased<double> lower = real_array(ARR_LOWER);
+  OneBased<double> upper = real_array(ARR_UPPER);
+  double room = kInfinity;
+  bool at_upper = false;
+  if (change < 0.0 && (status[p] & PS_FINITE_LOWER) != 0) {
+    room = std::max(value - lower[p], 0.0) / -change;
+  } else if (change > 0.0 && (status[p] & PS_FINITE_UPPER) != 0) {
+    room = std::max(upper[p] - value, 0.0) / change;
+    at_upper = true;
+  }
+  if (room < block.length) block = Blocking{room, p, row, at_upper};
 }
 
 }  // namespace
 
-bool qp_subspace_step(const std::vector<int32_t>& held) {
-  const size_t n = held.size();
-  if (n == 0) return false;
+SubspaceOutcome qp_subspace_step() {
   OneBased<int32_t> status = int_array(ARR_POS_STATUS);
   OneBased<int32_t> header = int_array(ARR_BASIS_HEADER);
   OneBased<double> values = real_array(ARR_BASIC_VALUES);
@@ -115,80 +184,135 @@ bool qp_subspace_step(const std::vector<int32_t>& held) {
   OneBased<double> upper = real_array(ARR_UPPER);
   OneBased<double> x = real_array(ARR_X);
   OneBased<double> d = real_array(ARR_REDUCED_COSTS);
-  for (const int32_t s : held)
-    if ((status[s] & (PS_BASIC | PS_NONBASIC_BETWEEN)) != PS_NONBASIC_BETWEEN) return false;
+  const double tolerance = dcv(dc::ZTCOST);
 
-  // The edge directions p_s (+1 on s, -alpha_s on the basic variables) and
-  // the reduced Hessian p_t'Q p_s.
-  const size_t positions = static_cast<size_t>(nseq) + 1;
-  std::vector<std::vector<double>> alphas;
-  std::vector<std::vector<double>> edges;
-  std::vector<std::vector<double>> curved;
+  std::vector<int32_t> held;
+  bool worth = false;
+  for (int32_t p = 1; p <= nseq; ++p) {
+    const int32_t s = status[p];
+    if ((s & (PS_BASIC | PS_NONBASIC_BETWEEN | PS_FIXED | PS_MARK | PS_SEARCH_FIXED)) != PS_NONBASIC_BETWEEN)
+      continue;
+    held.push_back(p);
+    if (std::fabs(d[p]) >= tolerance) worth = true;
+  }
+  if (!worth) return SubspaceOutcome::kNone;
+  if (held.size() > kMostHeld) {
+    ++primal_engine_stats.subspace_too_wide;
+    return SubspaceOutcome::kNone;
+  }
+  const size_t n = held.size();
+
+  // The edges p_s (+1 on s, -alpha_s on the basic variables) over the
+  // quadratic columns, and the reduced Hessian p_t'Q p_s.
+  const QuadraticColumns quadratic;
+  const size_t width = quadratic.position.size();
+  Matrix alphas;
+  Matrix edges;
+  Matrix curved;
   for (const int32_t s : held) {
     std::vector<double> alpha = solve_column(s);
-    std::vector<double> p(positions, 0.0);
-    p[static_cast<size_t>(s)] = 1.0;
-    for (int32_t r = 1; r <= nrow; ++r) p[static_cast<size_t>(header[r])] -= alpha[static_cast<size_t>(r)];
-    curved.push_back(quadratic_times(p));
-    edges.push_back(std::move(p));
+    std::vector<double> e(width, 0.0);
+    const int32_t own = quadratic.number[static_cast<size_t>(s)];
+    if (own >= 0) e[static_cast<size_t>(own)] = 1.0;
+    for (int32_t r = 1; r <= nrow; ++r) {
+      const int32_t k = quadratic.number[static_cast<size_t>(header[r])];
+      if (k >= 0) e[static_cast<size_t>(k)] -= alpha[static_cast<size_t>(r)];
+    }
+    curved.push_back(quadratic.times(e));
+    edges.push_back(std::move(e));
     alphas.push_back(std::move(alpha));
   }
-  std::vector<std::vector<double>> h(n, std::vector<double>(n, 0.0));
+  Matrix h(n, std::vector<double>(n, 0.0));
   for (size_t t = 0; t < n; ++t)
-    for (size_t s = 0; s < n; ++s) {
+    for (size_t s = 0; s <= t; ++s) {
       double sum = 0.0;
-      for (int32_t j = store.first_col; j <= nseq; ++j)
-        sum += edges[t][static_cast<size_t>(j)] * curved[s][static_cast<size_t>(j)];
-      h[t][s] = sum;
+      for (size_t k = 0; k < width; ++k) sum += edges[t][k] * curved[s][k] + edges[s][k] * curved[t][k];
+      h[t][s] = h[s][t] = 0.5 * sum;
     }
-  for (size_t t = 0; t < n; ++t)
-    for (size_t s = 0; s < t; ++s) h[t][s] = h[s][t] = 0.5 * (h[t][s] + h[s][t]);
-  std::vector<double> step(n);
-  for (size_t s = 0; s < n; ++s) step[s] = -d[held[s]];
-  if (!cholesky_solve(h, step)) return false;
+  const SemidefiniteFactor factor_h(h);
 
-  // The longest fraction of the step that keeps every moved and every basic
-  // variable within its bounds.
-  double fraction = 1.0;
-  int32_t blocking = 0;
-  auto limit = [&](int32_t p, double value, double change) {
-    if (change < 0.0 && (status[p] & PS_FINITE_LOWER) != 0) {
-      const double room = std::max(value - lower[p], 0.0) / -change;
-      if (room < fraction) {
-        fraction = room;
-        blocking = p;
-      }
-    } else if (change > 0.0 && (status[p] & PS_FINITE_UPPER) != 0) {
-      const double room = std::max(upper[p] - value, 0.0) / change;
-      if (room < fraction) {
-        fraction = room;
-        blocking = p;
-      }
+  // Along a flat direction with a slope the objective falls linearly: move
+  // to the first bound. Otherwise the Newton step over the kept variables
+  // is a minimiser over all of them.
+  std::vector<double> step;
+  double longest = 1.0;
+  for (size_t j = 0; j < n && step.empty(); ++j) {
+    if (factor_h.kept[j]) continue;
+    std::vector<double> v = factor_h.flat_direction(j, h);
+    double slope = 0.0;
+    double size = 0.0;
+    for (size_t s = 0; s < n; ++s) {
+      slope += d[held[s]] * v[s];
+      size = std::max(size, std::fabs(v[s]));
     }
-  };
-  for (size_t s = 0; s < n; ++s) limit(held[s], x[held[s]], step[s]);
+    if (std::fabs(slope) < tolerance * size) continue;
+    for (double& value : v) value = slope > 0.0 ? -value : value;
+    step = std::move(v);
+    longest = kInfinity;
+    ++primal_engine_stats.subspace_flat_moves;
+  }
+  if (step.empty()) {
+    step.resize(n);
+    for (size_t s = 0; s < n; ++s) step[s] = -d[held[s]];
+    factor_h.solve(step);
+  }
+
+  Blocking block;
+  block.length = longest;
+  for (size_t s = 0; s < n; ++s) limit_move(block, held[s], 0, x[held[s]], step[s]);
   for (int32_t r = 1; r <= nrow; ++r) {
     double change = 0.0;
     for (size_t s = 0; s < n; ++s) change -= step[s] * alphas[s][static_cast<size_t>(r)];
-    limit(header[r], values[r], change);
+    limit_move(block, header[r], r, values[r], change);
   }
-  if (fraction < kShortestFraction) return false;
+  // A flat direction that meets no bound is an unbounded ray: the single
+  // moves and their ratio test report it.
+  if (block.length >= kInfiniteBound) return SubspaceOutcome::kNone;
 
-  for (size_t s = 0; s < n; ++s) {
-    const int32_t p = held[s];
-    x[p] += fraction * step[s];
-    if (p != blocking) continue;
-    // A moved variable that meets its bound stays there, at the bound.
-    const bool at_upper = step[s] > 0.0;
-    x[p] = at_upper ? upper[p] : lower[p];
-    const uint32_t side = at_upper ? static_cast<uint32_t>(PS_AT_UPPER) : 0u;
-    status[p] = static_cast<int32_t>((static_cast<uint32_t>(status[p]) & ~static_cast<uint32_t>(PS_NONBASIC_BETWEEN | PS_AT_UPPER)) | side);
+  double largest_change = 0.0;
+  for (size_t s = 0; s < n; ++s) largest_change = std::max(largest_change, std::fabs(block.length * step[s]));
+  const bool moves = largest_change >= kShortestMove;
+  if (!moves && block.row == 0) return SubspaceOutcome::kNone;
+
+  if (moves) {
+    for (size_t s = 0; s < n; ++s) x[held[s]] += block.length * step[s];
+    if (block.position != 0 && block.row == 0) {
+      // A held variable that meets its bound stays there, non-basic.
+      const int32_t p = block.position;
+      x[p] = block.at_upper ? upper[p] : lower[p];
+      status[p] &= ~(PS_NONBASIC_BETWEEN | PS_AT_UPPER);
+      if (block.at_upper) status[p] |= PS_AT_UPPER;
+    }
+    compute_basic_values();
+    for (int32_t r = 1; r <= nrow; ++r) x[header[r]] = values[r];
+    check_basic_feasibility();
+    compute_objective_value();
   }
-  compute_basic_values();
-  for (int32_t r = 1; r <= nrow; ++r) x[header[r]] = values[r];
-  check_basic_feasibility();
-  compute_objective_value();
-  return true;
+  if (block.row == 0) return block.position == 0 ? SubspaceOutcome::kMinimised : SubspaceOutcome::kMoved;
+
+  // A basic variable stopped at its bound leaves the basis; the held
+  // variable with the largest entry in its row takes its place.
+  const size_t r = static_cast<size_t>(block.row);
+  size_t best = n;
+  double best_pivot = dcv(dc::ZTOLPV);
+  for (size_t s = 0; s < n; ++s) {
+    if ((status[held[s]] & PS_NONBASIC_BETWEEN) == 0) continue;
+    const double pivot = std::fabs(alphas[s][r]);
+    if (pivot > best_pivot) {
+      best_pivot = pivot;
+      best = s;
+    }
+  }
+  if (best == n) return moves ? SubspaceOutcome::kMoved : SubspaceOutcome::kNone;
+  const int32_t leaving = block.position;
+  const int32_t entering = held[best];
+  x[leaving] = block.at_upper ? upper[leaving] : lower[leaving];
+  status[leaving] &= ~(PS_BASIC | PS_AT_UPPER | PS_NONBASIC_BETWEEN);
+  if (block.at_upper) status[leaving] |= PS_AT_UPPER;
+  status[entering] = (status[entering] & ~(PS_AT_UPPER | PS_NONBASIC_BETWEEN)) | PS_BASIC;
+  header[block.row] = entering;
+  values[block.row] = x[entering];
+  return SubspaceOutcome::kBasisChanged;
 }
 
 }  // namespace kl

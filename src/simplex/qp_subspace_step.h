@@ -1,24 +1,32 @@
-// The quadratic engine moves one non-basic variable at a time to the
-// minimum of the objective along its edge. Where a few such variables
-// couple strongly (a long narrow valley of the objective), these single
-// moves zig-zag between them and the objective falls by a tiny factor per
-// round. This step minimises over all of them together: a Newton step in
-// the space of the variables held between their bounds, the basis fixed.
+// The quadratic engine moves one non-basic variable at a time along its
+// edge. Once several variables are held between their bounds, such single
+// moves descend the objective over them one coordinate at a time and can
+// zig-zag for millions of iterations where the variables couple. This step
+// minimises over all of them together, the basis fixed: a Newton step on
+// the objective restricted to their edges, or, where that restriction is
+// flat along some direction, a move along that direction to a bound.
 #ifndef KLSOL_SIMPLEX_QP_SUBSPACE_STEP_H
 #define KLSOL_SIMPLEX_QP_SUBSPACE_STEP_H
 
 #include <cstdint>
-#include <vector>
 
 namespace kl {
 
-// Moves the non-basic variables of `held` (each between its bounds, status
-// 0x100) by the Newton step of the objective restricted to them, cut short
-// where a basic or a moved variable meets a bound; the basic values, x and
-// the objective follow. Reads the reduced costs of the last full pricing.
-// False when no step was made (reduced Hessian not positive definite, or a
-// step too short to matter).
-bool qp_subspace_step(const std::vector<int32_t>& held);
+enum class SubspaceOutcome {
+  kNone,          // nothing to gain, or too many held variables
+  kMinimised,     // a full Newton step: the minimum over the held variables
+  kMoved,         // cut short at a bound, or a move along a flat direction;
+                  // x, basic values and objval follow the move
+  kBasisChanged,  // moved, and a basic variable stopped at its bound left
+                  // the basis for a held variable: the factor is stale
+};
+
+// Acts on every non-basic variable held between its bounds (status 0x100,
+// not fixed or marked) once one of their reduced costs of the last full
+// pricing reaches ZTCOST. The step is cut where a held or a basic variable
+// meets a bound: a held one then stays non-basic at that bound, a basic one
+// is exchanged with the held variable of largest pivot in its row.
+SubspaceOutcome qp_subspace_step();
 
 }  // namespace kl
 

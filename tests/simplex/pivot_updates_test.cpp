@@ -129,6 +129,34 @@ TEST_F(PivotUpdates, BoundFlipMovesTheValuesByTheRange) {
   EXPECT_DOUBLE_EQ(objval, -20.0);
 }
 
+// The quadratic engine's objective follows t g'p + t^2/2 p'Qp along the
+// edge, for a step to the minimum inside the bounds, a basis change and a
+// bound flip alike (rate -2 per unit step).
+TEST_F(PivotUpdates, QuadraticStepAddsTheCurvatureTermToTheObjective) {
+  struct Case {
+    const char* name;
+    int32_t leaving_row;
+    int32_t direction;
+    double step;       // the interior step length, when interior
+    double curvature;  // p'Qp per unit step
+    double objective;
+  };
+  const Case cases[] = {
+      {"interior", kLeavingBoundFlip, kLeaveInterior, 1.5, 2.0, -2.0 * 1.5 + 0.5 * 2.0 * 1.5 * 1.5},
+      {"basis change", 1, kLeaveAtLower, 0.0, 2.0, -2.0 * 1.0 + 0.5 * 2.0},
+      {"bound flip", kLeavingBoundFlip, kLeaveAtUpper, 0.0, 0.2, -2.0 * 10.0 + 0.5 * 0.2 * 100.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    set_up({{1.0, 1.0}, {30.0, -1.0}});
+    leaving_row = c.leaving_row;
+    leaving_direction = c.direction;
+    step_length = c.step;
+    update_basic_values_qp(c.curvature);
+    EXPECT_DOUBLE_EQ(objval, c.objective);
+  }
+}
+
 TEST_F(PivotUpdates, ChangeListOverflowsPastTwentyPairs) {
   std::vector<Row> rows = {{1.0, 1.0}};
   for (int k = 0; k < 25; ++k) rows.push_back({0.5, 1.0});
