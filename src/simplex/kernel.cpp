@@ -256,7 +256,7 @@ void set_basic_costs() {
       double gradient = 0.0;
       for (int32_t k = upper_start[b]; k < upper_start[b + 1]; ++k) gradient += q[k] * x[index[k]];
       for (int32_t k = lower_start[b]; k < lower_start[b + 1]; ++k) gradient += q[k] * x[index[k]];
-      v -= gradient;
+      v -= s * gradient;
     }
     w[i] = v;
   }

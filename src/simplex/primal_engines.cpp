@@ -815,7 +815,8 @@ double PrimalEngine::curvature() {
   }
   for (const int32_t j : edge_positions) edge_values[static_cast<size_t>(j)] = 0.0;
   edge_positions.clear();
-  return form;
+  // In the optimiser's sense, as the reduced costs are.
+  return sense_factor * form;
 }
 
 // The mode would only matter to the dual clean-up after a perturbation is

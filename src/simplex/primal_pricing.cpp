@@ -521,7 +521,9 @@ void price_all_positions(bool with_gradient) {
   for (int32_t j = store.first_col; j <= nseq; ++j) {
     if ((static_cast<uint32_t>(c.status[j]) & kPricingMask) != 0) continue;
     double dj = c.price(j);
-    if (gradient && (c.status[j] & PS_QUADRATIC) != 0) dj += quadratic_gradient(j);
+    // The quadratic term carries the sense like the costs: a maximisation
+    // minimises -(c'x + x'Qx/2).
+    if (gradient && (c.status[j] & PS_QUADRATIC) != 0) dj += sense_factor * quadratic_gradient(j);
     c.d[j] = dj;
     chooser.consider(j, dj);
   }

@@ -64,7 +64,9 @@ struct QuadraticColumns {
     }
   }
 
-  // Q e over the quadratic columns (both stored triangles).
+  // Q e over the quadratic columns (both stored triangles), in the
+  // optimiser's sense as the reduced costs are: a maximisation minimises
+  // -(c'x + x'Qx/2).
   std::vector<double> times(const std::vector<double>& e) const {
     OneBased<int32_t> upper_start = int_array(ARR_QUAD_UPPER_START);
     OneBased<int32_t> lower_start = int_array(ARR_QUAD_LOWER_START);
@@ -81,7 +83,7 @@ struct QuadraticColumns {
       double sum = 0.0;
       for (int32_t n = upper_start[j]; n < upper_start[j + 1]; ++n) sum += q[n] * value_at(index[n]);
       for (int32_t n = lower_start[j]; n < lower_start[j + 1]; ++n) sum += q[n] * value_at(index[n]);
-      qe[k] = sum;
+      qe[k] = sense_factor * sum;
     }
     return qe;
   }

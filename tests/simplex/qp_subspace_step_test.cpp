@@ -92,3 +92,44 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<PairQp>& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+namespace {
+
+class QuadraticMaximisation : public kltest::LibrarySession {
+ protected:
+  kltest::TempDir dir_;
+};
+
+// A maximisation minimises -(c'x + x'Qx/2): the quadratic part takes the
+// sense as the costs do. max 3 x1 + 4 x2 - 1/2 (x1^2 + x1 x2 + x2^2) over
+// [0, 100]^2 has its maximum 26/3 at (4/3, 10/3); with the quadratic part
+// left unsigned the engine ran to (0, 100) and reported -4600.
+TEST_F(QuadraticMaximisation, ConcaveObjectiveReachesItsMaximum) {
+  const char types[] = {'L', '\0'};
+  const double rhs[] = {1000.0};
+  const int32_t starts[] = {0, 1, 2};
+  const int32_t rows[] = {0, 0};
+  const double row[] = {1.0, 1.0};
+  const double cost[] = {3.0, 4.0};
+  const double lower[] = {0.0, 0.0};
+  const double upper[] = {100.0, 100.0};
+  const int32_t q1[] = {0, 0, 1};
+  const int32_t q2[] = {0, 1, 1};
+  const double q[] = {-1.0, -0.5, -1.0};
+  for (const char* options : {"p", "d"}) {
+    SCOPED_TRACE(options);
+    ASSERT_EQ(KLLOADQPROB(dir_.file("concave").c_str(), 2, 1, types, rhs, nullptr, cost, starts, nullptr, rows, row,
+                          lower, upper, 3, q1, q2, q),
+              0);
+    KLSETICV(KLIC_IFPRES, 0);
+    ASSERT_EQ(KLMAXIM(options), 0);
+    ASSERT_EQ(kltest::int_attribute_value(KLIA_LPSTATUS), kOptimal);
+    std::vector<double> x(2);
+    ASSERT_EQ(KLSOLUTION(x.data(), nullptr, nullptr, nullptr), 0);
+    EXPECT_NEAR(x[0], 4.0 / 3.0, 1e-7);
+    EXPECT_NEAR(x[1], 10.0 / 3.0, 1e-7);
+    EXPECT_NEAR(kltest::objective_value(), 26.0 / 3.0, 1e-9);
+  }
+}
+
+}  // namespace
