@@ -15,7 +15,7 @@
 #include "simplex/iteration_log.h"
 #include "simplex/lp_driver.h"
 #include "simplex/parametric.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kl {
 

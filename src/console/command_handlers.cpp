@@ -13,7 +13,7 @@
 #include "runtime/messages.h"
 #include "simplex/iteration_log.h"
 #include "simplex/primal_driver.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kl {
 

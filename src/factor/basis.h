@@ -67,7 +67,7 @@
 
 #include "problem/array_ids.h"
 #include "runtime/arrays.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kl {
 
@@ -175,7 +175,7 @@ extern FactorStats factor_stats;
 
 // The optimiser state that the factor reads and writes (lp_algorithm,
 // update_count, marks_exist, shift_count, perturbation_phase,
-// factor_accurate, bigm_mode, ...) is declared in simplex/simplex_state.h.
+// factor_accurate, bigm_mode, ...) is declared in factor/simplex_state.h.
 
 // Word access to eta_value slots that hold two ints.
 inline char* eta_value_bytes() { return reinterpret_cast<char*>(real_array(ARR_ETA_VALUE).data()); }

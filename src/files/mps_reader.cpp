@@ -21,7 +21,7 @@
 #include "runtime/messages.h"
 #include "runtime/names.h"
 #include "runtime/platform.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kl {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 #include "problem/scale_exponents.h"
 #include "problem/search_state.h"
 #include "problem/store.h"

@@ -11,7 +11,7 @@
 #include "problem/store.h"
 #include "runtime/controls.h"
 #include "simplex/dual_ratio_test.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kl {
 

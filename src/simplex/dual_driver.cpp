@@ -25,7 +25,7 @@
 #include "simplex/primal_driver.h"
 #include "simplex/primal_engines.h"
 #include "simplex/primal_pricing.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kl {
 

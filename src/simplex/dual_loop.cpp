@@ -24,7 +24,7 @@
 #include "simplex/iteration_log.h"
 #include "simplex/kernel.h"
 #include "simplex/pivot_updates.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kl {
 

@@ -12,7 +12,7 @@
 #include "simplex/dual_loop.h"
 #include "simplex/dual_ratio_test.h"
 #include "simplex/infeasibility_heap.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kl {
 

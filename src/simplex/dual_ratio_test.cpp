@@ -15,7 +15,7 @@
 #include "simplex/dual_loop.h"
 #include "simplex/infeasibility_heap.h"
 #include "simplex/primal_pricing.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kl {
 

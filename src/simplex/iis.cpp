@@ -18,7 +18,7 @@
 #include "runtime/text_io.h"
 #include "simplex/kernel.h"
 #include "simplex/lp_driver.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kl {
 

@@ -5,7 +5,7 @@
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
 #include "simplex/dual_loop.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kl {
 

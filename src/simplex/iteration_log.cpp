@@ -14,7 +14,7 @@
 #include "runtime/platform.h"
 #include "simplex/primal_engines.h"
 #include "simplex/primal_pricing.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kl {
 

@@ -32,7 +32,7 @@
 #include "simplex/dual_driver.h"
 #include "simplex/iteration_log.h"
 #include "simplex/primal_driver.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 #include "simplex/successive_lp.h"
 
 namespace kl {

@@ -17,7 +17,7 @@
 #include "simplex/lp_driver.h"
 #include "simplex/pivot_updates.h"
 #include "simplex/primal_driver.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kl {
 

@@ -17,7 +17,7 @@
 #include "simplex/kernel.h"
 #include "simplex/pivot_updates.h"
 #include "simplex/primal_ratio_test.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kl {
 

@@ -11,7 +11,7 @@
 #include "simplex/basic_values.h"
 #include "simplex/kernel.h"
 #include "simplex/primal_engines.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kl {
 

@@ -22,7 +22,7 @@
 #include "simplex/lp_driver.h"
 #include "simplex/primal_engines.h"
 #include "simplex/primal_pricing.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kl {
 

@@ -10,7 +10,7 @@
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
 #include "simplex/primal_driver.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kl {
 

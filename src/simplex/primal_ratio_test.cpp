@@ -8,7 +8,7 @@
 #include "problem/store.h"
 #include "runtime/controls.h"
 #include "simplex/primal_engines.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kl {
 

@@ -21,7 +21,7 @@
 #include "runtime/work_files.h"
 #include "simplex/basic_values.h"
 #include "simplex/kernel.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kl {
 

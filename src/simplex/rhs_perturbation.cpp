@@ -12,7 +12,7 @@
 #include "simplex/basic_values.h"
 #include "simplex/primal_driver.h"
 #include "simplex/primal_engines.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kl {
 

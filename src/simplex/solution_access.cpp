@@ -18,7 +18,7 @@
 #include "runtime/messages.h"
 #include "simplex/basis_access.h"
 #include "simplex/kernel.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 #include "simplex/solution_file_reader.h"
 
 namespace kl {

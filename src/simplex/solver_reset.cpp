@@ -26,7 +26,7 @@
 #include "simplex/primal_pricing.h"
 #include "simplex/primal_ratio_test.h"
 #include "simplex/ranging.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kl {
 

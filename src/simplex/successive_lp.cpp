@@ -19,7 +19,7 @@
 #include "simplex/iteration_log.h"
 #include "simplex/lp_driver.h"
 #include "simplex/primal_driver.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kl {
 

@@ -17,7 +17,7 @@
 
 #include "klsol32.h"
 #include "runtime/controls.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 #include "support/data_dir.h"
 #include "support/library_session.h"
 #include "support/output_capture.h"

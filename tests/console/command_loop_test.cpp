@@ -25,7 +25,7 @@
 #include "runtime/frame.h"
 #include "runtime/platform.h"
 #include "runtime/text_io.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 #include "support/data_dir.h"
 #include "support/library_session.h"
 #include "support/output_capture.h"

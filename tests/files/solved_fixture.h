@@ -16,7 +16,7 @@
 #include "problem/store.h"
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kltest {
 

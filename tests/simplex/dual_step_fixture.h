@@ -20,7 +20,7 @@
 #include "simplex/dual_ratio_test.h"
 #include "simplex/infeasibility_heap.h"
 #include "simplex/pivot_updates.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace kltest {
 

@@ -20,7 +20,7 @@
 #include "simplex/infeasibility_heap.h"
 #include "simplex/lp_driver.h"
 #include "simplex/lp_solution_checker.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 #include "simplex/small_lps.h"
 #include "support/library_session.h"
 #include "support/output_capture.h"

@@ -14,7 +14,7 @@
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
 #include "simplex/iis.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 #include "simplex/small_lps.h"
 #include "support/library_session.h"
 #include "support/output_capture.h"

@@ -13,7 +13,7 @@
 #include "factor/factor_fixture.h"
 #include "runtime/platform.h"
 #include "simplex/primal_engines.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace {
 

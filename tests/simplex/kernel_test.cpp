@@ -17,7 +17,7 @@
 #include "factor/solves.h"
 #include "factor/factor_fixture.h"
 #include "simplex/pivot_updates.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace {
 

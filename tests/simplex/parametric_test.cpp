@@ -22,7 +22,7 @@
 #include "runtime/frame.h"
 #include "runtime/platform.h"
 #include "simplex/parametric.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 #include "simplex/small_lps.h"
 #include "support/library_session.h"
 #include "support/output_capture.h"

@@ -22,7 +22,7 @@
 #include "simplex/access_fixture.h"
 #include "simplex/basis_access.h"
 #include "simplex/pivot_access.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 #include "support/output_capture.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include "factor/solves.h"
 #include "simplex/kernel.h"
 #include "simplex/primal_engines.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace {
 

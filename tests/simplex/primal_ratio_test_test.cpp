@@ -12,7 +12,7 @@
 #include "factor/factor_fixture.h"
 #include "simplex/kernel.h"
 #include "simplex/primal_engines.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 namespace {
 

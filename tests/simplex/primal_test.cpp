@@ -20,7 +20,7 @@
 #include "simplex/primal_driver.h"
 #include "simplex/primal_engines.h"
 #include "simplex/primal_pricing.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 #include "simplex/small_lps.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"

@@ -19,7 +19,7 @@
 #include "simplex/primal_engines.h"
 #include "simplex/primal_pricing.h"
 #include "simplex/ranging.h"
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 #include "support/library_session.h"
 #include "support/temp_dir.h"
 

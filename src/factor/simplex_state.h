@@ -1,12 +1,13 @@
-// The simplex iteration state shared by the LP driver, the primal and dual
-// engines, the kernel and the ratio tests: the pivot of the current
+// The simplex iteration state shared by the factor's updates, the LP
+// driver, the primal and dual engines, the kernel and the ratio tests: it
+// lives with the factor, its lowest reader. The pivot of the current
 // iteration, the outcome letter, the perturbation and shift state, the
 // phase-1 change list, and the internal double slots that hold their reals.
 //
 // All of it is process-global and belongs to the one current problem; the
 // LP driver and the primal/dual drivers reset what each run needs.
-#ifndef KLSOL_SIMPLEX_SIMPLEX_STATE_H
-#define KLSOL_SIMPLEX_SIMPLEX_STATE_H
+#ifndef KLSOL_FACTOR_SIMPLEX_STATE_H
+#define KLSOL_FACTOR_SIMPLEX_STATE_H
 
 #include <climits>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "simplex/simplex_state.h"
+#include "factor/simplex_state.h"
 
 #include "klsol/message_ids.h"
 #include "runtime/controls.h"
