@@ -32,6 +32,8 @@ constexpr uint32_t kMemberMark = PS_PRESOLVE_TRACE;
 constexpr int32_t kIfmemNoSolutionFile = 0x4;
 constexpr int32_t kForcedPrimal = 3;
 constexpr double kSearchBigm = 128.0;
+// First verdict of a problem infeasible with its objective only.
+constexpr int32_t kVerdictRestsOnObjective = -1;
 // Array id reported when the search's own work space cannot be had.
 constexpr int32_t kMemberListArray = 74;
 
@@ -167,8 +169,9 @@ class IisSearch {
       emit_with_int(MSG_IIS_BAD_LIMIT, limit);
       limit = -1;
     }
-    int32_t lp = solve(true);
+    int32_t lp = first_verdict();
     if (lp == LP_UNFINISHED) return false;
+    if (lp == kVerdictRestsOnObjective) return true;
     if (lp != LP_INFEASIBLE) {
       emit_plain(MSG_IIS_NOT_INFEASIBLE);
       return true;
@@ -177,7 +180,7 @@ class IisSearch {
     for (;;) {
       std::vector<int32_t> set;
       if (!dual_filter(false) || !deletion_filter(1, nrow, MSG_IIS_ROW_FILTER, set)) return false;
-      lp = solve(false);
+      lp = solve();
       if (lp == LP_UNFINISHED) return false;
       if (lp == LP_INFEASIBLE &&
           (!dual_filter(true) || !deletion_filter(store.first_col, nseq, MSG_IIS_COLUMN_FILTER, set)))
@@ -186,7 +189,7 @@ class IisSearch {
       if (set.empty()) break;
       sets_.push_back(set);
       for (int32_t p = 1; p <= nseq; ++p) set_relaxed(p, member_[p]);
-      lp = solve(false);
+      lp = solve();
       int_attribute(kIisSetCountAttribute) = static_cast<int32_t>(sets_.size());
       if (lp == LP_UNFINISHED) return false;
       if (lp != LP_INFEASIBLE) {
@@ -228,25 +231,52 @@ class IisSearch {
     status[p] = static_cast<int32_t>(s);
   }
 
-  // One optimisation of the feasibility problem from a slack basis, so that
-  // no bound side or value left by an earlier relaxation is carried over.
-  int32_t solve(bool first) {
+  // One solve from a slack basis, so that no bound side or value left by an
+  // earlier relaxation is carried over. The driver's own judge is the solve
+  // KLMINIM or KLMAXIM makes of the problem: its own objective, sense and
+  // controls. The feasibility judge is the primal on the zero objective.
+  int32_t solve() {
+    OneBased<double> cost = real_array(ARR_OBJECTIVE);
+    for (int32_t p = 1; p <= nseq; ++p) cost[p] = own_judge_ ? saved_.cost[p] : 0.0;
+    if (own_judge_) {
+      saved_.give_back_controls();
+      icv(ic::IFNBAS) = 0;
+    } else {
+      icv(ic::IFPRES) = 0;
+      dcv(dc::BIGM) = kSearchBigm;
+      icv(ic::ISHFMX) = 0;
+      lp_driver.search_cutoff = -1e20;
+      bigm_mode = 1;
+      lp_algorithm = kForcedPrimal;
+    }
+    if (!keep_output_) icv(ic::IQUIET) = 1;
     icv(ic::IFMEM) |= kIfmemNoSolutionFile;
-    dcv(dc::BIGM) = kSearchBigm;
-    icv(ic::ISHFMX) = 0;
-    lp_driver.search_cutoff = -1e20;
-    bigm_mode = 1;
     set_slack_basis();
     normalise_status_flags();
     problem_flags &= ~(PF_FACTOR_VALID | PF_SOLUTION_CURRENT);
-    lp_algorithm = kForcedPrimal;
     if (!keep_output_) suspend_messages();
-    optimise_lp(first ? OPT_MAXIMISE : OPT_REOPTIMISE);
+    optimise_lp(own_judge_ ? (saved_.sense < 0.0 ? OPT_MAXIMISE : OPT_MINIMISE) : OPT_REOPTIMISE);
     const int32_t solve_status = status_code;
     if (!keep_output_) resume_messages();
     status_code = STATUS_OK;
     if (solve_status != STATUS_OK && lp_status != LP_INFEASIBLE) return LP_UNFINISHED;
     return lp_status;
+  }
+
+  // The verdict on the problem is the driver's own, so that the search and
+  // KLMINIM (or KLMAXIM) cannot differ on it; the sets are then sought with
+  // the feasibility judge. A problem infeasible only at about the
+  // tolerances can be infeasible with its objective and feasible with it
+  // ignored: no set can be isolated then, and a line says so.
+  int32_t first_verdict() {
+    own_judge_ = true;
+    const int32_t lp = solve();
+    own_judge_ = false;
+    if (lp != LP_INFEASIBLE) return lp;
+    const int32_t feasibility = solve();
+    if (feasibility == LP_INFEASIBLE || feasibility == LP_UNFINISHED) return feasibility;
+    emit_plain(MSG_IIS_OBJECTIVE_ONLY);
+    return kVerdictRestsOnObjective;
   }
 
   bool relaxable(int32_t p) const {
@@ -290,7 +320,7 @@ class IisSearch {
     }
     for (int32_t p : dropped) set_relaxed(p, true);
     if (!dropped.empty()) {
-      const int32_t lp = solve(false);
+      const int32_t lp = solve();
       if (lp == LP_UNFINISHED) return false;
       if (lp != LP_INFEASIBLE) {
         for (int32_t p : dropped) set_relaxed(p, false);
@@ -308,7 +338,7 @@ class IisSearch {
     for (int32_t p = first; p <= last; ++p) {
       if (!relaxable(p)) continue;
       set_relaxed(p, true);
-      const int32_t lp = solve(false);
+      const int32_t lp = solve();
       if (lp == LP_UNFINISHED) return false;
       if (lp != LP_INFEASIBLE) {
         set_relaxed(p, false);
@@ -327,7 +357,7 @@ class IisSearch {
       for (int32_t p : set) set_relaxed(p, false);
       for (auto it = set.rbegin(); it != set.rend(); ++it) {
         set_relaxed(*it, true);
-        const int32_t lp = solve(false);
+        const int32_t lp = solve();
         if (lp == LP_UNFINISHED) return false;
         if (lp != LP_INFEASIBLE) {
           restores_[*it] = true;
@@ -363,6 +393,7 @@ class IisSearch {
 
   const SavedState& saved_;
   const bool keep_output_;
+  bool own_judge_ = false;
   std::vector<bool> relaxed_;
   std::vector<bool> member_;
   std::vector<bool> restores_;
@@ -381,8 +412,6 @@ void run_search(bool keep_output, SavedState& saved) {
   iis_sets_found.clear();
   int_attribute(kIisSetCountAttribute) = 0;
   saved.take_data();
-  OneBased<double> cost = real_array(ARR_OBJECTIVE);
-  for (int32_t p = 1; p <= nseq; ++p) cost[p] = 0.0;
 
   IisSearch search(saved, keep_output);
   const bool finished = search.run();
