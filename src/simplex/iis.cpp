@@ -235,10 +235,12 @@ class IisSearch {
   // earlier relaxation is carried over. The driver's own judge is the solve
   // KLMINIM or KLMAXIM makes of the problem: its own objective, sense and
   // controls. The feasibility judge is the primal on the zero objective.
-  int32_t solve() {
+  enum class Judge { kFeasibility, kDriver };
+  int32_t solve(Judge judge = Judge::kFeasibility) {
+    const bool own = judge == Judge::kDriver;
     OneBased<double> cost = real_array(ARR_OBJECTIVE);
-    for (int32_t p = 1; p <= nseq; ++p) cost[p] = own_judge_ ? saved_.cost[p] : 0.0;
-    if (own_judge_) {
+    for (int32_t p = 1; p <= nseq; ++p) cost[p] = own ? saved_.cost[p] : 0.0;
+    if (own) {
       saved_.give_back_controls();
       icv(ic::IFNBAS) = 0;
     } else {
@@ -255,7 +257,7 @@ class IisSearch {
     normalise_status_flags();
     problem_flags &= ~(PF_FACTOR_VALID | PF_SOLUTION_CURRENT);
     if (!keep_output_) suspend_messages();
-    optimise_lp(own_judge_ ? (saved_.sense < 0.0 ? OPT_MAXIMISE : OPT_MINIMISE) : OPT_REOPTIMISE);
+    optimise_lp(own ? (saved_.sense < 0.0 ? OPT_MAXIMISE : OPT_MINIMISE) : OPT_REOPTIMISE);
     const int32_t solve_status = status_code;
     if (!keep_output_) resume_messages();
     status_code = STATUS_OK;
@@ -269,9 +271,7 @@ class IisSearch {
   // tolerances can be infeasible with its objective and feasible with it
   // ignored: no set can be isolated then, and a line says so.
   int32_t first_verdict() {
-    own_judge_ = true;
-    const int32_t lp = solve();
-    own_judge_ = false;
+    const int32_t lp = solve(Judge::kDriver);
     if (lp != LP_INFEASIBLE) return lp;
     const int32_t feasibility = solve();
     if (feasibility == LP_INFEASIBLE || feasibility == LP_UNFINISHED) return feasibility;
@@ -393,7 +393,6 @@ class IisSearch {
 
   const SavedState& saved_;
   const bool keep_output_;
-  bool own_judge_ = false;
   std::vector<bool> relaxed_;
   std::vector<bool> member_;
   std::vector<bool> restores_;

@@ -458,15 +458,15 @@ bool judge_infeasibility(int32_t mode, bool dual) {
 
 // Each simplex method ends an infeasible run where its own phase 1 finds
 // nothing more to do. On a badly conditioned problem that can be a flat
-// point that only a long move of free columns leaves (qsub), or a point
-// whose remaining infeasibility the objective steered it to while a point
-// within the tolerances exists (cplex2). Neither is a proof, so every
-// infeasible verdict is judged again from a slack basis: by the dual after
-// the primal, then by the primal with pure phase-1 pricing (costs ignored
-// while infeasible, as in a feasibility question). The problem is called
-// infeasible only when every judge agrees; a feasible point found stands
-// and the run goes on from it. The search for infeasible sets re-solves
-// through here too, so it and KLMINIM share the verdict.
+// point that only a long move of free columns along directions of almost
+// no phase-1 slope leaves, which no pricing tolerance can see. That is no
+// proof, so every infeasible verdict is judged again from a slack basis: by
+// the dual after the primal, then by the primal with pure phase-1 pricing
+// (costs ignored while infeasible, as in a feasibility question). The
+// problem is called infeasible only when every judge agrees; a feasible
+// point found stands and the run goes on from it. The search for
+// infeasible sets re-solves through here too, so its filters get the same
+// verdicts.
 bool confirm_infeasibility(int32_t mode, bool dual_ran) {
   if (status_letter != kLetterInfeasible) return true;
   // A verdict of the dual itself names its infeasible row (KLGETUNB): the
