@@ -44,9 +44,10 @@ struct IntControlRange {
 
 IntControlRange int_range(int n) {
   switch (n) {
-    // The integer limit gets 1 added where it is tested; its start-up value
-    // is the largest that stays safe. The iteration limit may be the largest
-    // int: the limits derived from it saturate.
+    // Integer bounds up to INTMAX are kept in ints that a branch moves by
+    // one beyond the bound; the start-up value is the largest that leaves
+    // that room. The iteration limit may be the largest int: the limits
+    // derived from it saturate.
     case ic::INTMAX:
       return {INT32_MIN, INT32_MAX - 2};
     case ic::IGNORE:
