@@ -37,6 +37,10 @@ set(exceptions
   "problem/slots.cpp|simplex/solver_reset.h|a slot switch resets the optimiser records of the problem left"
   "problem/slots.cpp|files/solution_file.h|a slot keeps the solution-file header of its problem"
   "simplex/|files/solution_file.h|the LP driver writes the solution file and ranging reads it back"
+  "simplex/lp_driver.cpp|presolve/|the LP driver presolves before the simplex and postsolves after"
+  "simplex/solver_reset.cpp|presolve/presolve_state.h|a load resets presolve's records of the problem it replaces"
+  "problem/setup.cpp|presolve/presolve_state.h|every load sets presolve's counts to the loaded problem"
+  "problem/slots.cpp|presolve/|a slot keeps presolve's records and stack tops of its problem"
 )
 
 get_filename_component(SRC "${SRC}" ABSOLUTE)

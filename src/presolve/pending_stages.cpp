@@ -2,12 +2,10 @@
 // are written in parallel. Each owner deletes its placeholder with the real
 // routine; this file must be empty (and then removed) before release.
 #include "presolve/activity.h"
-#include "presolve/array_switch.h"
 #include "presolve/duplicates.h"
 #include "presolve/eliminate.h"
 #include "presolve/integer_rows.h"
 #include "presolve/postsolve.h"
-#include "presolve/presolve_driver.h"
 #include "presolve/reduce_pass.h"
 
 namespace kl {
@@ -29,15 +27,6 @@ void presolve_reduce_pass(int32_t, int32_t& change, int32_t& conflict, int32_t& 
   outcome = 0;
 }
 void explain_bound_infeasibility(int32_t, int32_t) {}
-
-// driver, set-up, switch, compaction (frame owner)
-void switch_problem_arrays(int32_t) {}
-void free_presolve_arrays() {}
-void presolve_problem(int32_t& outcome) { outcome = 0; }
-int32_t presolve_allocate() { return 0; }
-void presolve_count_reduced_problem() {}
-void presolve_fixed_columns() {}
-void move_flagged_rows_to_cut_pool(int32_t& result) { result = 0; }
 
 // duplicates, elimination, integer rows (duplicates owner)
 int32_t presolve_parallel_rows(int32_t& outcome, int32_t&, int32_t&) {

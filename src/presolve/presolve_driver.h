@@ -7,6 +7,15 @@
 
 namespace kl {
 
+// IPSLCT bits the driver reads (the others select reduction families of the
+// round).
+enum PresolveSelect : int32_t {
+  kSelectParallelColumns = 0x20,
+  kSelectParallelRows = 0x40,
+  kSelectNoEntitySweeps = 0x200,  // set by the LP driver outside the search
+  kSelectEntityRound = 0x400,     // added by the driver for the entity round
+};
+
 // Presolves the current problem in place; outcome as PresolveOutcome.
 void presolve_problem(int32_t& outcome);
 
@@ -22,6 +31,11 @@ void presolve_fixed_columns();
 // Compacts and renumbers the reduced problem; model-cut rows go to the cut
 // pool. result := 0; a failed store leaves the status word set.
 void move_flagged_rows_to_cut_pool(int32_t& result);
+
+// Message 258: the progress line of pass `pass` (0 before the rounds,
+// NRPASS + 1 after the searches), elements 12 characters wide.
+void print_presolve_progress(int32_t pass, int32_t rows, int32_t columns, int32_t elements, int32_t entities,
+                             int32_t sets, int32_t set_members);
 
 }  // namespace kl
 

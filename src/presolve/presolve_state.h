@@ -55,6 +55,17 @@ struct PresolveState {
   int32_t orig_typed_entries = 0;
   // The registry's memory-use word at the start of presolve.
   int64_t saved_memory_word = 0;
+  // NEXTRA as presolve reserved it: the presolved problem's element space
+  // exceeds the original's by this much whatever NEXTRA says later.
+  int32_t fill_reserve = 0;
+  // The original problem's fixed-column constant, spare element count and
+  // typed-entry count, put back whenever the original problem returns.
+  double original_fixed_constant = 0.0;
+  int32_t orig_nqelem = 0;
+  // The presolved problem's words that the original problem's replace while
+  // it is current (kept by switch_problem_arrays).
+  int32_t presolved_spare_elems_left = 0;
+  int32_t presolved_nqelem = 0;
 };
 extern PresolveState presolve_state;
 

@@ -9,6 +9,7 @@
 
 #include "factor/basis.h"
 #include "factor/scaling.h"
+#include "presolve/presolve_state.h"
 #include "problem/cut_pool.h"
 #include "problem/search_state.h"
 #include "problem/loader.h"
@@ -312,6 +313,7 @@ void setup_loaded_problem(int32_t mode, int32_t& error_count, int32_t& failure_c
     return;
   }
 
+  reset_presolve_state();
   count_binary_entities();
   node_record_bytes = node_record_length();
   node_records_per_entity_block =

@@ -12,6 +12,8 @@
 #include "problem/scale_exponents.h"
 #include "factor/starting_basis.h"
 #include "files/solution_file.h"
+#include "presolve/presolve_state.h"
+#include "presolve/record_stack.h"
 #include "problem/search_state.h"
 #include "problem/loader.h"
 #include "problem/matrix_storage.h"
@@ -59,6 +61,8 @@ struct SavedRecords {
   SolutionHeaderCopy solution_header;
   int32_t partial_integer_count;
   LpDriverState lp_driver;
+  PresolveState presolve;
+  int32_t presolve_tops[2];
   char status_letter;
   int32_t optimise_mode;
   // Scalars of the set-up, scaling and storage that describe the problem.
@@ -137,6 +141,9 @@ void take_records(SavedRecords& r) {
   r.solution_header = solution_header_copy;
   r.partial_integer_count = partial_integer_count;
   r.lp_driver = lp_driver;
+  r.presolve = presolve_state;
+  r.presolve_tops[0] = presolve_int_top;
+  r.presolve_tops[1] = presolve_real_top;
   r.status_letter = status_letter;
   r.optimise_mode = optimise_mode;
   r.objective_name_row = objective_name_row;
@@ -175,6 +182,9 @@ void put_records(const SavedRecords& r) {
   solution_header_copy = r.solution_header;
   partial_integer_count = r.partial_integer_count;
   lp_driver = r.lp_driver;
+  presolve_state = r.presolve;
+  presolve_int_top = r.presolve_tops[0];
+  presolve_real_top = r.presolve_tops[1];
   status_letter = r.status_letter;
   optimise_mode = r.optimise_mode;
   objective_name_row = r.objective_name_row;

@@ -1,14 +1,13 @@
 // The LP driver: the entry bodies of KLMINIM and KLMAXIM around the global
 // search and the successive-LP passes, and optimise_lp, which prepares the
-// problem, runs the algorithm, maps the outcome and reports it.
+// problem (presolve or the bound pass), runs the algorithm, maps the outcome
+// back to the original problem and reports it.
 //
-// Presolve, the barrier and the global search are not part of the library
-// yet. Until they are: a presolve request solves the problem as loaded (after
-// the bound pass in its least form, which keeps the problem's own bounds); a
-// barrier request (IALG 4, option b, or IALG 1 with a quadratic objective) is
-// refused with status 32; a global search request solves the LP and then
-// reports that the search could not run (status 32). Each stand-in prints its
-// own message and counts in lp_driver_stats.
+// The barrier and the global search are not part of the library yet. Until
+// they are: a barrier request (IALG 4, option b, or IALG 1 with a quadratic
+// objective) is refused with status 32; a global search request solves the
+// LP and then reports that the search could not run (status 32). Each
+// stand-in prints its own message and counts in lp_driver_stats.
 #include "simplex/lp_driver.h"
 
 #include <algorithm>
@@ -21,6 +20,10 @@
 #include "factor/scaling.h"
 #include "factor/starting_basis.h"
 #include "files/solution_file.h"
+#include "presolve/array_switch.h"
+#include "presolve/postsolve.h"
+#include "presolve/presolve_driver.h"
+#include "presolve/presolve_state.h"
 #include "problem/matrix_storage.h"
 #include "problem/setup.h"
 #include "problem/store.h"
@@ -295,6 +298,47 @@ bool run_crash() {
   return true;
 }
 
+// Presolve of the loaded problem. presolved := true when the presolved
+// problem is current. False when the call ends (presolve has reported).
+//
+// A round of presolve that calls the problem unbounded has shown only that
+// the objective falls without limit over the rows it kept: that is dual
+// infeasibility, and a problem that is also primal infeasible is not
+// unbounded. Such a verdict goes back to the loaded problem, which the
+// simplex then solves and classifies.
+bool run_presolve(bool& presolved) {
+  presolved = false;
+  presolve_state.conflict_stop = 0;
+  const int32_t ipslct = icv(ic::IPSLCT);
+  if ((problem_flags & PF_SEARCH_RUNNING) == 0) icv(ic::IPSLCT) = ipslct | kSelectNoEntitySweeps;
+  int32_t outcome = PRESOLVE_DONE;
+  presolve_problem(outcome);
+  icv(ic::IPSLCT) = ipslct;
+  switch (outcome) {
+    case PRESOLVE_DONE:
+      lp_driver.presolve_active = 1;
+      problem_flags |= (problem_flags & PF_SEARCH_RUNNING) != 0 ? PF_PRESOLVED_GLOBAL : PF_PRESOLVED_LP;
+      presolved = true;
+      return true;
+    case PRESOLVE_INFEASIBLE:
+      restore_original_problem();
+      lp_algorithm = kAlgorithmPrimal;
+      return false;
+    case PRESOLVE_UNBOUNDED:
+      restore_original_problem();
+      ++lp_driver_stats.presolve_unbounded_rechecks;
+      begin_message(MSG_PRESOLVE_UNBOUNDED_UNPROVEN);
+      emit_message();
+      status_letter = kLetterUnfinished;
+      lp_status = LP_UNFINISHED;
+      presolve_state.unbounded_position = 0;
+      return true;
+    default:
+      // The capacities: presolve has put the loaded problem back.
+      return false;
+  }
+}
+
 // Step 7 of optimise_lp: what a mode 1 or 2 call prepares before the run.
 // False when the call must end (status word set).
 bool prepare_lp(int32_t mode) {
@@ -307,12 +351,11 @@ bool prepare_lp(int32_t mode) {
   primal_end_flags = 0;
 
   if (store.unpresolvable_count == 0 && (problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) == 0) {
+    bool presolved = false;
     if (icv(ic::IFPRES) != 0 && icv(ic::IPSLCT) != 0) {
-      ++lp_driver_stats.presolve_requests_unpresolved;
-      begin_message(MSG_PRESOLVE_UNAVAILABLE);
-      emit_message();
+      if (!run_presolve(presolved)) return false;
     }
-    run_bound_pass();
+    if (!presolved) run_bound_pass();
   }
 
   if (icv(ic::IFNBAS) == 0 && lp_algorithm == kAlgorithmPrimal && icv(ic::ICRASH) != 0) {
@@ -366,8 +409,23 @@ void map_status_letter(int32_t mode) {
   }
 }
 
+// The solution file of a problem still presolved is written in original
+// terms: postsolve in keep mode, then back to the presolved problem.
+void write_presolved_solution_file() {
+  const int32_t flags = problem_flags;
+  const int32_t entering = entering_column;
+  int32_t no_basis = lp_driver.no_basis;
+  postsolve(1, no_basis);
+  write_solution_file(SOLUTION_AS_LEFT);
+  switch_problem_arrays(0);
+  problem_flags = flags;
+  entering_column = entering;
+}
+
 void write_final_solution_file() {
-  if (lp_driver.no_basis == 0) {
+  if ((problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) != 0) {
+    write_presolved_solution_file();
+  } else if (lp_driver.no_basis == 0) {
     reinvert_and_recompute();
     write_solution_file(SOLUTION_RECOMPUTED);
   } else {
@@ -412,6 +470,37 @@ void report_outcome() {
     begin_message(MSG_OUTCOME_UNFINISHED);
     emit_message();
   }
+}
+
+// The presolved problem given up for the original one (message 274): the
+// solution and basis mapped back, then a primal run on the original
+// problem from that basis, which is optimal there up to the tolerances of
+// the presolved solve. False when the status word ends the call.
+bool postsolve_and_clean_up(int32_t mode) {
+  begin_message(MSG_POSTSOLVE_START);
+  emit_message();
+  lp_driver.presolve_active = 0;
+  // Final mode always reports no basis on return; the clean-up asks
+  // whether the presolved solve left one.
+  const bool had_basis = lp_driver.no_basis == 0;
+  int32_t no_basis = lp_driver.no_basis;
+  postsolve(0, no_basis);
+  // The columns fixed before presolve are in the problem again; their share
+  // of the objective is the original problem's own.
+  fixed_columns_objective_constant();
+  if (!had_basis || status_letter == kLetterCutOff) return true;
+  ++lp_driver_stats.postsolve_clean_ups;
+  dcv(dc::PETURB) = 0.0;
+  const int32_t ifbigm = icv(ic::IFBIGM);
+  icv(ic::IFBIGM) = bigm_mode;
+  const int32_t itcnt_before = itcnt;
+  lp_driver.bigm_at_start = dcv(dc::BIGM);
+  primal_simplex(mode);
+  icv(ic::IFBIGM) = ifbigm;
+  if (status_code != STATUS_OK) return false;
+  const int32_t itrlog = icv(ic::ITRLOG);
+  if (itrlog != 0 && itcnt > 0 && itcnt == itcnt_before && itcnt % itrlog == 0) iteration_log(1);
+  return true;
 }
 
 // The dual simplex, and the primal after it when the dual gives up. False
@@ -511,7 +600,12 @@ void run_lp(int32_t mode, SavedControls& saved) {
   }
   if (!confirm_infeasibility(mode, dual_ran)) return;
 
-  if ((problem_flags & PF_NO_BASIS) == 0 && mode < OPT_REOPTIMISE) {
+  if ((problem_flags & PF_PRESOLVED_LP) != 0) {
+    // A stopped run keeps its presolved form so that the next call can go on
+    // from where it stopped.
+    if (status_letter != kLetterStopped && itcnt < icv(ic::ITRLIM) && !postsolve_and_clean_up(mode)) return;
+  }
+  if ((problem_flags & (PF_PRESOLVED_LP | PF_NO_BASIS)) == 0 && mode < OPT_REOPTIMISE) {
     reinvert_and_recompute();
     if (status_letter == kLetterOptimal) polish_dual_feasibility(mode);
   }
@@ -564,6 +658,10 @@ void optimise_entry(int32_t mode) {
   const bool global = !o.lp_only && (has_ube_entry() != 0 || original_problem.nglent != 0);
   const bool search_follows = o.global && global;
   lp_driver.global_problem = global ? 1 : 0;
+  if (!global && (problem_flags & PF_PRESOLVED_GLOBAL) != 0 && (problem_flags & PF_SEARCH_RUNNING) == 0) {
+    // The form an earlier search presolved is of no use to an LP.
+    discard_presolved_problem();
+  }
   if (global) {
     problem_flags |= PF_SEARCH_RUNNING;
     if ((problem_flags & PF_PRESOLVED_LP) != 0) {

@@ -7,6 +7,7 @@
 #include "factor/basis.h"
 #include "factor/crash.h"
 #include "factor/hypersparse.h"
+#include "presolve/presolve_state.h"
 #include "problem/search_state.h"
 #include "simplex/basis_access.h"
 #include "simplex/dual_driver.h"
@@ -119,6 +120,7 @@ void reset_solver_state() {
   reset_primal_state();
   reset_dual_state();
   reset_analysis_state();
+  reset_presolve_state();
 }
 
 }  // namespace kl

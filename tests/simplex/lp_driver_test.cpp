@@ -302,16 +302,17 @@ TEST_F(LpDriver, ControlsAreAsBeforeAfterTheCall) {
   }
 }
 
-// The default algorithm (IALG 1) is the dual; presolve (IFPRES 1) runs as
-// the problem as loaded, saying so.
-TEST_F(LpDriver, DefaultsSolveWithTheDualUnpresolved) {
+// The default algorithm (IALG 1) is the dual; presolve (IFPRES 1) reduces
+// the problem first and postsolve maps the optimum back.
+TEST_F(LpDriver, DefaultsSolveWithTheDualPresolved) {
   ASSERT_EQ(load(production()), 0);
   kltest::captured_lines().clear();
   ASSERT_EQ(KLMAXIM(""), 0);
   EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
   EXPECT_NEAR(objective_value(), 11.0, 1e-9);
-  EXPECT_TRUE(kltest::any_line_contains("Presolve is not available"));
-  EXPECT_EQ(lp_driver_stats.presolve_requests_unpresolved, 1);
+  EXPECT_TRUE(kltest::any_line_contains("Presolved problem"));
+  EXPECT_TRUE(kltest::any_line_contains("Postsolve"));
+  EXPECT_EQ(int_attribute_value(ATTR_PROBLEM_FLAGS) & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL), 0);
   EXPECT_EQ(lp_driver_stats.last_algorithm, kAlgorithmDual);
 }
 
