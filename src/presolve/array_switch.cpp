@@ -6,6 +6,7 @@
 #include "presolve/presolve_state.h"
 #include "presolve/record_stack.h"
 #include "problem/array_ids.h"
+#include "problem/cut_store.h"
 #include "problem/factor_arrays.h"
 #include "problem/matrix_storage.h"
 #include "problem/search_state.h"
@@ -14,6 +15,8 @@
 #include "runtime/controls.h"
 
 namespace kl {
+
+ModelCutsStored model_cuts_stored;
 
 namespace {
 
@@ -86,6 +89,7 @@ void free_presolve_arrays() {
 }
 
 void keep_original_problem_words() {
+  model_cuts_stored = ModelCutsStored{};
   original_basis_header.clear();
   OneBased<int32_t> header = int_array(ARR_BASIS_HEADER);
   if (header) original_basis_header.assign(header.data(), header.data() + nrow);
@@ -106,6 +110,11 @@ void restore_original_problem() {
     for (int32_t i = 1; i <= nrow; ++i) header[i] = original_basis_header[static_cast<size_t>(i - 1)];
   original_basis_header.clear();
   original_basis_header.shrink_to_fit();
+  ModelCutsStored& cuts = model_cuts_stored;
+  unstore_cuts(cuts.records.data(), static_cast<int32_t>(cuts.records.size()), cuts.elements_before);
+  icv(ic::NRXTRA) -= cuts.nrxtra_added;
+  icv(ic::NMXTRA) -= cuts.nmxtra_added;
+  cuts = ModelCutsStored{};
 }
 
 void discard_presolved_problem() {

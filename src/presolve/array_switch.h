@@ -4,6 +4,7 @@
 #define KLSOL_PRESOLVE_ARRAY_SWITCH_H
 
 #include <cstdint>
+#include <vector>
 
 namespace kl {
 
@@ -14,6 +15,16 @@ namespace kl {
 // is current. An id whose array does not exist has no block in either.
 inline constexpr int32_t kVersionedArrays[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  83, 82, 84, 85, 10, 11,
                                                12, 13, 14, 15, 16, 17, 18, 19, 20, 26, 86, 88, 95, 97};
+
+// What compaction added to the cut pool and its room controls, taken back
+// when presolve gives up after compaction.
+struct ModelCutsStored {
+  std::vector<int32_t> records;  // in the order stored
+  int32_t elements_before = 0;
+  int32_t nrxtra_added = 0;
+  int32_t nmxtra_added = 0;
+};
+extern ModelCutsStored model_cuts_stored;
 
 // direction 0: the presolved problem becomes current; 1: the original.
 void switch_problem_arrays(int32_t direction);

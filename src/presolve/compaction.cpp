@@ -6,16 +6,20 @@
 #include <vector>
 
 #include "factor/scaling.h"
+#include "presolve/array_switch.h"
 #include "presolve/presolve_driver.h"
 #include "presolve/presolve_state.h"
 #include "presolve/record_stack.h"
 #include "problem/array_ids.h"
+#include "klsol/message_ids.h"
 #include "problem/cut_store.h"
 #include "problem/matrix_storage.h"
 #include "problem/search_state.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
+#include "runtime/frame.h"
+#include "runtime/messages.h"
 
 namespace kl {
 
@@ -40,8 +44,10 @@ void store_model_cut(char sense, double rhs, const CutRow& row) {
   const int32_t type = kModelCutType;
   const int32_t n = static_cast<int32_t>(row.columns.size());
   const int32_t start[2] = {1, n + 1};
+  const int32_t stored_before = search_record.stored_cut_count;
   int32_t record = 0;
   storecut(1, 0, &type, &sense, &rhs, start, &record, row.columns.data(), row.values.data(), -1);
+  if (search_record.stored_cut_count > stored_before) model_cuts_stored.records.push_back(record);
 }
 
 char model_cut_sense(int32_t row_type) {
@@ -147,6 +153,42 @@ void trim_arrays() {
   }
 }
 
+// More cuts in the pool than rows left move the first column up: the
+// arrays indexed by row and by position must then reach the new last
+// position. False after message 20 (status 32).
+bool make_room_for_positions() {
+  const int64_t rows = static_cast<int64_t>(nrow) + spare_rows_left;
+  const int64_t positions = static_cast<int64_t>(nseq) + spare_cols_left + icv(ic::NCXTRA);
+  const struct {
+    int32_t id;
+    int64_t words;
+  } blocks[] = {
+      {ARR_WORK_RHS, words_for_reals(rows)},        {ARR_BASIS_HEADER, words_for_ints(rows)},
+      {ARR_BASIC_UPPER, words_for_reals(rows)},     {ARR_WORK_VECTOR, words_for_reals(rows)},
+      {ARR_WORK_UPPER, words_for_reals(positions)}, {ARR_WORK_LOWER, words_for_reals(positions)},
+  };
+  int32_t failed = 0;
+  for (const auto& block : blocks) {
+    if (block_words(array_cells[block.id]) >= block.words) continue;
+    if (allocate_or_grow_array(block.id, array_cells[block.id], block.words) != 0) {
+      failed = block.id;
+      break;
+    }
+  }
+  if (failed == 0 && (block_words(array_cells[ARR_BASIC_VALUES]) < words_for_reals(work_rows()) ||
+                      block_words(array_cells[ARR_X]) < words_for_reals(work_positions()))) {
+    // The row copy is rebuilt once the columns are in place.
+    problem_flags &= ~PF_ROW_COPY;
+    failed = alloc_solver_work_arrays();
+  }
+  if (failed == 0) return true;
+  begin_message(MSG_ARRAY_NO_MEMORY);
+  insert_message_int(failed);
+  emit_message();
+  status_code = STATUS_REPORTED;
+  return false;
+}
+
 }  // namespace
 
 void move_flagged_rows_to_cut_pool(int32_t& result) {
@@ -197,6 +239,7 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
 
   // Rows. A kept row moves down to its new number k <= i, so the forward
   // pass never overwrites a row not yet read.
+  model_cuts_stored.elements_before = search_record.pool_elements_used;
   const int32_t ifdbg = icv(ic::IFDBG);
   icv(ic::IFDBG) = 0;
   int32_t kept_rows = 0;
@@ -226,8 +269,6 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
     search_lower[k] = lower[k] = lower[i];
     status[k] = status[i];
     row_type[k] = row_type[i] & ~kRowClassDropped;
-    header[k] = k;
-    basic_upper[k] = upper[i];
     rhs[k] = work_rhs[i];
     if (i == store.objective_row) new_objective_row = k;
   }
@@ -241,6 +282,8 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
   spare_elems_left += pool_elements;
   icv(ic::NRXTRA) += stored;
   icv(ic::NMXTRA) += pool_elements;
+  model_cuts_stored.nrxtra_added = stored;
+  model_cuts_stored.nmxtra_added = pool_elements;
   const int32_t new_first_col = kept_rows + spare_rows_left + 1;
   if (new_objective_row > 0) status[new_objective_row] |= PS_FREE;
 
@@ -282,6 +325,7 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
   if (store.objective_row > 0) store.objective_row = new_objective_row;
   // Growth, when the new first column lies above the old one.
   trim_arrays();
+  if (!make_room_for_positions()) return;
   row_type = int_array(ARR_ROW_TYPE);
   status = int_array(ARR_POS_STATUS);
   col_start = int_array(ARR_COL_START);
@@ -292,6 +336,15 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
   lower = real_array(ARR_LOWER);
   upper = real_array(ARR_UPPER);
   position_map = int_array(ARR_POSITION_MAP);
+  work_rhs = real_array(ARR_WORK_RHS);
+  search_upper = real_array(ARR_WORK_UPPER);
+  search_lower = real_array(ARR_WORK_LOWER);
+  header = int_array(ARR_BASIS_HEADER);
+  basic_upper = real_array(ARR_BASIC_UPPER);
+  for (int32_t k = 1; k <= kept_rows; ++k) {
+    header[k] = k;
+    basic_upper[k] = upper[k];
+  }
 
   // Spare rows hold nothing.
   for (int32_t i = kept_rows + 1; i < new_first_col; ++i) {

@@ -206,7 +206,7 @@ bool finish_reductions(int32_t& outcome) {
   move_flagged_rows_to_cut_pool(result);
   if ((status_code & kHardStatusBits) != 0) return false;
   outcome = std::max(outcome, result);
-  print_reduced_size();
+  if (status_code == STATUS_OK) print_reduced_size();
   return true;
 }
 

@@ -182,6 +182,21 @@ int32_t grow_cut_pool(int32_t which, int32_t need) {
   return 0;
 }
 
+void unstore_cuts(const int32_t* records, int32_t count, int32_t elements_before) {
+  if (count <= 0 || !pool_exists()) return;
+  OneBased<double> rhs = real_array(ARR_CUT_RHS);
+  for (int32_t k = count - 1; k >= 0; --k) {
+    const int32_t r = records[k];
+    for (int32_t f = 1; f <= kCutRecordWords; ++f) cut_record_field(r, f) = 0;
+    cut_record_field(r, CUT_FIELD_FLAGS) = search_record.pool_free_head;
+    cut_record_field(r, CUT_FIELD_FIRST) = -1;
+    rhs[r] = 0.0;
+    search_record.pool_free_head = r;
+    --search_record.stored_cut_count;
+  }
+  search_record.pool_elements_used = elements_before;
+}
+
 void storecut(int32_t n, int32_t duplicate_mode, const int32_t* type, const char* sense, const double* rhs,
               const int32_t* start, int32_t* index_out, const int32_t* columns, const double* coefficients,
               int32_t store_mode) {

@@ -53,6 +53,11 @@ void storecut(int32_t n, int32_t duplicate_mode, const int32_t* type, const char
               const int32_t* start, int32_t* index_out, const int32_t* columns, const double* coefficients,
               int32_t store_mode);
 
+// Takes back the newest stored cuts, given newest last: their records
+// return to the free list and the pool's elements end where they ended
+// before the first of them (nothing may have been stored after them).
+void unstore_cuts(const int32_t* records, int32_t count, int32_t elements_before);
+
 // which 0: more records (MXCPOL := 2 x MXCPOL + need + 100); 1: more
 // elements (MXCPEL likewise). Returns 0 or the id that could not grow (the
 // pool as it was).

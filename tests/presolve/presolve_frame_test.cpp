@@ -1,0 +1,467 @@
+// The frame of presolve: the working copies and their clean-up, the fixed
+// columns, compaction with the model cuts it moves to the cut pool, the
+// driver's outcomes and the LP driver around it.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "factor/simplex_state.h"
+#include "klsol32.h"
+#include "presolve/array_switch.h"
+#include "presolve/presolve_driver.h"
+#include "presolve/presolve_state.h"
+#include "presolve/record_stack.h"
+#include "problem/array_ids.h"
+#include "problem/cut_pool.h"
+#include "problem/cut_store.h"
+#include "problem/matrix_storage.h"
+#include "problem/search_state.h"
+#include "problem/store.h"
+#include "runtime/arrays.h"
+#include "runtime/controls.h"
+#include "runtime/frame.h"
+#include "simplex/lp_driver.h"
+#include "simplex/small_lps.h"
+#include "support/library_session.h"
+#include "support/output_capture.h"
+
+namespace {
+
+using namespace kl;
+using namespace kltest;
+
+// Rows: 1 L with range 4 (R), 2 G, 3 E; column 4 is fixed at 2. A quadratic term
+// on column 1 and two integer entities come along, so that every versioned
+// array exists.
+Problem mixed_problem() {
+  Problem p;
+  p.row_types = "RGE";
+  p.rhs = {10, 1, 3};
+  p.ranges = {4, 0, 0};
+  p.columns = {{{{0, 1.0}, {1, 1.0}}, 0, 8, 1.0},
+               {{{0, 2.0}, {2, 1.0}}, 0, 5, -1.0},
+               {{{1, 1.0}, {2, 1.0}}, 1, 6, 2.0},
+               {{{0, 1.0}, {2, 1.0}}, 2, 2, 3.0}};
+  p.quadratic = {{0, 0, 2.0}};
+  p.entity_types = "II";
+  p.entity_columns = {1, 2};
+  return p;
+}
+
+// Everything presolve may touch that the loaded problem owns.
+struct ProblemImage {
+  std::map<int32_t, std::vector<int32_t>> blocks;
+  std::vector<int32_t> header;
+  std::vector<int32_t> words;
+  std::vector<double> reals;
+
+  static ProblemImage take() {
+    ProblemImage image;
+    for (const int32_t id : kVersionedArrays) {
+      const void* block = array_cells[id];
+      const auto* first = static_cast<const int32_t*>(block);
+      if (block != nullptr) image.blocks[id].assign(first, first + block_words(block));
+    }
+    OneBased<int32_t> header = int_array(ARR_BASIS_HEADER);
+    image.header.assign(header.data(), header.data() + nrow);
+    image.words = {nrow,
+                   nseq,
+                   store.first_col,
+                   nelem,
+                   nqelem,
+                   nglent,
+                   spare_rows_left,
+                   spare_cols_left,
+                   spare_elems_left,
+                   static_cast<int32_t>(store.elem_space),
+                   store.objective_row,
+                   problem_flags & ~(PF_FACTOR_VALID | PF_LU_ARRAYS | PF_SOLUTION_CURRENT | PF_ROW_LISTS | PF_ROW_COPY),
+                   recurse_entry_count,
+                   search_record.stored_cut_count,
+                   search_record.pool_elements_used,
+                   icv(ic::NRXTRA),
+                   icv(ic::NMXTRA)};
+    image.reals = {dcv(kObjectiveConstantSlot), dcv(kSecondObjectiveConstantSlot)};
+    return image;
+  }
+};
+
+void expect_same(const ProblemImage& before, const ProblemImage& after) {
+  EXPECT_EQ(before.words, after.words);
+  EXPECT_EQ(before.reals, after.reals);
+  EXPECT_EQ(before.header, after.header);
+  ASSERT_EQ(before.blocks.size(), after.blocks.size());
+  for (const auto& [id, words] : before.blocks) {
+    SCOPED_TRACE("array " + std::to_string(id));
+    ASSERT_EQ(after.blocks.count(id), 1u);
+    EXPECT_EQ(words, after.blocks.at(id));
+  }
+}
+
+class PresolveFrame : public LpSession {
+ protected:
+  void SetUp() override {
+    LpSession::SetUp();
+    lp_driver_stats = LpDriverStats{};
+  }
+  // The loaded problem turned into a compact presolved one by the frame
+  // alone: copies, fixed columns, counts, compaction.
+  void presolve_by_frame() {
+    ASSERT_EQ(presolve_allocate(), 0);
+    presolve_fixed_columns();
+    presolve_count_reduced_problem();
+    int32_t result = -1;
+    move_flagged_rows_to_cut_pool(result);
+    EXPECT_EQ(result, 0);
+    ASSERT_EQ(status_code, STATUS_OK);
+  }
+  void mark_model_cut(int32_t row) { int_array(ARR_ROW_TYPE)[row] |= static_cast<int32_t>(RF_MODEL_CUT); }
+  void set_objective_constant(double value) {
+    const int32_t column = -1;
+    ASSERT_EQ(KLCHGOBJ(1, &column, &value), 0);
+  }
+};
+
+// Presolve that gives up after compaction (a failed store into the cut
+// pool, say) must leave the problem exactly as it was loaded: the arrays,
+// the quadratic and entity data, the dimensions, both objective constants,
+// the basis header, the cut pool and its room controls.
+TEST_F(PresolveFrame, GivingUpAfterCompactionRestoresTheLoadedProblem) {
+  for (const bool scaled : {false, true}) {
+    SCOPED_TRACE(scaled ? "scaled" : "unscaled");
+    KLSETICV(KLIC_IFSCAL, scaled ? 35 : 0);
+    ASSERT_EQ(load(mixed_problem()), 0);
+    set_objective_constant(7.5);
+    mark_model_cut(1);
+    const ProblemImage before = ProblemImage::take();
+    presolve_by_frame();
+    // Compaction really happened: the model-cut row and the fixed column
+    // are gone, and the cut row went to the pool twice (it has a range).
+    EXPECT_EQ(nrow, 2);
+    EXPECT_EQ(nseq - store.first_col + 1, 3);
+    EXPECT_EQ(search_record.stored_cut_count, 2);
+    restore_original_problem();
+    expect_same(before, ProblemImage::take());
+    EXPECT_EQ(problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL), 0);
+  }
+}
+
+// A live model-cut L row a.x <= 10 with range 4 leaves as two pool cuts of
+// type 256, a.x <= 10 and a.x >= 6; its element on the fixed column is left
+// out (its share is in the right-hand side). A model-cut row that presolve
+// removed yields no cut. The objective row keeps no element.
+TEST_F(PresolveFrame, ModelCutRowsLeaveForTheCutPool) {
+  KLSETICV(KLIC_IFSCAL, 0);
+  Problem p = mixed_problem();
+  p.quadratic.clear();
+  p.entity_types.clear();
+  p.entity_columns.clear();
+  ASSERT_EQ(load(p), 0);
+  mark_model_cut(1);
+  presolve_by_frame();
+  ASSERT_EQ(search_record.stored_cut_count, 2);
+  OneBased<double> cut_rhs = real_array(ARR_CUT_RHS);
+  OneBased<int32_t> cut_columns = int_array(ARR_CUT_ELEM_COLUMN);
+  OneBased<double> cut_values = real_array(ARR_CUT_ELEM_VALUE);
+  // Fixed column 4 (value 2, coefficient 1) moved 2 out of the limit.
+  const struct {
+    int32_t flags;
+    double rhs;
+  } expected[] = {{CUT_SENSE_L | CUT_BY_LIBRARY, 8.0}, {CUT_SENSE_G | CUT_BY_LIBRARY, 4.0}};
+  for (int32_t r = 1; r <= 2; ++r) {
+    SCOPED_TRACE(r);
+    EXPECT_EQ(cut_record_field(r, CUT_FIELD_TYPE), kModelCutType);
+    EXPECT_EQ(cut_record_field(r, CUT_FIELD_FLAGS), expected[r - 1].flags);
+    EXPECT_EQ(cut_record_field(r, CUT_FIELD_LENGTH), 2);
+    EXPECT_DOUBLE_EQ(cut_rhs[r], expected[r - 1].rhs);
+    const int32_t first = cut_record_field(r, CUT_FIELD_FIRST);
+    // Positions of the presolve-time (original) numbering: columns 1 and 2.
+    EXPECT_EQ(cut_columns[first], original_problem.first_col);
+    EXPECT_EQ(cut_columns[first + 1], original_problem.first_col + 1);
+    EXPECT_DOUBLE_EQ(cut_values[first], 1.0);
+    EXPECT_DOUBLE_EQ(cut_values[first + 1], 2.0);
+  }
+  // The rows and columns kept, in their old order, through position_map.
+  OneBased<int32_t> map = int_array(ARR_POSITION_MAP);
+  EXPECT_EQ(map[1], 2);
+  EXPECT_EQ(map[2], 3);
+  for (int32_t k = 0; k < 3; ++k) EXPECT_EQ(map[store.first_col + k], original_problem.first_col + k);
+  EXPECT_EQ(nelem, 4);
+  EXPECT_EQ(spare_rows_left, store.first_col - nrow - 1);
+  restore_original_problem();
+
+  // Removed by presolve: status 0x1, slack bounds infinite.
+  ASSERT_EQ(load(p), 0);
+  mark_model_cut(1);
+  ASSERT_EQ(presolve_allocate(), 0);
+  int_array(ARR_POS_STATUS)[1] |= PS_FREE;
+  real_array(ARR_LOWER)[1] = -kInfinity;
+  real_array(ARR_UPPER)[1] = kInfinity;
+  presolve_fixed_columns();
+  presolve_count_reduced_problem();
+  int32_t result = -1;
+  move_flagged_rows_to_cut_pool(result);
+  EXPECT_EQ(search_record.stored_cut_count, 0);
+  EXPECT_EQ(nrow, 2);
+  restore_original_problem();
+}
+
+// Switching to the original problem and back leaves the presolved problem
+// as it was; giving it up leaves the original with its own dimensions and
+// objective constant, and bit 0x4 clear.
+TEST_F(PresolveFrame, SwitchingRoundTripsAndGivingUpRestores) {
+  KLSETICV(KLIC_IFSCAL, 35);
+  ASSERT_EQ(load(mixed_problem()), 0);
+  set_objective_constant(-4.0);
+  const double constant = dcv(kObjectiveConstantSlot);
+  const ProblemImage original = ProblemImage::take();
+  presolve_by_frame();
+  problem_flags |= PF_PRESOLVED_LP;
+  // Postsolve parks the presolved basis header in the column starts of the
+  // rows while the original problem is current.
+  const ProblemImage presolved = ProblemImage::take();
+  for (int32_t i = 1; i <= nrow; ++i) int_array(ARR_COL_START)[i] = int_array(ARR_BASIS_HEADER)[i];
+  switch_problem_arrays(1);
+  EXPECT_EQ(nrow, original_problem.nrow);
+  EXPECT_EQ(nseq, original_problem.nseq);
+  EXPECT_EQ(dcv(kObjectiveConstantSlot), constant);
+  EXPECT_EQ(nqelem, original.words[4]);
+  switch_problem_arrays(0);
+  ProblemImage back = ProblemImage::take();
+  // The column starts of the rows carry the header copy: compare the rest.
+  for (int32_t i = 1; i <= nrow; ++i) back.blocks[ARR_COL_START][static_cast<size_t>(i - 1)] =
+      presolved.blocks.at(ARR_COL_START)[static_cast<size_t>(i - 1)];
+  expect_same(presolved, back);
+
+  problem_flags |= PF_PRESOLVED_GLOBAL;
+  free_presolve_arrays();
+  EXPECT_EQ(problem_flags & PF_PRESOLVED_GLOBAL, 0);
+  switch_problem_arrays(1);
+  EXPECT_EQ(nrow, original_problem.nrow);
+  EXPECT_EQ(store.first_col, original_problem.first_col);
+  EXPECT_EQ(dcv(kObjectiveConstantSlot), constant);
+  EXPECT_EQ(array_cells[ARR_POSITION_MAP], nullptr);
+  EXPECT_EQ(presolve_int_top, 0);
+}
+
+// The fixed columns' share: the right-hand sides lose lower x column, the
+// fixed-column constant gains lower x cost; a fixed column at 0 adds
+// nothing.
+TEST_F(PresolveFrame, FixedColumnsMoveIntoTheRightHandSide) {
+  KLSETICV(KLIC_IFSCAL, 0);
+  Problem p;
+  p.row_types = "LL";
+  p.rhs = {10, 20};
+  p.columns = {{{{0, 1.0}, {1, 1.0}}, 0, 5, 1.0},
+               {{{0, 3.0}, {1, -2.0}}, 2, 2, 4.0},
+               {{{0, 7.0}}, 0, 0, 9.0}};
+  ASSERT_EQ(load(p), 0);
+  ASSERT_EQ(presolve_allocate(), 0);
+  presolve_fixed_columns();
+  EXPECT_DOUBLE_EQ(dcv(kSecondObjectiveConstantSlot), 8.0);
+  EXPECT_DOUBLE_EQ(real_array(ARR_RHS)[1], 4.0);
+  EXPECT_DOUBLE_EQ(real_array(ARR_RHS)[2], 24.0);
+  EXPECT_DOUBLE_EQ(real_array(ARR_WORK_RHS)[1], 4.0);
+  EXPECT_DOUBLE_EQ(real_array(ARR_WORK_RHS)[2], 24.0);
+  restore_original_problem();
+  EXPECT_DOUBLE_EQ(real_array(ARR_RHS)[1], 10.0);
+  EXPECT_DOUBLE_EQ(real_array(ARR_RHS)[2], 20.0);
+}
+
+// A fixed column the caller protected stays, counted with both bounds
+// finite.
+TEST_F(PresolveFrame, ProtectedFixedColumnIsCountedAgain) {
+  KLSETICV(KLIC_IFSCAL, 0);
+  ASSERT_EQ(load(mixed_problem()), 0);
+  const int32_t column = 3;
+  ASSERT_EQ(KLSETPFLAG(0, 1, nullptr, &column), 0);
+  ASSERT_EQ(presolve_allocate(), 0);
+  presolve_fixed_columns();
+  presolve_count_reduced_problem();
+  const int32_t p = store.first_col + 3;
+  EXPECT_EQ(int_array(ARR_POS_STATUS)[p] & (PS_FIXED | PS_BOTH_FINITE), static_cast<int32_t>(PS_BOTH_FINITE));
+  EXPECT_EQ(presolve_state.counts.last_position - store.first_col + 1, 4);
+  restore_original_problem();
+}
+
+// M_S set by the caller to 0: presolve cannot start (message 20 naming
+// array 29, status 32, lp_status unfinished) and the loaded problem is as
+// it was. A failed copy is undone the same way. Either way a later call
+// presolves and solves.
+TEST_F(PresolveFrame, FailedSetUpLeavesTheProblemAsLoaded) {
+  const Problem p = production();
+  struct Case {
+    const char* name;
+    bool stack_refused;
+  };
+  for (const Case& c : {Case{"M_S 0", true}, Case{"no memory", false}}) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(load(p), 0);
+    set_objective_constant(2.5);
+    const ProblemImage before = ProblemImage::take();
+    captured_lines().clear();
+    if (c.stack_refused) {
+      KLSETICV(KLIC_M_S, 0);
+      EXPECT_EQ(KLMAXIM(""), 32);
+      EXPECT_TRUE(any_line_contains("array number     29"));
+      EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_UNFINISHED);
+    } else {
+      int32_t outcome = -1;
+      fail_next_allocations(1);
+      presolve_problem(outcome);
+      fail_next_allocations(0);
+      EXPECT_EQ(outcome, PRESOLVE_FILL_CAPACITY);
+      EXPECT_EQ(status_code, STATUS_REPORTED);
+      EXPECT_TRUE(any_line_contains("Not enough memory for array number      1"));
+    }
+    expect_same(before, ProblemImage::take());
+    KLSETICV(KLIC_M_S, 100000);
+    ASSERT_EQ(KLMAXIM(""), 0);
+    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+    // The constant given for column -1 is subtracted from the objective.
+    EXPECT_NEAR(objective_value(), 11.0 - 2.5, 1e-9);
+  }
+}
+
+// A problem that presolve leaves unchanged: outcome 0, letter Z, message 176
+// with its own sizes.
+TEST_F(PresolveFrame, UnchangedProblemReportsItsOwnSizes) {
+  Problem p;
+  p.row_types = "LL";
+  p.rhs = {4, 6};
+  p.columns = {{{{0, 1.0}, {1, 1.0}}, 0, kInf, -1.0}, {{{0, 1.0}, {1, 3.0}}, 0, kInf, -1.0}};
+  ASSERT_EQ(load(p), 0);
+  KLSETICV(KLIC_NRPASS, 0);
+  captured_lines().clear();
+  int32_t outcome = -1;
+  icv(ic::IPSLCT) |= kSelectNoEntitySweeps;
+  presolve_problem(outcome);
+  EXPECT_EQ(outcome, PRESOLVE_DONE);
+  EXPECT_EQ(status_letter, kLetterUnfinished);
+  EXPECT_TRUE(any_line_contains("Presolved problem:         2 rows,         2 columns,         4 elements"));
+  restore_original_problem();
+}
+
+// Presolve only proves dual infeasibility when it calls a problem
+// unbounded. Here the rows cannot be met (x1 + x2 >= 5 and <= 3) while a
+// free column of cost -1 in no row would fall without limit: the problem is
+// infeasible, not unbounded.
+TEST_F(PresolveFrame, InfeasibleProblemWithAnUnboundedColumnIsInfeasible) {
+  Problem p;
+  p.row_types = "GL";
+  p.rhs = {5, 3};
+  p.columns = {{{{0, 1.0}, {1, 1.0}}, 0, kInf, 1.0},
+               {{{0, 1.0}, {1, 1.0}}, 0, kInf, 1.0},
+               {{}, -kInf, kInf, -1.0}};
+  for (const char* letters : {"", "p"}) {
+    SCOPED_TRACE(letters);
+    ASSERT_EQ(load(p), 0);
+    ASSERT_EQ(KLMINIM(letters), 0);
+    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_INFEASIBLE);
+  }
+}
+
+// The cut pool's store: duplicates, growth and bad cuts.
+class CutStore : public PresolveFrame {
+ protected:
+  void SetUp() override {
+    PresolveFrame::SetUp();
+    KLSETICV(KLIC_IFSCAL, 0);
+    ASSERT_EQ(load(transport(2, 3)), 0);
+    status_code = STATUS_OK;
+    // As compaction and the cut rounds call it.
+    icv(ic::IFDBG) = 0;
+  }
+  // One cut over positions (first_col, first_col + 1) with the given
+  // coefficients, as the generators store for a caller (store mode 2, no
+  // library mark); returns the record.
+  int32_t store_cut(int32_t mode, char sense, double a, double b, double rhs, int32_t type = 0) {
+    const int32_t columns[2] = {store.first_col, store.first_col + 1};
+    const double values[2] = {a, b};
+    const int32_t start[2] = {1, 3};
+    int32_t record = 0;
+    storecut(1, mode, &type, &sense, &rhs, start, &record, columns, values, 2);
+    return record;
+  }
+};
+
+TEST_F(CutStore, DuplicatesAreFoundByProportionAndTightness) {
+  const int32_t first = store_cut(1, 'L', 1.0, 2.0, 4.0);
+  EXPECT_EQ(search_record.stored_cut_count, 1);
+  // The same cut times 2: the stored record.
+  EXPECT_EQ(store_cut(1, 'L', 2.0, 4.0, 8.0), first);
+  // Times -1 is another cut.
+  EXPECT_NE(store_cut(1, 'L', -1.0, -2.0, -4.0), first);
+  EXPECT_EQ(search_record.stored_cut_count, 2);
+  // Looser (larger limit): the stored cut is at least as tight.
+  EXPECT_EQ(store_cut(1, 'L', 1.0, 2.0, 5.0), first);
+  EXPECT_EQ(search_record.stored_cut_count, 2);
+  // Tighter: stored.
+  store_cut(1, 'L', 1.0, 2.0, 3.0);
+  EXPECT_EQ(search_record.stored_cut_count, 3);
+  // Without the test every cut is stored.
+  store_cut(0, 'L', 1.0, 2.0, 4.0);
+  EXPECT_EQ(search_record.stored_cut_count, 4);
+  EXPECT_EQ(status_code, STATUS_OK);
+}
+
+// A pool of 100 records with 3 saved-bound records grows to 301 when the
+// 98th cut arrives; the saved-bound records keep their distance from the
+// top. The problem had no pool before the first cut.
+TEST_F(CutStore, GrowthKeepsSavedBoundRecordsAtTheTop) {
+  ASSERT_EQ(array_cells[ARR_CUT_RECORD], nullptr);
+  store_cut(0, 'L', 1.0, 1.0, 1.0);
+  ASSERT_EQ(status_code, STATUS_OK);
+  ASSERT_EQ(icv(ic::MXCPOL), 2 * 0 + 1 + 100);
+  // Start again from a pool of 100 records with three saved bounds.
+  icv(ic::MXCPOL) = 100;
+  ASSERT_EQ(alloc_cut_pool(), 0);
+  search_record.saved_bound_count = 3;
+  for (int32_t k = 0; k < 3; ++k) {
+    cut_record_field(100 - k, CUT_FIELD_LENGTH) = 1000 + k;
+    real_array(ARR_CUT_RHS)[100 - k] = 0.5 * k;
+  }
+  for (int32_t n = 1; n <= 98; ++n) store_cut(0, 'G', 1.0, n, 0.0);
+  ASSERT_EQ(status_code, STATUS_OK);
+  EXPECT_EQ(icv(ic::MXCPOL), 301);
+  EXPECT_EQ(search_record.stored_cut_count, 98);
+  for (int32_t k = 0; k < 3; ++k) {
+    EXPECT_EQ(cut_record_field(301 - k, CUT_FIELD_LENGTH), 1000 + k);
+    EXPECT_EQ(real_array(ARR_CUT_RHS)[301 - k], 0.5 * k);
+  }
+}
+
+TEST_F(CutStore, BadCutsStopTheCallWithTheirMessage) {
+  struct Case {
+    const char* name;
+    char sense;
+    int32_t second_column_offset;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"sense", 'X', 1, "invalid type"},
+      {"repeated column", 'L', 0, "repeats index"},
+      {"outside the columns", 'L', 1000, "out of range"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    status_code = STATUS_OK;
+    captured_lines().clear();
+    const int32_t columns[2] = {store.first_col, store.first_col + c.second_column_offset};
+    const double values[2] = {1.0, 1.0};
+    const int32_t start[2] = {1, 3};
+    const int32_t type = 0;
+    const double rhs = 1.0;
+    int32_t record = 0;
+    const int32_t stored = search_record.stored_cut_count;
+    storecut(1, 0, &type, &c.sense, &rhs, start, &record, columns, values, -1);
+    EXPECT_EQ(status_code, STATUS_REPORTED);
+    EXPECT_TRUE(any_line_contains(c.text));
+    EXPECT_EQ(search_record.stored_cut_count, stored);
+  }
+}
+
+}  // namespace
