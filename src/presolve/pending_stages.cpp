@@ -12,24 +12,6 @@
 
 namespace kl {
 
-// activity (round owner)
-PresolveRowCopy presolve_row_copy;
-PresolveActivityCounts presolve_activity;
-void build_presolve_row_copy(int32_t) {}
-void compute_row_activity_bounds() {}
-void derive_implied_column_bounds() {}
-void derive_implied_bounds_pass(int32_t) {}
-int32_t tighten_column_bound(int32_t, int32_t, double, double) { return 0; }
-void free_presolve_activity() {}
-
-// round (round owner)
-void presolve_reduce_pass(int32_t, int32_t& change, int32_t& conflict, int32_t& outcome) {
-  change = 0;
-  conflict = 0;
-  outcome = 0;
-}
-void explain_bound_infeasibility(int32_t, int32_t) {}
-
 // driver, set-up, switch, compaction (frame owner)
 void switch_problem_arrays(int32_t) {}
 void free_presolve_arrays() {}
