@@ -31,6 +31,8 @@ struct PushedRecord {
 
 class RoundTest : public LibrarySession {
  protected:
+  static constexpr int32_t kDefaultSelect = 511 | 0x200;
+
   struct RoundResult {
     int32_t change = 0;
     int32_t conflict = 0;
@@ -38,13 +40,18 @@ class RoundTest : public LibrarySession {
   };
 
   void load(const Problem& p) {
-    ASSERT_EQ(p.load("round"), 0);
     using namespace kl;
+    // Coefficients as given, so that tests read them back unscaled.
+    icv(ic::IFSCAL) = 0;
+    ASSERT_EQ(p.load("round"), 0);
     // Presolve reads the working right-hand sides and keeps its records
     // on a stack that starts empty.
     OneBased<double> working = real_array(ARR_WORK_RHS);
     const OneBased<double> rhs = real_array(ARR_RHS);
     for (int32_t i = 1; i <= nrow; ++i) working[i] = rhs[i];
+    // Outside the global search the driver runs the rounds without entity
+    // sweeps.
+    icv(ic::IPSLCT) = kDefaultSelect;
     reset_presolve_state();
     presolve_state.counts = {nrow, nseq, nelem, 0, 0, 0};
     compute_row_activity_bounds();
