@@ -1,0 +1,194 @@
+// The presolve row copy, row activity bounds and column bound tightening.
+#include <cmath>
+
+#include "presolve/presolve_bits.h"
+#include "presolve/round_fixture.h"
+
+namespace kltest {
+namespace {
+
+using kl::presolve_activity;
+using kl::presolve_row_copy;
+
+// Two rows over three columns, one column unbounded above.
+//   r0: x0 + 2 x1 - x2 <= 10      r1: x0 - x1 >= -3
+Problem two_rows() {
+  Problem p;
+  p.row_types = "LG";
+  p.rhs = {10, -3};
+  p.columns = {{{{0, 1.0}, {1, 1.0}}, 0, 4, 1},
+               {{{0, 2.0}, {1, -1.0}}, 1, 2, 1},
+               {{{0, -1.0}}, -1, kInf, 1}};
+  return p;
+}
+
+TEST_F(RoundTest, ActivityBoundsSumFiniteTermsAndCountInfiniteOnes) {
+  load(two_rows());
+  const auto max_act = kl::real_array(kl::ARR_WORK_UPPER);
+  const auto min_act = kl::real_array(kl::ARR_WORK_LOWER);
+  // r0: max = 4 + 4 + (-1)(-1) = 9, min = 0 + 2 + (-1 x inf: infinite).
+  EXPECT_DOUBLE_EQ(max_act[row(0)], 9.0);
+  EXPECT_DOUBLE_EQ(min_act[row(0)], 2.0);
+  EXPECT_EQ(presolve_activity.max_infinite[row(0)], 0);
+  EXPECT_EQ(presolve_activity.min_infinite[row(0)], 1);
+  EXPECT_EQ(presolve_activity.positive[row(0)], 2);
+  EXPECT_EQ(presolve_activity.negative[row(0)], 1);
+  // r1: max = 4 - 1, min = 0 - 2.
+  EXPECT_DOUBLE_EQ(max_act[row(1)], 3.0);
+  EXPECT_DOUBLE_EQ(min_act[row(1)], -2.0);
+  // An infinite bound is stored as 1e8 and leaves its finite flag clear.
+  EXPECT_EQ(max_act[column(2)], kl::kPresolveInfinity);
+  EXPECT_EQ(status(column(2)) & kl::kImpliedUpperFinite, 0);
+  EXPECT_NE(status(column(2)) & kl::kImpliedLowerFinite, 0);
+}
+
+TEST_F(RoundTest, BoundsOfOneHundredMillionCountAsInfinite) {
+  Problem p;
+  p.row_types = "L";
+  p.rhs = {1};
+  p.columns = {{{{0, 1.0}}, -1e8, 1e8, 0}, {{{0, 1.0}}, -99999999.0, 99999999.0, 0}};
+  load(p);
+  EXPECT_EQ(presolve_activity.max_infinite[row(0)], 1);
+  EXPECT_EQ(presolve_activity.min_infinite[row(0)], 1);
+  EXPECT_DOUBLE_EQ(kl::real_array(kl::ARR_WORK_UPPER)[row(0)], 99999999.0);
+  EXPECT_EQ(kl::real_array(kl::ARR_WORK_LOWER)[column(0)], -kl::kPresolveInfinity);
+}
+
+TEST_F(RoundTest, RowCopyListsLiveEntriesInColumnOrderWithEndMarkers) {
+  Problem p = two_rows();
+  p.row_types = "LGL";
+  p.rhs.push_back(0);
+  load(p);
+  kl::build_presolve_row_copy(1);
+  const auto& copy = presolve_row_copy;
+  ASSERT_EQ(copy.start[row(0)], 1);
+  EXPECT_EQ(copy.start[row(1)], 5);  // three entries and the marker
+  EXPECT_EQ(copy.column[1], column(0));
+  EXPECT_EQ(copy.column[2], column(1));
+  EXPECT_EQ(copy.column[3], column(2));
+  EXPECT_EQ(copy.column[4], 0);
+  // A row without live entries is one slot holding the end marker.
+  EXPECT_EQ(copy.start[row(3)] - copy.start[row(2)], 1);
+  EXPECT_EQ(copy.column[copy.start[row(2)]], 0);
+  // A removed column leaves every row.
+  kl::int_array(kl::ARR_POS_STATUS)[column(1)] |= kl::PS_FIXED;
+  kl::build_presolve_row_copy(0);
+  EXPECT_EQ(copy.start[row(1)] - copy.start[row(0)], 2);
+}
+
+TEST_F(RoundTest, ImpliedBoundsComeFromTheOtherTermsOfARow) {
+  Problem p;
+  p.row_types = "L";
+  p.rhs = {4};
+  // x0 + x1 <= 4 with x1 >= 3: x0 <= 1.
+  p.columns = {{{{0, 1.0}}, 0, 10, 0}, {{{0, 1.0}}, 3, 10, 0}};
+  load(p);
+  kl::work_vector()[row(0)] = 4;
+  kl::derive_implied_column_bounds();
+  EXPECT_NEAR(kl::real_array(kl::ARR_WORK_UPPER)[column(0)], 1.0 + 1e-6, 1e-12);
+  EXPECT_NEAR(kl::real_array(kl::ARR_WORK_UPPER)[column(1)], 4.0 + 1e-6, 1e-12);
+  // The row's maximum activity followed both tightenings.
+  EXPECT_NEAR(kl::real_array(kl::ARR_WORK_UPPER)[row(0)], 5.0 + 2e-6, 1e-12);
+}
+
+struct RoundingCase {
+  double bound;
+  bool lower_side;
+  double expected;
+};
+
+TEST_F(RoundTest, IntegerBoundsRoundInwardWithTheZeroTolerance) {
+  const RoundingCase cases[] = {
+      // Within ZTOLZE of an integer: left as it is, not pushed a whole unit.
+      {2.0000005, true, 2.0000005}, {2.3, true, 3.0},  {-2.3, true, -2.0},
+      {2.9999995, false, 2.9999995}, {2.7, false, 2.0}, {-2.3, false, -3.0},
+  };
+  for (const RoundingCase& c : cases) {
+    Problem p;
+    p.row_types = "L";
+    p.rhs = {100};
+    p.columns = {{{{0, 1.0}}, -10, 10, 0}};
+    load(p);
+    const int32_t j = column(0);
+    kl::icv(kl::ic::IPSLCT) = 511;  // entity rounding on, as in the search
+    kl::int_array(kl::ARR_POS_STATUS)[j] |= kl::PS_INTEGER;
+    auto bound = c.lower_side ? kl::real_array(kl::ARR_WORK_LOWER) : kl::real_array(kl::ARR_WORK_UPPER);
+    const double old_l = kl::real_array(kl::ARR_WORK_LOWER)[j];
+    const double old_u = kl::real_array(kl::ARR_WORK_UPPER)[j];
+    bound[j] = c.bound;
+    kl::tighten_column_bound(c.lower_side ? 1 : 2, j, old_l, old_u);
+    EXPECT_DOUBLE_EQ(bound[j], c.expected) << c.bound << (c.lower_side ? " lower" : " upper");
+  }
+}
+
+TEST_F(RoundTest, RoundingPastTheOtherBoundWithinTolerancesMeetsIt) {
+  Problem p;
+  p.row_types = "L";
+  p.rhs = {100};
+  p.columns = {{{{0, 1.0}}, 0, 10, 0}};
+  load(p);
+  const int32_t j = column(0);
+  kl::icv(kl::ic::IPSLCT) = 511;
+  kl::int_array(kl::ARR_POS_STATUS)[j] |= kl::PS_INTEGER;
+  auto lo = kl::real_array(kl::ARR_WORK_LOWER);
+  auto up = kl::real_array(kl::ARR_WORK_UPPER);
+  up[j] = 2.9999;  // rounds to 2 only when ZTOLIS allows 3 - 2.9999
+  kl::dcv(kl::dc::ZTOLIS) = 1e-3;
+  lo[j] = 2.5;
+  kl::tighten_column_bound(1, j, 0.0, 10.0);
+  EXPECT_DOUBLE_EQ(lo[j], 2.9999);
+}
+
+TEST_F(RoundTest, LowerBoundBecomingFiniteLowersTheInfiniteCount) {
+  load(two_rows());
+  const int32_t j = column(2);  // coefficient -1 in r0, upper bound infinite
+  auto up = kl::real_array(kl::ARR_WORK_UPPER);
+  up[j] = 5.0;
+  EXPECT_EQ(kl::tighten_column_bound(2, j, -1.0, kl::kPresolveInfinity), 1);
+  EXPECT_EQ(presolve_activity.min_infinite[row(0)], 0);
+  EXPECT_DOUBLE_EQ(kl::real_array(kl::ARR_WORK_LOWER)[row(0)], 2.0 - 5.0);
+  EXPECT_NE(kl::int_array(kl::ARR_ROW_TYPE)[row(0)] & kl::kRowExamine, 0);
+}
+
+TEST_F(RoundTest, CrossingBoundsAreReportedWithoutTouchingTheRows) {
+  load(two_rows());
+  const int32_t j = column(0);
+  const double max_before = kl::real_array(kl::ARR_WORK_UPPER)[row(0)];
+  kl::real_array(kl::ARR_WORK_LOWER)[j] = 5.0;  // above the upper bound 4
+  EXPECT_EQ(kl::tighten_column_bound(1, j, 0.0, 4.0), -(kl::nrow + 1));
+  EXPECT_EQ(kl::real_array(kl::ARR_WORK_UPPER)[row(0)], max_before);
+}
+
+TEST_F(RoundTest, FixingAColumnMovesItIntoTheRightHandSides) {
+  load(two_rows());
+  const int32_t j = column(1);
+  for (int32_t i = 1; i <= kl::nrow; ++i) kl::work_vector()[i] = kl::real_array(kl::ARR_WORK_RHS)[i];
+  kl::real_array(kl::ARR_WORK_UPPER)[j] = 1.0;
+  kl::real_array(kl::ARR_UPPER)[j] = 1.0;
+  EXPECT_EQ(kl::tighten_column_bound(2 + 4, j, 1.0, 2.0), -2);
+  EXPECT_NE(status(j) & kl::PS_FIXED, 0);
+  EXPECT_DOUBLE_EQ(kl::work_vector()[row(0)], 10.0 - 2.0);
+  EXPECT_DOUBLE_EQ(kl::work_vector()[row(1)], -3.0 + 1.0);
+  EXPECT_DOUBLE_EQ(objective_constant(), 1.0);
+  EXPECT_EQ(presolve_activity.positive[row(0)], 1);
+  // The term has left the sums: r0's maximum is 4 + 1 again without 2 x 2.
+  EXPECT_DOUBLE_EQ(kl::real_array(kl::ARR_WORK_UPPER)[row(0)], 5.0);
+  // Its entry moved behind the row's live part.
+  EXPECT_EQ(presolve_row_copy.column[presolve_row_copy.start[row(0)] + 1], column(2));
+}
+
+TEST_F(RoundTest, FixingAColumnWithoutLiveRowsReturnsZero) {
+  Problem p;
+  p.row_types = "L";
+  p.rhs = {1};
+  p.columns = {{{{0, 1.0}}, 0, 1, 0}, {{}, 0, 3, 2}};
+  load(p);
+  const int32_t j = column(1);
+  kl::real_array(kl::ARR_WORK_UPPER)[j] = 0.0;
+  kl::real_array(kl::ARR_UPPER)[j] = 0.0;
+  EXPECT_EQ(kl::tighten_column_bound(2 + 4, j, 0.0, 3.0), 0);
+  EXPECT_NE(status(j) & kl::PS_FIXED, 0);
+}
+
+}  // namespace
+}  // namespace kltest
