@@ -6,7 +6,6 @@
 #include "presolve/duplicates.h"
 #include "presolve/eliminate.h"
 #include "presolve/integer_rows.h"
-#include "presolve/postsolve.h"
 #include "presolve/presolve_driver.h"
 #include "presolve/reduce_pass.h"
 
@@ -54,8 +53,5 @@ void presolve_eliminate(int32_t& eliminated, int32_t& conflict, int32_t& outcome
   outcome = 0;
 }
 void presolve_integer_rows() {}
-
-// postsolve (postsolve owner)
-void postsolve(int32_t, int32_t& no_basis) { no_basis = 0; }
 
 }  // namespace kl
