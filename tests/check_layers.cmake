@@ -37,6 +37,7 @@ set(exceptions
   "problem/slots.cpp|simplex/solver_reset.h|a slot switch resets the optimiser records of the problem left"
   "problem/slots.cpp|files/solution_file.h|a slot keeps the solution-file header of its problem"
   "simplex/|files/solution_file.h|the LP driver writes the solution file and ranging reads it back"
+  "simplex/|presolve/postsolve.h|the solution and basis queries and successive LP read a presolved solution in original terms"
   "presolve/postsolve.cpp|simplex/|postsolve prices the presolved basis with the simplex's basic costs and logs the end of a final run"
 )
 
