@@ -345,6 +345,14 @@ void recompute_original_solution(int32_t keep, int32_t& no_basis) {
   }
 }
 
+void rebuild_original_solution(int32_t keep, int32_t& no_basis) {
+  postsolve_work.keep = keep;
+  install_carried_statuses();
+  undo_presolve_records();
+  settle_statuses();
+  recompute_original_solution(keep, no_basis);
+}
+
 void postsolve(int32_t keep, int32_t& no_basis) {
   if (!presolved()) return;
   const double kept_constant = dcv(kObjectiveConstantSlot);
@@ -368,10 +376,7 @@ void postsolve(int32_t keep, int32_t& no_basis) {
   switch_problem_arrays(1);
 
   dcv(kObjectiveConstantSlot) = original_problem.objective_constant;
-  install_carried_statuses();
-  undo_presolve_records();
-  settle_statuses();
-  recompute_original_solution(keep, no_basis);
+  rebuild_original_solution(keep, no_basis);
 
   if (keep != 0) {
     dcv(kObjectiveConstantSlot) = kept_constant;

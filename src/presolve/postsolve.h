@@ -17,6 +17,13 @@ namespace kl {
 // the same.
 void postsolve(int32_t keep, int32_t& no_basis);
 
+// Postsolve once the original problem is current, with the presolved
+// solution mapped into postsolve_work (values, carried statuses) and the
+// reduced-cost array (row duals), and the basis header in original terms:
+// statuses from the carried ones, the undo of every record, statuses in
+// line with the bounds, then recompute_original_solution.
+void rebuild_original_solution(int32_t keep, int32_t& no_basis);
+
 // Postsolve's last step on the original problem: row values, ninf and
 // suminf from the restored column values, then duals and reduced costs.
 // Final mode sets no_basis to 1 and prints a forced iteration log line.
