@@ -54,6 +54,7 @@ class RecordUndo {
   // Undoes the record at the top of the stack. False when it cannot be read.
   bool undo_top() {
     const int32_t type = pop_int();
+    type_ = type;
     switch (type) {
       case REC_COLUMN_SINGLETON: column_singleton(); break;
       case REC_FORCING_ROW: forcing_row(); break;
@@ -68,12 +69,12 @@ class RecordUndo {
       case REC_BOUND_CHANGE: bound_change(); break;
       case REC_ENTITY_SPLIT: entity_split(); break;
       default:
-        bad_type_ = type;
         return false;
     }
     return readable_;
   }
-  int32_t bad_type() const { return bad_type_; }
+  // The type of the record undone last.
+  int32_t type() const { return type_; }
 
  private:
   // Stack readers that refuse to run below the bottom: a malformed record
@@ -203,7 +204,7 @@ class RecordUndo {
   const double integer_tolerance_;
   const double zero_tolerance_;
   bool readable_ = true;
-  int32_t bad_type_ = 0;
+  int32_t type_ = 0;
 };
 
 // Column c was row r's slack: it takes the part of the row's range the
@@ -779,7 +780,7 @@ bool undo_presolve_records() {
     if (undo.undo_top()) continue;
     // Nothing below a record that cannot be read can be told apart.
     begin_message(MSG_POSTSOLVE_RECORD_UNREADABLE);
-    insert_message_int(undo.bad_type());
+    insert_message_int(undo.type());
     insert_message_int(at);
     emit_message();
     status_code = STATUS_REPORTED;

@@ -208,6 +208,13 @@ class PostsolveUndo : public LpSession {
     EXPECT_NEAR(objective_value(), reference_objective, kTight);
   }
 
+  // The reduced LP solved and carried into the original, records pushed.
+  void prepare(const HandCase& c) {
+    const ReducedSolution reduced = solve_reduced(c.reduced);
+    carry_into_original(c, reduced);
+    c.push(Positions{store.first_col});
+  }
+
   void run(const HandCase& c) {
     double reference_objective = 0.0;
     const std::vector<double> reference = solve_original(c.original, reference_objective);
@@ -437,5 +444,122 @@ TEST_P(PostsolveRecordType, RebuildsAnOptimalSolutionAndBasisOfTheOriginalLp) { 
 
 INSTANTIATE_TEST_SUITE_P(HandReduced, PostsolveRecordType, ::testing::ValuesIn(hand_cases()),
                          [](const ::testing::TestParamInfo<HandCase>& info) { return info.param.name; });
+
+HandCase case_named(const std::string& name) {
+  for (const HandCase& c : hand_cases())
+    if (c.name == name) return c;
+  return HandCase{};
+}
+
+// x3 (integer, no cost) alone keeps x1 + x2 + 2 x3 >= 5 satisfied; in an
+// integer solution it must come back integral, rounded the way it may move
+// freely, and the row it no longer meets exactly stays basic.
+class DominatedIntegerColumn : public PostsolveUndo, public ::testing::WithParamInterface<int32_t> {};
+
+TEST_P(DominatedIntegerColumn, ComesBackIntegralOnlyInAnIntegerSolution) {
+  const int32_t integral = GetParam();
+  HandCase c = case_named("dominated_column");
+  c.original.columns[2].entries = {{0, 2.0}};
+  c.original.rhs = {5};
+  c.original.entity_types = "I";
+  c.original.entity_columns = {2};
+  c.push = [](const Positions& at) {
+    push({at.row(0)}, {5.0, 2.0});
+    push({1, at.col(2), 2, 5}, {0.0});
+  };
+  prepare(c);
+  postsolve_work.integral = integral;
+  int32_t no_basis = 0;
+  rebuild_original_solution(1, no_basis);
+  const int32_t x3 = store.first_col + 2;
+  const double expected = integral != 0 ? 3.0 : 2.5;
+  EXPECT_DOUBLE_EQ(real_array(ARR_X)[x3], expected);
+  EXPECT_GE(2.0 * real_array(ARR_X)[x3], 5.0);
+  EXPECT_EQ((status_of(x3) & PS_BASIC) != 0, integral == 0);
+  EXPECT_EQ((status_of(1) & PS_BASIC) != 0, integral != 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Postsolve, DominatedIntegerColumn, ::testing::Values(0, 1));
+
+// A record that cannot be read is an internal error: message 968 and status
+// 32, never taken for another type; nothing below it is read.
+struct BadRecord {
+  const char* name;
+  std::function<void(const Positions&)> push;
+  int32_t reported_type;
+};
+void PrintTo(const BadRecord& b, std::ostream* os) { *os << b.name; }
+
+class UnreadableRecord : public PostsolveUndo, public ::testing::WithParamInterface<BadRecord> {};
+
+TEST_P(UnreadableRecord, IsAnInternalErrorThatEmptiesTheStack) {
+  const HandCase c = case_named("fixed_column");
+  prepare(c);
+  GetParam().push(Positions{store.first_col});
+  captured_lines().clear();
+  // Messages go out as inside an export call.
+  const int32_t kept_ifpmsg = icv(ic::IFPMSG);
+  icv(ic::IFPMSG) = 1;
+  int32_t no_basis = 0;
+  rebuild_original_solution(1, no_basis);
+  icv(ic::IFPMSG) = kept_ifpmsg;
+  EXPECT_EQ(status_code, 32);
+  EXPECT_EQ(presolve_int_top, 0);
+  EXPECT_EQ(presolve_real_top, 0);
+  const std::string type = " " + std::to_string(GetParam().reported_type) + " at stack entry";
+  EXPECT_TRUE(any_line_contains("cannot be undone"));
+  EXPECT_TRUE(any_line_contains(type)) << type;
+  EXPECT_EQ(error_number, 968);
+  // The fixed column below was not undone as anything.
+  EXPECT_NE(postsolve_work.status_carry[store.first_col + 2] & CARRY_NOT_RESTORED, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Postsolve, UnreadableRecord,
+    ::testing::Values(BadRecord{"type_13", [](const Positions& at) { push({at.col(0), 13}, {1.0}); }, 13},
+                      BadRecord{"type_0", [](const Positions&) { push({0}, {}); }, 0},
+                      BadRecord{"list_longer_than_the_stack",
+                                [](const Positions& at) { push({50, -at.col(1), 7}, {0.5, 1.0}); }, 7},
+                      BadRecord{"position_outside_the_problem",
+                                [](const Positions&) { push({100000, 4}, {0.0}); }, 4}),
+    [](const ::testing::TestParamInfo<BadRecord>& info) { return std::string(info.param.name); });
+
+// In keep mode a row singleton whose column had a bound changed by the
+// entity presolve leaves the basis as it is; a final postsolve binds the row.
+TEST_F(PostsolveUndo, RowSingletonKeepsTheBasisOfAColumnWithAChangedBoundInKeepMode) {
+  for (const int32_t keep : {1, 0}) {
+    HandCase c = case_named("row_singleton");
+    const auto singleton = c.push;
+    c.push = [singleton](const Positions& at) {
+      singleton(at);
+      push({at.col(0), 11}, {2.0});
+    };
+    prepare(c);
+    int32_t no_basis = 0;
+    rebuild_original_solution(keep, no_basis);
+    const int32_t x1 = store.first_col;
+    EXPECT_EQ((status_of(x1) & PS_BASIC) != 0, keep == 0) << "keep " << keep;
+    EXPECT_EQ((status_of(2) & PS_BASIC) != 0, keep == 1) << "keep " << keep;
+    EXPECT_NE(postsolve_work.status_carry[x1] & CARRY_BOUND_CHANGED, 0);
+    EXPECT_DOUBLE_EQ(real_array(ARR_X)[x1], 2.0);
+  }
+}
+
+// Without a presolved problem postsolve does nothing, and a reader of the
+// original solution reads the problem as it is.
+TEST_F(PostsolveUndo, DoesNothingWithoutAPresolvedProblem) {
+  double objective = 0.0;
+  solve_original(production(), objective);
+  const int32_t flags = problem_flags;
+  const std::vector<double> x(real_array(ARR_X).data(), real_array(ARR_X).data() + nseq);
+  int32_t no_basis = 0;
+  postsolve(0, no_basis);
+  EXPECT_EQ(problem_flags, flags);
+  EXPECT_EQ(no_basis, 0);
+  int32_t reads = 0;
+  read_original_solution([&]() { ++reads; });
+  EXPECT_EQ(reads, 1);
+  EXPECT_EQ(std::vector<double>(real_array(ARR_X).data(), real_array(ARR_X).data() + nseq), x);
+}
 
 }  // namespace
