@@ -214,7 +214,8 @@ void install_original_dimensions() {
   nseq = original_problem.nseq;
   store.first_col = original_problem.first_col;
   spare_rows_left = original_problem.first_col - original_problem.nrow - 1;
-  nqelem = original_problem.nqelem;
+  // The quadratic count goes with the arrays it counts: the switch keeps
+  // the presolved one and installs the original.
   store.objective_row = original_problem.objective_row;
 }
 
