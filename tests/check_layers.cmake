@@ -41,6 +41,8 @@ set(exceptions
   "simplex/solver_reset.cpp|presolve/presolve_state.h|a load resets presolve's records of the problem it replaces"
   "problem/setup.cpp|presolve/presolve_state.h|every load sets presolve's counts to the loaded problem"
   "problem/slots.cpp|presolve/|a slot keeps presolve's records and stack tops of its problem"
+  "simplex/|presolve/postsolve.h|the solution and basis queries and successive LP read a presolved solution in original terms"
+  "presolve/postsolve.cpp|simplex/|postsolve prices the presolved basis with the simplex's basic costs and logs the end of a final run"
 )
 
 get_filename_component(SRC "${SRC}" ABSOLUTE)

@@ -5,6 +5,8 @@
 #include "factor/invert.h"
 #include "factor/starting_basis.h"
 #include "files/solution_file.h"
+#include "presolve/postsolve.h"
+#include "problem/factor_arrays.h"
 #include "problem/search_state.h"
 #include "klsol/message_ids.h"
 #include "problem/store.h"
@@ -77,13 +79,6 @@ void size_command() {}
 void invert_command() {
   begin_body();
   if (!require_problem()) return;
-  // Mapping a presolved problem back needs the postsolve, which this
-  // library does not have yet: refuse rather than write a solution file in
-  // terms of the presolved problem.
-  if ((problem_flags & PF_PRESOLVED_LP) != 0) {
-    report_plain_error(MSG_PROBLEM_PRESOLVED);
-    return;
-  }
   start_clock();
   dcv(dslot::kInvertPivotThreshold) = dcv(dc::ZTOLRI);
   problem_state = 1;
@@ -93,24 +88,50 @@ void invert_command() {
   factor.factor_permuted = 0;
   // The log line below comes with its header.
   log_line_counter = 0;
-
   icv(ic::IQUIET) = 1;
-  set_basis_header();
-  invert_basis(InvertReason::kRecompute);
-  icv(ic::IQUIET) = 0;
-  if (status_code != STATUS_OK) return;
 
-  // Duals into the dual and reduced-cost vector, then the values of every
-  // variable, with the fresh factor.
-  reinvert_and_recompute();
-  if ((problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) == 0) fixed_columns_objective_constant();
-  compute_objective_value();
-  if ((problem_flags & PF_SEARCH_RUNNING) == 0) {
-    write_solution_file(SOLUTION_RECOMPUTED);
+  // Factor of the current problem, then the duals and the values of every
+  // variable with it, the solution file and the closing log line.
+  const auto refactor_and_write = [&]() {
+    set_basis_header();
+    invert_basis(InvertReason::kRecompute);
+    icv(ic::IQUIET) = 0;
     if (status_code != STATUS_OK) return;
+    reinvert_and_recompute();
+    if ((problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) == 0) fixed_columns_objective_constant();
+    compute_objective_value();
+    if ((problem_flags & PF_SEARCH_RUNNING) == 0) {
+      write_solution_file(SOLUTION_RECOMPUTED);
+      if (status_code != STATUS_OK) return;
+    }
+    iteration_log(1);
+  };
+
+  if ((problem_flags & PF_PRESOLVED_LP) == 0) {
+    refactor_and_write();
+    if (status_code != STATUS_OK) return;
+    problem_flags = kept_flags;
+    lp_algorithm = kept_algorithm;
+    return;
   }
-  iteration_log(1);
-  problem_flags = kept_flags;
+  // A presolved problem is refactorised in original terms: its own factor
+  // gives the duals postsolve maps back, and the original basis is factorised
+  // afresh for the file.
+  if ((problem_flags & PF_FACTOR_VALID) == 0) {
+    set_basis_header();
+    invert_basis(InvertReason::kRecompute);
+    if (status_code != STATUS_OK) {
+      icv(ic::IQUIET) = 0;
+      return;
+    }
+  }
+  read_original_solution([&]() {
+    free_factor_arrays();
+    refactor_and_write();
+  });
+  icv(ic::IQUIET) = 0;
+  // The factor in place is the original problem's.
+  problem_flags &= ~PF_FACTOR_VALID;
   lp_algorithm = kept_algorithm;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "factor/basis.h"
+#include "presolve/postsolve.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
@@ -87,17 +88,20 @@ void basis_from_memory(int32_t* row_status, int32_t* column_status, int32_t form
     error_number = MSG_NO_BASIS_AVAILABLE;
     return;
   }
+  const auto read_codes = [&](int32_t rows) {
+    OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+    if (row_status != nullptr)
+      for (int32_t i = 1; i <= rows; ++i) row_status[i - 1] = code_of(static_cast<uint32_t>(status[i]));
+    if (column_status != nullptr)
+      for (int32_t j = store.first_col; j <= nseq; ++j)
+        column_status[j - store.first_col] = code_of(static_cast<uint32_t>(status[j]));
+  };
+  // The plain form speaks of the original problem, which has no cut rows.
   if (presolved() && form == FORM_PLAIN) {
-    report_plain_error(MSG_ACCESS_POSTSOLVE_UNAVAILABLE);
+    read_original_solution([&]() { read_codes(nrow); });
     return;
   }
-  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
-  const int32_t rows = rows_spoken_of(form);
-  if (row_status != nullptr)
-    for (int32_t i = 1; i <= rows; ++i) row_status[i - 1] = code_of(static_cast<uint32_t>(status[i]));
-  if (column_status != nullptr)
-    for (int32_t j = store.first_col; j <= nseq; ++j)
-      column_status[j - store.first_col] = code_of(static_cast<uint32_t>(status[j]));
+  read_codes(rows_spoken_of(form));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "factor/solves.h"
 #include "factor/starting_basis.h"
 #include "files/solution_file.h"
+#include "presolve/postsolve.h"
 #include "problem/matrix_storage.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
@@ -88,24 +89,15 @@ void solution_from_file(double* x, double* slack, double* dual, double* reduced_
 }
 
 // The memory path gives what the solution file would hold for the same
-// solution (see write_solution_file), so that the two sources agree.
-void solution_from_memory(double* x, double* slack, double* dual, double* reduced_cost) {
-  const bool leave_out_cuts = (icv(ic::IFMEM) & kIfmemLeaveOutCuts) != 0;
-  if (leave_out_cuts || (problem_flags & PF_SEARCH_RUNNING) != 0) {
-    if (presolved()) {
-      report_plain_error(MSG_ACCESS_POSTSOLVE_UNAVAILABLE);
-      return;
-    }
-    reinvert_and_recompute();
-    if (status_code != STATUS_OK) return;
-  }
+// solution (see write_solution_file), so that the two sources agree. rows:
+// the rows spoken of (the cut rows of the search may be left out).
+void solution_values(int32_t rows, double* x, double* slack, double* dual, double* reduced_cost) {
   OneBased<int32_t> status = int_array(ARR_POS_STATUS);
   OneBased<double> values = real_array(ARR_X);
   OneBased<double> d = real_array(ARR_REDUCED_COSTS);
   OneBased<double> lower = real_array(ARR_LOWER);
   const double f = objective_unscale();
   const DualOrientation o = orientation_for(memory_sense_code());
-  const int32_t rows = leave_out_cuts ? std::max(0, nrow - std::max(0, cut_row_count)) : nrow;
   for (int32_t i = 1; i <= rows; ++i) {
     const int32_t e = exponent_of(i);
     if (slack != nullptr) {
@@ -126,6 +118,22 @@ void solution_from_memory(double* x, double* slack, double* dual, double* reduce
     if (x != nullptr) x[j - store.first_col] = v * power_of(e);
     if (reduced_cost != nullptr) reduced_cost[j - store.first_col] = d[j] * power_of(2 * kScaleBias - e) * f * o.column;
   }
+}
+
+void solution_from_memory(double* x, double* slack, double* dual, double* reduced_cost) {
+  const bool leave_out_cuts = (icv(ic::IFMEM) & kIfmemLeaveOutCuts) != 0;
+  // A presolved problem answers in original terms, where there are no cut
+  // rows to leave out.
+  if (leave_out_cuts && presolved()) {
+    read_original_solution([&]() { solution_values(nrow, x, slack, dual, reduced_cost); });
+    return;
+  }
+  if (leave_out_cuts || (problem_flags & PF_SEARCH_RUNNING) != 0) {
+    reinvert_and_recompute();
+    if (status_code != STATUS_OK) return;
+  }
+  const int32_t rows = leave_out_cuts ? std::max(0, nrow - std::max(0, cut_row_count)) : nrow;
+  solution_values(rows, x, slack, dual, reduced_cost);
 }
 
 // ---------------------------------------------------------------------------
@@ -243,14 +251,9 @@ bool current_values(std::vector<double>& value, std::vector<double>& d) {
   return true;
 }
 
-void infeasibilities_from_memory(InfeasibilityLists& lists, int32_t form) {
-  if (presolved()) {
-    report_plain_error(MSG_ACCESS_POSTSOLVE_UNAVAILABLE);
-    return;
-  }
-  std::vector<double> value;
-  std::vector<double> d;
-  if (!current_values(value, d)) return;
+// The bound and dual tests of every position on its value and reduced cost.
+void test_positions(InfeasibilityLists& lists, int32_t form, const std::vector<double>& value,
+                    const std::vector<double>& d) {
   OneBased<int32_t> status = int_array(ARR_POS_STATUS);
   OneBased<double> lower = real_array(ARR_LOWER);
   OneBased<double> upper = real_array(ARR_UPPER);
@@ -283,6 +286,28 @@ void infeasibilities_from_memory(InfeasibilityLists& lists, int32_t form) {
     const double dj = plain ? d[j] * power_of(2 * kScaleBias - e) * f : d[j];
     if (dual_infeasible(s, dj, ztoldj)) lists.add(InfeasibilityLists::kDualColumn, k);
   }
+}
+
+void infeasibilities_from_memory(InfeasibilityLists& lists, int32_t form) {
+  std::vector<double> value;
+  std::vector<double> d;
+  if (presolved()) {
+    // Postsolve leaves the original values and reduced costs in place.
+    read_original_solution([&]() {
+      OneBased<double> x = real_array(ARR_X);
+      OneBased<double> reduced = real_array(ARR_REDUCED_COSTS);
+      value.assign(static_cast<size_t>(nseq) + 1, 0.0);
+      d.assign(static_cast<size_t>(nseq) + 1, 0.0);
+      for (int32_t k = 1; k <= nseq; ++k) {
+        value[k] = x[k];
+        d[k] = reduced[k];
+      }
+      test_positions(lists, form, value, d);
+    });
+    return;
+  }
+  if (!current_values(value, d)) return;
+  test_positions(lists, form, value, d);
 }
 
 }  // namespace

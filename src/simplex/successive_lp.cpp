@@ -9,6 +9,7 @@
 #include "factor/scaling.h"
 #include "files/solution_file.h"
 #include "klsol/message_ids.h"
+#include "presolve/postsolve.h"
 #include "problem/array_ids.h"
 #include "problem/matrix_storage.h"
 #include "problem/store.h"
@@ -602,8 +603,16 @@ void recurse_problem() {
   begin_message(MSG_RECURSE_TIME);
   insert_message_int(elapsed_seconds());
   emit_message();
-  if ((icv(ic::IFMEM) & kIfmemNoSolutionFile) == 0)
-    write_solution_file((problem_flags & PF_NO_BASIS) != 0 ? SOLUTION_NO_BASIS : SOLUTION_RECOMPUTED);
+  const bool no_basis = (problem_flags & PF_NO_BASIS) != 0;
+  const bool write_file = (icv(ic::IFMEM) & kIfmemNoSolutionFile) == 0;
+  if ((problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) != 0) {
+    // The file speaks of the original problem: the values as postsolve left them.
+    read_original_solution([&]() {
+      if (write_file) write_solution_file(no_basis ? SOLUTION_NO_BASIS : SOLUTION_AS_LEFT);
+    });
+  } else if (write_file) {
+    write_solution_file(no_basis ? SOLUTION_NO_BASIS : SOLUTION_RECOMPUTED);
+  }
 }
 
 }  // namespace kl

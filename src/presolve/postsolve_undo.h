@@ -1,0 +1,45 @@
+// The undo of the presolve records: postsolve pops them newest first and
+// each rule puts its removed rows and columns back into the solution and the
+// basis of the original problem.
+#ifndef KLSOL_PRESOLVE_POSTSOLVE_UNDO_H
+#define KLSOL_PRESOLVE_POSTSOLVE_UNDO_H
+
+#include <cstdint>
+#include <vector>
+
+namespace kl {
+
+// status_carry bits.
+enum StatusCarry : int32_t {
+  CARRY_NOT_RESTORED = 0x10,  // a column outside the presolved problem, not yet restored
+  CARRY_BOUND_CHANGED = 0x80,  // the entity presolve changed a bound of the column
+};
+
+// The original problem's solution while postsolve rebuilds it, indexed by
+// original position (1..orig_nseq, entry 0 unused). The duals and reduced
+// costs go straight into the reduced-cost array (id 42), where the solution
+// writer and the queries read them.
+struct PostsolveWork {
+  // x(k) of every column; a row's entry is scratch for its activity.
+  std::vector<double> lp_values;
+  // StatusCarry bits of columns, or the presolved status word a position
+  // carried over.
+  std::vector<int32_t> status_carry;
+  // 1 in keep mode: the records stay for a later postsolve.
+  int32_t keep = 0;
+  // 1 when an integer solution of the search is mapped back: restored
+  // integer columns must come back integral.
+  int32_t integral = 0;
+};
+extern PostsolveWork postsolve_work;
+
+// Pops every record and applies its undo rule, on the original problem's
+// arrays (current) and postsolve_work. A record type outside 1..12 (or a
+// record longer than the stack) is an internal error: message 968 and
+// status 32; both stacks are then emptied, since nothing below can be read.
+// Returns false in that case.
+bool undo_presolve_records();
+
+}  // namespace kl
+
+#endif
