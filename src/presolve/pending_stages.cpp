@@ -40,14 +40,6 @@ void presolve_fixed_columns() {}
 void move_flagged_rows_to_cut_pool(int32_t& result) { result = 0; }
 
 // duplicates, elimination, integer rows (duplicates owner)
-int32_t presolve_parallel_rows(int32_t& outcome, int32_t&, int32_t&) {
-  outcome = 0;
-  return 0;
-}
-int32_t presolve_parallel_columns(int32_t& outcome, int32_t&, int32_t&, int32_t&) {
-  outcome = 0;
-  return 0;
-}
 void presolve_eliminate(int32_t& eliminated, int32_t& conflict, int32_t& outcome) {
   eliminated = 0;
   conflict = 0;
