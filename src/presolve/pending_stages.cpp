@@ -45,7 +45,6 @@ void presolve_eliminate(int32_t& eliminated, int32_t& conflict, int32_t& outcome
   conflict = 0;
   outcome = 0;
 }
-void presolve_integer_rows() {}
 
 // postsolve (postsolve owner)
 void postsolve(int32_t, int32_t& no_basis) { no_basis = 0; }

@@ -53,6 +53,40 @@ inline void build_row_copy_for_test(int32_t spare) {
   }
 }
 
+// Working bounds of the columns (clipped to +-1e8) and the rows' activity
+// ranges with their infinite-term counts, as the activity stage leaves them.
+inline void compute_activities_for_test() {
+  using namespace kl;
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  OneBased<int32_t> col_start = int_array(ARR_COL_START);
+  OneBased<int32_t> elem_row = int_array(ARR_ELEM_ROW);
+  OneBased<double> value = real_array(ARR_ELEM_VALUE);
+  OneBased<double> wu = real_array(ARR_WORK_UPPER);
+  OneBased<double> wl = real_array(ARR_WORK_LOWER);
+  PresolveActivityCounts& a = presolve_activity;
+  for (auto* v : {&a.max_infinite, &a.min_infinite, &a.positive, &a.negative}) v->assign(static_cast<size_t>(nrow) + 1, 0);
+  for (int32_t i = 1; i <= nrow; ++i) wu[i] = wl[i] = 0.0;
+  for (int32_t j = store.first_col; j <= nseq; ++j) {
+    const double u = real_array(ARR_UPPER)[j];
+    const double l = real_array(ARR_LOWER)[j];
+    const bool u_inf = u >= kPresolveInfinity;
+    const bool l_inf = l <= -kPresolveInfinity;
+    wu[j] = u_inf ? kPresolveInfinity : u;
+    wl[j] = l_inf ? -kPresolveInfinity : l;
+    if ((status[j] & PS_FIXED) != 0) continue;
+    for (int32_t k = col_start[j]; k < col_start[j + 1]; ++k) {
+      const int32_t i = elem_row[k];
+      const double e = value[k];
+      const bool max_by_upper = e > 0.0;
+      ++(max_by_upper ? a.positive : a.negative)[static_cast<size_t>(i)];
+      if (max_by_upper ? u_inf : l_inf) ++a.max_infinite[static_cast<size_t>(i)];
+      else wu[i] += e * (max_by_upper ? u : l);
+      if (max_by_upper ? l_inf : u_inf) ++a.min_infinite[static_cast<size_t>(i)];
+      else wl[i] += e * (max_by_upper ? l : u);
+    }
+  }
+}
+
 class PresolveStateTest : public LibrarySession {
  protected:
   // Loads the problem and prepares the working state; spare as above.
