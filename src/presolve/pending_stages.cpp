@@ -40,11 +40,6 @@ void presolve_fixed_columns() {}
 void move_flagged_rows_to_cut_pool(int32_t& result) { result = 0; }
 
 // duplicates, elimination, integer rows (duplicates owner)
-void presolve_eliminate(int32_t& eliminated, int32_t& conflict, int32_t& outcome) {
-  eliminated = 0;
-  conflict = 0;
-  outcome = 0;
-}
 
 // postsolve (postsolve owner)
 void postsolve(int32_t, int32_t& no_basis) { no_basis = 0; }
