@@ -9,7 +9,10 @@
 // - with fill-in room (NEXTRA > 0) the optima stay;
 // - every infeasible LP stays infeasible with presolve on;
 // - with ITRACE set, an infeasibility that presolve finds itself is
-//   explained by the chain of rows and bounds behind it.
+//   explained by the chain of rows and bounds behind it;
+// - a row in original columns added to a problem left presolved by a
+//   stopped solve (KLADDROWS_PRE) holds in the postsolved solution, whose
+//   optimum is that of the original problem with the row added.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -325,5 +328,81 @@ TEST(PresolveExplanation, ConflictThroughAnImpliedBoundIsExplained) {
   KLFREEXO();
   KLDEFINEUOPENTRY(nullptr);
 }
+
+// A row x_j <= x*_j / 2 that cuts off the optimum x*, added in original
+// columns to the problem an iteration limit left presolved, must hold once
+// the solve is finished and postsolved, and the optimum must be that of the
+// loaded problem with the same row added (solved without presolve). Columns
+// whose removal a new row cannot carry (code 1) are passed over.
+class PresolvedRowAddition : public kltest::LibrarySessionOf<::testing::TestWithParam<std::string>> {
+ protected:
+  void read(const std::string& file) {
+    ASSERT_EQ(KLINPUT(file.c_str()), 0);
+    ASSERT_EQ(KLSETPROB(dir_.file(GetParam()).c_str()), 0);
+  }
+  static int32_t add_bound_row(int32_t j, double rhs, bool presolved) {
+    const char type = 'L';
+    const double range = 0.0, value = 1.0;
+    const int32_t start = 0, column = j;  // 0-based (IFDBG 1)
+    int32_t code = -1;
+    if (presolved) return KLADDROWS_PRE(1, 1, &type, &rhs, &range, &start, &column, &value, &code);
+    return KLADDROWS(1, 1, &type, &rhs, &range, &start, &column, &value);
+  }
+  kltest::TempDir dir_;
+};
+
+TEST_P(PresolvedRowAddition, AddedRowHoldsAfterPostsolve) {
+  KLTEST_REQUIRE_DATA(file, "netlib/" + GetParam() + ".mps");
+  KLSETICV(KLIC_IFDBG, 1);
+  ASSERT_NO_FATAL_FAILURE(read(file));
+  const int32_t columns = int_attribute_value(KLIA_NCOLS);
+  ASSERT_EQ(KLMINIM(""), 0);
+  std::vector<double> x(static_cast<size_t>(columns));
+  ASSERT_EQ(KLSOLUTION(x.data(), nullptr, nullptr, nullptr), 0);
+  std::vector<int32_t> candidates;
+  for (int32_t j = 0; j < columns; ++j)
+    if (x[static_cast<size_t>(j)] > 1e-3) candidates.push_back(j);
+  std::sort(candidates.begin(), candidates.end(),
+            [&](int32_t a, int32_t b) { return x[static_cast<size_t>(a)] > x[static_cast<size_t>(b)]; });
+
+  ASSERT_NO_FATAL_FAILURE(read(file));
+  int32_t limit = 0;
+  KLGETICV(KLIC_ITRLIM, &limit);
+  KLSETICV(KLIC_ITRLIM, 0);
+  KLMINIM("");
+  ASSERT_NE(int_attribute_value(KLIA_PROBLEMFLAGS) & 0x2, 0) << "a stopped solve leaves the problem presolved";
+  int32_t chosen = -1;
+  for (const int32_t j : candidates) {
+    const int32_t code = add_bound_row(j, x[static_cast<size_t>(j)] / 2, true);
+    if (code == 0 || code == 5) {
+      chosen = j;
+      break;
+    }
+    ASSERT_EQ(code, 1) << "column " << j;
+  }
+  ASSERT_GE(chosen, 0) << "no column of the optimum could be bounded in presolved terms";
+  const double bound = x[static_cast<size_t>(chosen)] / 2;
+  KLSETICV(KLIC_ITRLIM, limit);
+  ASSERT_EQ(KLMINIM(""), 0);
+  const int32_t status = int_attribute_value(KLIA_LPSTATUS);
+  const double objective = objective_value();
+  ASSERT_EQ(int_attribute_value(KLIA_PROBLEMFLAGS) & 0x2, 0) << "the finished solve is postsolved";
+  std::vector<double> after(static_cast<size_t>(columns));
+  ASSERT_EQ(KLSOLUTION(after.data(), nullptr, nullptr, nullptr), 0);
+
+  ASSERT_NO_FATAL_FAILURE(read(file));
+  KLSETICV(KLIC_IFPRES, 0);
+  ASSERT_EQ(add_bound_row(chosen, bound, false), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  EXPECT_EQ(status, int_attribute_value(KLIA_LPSTATUS)) << "column " << chosen << " bounded by " << bound;
+  if (status != kOptimal) return;
+  EXPECT_LE(after[static_cast<size_t>(chosen)], bound + 1e-6 * std::max(1.0, bound));
+  EXPECT_TRUE(near_known(objective, objective_value())) << objective << " expected " << objective_value();
+}
+
+INSTANTIATE_TEST_SUITE_P(Netlib, PresolvedRowAddition,
+                         ::testing::Values("afiro", "sc50a", "adlittle", "bore3d", "ship04s", "scorpion"),
+                         kltest::problem_test_name);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(PresolvedRowAddition);
 
 }  // namespace
