@@ -30,6 +30,7 @@
 #include "runtime/controls.h"
 #include "runtime/frame.h"
 #include "support/library_session.h"
+#include "support/output_capture.h"
 
 namespace {
 
@@ -202,6 +203,75 @@ TEST_F(AddRowsPresolved, RowIsRestatedThroughEliminationAndFixings) {
   EXPECT_NE(problem_flags & PF_PRESOLVED_LP, 0);
   EXPECT_DOUBLE_EQ(dcv(kObjectiveConstantSlot), 0.25);
   expect_original_untouched();
+}
+
+// Records of every layout above the ones that matter are read to their
+// ends: the translation past them is the same. x5 stands for the column
+// each of them removes; the row does not use it.
+TEST_F(AddRowsPresolved, EveryRecordLayoutIsSkippedWhole) {
+  const int32_t x4 = first_ + 3, x5 = first_ + 4;
+  const std::vector<std::pair<std::vector<int32_t>, std::vector<double>>> records = {
+      // column singleton with its row's other columns (list of 2)
+      {{x4, first_, 2, -x5, -4, REC_COLUMN_SINGLETON}, {1.0, 1.0, 0.0, 1.0, 10.0, 0.0}},
+      // forcing row, lists present: x4 with one other row, at 2
+      {{3, 1, x4, 1, -1, 2, REC_FORCING_ROW}, {1.0, 0.0, 2.0, 1.0}},
+      // row singleton with column x1's other row
+      {{3, 1, 4, first_, -1, REC_ROW_SINGLETON}, {1.0, 1.0, 1.0, 0.5}},
+      {{x5, -1, REC_COLUMN_AT_BOUND}, {0.0}},
+      // dominated column, one row entry with a list of one column
+      {{first_, 1, 4, 1, x5, -1, REC_DOMINATED_COLUMN}, {1.0, 0.0, 0.0, 1.0, 0.0}},
+      {{4, 1, -x5, REC_FIXED_COLUMN}, {1.0, 0.0, 0.0}},
+      {{2, 3, 0, 0, 0, REC_DUPLICATE_ROW}, {1.0}},
+      {{x5, x5, 0, 0, REC_DUPLICATE_COLUMN}, {1.0, 0.0, 1.0, 0.0, 1.0, 0.0}},
+      {{x5, x5, 1, 0, REC_DUPLICATE_COLUMN}, {0.0}},
+      {{4, 1, 4, -x5, REC_DUPLICATE_COLUMN_BASIC}, {1.0, 0.0, 1.0, 0.0}},
+      {{x5, REC_BOUND_CHANGE}, {0.0}},
+      {{x5, first_, 1, 4, REC_ENTITY_SPLIT}, {1.0, 2.0, 1.0}},
+  };
+  for (const auto& [ints, reals] : records) {
+    PresolveRecord record;
+    record.ints = ints;
+    record.reals = reals;
+    ASSERT_TRUE(push_presolve_record(record));
+  }
+  EXPECT_EQ(add("G", {1.0}, {{{1, 1.0}, {3, 1.0}}}), 0);
+  ASSERT_EQ(nrow, 3);
+  EXPECT_DOUBLE_EQ(real_array(ARR_RHS)[3], -1.0);
+  EXPECT_EQ(presolved_row(3), (std::vector<std::pair<int32_t, double>>{{1, 0.5}, {2, -0.5}}));
+}
+
+// A zero-cost column singleton of an equality row is replaced through the
+// row as loaded (no stored list): the columns postsolve has put back by
+// then count with their values. In an inequality row it cannot be carried.
+TEST_F(AddRowsPresolved, ColumnSingletonIsReplacedOnlyThroughAnEqualityRow) {
+  const int32_t x3 = first_ + 2, x4 = first_ + 3;
+  for (const int32_t row : {1, 3}) {
+    SCOPED_TRACE("row " + std::to_string(row));
+    clear_presolve_stack();
+    ASSERT_TRUE(push_presolve_record({x3, row, REC_COLUMN_SINGLETON}, {6.0, 2.0, 10.0, 0.0}));
+    ASSERT_TRUE(push_presolve_record({x4, REC_FIXED_COLUMN}, {2.0}));
+    const int32_t rows_before = nrow;
+    std::vector<int32_t> codes;
+    const int32_t result = add("G", {1.0}, {{{1, 1.0}, {3, 1.0}}}, &codes);
+    if (row == 3) {
+      EXPECT_EQ(result, 1);
+      EXPECT_EQ(nrow, rows_before);
+      continue;
+    }
+    EXPECT_EQ(result, 0);
+    ASSERT_EQ(nrow, rows_before + 1);
+    EXPECT_DOUBLE_EQ(real_array(ARR_RHS)[nrow], -1.0);
+    EXPECT_EQ(presolved_row(nrow), (std::vector<std::pair<int32_t, double>>{{1, 0.5}, {2, -0.5}}));
+  }
+}
+
+// A record of a type outside 1..12 stops the translation: the row is not
+// added.
+TEST_F(AddRowsPresolved, UnknownRecordTypeIsNotAdded) {
+  ASSERT_TRUE(push_presolve_record({1, 13}, {}));
+  EXPECT_EQ(add("G", {1.0}, {{{1, 1.0}}}), 1);
+  EXPECT_EQ(nrow, 2);
+  EXPECT_TRUE(kltest::any_line_contains("fault number in postsolve stack"));
 }
 
 // Rows that translate to nothing, or that need a column removed by a
