@@ -10,7 +10,8 @@
 # The build directory (default: build) must hold bin/lp_solve_bench, built
 # in Release. CLP (Debian package coinor-clp) is installed here with apt-get
 # when it is missing; it is never a dependency of the library. Both run
-# without presolve, as this library does until presolve exists.
+# without presolve, or both with their presolve on when BENCH_PRESOLVE is 1
+# (bench/netlib_presolve_compare.sh).
 #
 # Times: each run is repeated (BENCH_REPEATS, default 3) and the least time
 # kept. Our solve time is the time KLMINIM takes, measured inside the solver
@@ -19,7 +20,8 @@
 # that of a run that only reads the file; both are also shown whole. Solve
 # times below half a millisecond count as half a millisecond in the ratios.
 # Peak memory is the resident high-water mark: our solver's own, CLP's
-# through /usr/bin/time.
+# through /usr/bin/time. The end lists the problems whose solve time is
+# more than BENCH_WORST_RATIO (default 5) times CLP's.
 set -eu
 
 build=${1:-build}
@@ -48,6 +50,11 @@ import math, os, re, subprocess, sys, tempfile, time
 bench, folder, clp_extra = sys.argv[1], sys.argv[2], sys.argv[3].split()
 floor = 0.0005
 repeats = max(1, int(os.environ.get("BENCH_REPEATS", "3")))
+presolve = os.environ.get("BENCH_PRESOLVE", "0") == "1"
+worst_allowed = float(os.environ.get("BENCH_WORST_RATIO", "5"))
+# -n leaves our presolve control at its default (on).
+our_flags = ["-n"] if presolve else []
+clp_presolve = [] if presolve else ["-presolve", "off"]
 
 timer = "/usr/bin/time" if os.access("/usr/bin/time", os.X_OK) else None
 
@@ -71,7 +78,7 @@ def best_of(command):
 def ours(path):
     results = []
     for _ in range(repeats):
-        wall, peak, output = run([bench, path])
+        wall, peak, output = run([bench] + our_flags + [path])
         fields = output.split()
         if len(fields) < 6:
             return None
@@ -83,7 +90,7 @@ def ours(path):
 
 def clp(path):
     read_only, _, _ = best_of(["clp", path, "-presolve", "off", "-quit"])
-    wall, peak, output = best_of(["clp", path, "-presolve", "off"] + clp_extra + ["-dualsimplex", "-quit"])
+    wall, peak, output = best_of(["clp", path] + clp_presolve + clp_extra + ["-dualsimplex", "-quit"])
     found = re.search(r"(\w[\w ]*?) objective ([-+0-9.eE]+) - (\d+) iterations", output)
     if not found:
         return dict(status="?", objective=float("nan"), iterations=0, solve=float("nan"), wall=wall, peak=peak)
@@ -92,11 +99,13 @@ def clp(path):
                 solve=max(wall - read_only, 0.0), wall=wall, peak=peak)
 
 files = sorted(f for f in os.listdir(folder) if f.endswith(".mps"))
-print("%-10s | %-10s %16s %6s %8s %8s %7s | %-10s %16s %6s %8s %8s %7s | %6s %6s %6s" %
+print("presolve %s in both" % ("on" if presolve else "off"))
+print("%-10s | %-10s %16s %6s %8s %8s %7s | %-10s %16s %6s %8s %8s %7s | %6s %6s %6s %6s" %
       ("problem", "klsol32", "objective", "iters", "solve s", "wall s", "peak kB",
-       "clp", "objective", "iters", "solve s", "wall s", "peak kB", "solve", "wall", "memory"))
-solve_ratios, wall_ratios, memory_ratios = [], [], []
+       "clp", "objective", "iters", "solve s", "wall s", "peak kB", "solve", "wall", "memory", "iters"))
+solve_ratios, wall_ratios, memory_ratios, iteration_ratios = [], [], [], []
 worst = (0.0, "")
+too_slow = []
 for name in files:
     path = os.path.join(folder, name)
     a, b = ours(path), clp(path)
@@ -107,15 +116,20 @@ for name in files:
     wall_ratio = a["wall"] / b["wall"]
     # Our own figure is the solver process's getrusage, the more exact one.
     memory_ratio = a["peak"] / b["peak"]
+    # A run of no iterations counts as one.
+    iteration_ratio = max(a["iterations"], 1) / max(b["iterations"], 1)
     if solve_ratio == solve_ratio:
         solve_ratios.append(solve_ratio)
         worst = max(worst, (solve_ratio, name[:-4]))
+        if solve_ratio > worst_allowed:
+            too_slow.append("%s %.2f" % (name[:-4], solve_ratio))
     wall_ratios.append(wall_ratio)
     memory_ratios.append(memory_ratio)
-    print("%-10s | %-10s %16.10g %6d %8.4f %8.4f %7s | %-10s %16.10g %6d %8.4f %8.4f %7s | %6.2f %6.2f %6.2f" %
+    iteration_ratios.append(iteration_ratio)
+    print("%-10s | %-10s %16.10g %6d %8.4f %8.4f %7s | %-10s %16.10g %6d %8.4f %8.4f %7s | %6.2f %6.2f %6.2f %6.2f" %
           (name[:-4], a["status"], a["objective"], a["iterations"], a["solve"], a["wall"], a["peak"],
            b["status"], b["objective"], b["iterations"], b["solve"], b["wall"], b["peak"],
-           solve_ratio, wall_ratio, memory_ratio))
+           solve_ratio, wall_ratio, memory_ratio, iteration_ratio))
     sys.stdout.flush()
 
 def geometric_mean(values):
@@ -123,9 +137,11 @@ def geometric_mean(values):
 
 print()
 print("problems %d" % len(wall_ratios))
-print("geometric mean ratio klsol32 / clp: solve time %.3f, whole process %.3f, peak memory %.3f" %
-      (geometric_mean(solve_ratios), geometric_mean(wall_ratios), geometric_mean(memory_ratios)))
+print("geometric mean ratio klsol32 / clp: solve time %.3f, whole process %.3f, peak memory %.3f, iterations %.3f" %
+      (geometric_mean(solve_ratios), geometric_mean(wall_ratios), geometric_mean(memory_ratios),
+       geometric_mean(iteration_ratios)))
 print("worst solve-time ratio %.2f (%s); worst whole-process ratio %.2f; worst peak-memory ratio %.2f" %
       (worst[0], worst[1], max(wall_ratios) if wall_ratios else float("nan"),
        max(memory_ratios) if memory_ratios else float("nan")))
+print("solve time more than %g times clp's: %s" % (worst_allowed, ", ".join(too_slow) if too_slow else "none"))
 PYTHON

@@ -431,6 +431,15 @@ KLAPI int32_t KLLOADQGLOBAL(const char* name, int32_t ncols, int32_t nrows, cons
  * another. Deleted indices count in the numbering before the call. */
 KLAPI int32_t KLADDROWS(int32_t nrows, int32_t nelems, const char* row_types, const double* rhs,
                         const double* ranges, const int32_t* starts, const int32_t* cols, const double* values);
+// Rows written in the original columns, added to a presolved problem (as
+// KLADDROWS when the problem is not presolved). Returns a result code, not
+// the status word: 0 added, 1 a column was removed in a way a new row cannot
+// carry, 2 no entries left and the right-hand side violated, 3 no working
+// memory, 4 no entries left (not added), 5 added with a tiny entry. codes,
+// when not null, receives the code of each row processed.
+KLAPI int32_t KLADDROWS_PRE(int32_t nrows, int32_t nelems, const char* row_types, const double* rhs,
+                            const double* ranges, const int32_t* starts, const int32_t* cols, const double* values,
+                            int32_t* codes);
 KLAPI int32_t KLADDCOLS(int32_t ncols, int32_t nelems, const double* objective, const int32_t* starts,
                         const int32_t* rows, const double* values, const double* lower, const double* upper);
 KLAPI int32_t KLADDNAMES(int32_t type, const char* names, int32_t first, int32_t last);

@@ -2,6 +2,7 @@
 #include "api/export_frame.h"
 #include "klsol32.h"
 #include "problem/add_rows_cols.h"
+#include "problem/add_rows_presolved.h"
 #include "problem/delete_rows_cols.h"
 
 extern "C" {
@@ -10,6 +11,14 @@ KLAPI int32_t KLADDROWS(int32_t nrows, int32_t nelems, const char* row_types, co
                         const double* ranges, const int32_t* starts, const int32_t* cols, const double* values) {
   return kl::run_export(__func__, [&] {
     kl::addrow(nrows, nelems, row_types, rhs, ranges, starts, cols, values);
+  });
+}
+
+KLAPI int32_t KLADDROWS_PRE(int32_t nrows, int32_t nelems, const char* row_types, const double* rhs,
+                            const double* ranges, const int32_t* starts, const int32_t* cols, const double* values,
+                            int32_t* codes) {
+  return kl::run_export_returning(__func__, [&]() -> int32_t {
+    return kl::add_rows_presolved(kl::AddedRows{nrows, nelems, row_types, rhs, ranges, starts, cols, values}, codes);
   });
 }
 

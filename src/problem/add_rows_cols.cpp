@@ -60,13 +60,6 @@ int32_t caller_entry(int64_t k) { return static_cast<int32_t>(k + 1 - caller_bas
 int32_t exponent_of(int32_t p) { return scale_exponent(int_array(ARR_POS_STATUS)[p]); }
 double factor_of(int32_t p) { return scale_power(static_cast<uint32_t>(exponent_of(p))); }
 
-// One row or column being added: where its entries sit in the caller's
-// arrays (0-based, end excluded).
-struct EntryRange {
-  int64_t begin = 0;
-  int64_t end = 0;
-};
-
 // The block layout of the caller: item k owns entries starts[k] .. starts[k+1]
 // - 1, the last one up to starts[0] + nelems - 1, every index shifted by the
 // index base. Without entries starts is not read. False after message 7.
@@ -292,16 +285,7 @@ void store_new_columns(const ColumnCall& c, const std::vector<EntryRange>& range
 // ---------------------------------------------------------------------------
 // addrow
 
-struct RowCall {
-  int32_t nrows;
-  int32_t nelems;
-  const char* types;
-  const double* rhs;
-  const double* ranges;
-  const int32_t* starts;
-  const int32_t* columns;
-  const double* values;
-};
+using RowCall = AddedRows;
 
 bool addrow_arguments_present(const RowCall& c) {
   if (c.nrows < 0) {
@@ -409,54 +393,21 @@ RowShape row_shape(char letter, const double* ranges, int32_t k) {
 }
 
 void store_new_rows(const RowCall& c, const std::vector<EntryRange>& ranges) {
-  OneBased<int32_t> row_type = int_array(ARR_ROW_TYPE);
-  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
-  OneBased<double> lower = real_array(ARR_LOWER);
-  OneBased<double> upper = real_array(ARR_UPPER);
-  OneBased<double> rhs = real_array(ARR_RHS);
-  OneBased<double> work_rhs = real_array(ARR_WORK_RHS);
-  OneBased<double> cost = real_array(ARR_OBJECTIVE);
-  OneBased<int32_t> header = int_array(ARR_BASIS_HEADER);
-  OneBased<double> basic_upper = real_array(ARR_BASIC_UPPER);
-  OneBased<int32_t> copy_start = int_array(ARR_ROW_COPY_START);
-  OneBased<int32_t> copy_col = int_array(ARR_ROW_COPY_COL);
-  OneBased<double> copy_val = real_array(ARR_ROW_COPY_VAL);
   const double tolerance = dcv(dc::ZTOLDA);
-  const auto column_of = [](int32_t index) { return static_cast<int32_t>(position_of_column(index)); };
   std::vector<std::pair<int32_t, double>> entries;
-  int32_t next = copy_start[nrow + 1];
   for (int32_t k = 0; k < c.nrows; ++k) {
     const int32_t p = nrow + 1 + k;
     const EntryRange& range = ranges[static_cast<size_t>(k)];
-    const RowShape shape = row_shape(c.types[k], c.ranges, k);
-    const int32_t exponent = new_exponent(range, c.columns, c.values, column_of);
+    const int32_t exponent = added_row_exponent(c, range);
     const double f = scale_power(static_cast<uint32_t>(exponent));
-    row_type[p] = shape.type;
-    status[p] = static_cast<int32_t>(shape.status | PS_BASIC | (static_cast<uint32_t>(exponent) << 24));
-    lower[p] = shape.lower;
-    upper[p] = (shape.status & PS_FINITE_UPPER) != 0 ? shape.upper * f : shape.upper;
-    rhs[p] = c.rhs[k] * f;
-    if (work_rhs) work_rhs[p] = rhs[p];
-    cost[p] = 0.0;
-    header[p] = p;
-    basic_upper[p] = upper[p];
-    write_default_name(p);
-
-    // The row copy keeps increasing column positions within a row.
     entries.clear();
     for (int64_t e = range.begin; e < range.end; ++e) {
       if (std::fabs(c.values[e]) < tolerance) continue;
-      const int32_t q = column_of(c.columns[e]);
+      const int32_t q = added_row_column(c.columns[e]);
       entries.emplace_back(q, c.values[e] * factor_of(q) * f);
     }
     std::sort(entries.begin(), entries.end());
-    copy_start[p] = next;
-    for (const auto& [q, v] : entries) {
-      copy_col[next] = q;
-      copy_val[next] = v;
-      ++next;
-    }
-    copy_start[p + 1] = next;
+    store_added_row(p, c.types[k], c.ranges != nullptr ? c.ranges[k] : 0.0, exponent, c.rhs[k] * f, entries, true);
   }
 }
 
@@ -493,6 +444,51 @@ bool name_range(int32_t kind, int32_t first, int32_t last, int32_t& lo, int32_t&
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Pieces of addrow shared with the rows added to a presolved problem.
+
+int32_t added_row_column(int32_t index) { return static_cast<int32_t>(position_of_column(index)); }
+
+int32_t added_row_exponent(const AddedRows& call, const EntryRange& range) {
+  return new_exponent(range, call.columns, call.values, added_row_column);
+}
+
+bool check_added_rows(const AddedRows& call, std::vector<EntryRange>& ranges) {
+  if (!addrow_arguments_present(call)) return false;
+  if (!read_block_layout(call.nrows, call.nelems, call.starts, ROW_ARG_STARTS, routine::kAddrow, ranges)) return false;
+  return check_row_types(call) && check_row_values(call) && check_row_entries(call, ranges);
+}
+
+void store_added_row(int32_t p, char letter, double range, int32_t exponent, double scaled_rhs,
+                     const std::vector<std::pair<int32_t, double>>& entries, bool default_name) {
+  OneBased<double> upper = real_array(ARR_UPPER);
+  OneBased<double> work_rhs = real_array(ARR_WORK_RHS);
+  OneBased<int32_t> copy_start = int_array(ARR_ROW_COPY_START);
+  OneBased<int32_t> copy_col = int_array(ARR_ROW_COPY_COL);
+  OneBased<double> copy_val = real_array(ARR_ROW_COPY_VAL);
+  const RowShape shape = row_shape(letter, &range, 0);
+  const double f = scale_power(static_cast<uint32_t>(exponent));
+  int_array(ARR_ROW_TYPE)[p] = shape.type;
+  int_array(ARR_POS_STATUS)[p] =
+      static_cast<int32_t>(shape.status | PS_BASIC | (static_cast<uint32_t>(exponent) << 24));
+  real_array(ARR_LOWER)[p] = shape.lower;
+  upper[p] = (shape.status & PS_FINITE_UPPER) != 0 ? shape.upper * f : shape.upper;
+  real_array(ARR_RHS)[p] = scaled_rhs;
+  if (work_rhs) work_rhs[p] = scaled_rhs;
+  real_array(ARR_OBJECTIVE)[p] = 0.0;
+  int_array(ARR_BASIS_HEADER)[p] = p;
+  real_array(ARR_BASIC_UPPER)[p] = upper[p];
+  if (default_name) write_default_name(p);
+  // The row copy keeps increasing column positions within a row.
+  int32_t next = copy_start[p];
+  for (const auto& [q, v] : entries) {
+    copy_col[next] = q;
+    copy_val[next] = v;
+    ++next;
+  }
+  copy_start[p + 1] = next;
+}
 
 // ---------------------------------------------------------------------------
 // Helpers shared with the deletions.
@@ -599,11 +595,9 @@ void addrow(int32_t nrows, int32_t nelems, const char* row_types, const double* 
     return;
   }
   const RowCall call{nrows, nelems, row_types, rhs, ranges, starts, column_indices, values};
-  if (!addrow_arguments_present(call)) return;
   try {
     std::vector<EntryRange> entry_ranges;
-    if (!read_block_layout(nrows, nelems, starts, ROW_ARG_STARTS, routine::kAddrow, entry_ranges)) return;
-    if (!check_row_types(call) || !check_row_values(call) || !check_row_entries(call, entry_ranges)) return;
+    if (!check_added_rows(call, entry_ranges)) return;
 
     if (!make_room(spare_rows_left, nrows, spare_rows_left + nrows + kAddPositionGrowth, 0, 0,
                    MSG_NO_ROW_SPACE, routine::kAddrow))

@@ -21,6 +21,8 @@
 #define KLSOL_PROBLEM_ADD_ROWS_COLS_H
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace kl {
 
@@ -70,6 +72,45 @@ void addrow(int32_t nrows, int32_t nelems, const char* row_types, const double* 
 // value the offset in the buffer where it passes the limit); every name is
 // measured before any is stored.
 void addnames(int32_t kind, const char* names, int32_t first, int32_t last);
+
+// The arguments of one KLADDROWS call, in its order.
+struct AddedRows {
+  int32_t nrows;
+  int32_t nelems;
+  const char* types;
+  const double* rhs;
+  const double* ranges;
+  const int32_t* starts;
+  const int32_t* columns;
+  const double* values;
+};
+
+// Where the entries of one new row sit in the caller's arrays (0-based, end
+// excluded).
+struct EntryRange {
+  int64_t begin = 0;
+  int64_t end = 0;
+};
+
+// Pieces of addrow, also used to add rows to a presolved problem. All of
+// them read the current problem's dimension words and status words.
+
+// Every check addrow makes before it stores anything (counts, null arrays,
+// layout, type letters, finite values, 405, 423); ranges receives each
+// row's entries. False after the message (status 32).
+bool check_added_rows(const AddedRows& call, std::vector<EntryRange>& ranges);
+// Position of a caller's column index.
+int32_t added_row_column(int32_t index);
+// Scale exponent byte of a new row from its entries and the columns' factors
+// (64 when IFSCAL is 0).
+int32_t added_row_exponent(const AddedRows& call, const EntryRange& range);
+// Stores row p (p - 1 rows stored before it) in the arrays and the row copy:
+// type letter, range (R rows), exponent byte, the right-hand side and the
+// entries already scaled, the entries by increasing position; the slack is
+// basic in its own basis position and, with default_name, the row gets its
+// default name. The caller has made room in the row copy.
+void store_added_row(int32_t p, char letter, double range, int32_t exponent, double scaled_rhs,
+                     const std::vector<std::pair<int32_t, double>>& entries, bool default_name);
 
 // Helpers of the adding and deleting bodies.
 

@@ -1,0 +1,368 @@
+// Rows in original columns added to a presolved problem (KLADDROWS_PRE).
+// The fixture presolves by hand: it loads the reduced problem, keeps its
+// arrays, loads the original problem, and installs the reduced arrays as the
+// current ones with the original ones saved, a position map and the records
+// of the reductions, as presolve leaves them.
+//
+// Original problem (no scaling), columns x1..x5 in [0, 10]:
+//   r1: x1 + x2 + 2 x3 + x4 = 6
+//   r2: x2 + x4 <= 5
+//   r3: x1 + x4 >= 1
+//   r4: x5 >= 0
+// Reductions, oldest first: x3 eliminated through r1 (x3 = (6 - x1 - x2 -
+// x4) / 2), x4 fixed at 2, x5 fixed at its lower bound by its cost. The
+// reduced problem keeps r2 (x2 <= 3) and r3 (x1 >= -1) over x1 and x2.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "klsol32.h"
+#include "presolve/record_stack.h"
+#include "problem/add_rows_presolved.h"
+#include "problem/matrix_storage.h"
+#include "problem/store.h"
+#include "runtime/arrays.h"
+#include "runtime/controls.h"
+#include "runtime/frame.h"
+#include "support/library_session.h"
+#include "support/output_capture.h"
+
+namespace {
+
+using namespace kl;
+
+constexpr int32_t kSpareRows = 3;
+constexpr int32_t kProblemArrays[] = {ARR_ROW_TYPE, ARR_POS_STATUS, ARR_COL_START, ARR_ELEM_ROW, ARR_ELEM_VALUE,
+                                      ARR_OBJECTIVE, ARR_RHS, ARR_LOWER, ARR_UPPER};
+
+struct Lp {
+  std::string types;
+  std::vector<double> rhs;
+  std::vector<std::vector<std::pair<int32_t, double>>> columns;  // (row, value), 0-based
+  std::vector<double> cost;
+};
+
+int32_t load(const Lp& lp) {
+  std::vector<int32_t> starts, rows;
+  std::vector<double> values, lower(lp.columns.size(), 0.0), upper(lp.columns.size(), 10.0);
+  for (const auto& column : lp.columns) {
+    starts.push_back(static_cast<int32_t>(rows.size()));
+    for (const auto& [r, v] : column) {
+      rows.push_back(r);
+      values.push_back(v);
+    }
+  }
+  starts.push_back(static_cast<int32_t>(rows.size()));
+  std::vector<double> ranges(lp.types.size(), 0.0);
+  return KLLOADPROB("handpre", static_cast<int32_t>(lp.columns.size()), static_cast<int32_t>(lp.types.size()),
+                    lp.types.data(), lp.rhs.data(), ranges.data(), lp.cost.data(), starts.data(), nullptr,
+                    rows.data(), values.data(), lower.data(), upper.data());
+}
+
+// A copy of one registry block.
+std::vector<char> block_copy(int32_t id) {
+  const char* block = static_cast<const char*>(array_cells[id]);
+  return std::vector<char>(block, block + 4 * block_words(block));
+}
+
+class AddRowsPresolved : public kltest::LibrarySession {
+ protected:
+  void SetUp() override {
+    kltest::LibrarySession::SetUp();
+    KLSETICV(KLIC_IFDBG, 1);
+    KLSETICV(KLIC_IFSCAL, 0);
+    // Room for a few rows, as a presolved problem has where rows went.
+    KLSETICV(KLIC_NRXTRA, kSpareRows);
+    KLSETICV(KLIC_NMXTRA, 20);
+    const Lp reduced{"LG", {3.0, -1.0}, {{{1, 1.0}}, {{0, 1.0}}}, {1.0, 1.0}};
+    const Lp original{"ELGG",
+                      {6.0, 5.0, 1.0, 0.0},
+                      {{{0, 1.0}, {2, 1.0}}, {{0, 1.0}, {1, 1.0}}, {{0, 2.0}}, {{0, 1.0}, {1, 1.0}, {2, 1.0}}, {{3, 1.0}}},
+                      {1.0, 1.0, 0.0, 0.0, 1.0}};
+    ASSERT_EQ(load(reduced), 0);
+    std::vector<std::vector<char>> reduced_blocks;
+    for (int32_t id : kProblemArrays) reduced_blocks.push_back(block_copy(id));
+    const int32_t r_nrow = nrow, r_nseq = nseq, r_first = store.first_col, r_objrow = store.objective_row;
+    const int32_t r_spare_elems = spare_elems_left;
+    const int64_t r_space = store.elem_space;
+
+    ASSERT_EQ(load(original), 0);
+    first_ = store.first_col;
+    for (int32_t id : kProblemArrays) original_blocks_.push_back(block_copy(id));
+    for (size_t n = 0; n < std::size(kProblemArrays); ++n) {
+      const int32_t id = kProblemArrays[n];
+      swap_saved_array(id, array_cells[id]);
+      const std::vector<char>& block = reduced_blocks[n];
+      ASSERT_EQ(allocate_array(id, array_cells[id], static_cast<int64_t>(block.size() / 4)), 0);
+      std::memcpy(array_cells[id], block.data(), block.size());
+    }
+    nrow = r_nrow;
+    nseq = r_nseq;
+    store.first_col = r_first;
+    store.objective_row = r_objrow;
+    store.elem_space = r_space;
+    spare_rows_left = r_first - r_nrow - 1;
+    spare_elems_left = r_spare_elems;
+    reduced_first_ = r_first;
+
+    // Presolved position -> original position.
+    ASSERT_EQ(allocate_array(ARR_POSITION_MAP, array_cells[ARR_POSITION_MAP], nseq + 1), 0);
+    OneBased<int32_t> map = int_array(ARR_POSITION_MAP);
+    map[1] = 2;
+    map[2] = 3;
+    map[r_first] = first_;
+    map[r_first + 1] = first_ + 1;
+
+    const int32_t x1 = first_, x2 = first_ + 1, x3 = first_ + 2, x4 = first_ + 3, x5 = first_ + 4;
+    clear_presolve_stack();
+    // x3 through r1: the row's other columns, no other rows of x3, header.
+    ASSERT_TRUE(push_presolve_record({x1, x2, x4, 1, x3, 0, 3, 0, REC_COLUMN_ELIMINATION}, {1.0, 1.0, 1.0, 6.0, 0.0, 2.0}));
+    ASSERT_TRUE(push_presolve_record({x4, REC_FIXED_COLUMN}, {2.0}));
+    ASSERT_TRUE(push_presolve_record({x5, 1, REC_COLUMN_AT_BOUND}, {0.0}));
+
+    problem_flags |= PF_PRESOLVED_LP;
+    problem_flags &= ~(PF_ROW_COPY | PF_SOLUTION_CURRENT);
+    dcv(kObjectiveConstantSlot) = 0.25;
+    original_problem.objective_constant = 0.0;
+  }
+
+  // The caller's view of original column j (1-based) with 0-based indices (IFDBG 1).
+  static int32_t col(int32_t j) { return j - 1; }
+
+  int32_t add(const std::string& types, const std::vector<double>& rhs,
+              const std::vector<std::vector<std::pair<int32_t, double>>>& rows, std::vector<int32_t>* codes = nullptr) {
+    std::vector<int32_t> starts, cols;
+    std::vector<double> values, ranges(types.size(), 0.0);
+    for (const auto& row : rows) {
+      starts.push_back(static_cast<int32_t>(cols.size()));
+      for (const auto& [j, v] : row) {
+        cols.push_back(col(j));
+        values.push_back(v);
+      }
+    }
+    if (codes != nullptr) codes->assign(types.size(), -1);
+    return KLADDROWS_PRE(static_cast<int32_t>(types.size()), static_cast<int32_t>(cols.size()), types.data(),
+                         rhs.data(), ranges.data(), starts.data(), cols.data(), values.data(),
+                         codes != nullptr ? codes->data() : nullptr);
+  }
+
+  // Row i of the presolved problem as (presolved column number from 1,
+  // value) pairs from the row copy.
+  static std::vector<std::pair<int32_t, double>> presolved_row(int32_t i) {
+    std::vector<std::pair<int32_t, double>> row;
+    OneBased<int32_t> start = int_array(ARR_ROW_COPY_START);
+    for (int32_t e = start[i]; e < start[i + 1]; ++e)
+      row.emplace_back(int_array(ARR_ROW_COPY_COL)[e] - store.first_col + 1, real_array(ARR_ROW_COPY_VAL)[e]);
+    return row;
+  }
+
+  void expect_original_untouched() {
+    for (size_t n = 0; n < std::size(kProblemArrays); ++n) {
+      const int32_t id = kProblemArrays[n];
+      const char* saved = static_cast<const char*>(saved_array_registry[id][current_slot]);
+      ASSERT_NE(saved, nullptr);
+      EXPECT_EQ(std::memcmp(saved, original_blocks_[n].data(), original_blocks_[n].size()), 0) << "array " << id;
+    }
+  }
+
+  int32_t first_ = 0;
+  int32_t reduced_first_ = 0;
+  std::vector<std::vector<char>> original_blocks_;
+};
+
+TEST_F(AddRowsPresolved, RowIsRestatedThroughEliminationAndFixings) {
+  // x1 + x3 >= 1 with x3 = (6 - x1 - x2 - x4) / 2 and x4 = 2:
+  // 0.5 x1 - 0.5 x2 >= -1.
+  std::vector<int32_t> codes;
+  EXPECT_EQ(add("G", {1.0}, {{{1, 1.0}, {3, 1.0}}}, &codes), 0);
+  EXPECT_EQ(codes[0], 0);
+  ASSERT_EQ(nrow, 3);
+  EXPECT_EQ(store.first_col, reduced_first_);
+  EXPECT_EQ(spare_rows_left, store.first_col - nrow - 1);
+  EXPECT_EQ(int_array(ARR_ROW_TYPE)[3] & ROW_TYPE_MASK, ROW_G);
+  EXPECT_DOUBLE_EQ(real_array(ARR_RHS)[3], -1.0);
+  EXPECT_DOUBLE_EQ(real_array(ARR_WORK_RHS)[3], -1.0);
+  const auto row = presolved_row(3);
+  ASSERT_EQ(row.size(), 2u);
+  EXPECT_EQ(row[0].first, 1);
+  EXPECT_DOUBLE_EQ(row[0].second, 0.5);
+  EXPECT_EQ(row[1].first, 2);
+  EXPECT_DOUBLE_EQ(row[1].second, -0.5);
+  EXPECT_EQ(int_array(ARR_POSITION_MAP)[3], 0);
+  // The column copy is rebuilt from the row copy with the new row.
+  EXPECT_NE(problem_flags & PF_COLUMN_COPY, 0);
+  EXPECT_NE(find_in_column(store.first_col, 3), 0);
+  EXPECT_EQ(nelem, 4);
+  // Still presolved, with its own objective constant; the original
+  // problem as loaded.
+  EXPECT_NE(problem_flags & PF_PRESOLVED_LP, 0);
+  EXPECT_DOUBLE_EQ(dcv(kObjectiveConstantSlot), 0.25);
+  expect_original_untouched();
+}
+
+// Records of every layout above the ones that matter are read to their
+// ends: the translation past them is the same. x5 stands for the column
+// each of them removes; the row does not use it.
+TEST_F(AddRowsPresolved, EveryRecordLayoutIsSkippedWhole) {
+  const int32_t x4 = first_ + 3, x5 = first_ + 4;
+  const std::vector<std::pair<std::vector<int32_t>, std::vector<double>>> records = {
+      // column singleton with its row's other columns (list of 2)
+      {{x4, first_, 2, -x5, -4, REC_COLUMN_SINGLETON}, {1.0, 1.0, 0.0, 1.0, 10.0, 0.0}},
+      // forcing row, lists present: x4 with one other row, at 2
+      {{3, 1, x4, 1, -1, 2, REC_FORCING_ROW}, {1.0, 0.0, 2.0, 1.0}},
+      // row singleton with column x1's other row
+      {{3, 1, 4, first_, -1, REC_ROW_SINGLETON}, {1.0, 1.0, 1.0, 0.5}},
+      {{x5, -1, REC_COLUMN_AT_BOUND}, {0.0}},
+      // dominated column, one row entry with a list of one column
+      {{first_, 1, 4, 1, x5, -1, REC_DOMINATED_COLUMN}, {1.0, 0.0, 0.0, 1.0, 0.0}},
+      {{4, 1, -x5, REC_FIXED_COLUMN}, {1.0, 0.0, 0.0}},
+      {{2, 3, 0, 0, 0, REC_DUPLICATE_ROW}, {1.0}},
+      {{x5, x5, 0, 0, REC_DUPLICATE_COLUMN}, {1.0, 0.0, 1.0, 0.0, 1.0, 0.0}},
+      {{x5, x5, 1, 0, REC_DUPLICATE_COLUMN}, {0.0}},
+      {{4, 1, 4, -x5, REC_DUPLICATE_COLUMN_BASIC}, {1.0, 0.0, 1.0, 0.0}},
+      {{x5, REC_BOUND_CHANGE}, {0.0}},
+      {{x5, first_, 1, 4, REC_ENTITY_SPLIT}, {1.0, 2.0, 1.0}},
+  };
+  for (const auto& [ints, reals] : records) {
+    PresolveRecord record;
+    record.ints = ints;
+    record.reals = reals;
+    ASSERT_TRUE(push_presolve_record(record));
+  }
+  EXPECT_EQ(add("G", {1.0}, {{{1, 1.0}, {3, 1.0}}}), 0);
+  ASSERT_EQ(nrow, 3);
+  EXPECT_DOUBLE_EQ(real_array(ARR_RHS)[3], -1.0);
+  EXPECT_EQ(presolved_row(3), (std::vector<std::pair<int32_t, double>>{{1, 0.5}, {2, -0.5}}));
+}
+
+// A zero-cost column singleton of an equality row is replaced through the
+// row as loaded (no stored list): the columns postsolve has put back by
+// then count with their values. In an inequality row it cannot be carried.
+TEST_F(AddRowsPresolved, ColumnSingletonIsReplacedOnlyThroughAnEqualityRow) {
+  const int32_t x3 = first_ + 2, x4 = first_ + 3;
+  for (const int32_t row : {1, 3}) {
+    SCOPED_TRACE("row " + std::to_string(row));
+    clear_presolve_stack();
+    ASSERT_TRUE(push_presolve_record({x3, row, REC_COLUMN_SINGLETON}, {6.0, 2.0, 10.0, 0.0}));
+    ASSERT_TRUE(push_presolve_record({x4, REC_FIXED_COLUMN}, {2.0}));
+    const int32_t rows_before = nrow;
+    std::vector<int32_t> codes;
+    const int32_t result = add("G", {1.0}, {{{1, 1.0}, {3, 1.0}}}, &codes);
+    if (row == 3) {
+      EXPECT_EQ(result, 1);
+      EXPECT_EQ(nrow, rows_before);
+      continue;
+    }
+    EXPECT_EQ(result, 0);
+    ASSERT_EQ(nrow, rows_before + 1);
+    EXPECT_DOUBLE_EQ(real_array(ARR_RHS)[nrow], -1.0);
+    EXPECT_EQ(presolved_row(nrow), (std::vector<std::pair<int32_t, double>>{{1, 0.5}, {2, -0.5}}));
+  }
+}
+
+// A record of a type outside 1..12 stops the translation: the row is not
+// added.
+TEST_F(AddRowsPresolved, UnknownRecordTypeIsNotAdded) {
+  ASSERT_TRUE(push_presolve_record({1, 13}, {}));
+  EXPECT_EQ(add("G", {1.0}, {{{1, 1.0}}}), 1);
+  EXPECT_EQ(nrow, 2);
+  EXPECT_TRUE(kltest::any_line_contains("fault number in postsolve stack"));
+}
+
+// Rows that translate to nothing, or that need a column removed by a
+// reduction a new row cannot carry, are not added; each gets its code.
+TEST_F(AddRowsPresolved, RowsThatCannotBeAddedGetTheirCodes) {
+  struct Case {
+    const char* what;
+    std::string types;
+    std::vector<double> rhs;
+    std::vector<std::vector<std::pair<int32_t, double>>> rows;
+    int32_t result;
+    std::vector<int32_t> codes;
+    int32_t added;
+  };
+  const Case cases[] = {
+      {"fixed column only, satisfied", "E", {4.0}, {{{4, 2.0}}}, 4, {4}, 0},
+      {"fixed column only, violated", "E", {3.0}, {{{4, 1.0}}}, 2, {2}, 0},
+      {"a column fixed by its cost", "L", {1.0}, {{{1, 1.0}, {5, 1.0}}}, 1, {1}, 0},
+      {"a violated row ends the call", "GL", {3.0, 9.0}, {{{4, 1.0}}, {{1, 1.0}}}, 2, {2, -1}, 0},
+      {"an empty row goes on", "EL", {2.0, 9.0}, {{{4, 1.0}}, {{1, 1.0}}}, 4, {4, 0}, 1},
+      {"a tiny entry next to a large one", "L", {9.0}, {{{1, 2e-6}, {2, 5.0}}}, 5, {5}, 1},
+  };
+  bool fresh = true;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (!fresh) {
+      TearDown();
+      SetUp();
+    }
+    fresh = false;
+    const int32_t rows_before = nrow;
+    std::vector<int32_t> codes;
+    EXPECT_EQ(add(c.types, c.rhs, c.rows, &codes), c.result);
+    EXPECT_EQ(codes, c.codes);
+    EXPECT_EQ(nrow, rows_before + c.added);
+    EXPECT_EQ(status_code, 0);
+    expect_original_untouched();
+  }
+}
+
+// A row without entries gets no code and is not counted.
+TEST_F(AddRowsPresolved, RowWithoutEntriesIsSkipped) {
+  std::vector<int32_t> codes;
+  EXPECT_EQ(add("LG", {5.0, 1.0}, {{}, {{2, 1.0}}}, &codes), 0);
+  EXPECT_EQ(codes, (std::vector<int32_t>{-1, 0}));
+  EXPECT_EQ(nrow, 3);
+}
+
+// A column index of the original problem beyond the presolved one is
+// accepted; one beyond the original is error 405 and nothing is added.
+TEST_F(AddRowsPresolved, ColumnsAreCheckedInOriginalTerms) {
+  EXPECT_EQ(add("L", {9.0}, {{{2, 1.0}, {4, 1.0}}}), 0);
+  EXPECT_EQ(nrow, 3);
+  EXPECT_EQ(add("L", {9.0}, {{{6, 1.0}}}), 0);
+  EXPECT_EQ(error_number, 405);
+  EXPECT_EQ(nrow, 3);
+  EXPECT_EQ(add("L", {9.0}, {{{1, 1.0}, {1, 2.0}}}), 0);
+  EXPECT_EQ(error_number, 423);
+  EXPECT_EQ(nrow, 3);
+  EXPECT_EQ(store.first_col, reduced_first_);
+  expect_original_untouched();
+}
+
+// No spare row left in the presolved problem: error 413, no growth.
+TEST_F(AddRowsPresolved, NoSpareRowIsError413) {
+  const int32_t spare = spare_rows_left;
+  ASSERT_EQ(spare, kSpareRows);
+  std::vector<std::vector<std::pair<int32_t, double>>> rows(static_cast<size_t>(spare) + 1, {{2, 1.0}});
+  add(std::string(rows.size(), 'L'), std::vector<double>(rows.size(), 9.0), rows);
+  EXPECT_EQ(error_number, 413);
+  EXPECT_EQ(nrow, 2 + spare);
+  EXPECT_EQ(store.first_col, reduced_first_);
+}
+
+// On a problem that is not presolved the call is KLADDROWS.
+TEST(AddRowsPresolvedPlain, ProblemNotPresolvedTakesTheRowsAsGiven) {
+  ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
+  KLSETICV(KLIC_IFDBG, 1);
+  const Lp lp{"L", {4.0}, {{{0, 1.0}}, {{0, 1.0}}}, {-1.0, -1.0}};
+  ASSERT_EQ(load(lp), 0);
+  const char type = 'G';
+  const double rhs = 1.0, range = 0.0, values[] = {1.0, -1.0};
+  const int32_t starts[] = {0}, cols[] = {0, 1};
+  int32_t code = -1;
+  EXPECT_EQ(KLADDROWS_PRE(1, 2, &type, &rhs, &range, starts, cols, values, &code), 0);
+  EXPECT_EQ(kltest::int_attribute_value(KLIA_NROW), 2);
+  const int32_t bad_cols[] = {0, 7};
+  EXPECT_EQ(KLADDROWS_PRE(1, 2, &type, &rhs, &range, starts, bad_cols, values, nullptr), 0);
+  EXPECT_EQ(error_number, 405);
+  EXPECT_EQ(kltest::int_attribute_value(KLIA_NROW), 2);
+  KLFREEXO();
+}
+
+}  // namespace
