@@ -414,6 +414,24 @@ TEST_F(ReducePassTest, SurelyPositiveReducedCostWithoutLowerBoundIsReportedUnbou
   EXPECT_TRUE(printed("can improve the objective without limit"));
 }
 
+TEST_F(ReducePassTest, DualBoundKeepsTheColumnThatSetItAsItsSetter) {
+  // min -500 x1 + 18.7 x2 with x0 = x1 + x2, x0 <= 10: x1 = 10 at the optimum.
+  // x1 bounds the row's dual from below by 500; x2's weaker bound (-18.7)
+  // must not take over as setter, or x1 would be judged by its own bound
+  // and fixed at 0.
+  Problem p;
+  p.row_types = "E";
+  p.rhs = {0};
+  p.columns = {{{{0, 1.0}}, 0, 10, 0}, {{{0, -1.0}}, 0, kInf, -500}, {{{0, -1.0}}, 0, kInf, 18.7}};
+  load(p);
+  // x0 stays in the row (it would become the row's slack otherwise).
+  kl::int_array(kl::ARR_POS_STATUS)[column(0)] |= kl::PS_PROTECTED;
+  set_select(kDefaultSelect);
+  run_round(1);
+  const bool fixed_at_zero = removed_column(1) && upper(column(1)) == 0.0;
+  EXPECT_FALSE(fixed_at_zero);
+}
+
 // --- capacity ---------------------------------------------------------------
 
 TEST_F(ReducePassTest, StackCapacityFixedByTheCallerEndsTheRound) {
