@@ -186,7 +186,7 @@ void round_unbounded(int32_t position, int32_t kind) {
     begin_message(MSG_OUTCOME_UNBOUNDED);
     insert_message_value12(position);
     insert_message_int(kind);
-    insert_message_real(real_array(ARR_OBJECTIVE)[position >= store.first_col ? position : 0]);
+    insert_message_real(position >= store.first_col ? real_array(ARR_OBJECTIVE)[position] : 0.0);
     insert_message_int((int_array(ARR_POS_STATUS)[position] & kImpliedLowerFinite) != 0 ? 1 : 0);
     insert_message_int((int_array(ARR_POS_STATUS)[position] & kImpliedUpperFinite) != 0 ? 1 : 0);
     emit_message();
