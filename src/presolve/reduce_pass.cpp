@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <new>
 
 #include "factor/basis.h"
 #include "presolve/activity.h"
@@ -389,15 +390,21 @@ void presolve_reduce_pass(int32_t round, int32_t& change, int32_t& conflict, int
 
   const size_t rows = static_cast<size_t>(nrow) + 1;
   const size_t positions = static_cast<size_t>(nseq) + 1;
-  w.dual_lower.assign(rows, 0.0);
-  w.dual_upper.assign(rows, 0.0);
-  w.upper_setter.assign(rows, 0);
-  w.lower_setter.assign(rows, 0);
   w.tracing = icv(ic::ITRACE) != 0;
-  if (w.tracing) {
-    w.trace_lower.assign(positions, 0);
-    w.trace_upper.assign(positions, 0);
-    w.queue.assign(2 * positions, 0);
+  try {
+    w.dual_lower.assign(rows, 0.0);
+    w.dual_upper.assign(rows, 0.0);
+    w.upper_setter.assign(rows, 0);
+    w.lower_setter.assign(rows, 0);
+    if (w.tracing) {
+      w.trace_lower.assign(positions, 0);
+      w.trace_upper.assign(positions, 0);
+      w.queue.reserve(2 * positions);
+    }
+  } catch (const std::bad_alloc&) {
+    w = RoundWork{};
+    outcome = PRESOLVE_NO_MEMORY;
+    return;
   }
   initialise_rows();
 
