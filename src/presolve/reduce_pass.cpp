@@ -302,7 +302,7 @@ bool pass_removed_something(const RoundWork& before, const RoundWork& after) {
          after.entities_removed != before.entities_removed || after.set_members_removed != before.set_members_removed;
 }
 
-// Step 13 and 14: removed rows become N rows, the round's flags go, the
+// End of the round: removed rows become N rows, the round's flags go, the
 // work vector goes back into the working right-hand side and the counts
 // shrink.
 void finish_rows_and_counts() {
