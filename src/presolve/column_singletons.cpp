@@ -89,29 +89,27 @@ void make_row_type(int32_t i, int32_t type) {
 }
 
 // A cost on a singleton whose row leaves it unbounded on one side bounds
-// the row's dual: the column's reduced cost must keep its sign there.
+// the row's dual: the column's reduced cost must keep its sign there. The
+// column becomes the bound's setter only when its bound is the one kept: a
+// setter's mark tells the dual tests which bound a column may not lean on.
 void bound_row_dual(int32_t i, int32_t j, double a, double lo, double hi) {
   RoundWork& w = round_work;
   OneBased<int32_t> row_type = int_array(ARR_ROW_TYPE);
   const double ztcost = dcv(dc::ZTCOST);
   const double r = minimising_cost(j) / a;
   if (hi >= kInfinity) {
-    if ((row_type[i] & kRowDualUpperInfinite) != 0) {
+    if ((row_type[i] & kRowDualUpperInfinite) != 0 || r <= w.dual_upper[i] - ztcost) {
       row_type[i] &= ~kRowDualUpperInfinite;
       w.dual_upper[i] = r;
-    } else if (r <= w.dual_upper[i] - ztcost) {
-      w.dual_upper[i] = r;
+      set_dual_upper_setter(i, j);
     }
-    set_dual_upper_setter(i, j);
   }
   if (lo <= -kInfinity) {
-    if ((row_type[i] & kRowDualLowerInfinite) != 0) {
+    if ((row_type[i] & kRowDualLowerInfinite) != 0 || r >= w.dual_lower[i] + ztcost) {
       row_type[i] &= ~kRowDualLowerInfinite;
       w.dual_lower[i] = r;
-    } else if (r >= w.dual_lower[i] + ztcost) {
-      w.dual_lower[i] = r;
+      set_dual_lower_setter(i, j);
     }
-    set_dual_lower_setter(i, j);
   }
 }
 

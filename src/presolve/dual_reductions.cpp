@@ -292,7 +292,7 @@ void test_reduced_costs() {
     const double c = minimising_cost(j);
     const bool lower_finite = (status[j] & PS_FINITE_LOWER) != 0;
     const bool upper_finite = (status[j] & PS_FINITE_UPPER) != 0;
-    // 0: go on to the upper side, 1: to the propagation.
+    // Cleared when the lower side sends the column on to the propagation.
     bool try_upper = true;
     if (sums.max_infinite == 0 && c - sums.max_sum >= -ztcost) {
       if (c - sums.max_sum >= ztcost) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <new>
 
 #include "factor/basis.h"
 #include "presolve/activity.h"
@@ -186,7 +187,7 @@ void round_unbounded(int32_t position, int32_t kind) {
     begin_message(MSG_OUTCOME_UNBOUNDED);
     insert_message_value12(position);
     insert_message_int(kind);
-    insert_message_real(real_array(ARR_OBJECTIVE)[position >= store.first_col ? position : 0]);
+    insert_message_real(position >= store.first_col ? real_array(ARR_OBJECTIVE)[position] : 0.0);
     insert_message_int((int_array(ARR_POS_STATUS)[position] & kImpliedLowerFinite) != 0 ? 1 : 0);
     insert_message_int((int_array(ARR_POS_STATUS)[position] & kImpliedUpperFinite) != 0 ? 1 : 0);
     emit_message();
@@ -301,7 +302,7 @@ bool pass_removed_something(const RoundWork& before, const RoundWork& after) {
          after.entities_removed != before.entities_removed || after.set_members_removed != before.set_members_removed;
 }
 
-// Step 13 and 14: removed rows become N rows, the round's flags go, the
+// End of the round: removed rows become N rows, the round's flags go, the
 // work vector goes back into the working right-hand side and the counts
 // shrink.
 void finish_rows_and_counts() {
@@ -389,15 +390,21 @@ void presolve_reduce_pass(int32_t round, int32_t& change, int32_t& conflict, int
 
   const size_t rows = static_cast<size_t>(nrow) + 1;
   const size_t positions = static_cast<size_t>(nseq) + 1;
-  w.dual_lower.assign(rows, 0.0);
-  w.dual_upper.assign(rows, 0.0);
-  w.upper_setter.assign(rows, 0);
-  w.lower_setter.assign(rows, 0);
   w.tracing = icv(ic::ITRACE) != 0;
-  if (w.tracing) {
-    w.trace_lower.assign(positions, 0);
-    w.trace_upper.assign(positions, 0);
-    w.queue.assign(2 * positions, 0);
+  try {
+    w.dual_lower.assign(rows, 0.0);
+    w.dual_upper.assign(rows, 0.0);
+    w.upper_setter.assign(rows, 0);
+    w.lower_setter.assign(rows, 0);
+    if (w.tracing) {
+      w.trace_lower.assign(positions, 0);
+      w.trace_upper.assign(positions, 0);
+      w.queue.reserve(2 * positions);
+    }
+  } catch (const std::bad_alloc&) {
+    w = RoundWork{};
+    outcome = PRESOLVE_NO_MEMORY;
+    return;
   }
   initialise_rows();
 

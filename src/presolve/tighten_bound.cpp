@@ -234,12 +234,12 @@ int32_t tighten_column_bound(int32_t code, int32_t column, double old_lower, dou
         if ((code & 8) == 0) move_entry_out_of_live_part(i, j);
         ++rows_touched;
       }
-      // The whole term leaves the sums: what remains of it is minus the
-      // bound it was summed with.
+      // The whole term leaves the sums: a finite side takes back the bound
+      // it was summed with, an infinite one leaves its row's count.
+      if ((status[j] & kImpliedLowerFinite) == 0) lower_became_finite = true;
+      if ((status[j] & kImpliedUpperFinite) == 0) upper_became_finite = true;
       lower_delta = lower_became_finite ? 0.0 : -old_lower;
       upper_delta = upper_became_finite ? 0.0 : -old_upper;
-      if ((status[j] & kImpliedLowerFinite) == 0) lower_delta = 0.0;
-      if ((status[j] & kImpliedUpperFinite) == 0) upper_delta = 0.0;
     }
   }
 

@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "presolve/presolve_bits.h"
+#include "factor/simplex_state.h"
 #include "presolve/round_fixture.h"
 
 namespace kltest {
@@ -188,6 +189,62 @@ TEST_F(RoundTest, FixingAColumnWithoutLiveRowsReturnsZero) {
   kl::real_array(kl::ARR_UPPER)[j] = 0.0;
   EXPECT_EQ(kl::tighten_column_bound(2 + 4, j, 0.0, 3.0), 0);
   EXPECT_NE(status(j) & kl::PS_FIXED, 0);
+}
+
+}  // namespace
+}  // namespace kltest
+
+namespace kltest {
+namespace {
+
+// x0 + x1 <= 4 with both in [0, 10]: the row keeps each below 4, so their
+// own upper bounds of 10 can never bind.
+class ImpliedBoundsPassTest : public RoundTest {
+ protected:
+  void SetUp() override {
+    RoundTest::SetUp();
+    Problem p;
+    p.row_types = "L";
+    p.rhs = {4};
+    p.columns = {{{{0, 1.0}}, 0, 10, 1}, {{{0, 1.0}}, 0, 10, 1}};
+    load(p);
+    kl::lp_algorithm = kl::kAlgorithmPrimal;
+    for (int32_t i = 1; i <= kl::nrow; ++i) kl::work_vector()[i] = kl::real_array(kl::ARR_WORK_RHS)[i];
+  }
+};
+
+TEST_F(ImpliedBoundsPassTest, BoundsTheRowsImplyStrictlyInsideAreDropped) {
+  kl::derive_implied_column_bounds();
+  kl::derive_implied_bounds_pass(1);
+  for (int c = 0; c < 2; ++c) {
+    EXPECT_EQ(status(column(c)) & kl::PS_FINITE_UPPER, 0) << c;
+    EXPECT_NE(status(column(c)) & kl::PS_FINITE_LOWER, 0) << c;
+  }
+}
+
+TEST_F(ImpliedBoundsPassTest, TheSecondPassDoesNotLetTwoColumnsLeanOnEachOther) {
+  // x0 = x1, both in [0, 4]: each upper bound follows from the other, but
+  // only one of them may go.
+  kl::icv(kl::ic::IFPRES) = 3;
+  kl::int_array(kl::ARR_ROW_TYPE)[row(0)] = kl::ROW_E;
+  kl::int_array(kl::ARR_POS_STATUS)[row(0)] |= kl::PS_EQUALITY_ROW;
+  kl::real_array(kl::ARR_UPPER)[row(0)] = 0.0;
+  kl::real_array(kl::ARR_WORK_RHS)[row(0)] = 0.0;
+  kl::real_array(kl::ARR_ELEM_VALUE)[kl::int_array(kl::ARR_COL_START)[column(1)]] = -1.0;
+  kl::real_array(kl::ARR_UPPER)[column(0)] = 4;
+  kl::real_array(kl::ARR_UPPER)[column(1)] = 4;
+  kl::compute_row_activity_bounds();
+  kl::derive_implied_bounds_pass(2);
+  EXPECT_EQ(status(column(0)) & kl::PS_FINITE_UPPER, 0);
+  EXPECT_NE(status(column(1)) & kl::PS_FINITE_UPPER, 0);
+  EXPECT_EQ(kl::presolve_activity.max_infinite[row(0)], 1);
+}
+
+TEST_F(ImpliedBoundsPassTest, NothingIsDroppedForTheDualSimplex) {
+  kl::lp_algorithm = kl::kAlgorithmDual;
+  kl::derive_implied_column_bounds();
+  kl::derive_implied_bounds_pass(1);
+  EXPECT_NE(status(column(0)) & kl::PS_FINITE_UPPER, 0);
 }
 
 }  // namespace

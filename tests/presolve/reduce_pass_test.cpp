@@ -1,5 +1,6 @@
 // One reduction round of presolve on small problems: what each family
 // removes, the records it leaves for postsolve, and the conflict exits.
+#include <algorithm>
 #include <string>
 
 #include "presolve/presolve_bits.h"
@@ -412,6 +413,80 @@ TEST_F(ReducePassTest, SurelyPositiveReducedCostWithoutLowerBoundIsReportedUnbou
   EXPECT_EQ(r.outcome, kl::PRESOLVE_UNBOUNDED);
   EXPECT_EQ(r.conflict, column(0));
   EXPECT_TRUE(printed("can improve the objective without limit"));
+}
+
+TEST_F(ReducePassTest, DualBoundKeepsTheColumnThatSetItAsItsSetter) {
+  // min -500 x1 + 18.7 x2 with x0 = x1 + x2, x0 <= 10: x1 = 10 at the optimum.
+  // x1 bounds the row's dual from below by 500; x2's weaker bound (-18.7)
+  // must not take over as setter, or x1 would be judged by its own bound
+  // and fixed at 0.
+  Problem p;
+  p.row_types = "E";
+  p.rhs = {0};
+  p.columns = {{{{0, 1.0}}, 0, 10, 0}, {{{0, -1.0}}, 0, kInf, -500}, {{{0, -1.0}}, 0, kInf, 18.7}};
+  load(p);
+  // x0 stays in the row (it would become the row's slack otherwise).
+  kl::int_array(kl::ARR_POS_STATUS)[column(0)] |= kl::PS_PROTECTED;
+  set_select(kDefaultSelect);
+  run_round(1);
+  const bool fixed_at_zero = removed_column(1) && upper(column(1)) == 0.0;
+  EXPECT_FALSE(fixed_at_zero);
+}
+
+// --- records of later rounds: stored lists ---------------------------------
+
+// The first record on the stack, its ints and reals in push order.
+struct FirstRecord {
+  std::vector<int32_t> ints;
+  std::vector<double> reals;
+};
+FirstRecord first_record(size_t n_ints, size_t n_reals) {
+  std::vector<int32_t> ints = RoundTest::stack_ints();
+  std::vector<double> reals = RoundTest::stack_reals();
+  ints.resize(std::min(ints.size(), n_ints));
+  reals.resize(std::min(reals.size(), n_reals));
+  return {ints, reals};
+}
+
+TEST_F(ReducePassTest, LaterRoundsStoreTheListsPostsolveCannotReadFromTheMatrix) {
+  {
+    SCOPED_TRACE("forcing row");
+    Problem p;
+    p.row_types = "LL";
+    p.rhs = {-4, 20};
+    p.columns = {{{{0, 1.0}, {1, 1.0}}, 0, 3, 1}, {{{0, -1.0}, {1, 1.0}}, 0, 4, 1}};
+    load(p);
+    make_column_basic_in_place_of_row(1, 0);
+    set_select(kOnly | 0x4);
+    run_round(2);
+    const FirstRecord r = first_record(10, 8);
+    EXPECT_EQ(r.ints, (std::vector<int32_t>{row(1), 1, column(0), row(1), 1, column(1), 2, -2, row(0),
+                                            kl::REC_FORCING_ROW}));
+    EXPECT_EQ(r.reals, (std::vector<double>{1.0, 1.0, 0.0, 1.0, 1.0, 1.0, 4.0, -1.0}));
+  }
+  {
+    SCOPED_TRACE("row singleton");
+    Problem p;
+    p.row_types = "GL";
+    p.rhs = {3, 10};
+    p.columns = {{{{0, 2.0}, {1, 1.0}}, 0, 10, 1}, {{{1, 1.0}}, 0, 10, 1}};
+    load(p);
+    set_select(kOnly | 0x2);
+    run_round(2);
+    const FirstRecord r = first_record(6, 4);
+    EXPECT_EQ(r.ints, (std::vector<int32_t>{row(1), 1, row(0), column(0), -1, kl::REC_ROW_SINGLETON}));
+    EXPECT_EQ(r.reals, (std::vector<double>{1.0, 1.0, 2.0, 3.0}));
+  }
+  {
+    SCOPED_TRACE("dominated column");
+    load(locked_zero_cost_column(-kInf));
+    set_select(kOnly | 0x8);
+    run_round(2);
+    const FirstRecord r = first_record(12, 11);
+    EXPECT_EQ(r.ints, (std::vector<int32_t>{column(1), column(2), 2, row(0), column(1), column(2), 2, row(1), 2,
+                                            column(0), -1, kl::REC_DOMINATED_COLUMN}));
+    EXPECT_EQ(r.reals, (std::vector<double>{1.0, 1.0, 0.0, 10.0, 1.0, 1.0, 1.0, 0.0, 10.0, 2.0, 5.0}));
+  }
 }
 
 // --- capacity ---------------------------------------------------------------

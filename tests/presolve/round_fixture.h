@@ -1,7 +1,7 @@
 // A small problem loaded through the exports and made ready for a
 // reduction round of presolve, as the presolve set-up leaves it: working
-// right-hand sides, counts, an empty record stack. The records a round
-// pushes are read back newest first.
+// right-hand sides, counts, an empty record stack. The stacks are read back
+// in push order.
 #ifndef KLSOL_TESTS_PRESOLVE_ROUND_FIXTURE_H
 #define KLSOL_TESTS_PRESOLVE_ROUND_FIXTURE_H
 
@@ -21,13 +21,6 @@
 #include "support/library_session.h"
 
 namespace kltest {
-
-// One record as postsolve reads it: ints and reals in push order.
-struct PushedRecord {
-  std::vector<int32_t> ints;
-  std::vector<double> reals;
-  int32_t type() const { return ints.empty() ? 0 : ints.back(); }
-};
 
 class RoundTest : public LibrarySession {
  protected:
@@ -64,8 +57,8 @@ class RoundTest : public LibrarySession {
     return r;
   }
 
-  // Records on the stack, newest first (each with its own ints and reals
-  // counted by the layout of its type).
+ public:
+  // Both stacks as pushed, oldest entry first.
   static std::vector<int32_t> stack_ints() {
     std::vector<int32_t> v;
     for (int32_t k = 1; k <= kl::presolve_int_top; ++k) v.push_back(kl::int_array(kl::ARR_PRESOLVE_INTS)[k]);
@@ -77,6 +70,7 @@ class RoundTest : public LibrarySession {
     return v;
   }
 
+ protected:
   static int32_t column(int32_t caller_index) { return kl::store.first_col + caller_index; }
   static int32_t row(int32_t caller_index) { return caller_index + 1; }
   static int32_t status(int32_t position) { return kl::int_array(kl::ARR_POS_STATUS)[position]; }
