@@ -160,7 +160,7 @@ class EliminationPass {
   bool pivot_size_ok(int32_t r, const Pivot& pv) const {
     const double m = e_.magnitude(pv.ref_q);
     const double ztelim = dcv(dc::ZTELIM);
-    return m >= ztelim * e_.max_magnitude(r) && m >= ztelim * e_.max_magnitude(pv.q);
+    return m >= ztelim * e_.max_entry_magnitude(r) && m >= ztelim * e_.max_entry_magnitude(pv.q);
   }
 
   // q integer: it stays integral only when every coefficient ratio of the
@@ -192,7 +192,7 @@ class EliminationPass {
     } else if ((status_of(q) & PS_ENTITY) != 0) {
       return false;
     }
-    if ((switches & kSwitchNoSmallestTest) == 0 && dcv(dc::ZTOLDA) * e_.max_magnitude(r) > smallest_) return false;
+    if ((switches & kSwitchNoSmallestTest) == 0 && dcv(dc::ZTOLDA) * e_.max_entry_magnitude(r) > smallest_) return false;
     if (upper_flag) upper_flag = !row_implies_column_upper(q);
     return !upper_flag;
   }
