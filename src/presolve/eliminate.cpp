@@ -160,7 +160,7 @@ class EliminationPass {
   bool pivot_size_ok(int32_t r, const Pivot& pv) const {
     const double m = e_.magnitude(pv.ref_q);
     const double ztelim = dcv(dc::ZTELIM);
-    return m >= ztelim * e_.max_magnitude(r) && m >= ztelim * e_.max_magnitude(pv.q);
+    return m >= ztelim * e_.max_entry_magnitude(r) && m >= ztelim * e_.max_entry_magnitude(pv.q);
   }
 
   // q integer: it stays integral only when every coefficient ratio of the
@@ -192,7 +192,7 @@ class EliminationPass {
     } else if ((status_of(q) & PS_ENTITY) != 0) {
       return false;
     }
-    if ((switches & kSwitchNoSmallestTest) == 0 && dcv(dc::ZTOLDA) * e_.max_magnitude(r) > smallest_) return false;
+    if ((switches & kSwitchNoSmallestTest) == 0 && dcv(dc::ZTOLDA) * e_.max_entry_magnitude(r) > smallest_) return false;
     if (upper_flag) upper_flag = !row_implies_column_upper(q);
     return !upper_flag;
   }
@@ -492,7 +492,8 @@ bool merge_into_matrix(EliminationEntries& entries) {
   const int64_t in_use = int_array(ARR_COL_START)[nseq + 1] - int_array(ARR_COL_START)[store.first_col];
   const int64_t records = entries.fill_records_used();
   const int64_t space = entries.element_space();
-  if (space < in_use + records) {
+  // Without fill-in the merge only drops deleted elements.
+  if (records > 0 && space < in_use + records) {
     begin_message(MSG_MPS_ELEMENT_SPACE);
     insert_message_int(static_cast<int32_t>(space));
     insert_message_int(static_cast<int32_t>(std::min<int64_t>(in_use + records, INT32_MAX)));
@@ -524,7 +525,7 @@ void presolve_eliminate(int32_t& eliminated, int32_t& conflict, int32_t& outcome
       emit_message();
     }
     // The eliminations made stay, also when the stack stopped the passes.
-    if (!merge_into_matrix(entries)) {
+    if (eliminated > 0 && !merge_into_matrix(entries)) {
       if (outcome == PRESOLVE_DONE) outcome = PRESOLVE_FILL_CAPACITY;
       return;
     }

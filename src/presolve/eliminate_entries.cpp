@@ -57,7 +57,7 @@ bool EliminationEntries::set_up() {
   row_refs_.assign(positions, {});
   col_refs_.assign(positions, {});
   element_column_.assign(static_cast<size_t>(col_start[nseq + 1]) + 1, 0);
-  max_magnitude_.assign(positions, 0.0);
+  max_entry_magnitude_.assign(positions, 0.0);
   nonpositive_.assign(positions, 0);
   positive_.assign(positions, 0);
   marked_.assign(positions, 0);
@@ -108,8 +108,8 @@ double EliminationEntries::magnitude(int32_t ref) const { return std::fabs(unsca
 
 void EliminationEntries::note_magnitude(int32_t ref) {
   const double m = magnitude(ref);
-  double& row_max = max_magnitude_[static_cast<size_t>(row_of(ref))];
-  double& col_max = max_magnitude_[static_cast<size_t>(column_of(ref))];
+  double& row_max = max_entry_magnitude_[static_cast<size_t>(row_of(ref))];
+  double& col_max = max_entry_magnitude_[static_cast<size_t>(column_of(ref))];
   row_max = std::max(row_max, m);
   col_max = std::max(col_max, m);
 }

@@ -60,7 +60,7 @@ class EliminationEntries {
   double unscaled_rhs(int32_t i) const;
   double magnitude(int32_t ref) const;
   // Largest unscaled magnitude seen in a row or column.
-  double max_magnitude(int32_t p) const { return max_magnitude_[static_cast<size_t>(p)]; }
+  double max_entry_magnitude(int32_t p) const { return max_entry_magnitude_[static_cast<size_t>(p)]; }
 
   // Fill-in records that may still be made, those in use, and the element
   // slots the column-wise arrays provide.
@@ -103,7 +103,7 @@ class EliminationEntries {
   std::vector<int32_t> element_column_;
   std::vector<FillInRecord> fill_;
   int64_t fill_capacity_ = 0;
-  std::vector<double> max_magnitude_;
+  std::vector<double> max_entry_magnitude_;
   std::vector<int32_t> nonpositive_;
   std::vector<int32_t> positive_;
   std::vector<char> marked_;

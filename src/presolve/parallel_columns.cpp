@@ -51,6 +51,12 @@ Bounds column_bounds(int32_t j) {
   return b;
 }
 
+// A type 9 record (the stack grows when it must); false when growth was
+// refused. Bounds are held as -1e20 / +1e20 when infinite.
+bool push_duplicate_column(std::initializer_list<int32_t> ints, std::initializer_list<double> reals) {
+  return push_presolve_record(ints, reals);
+}
+
 // What happens to the removed column I.
 enum Action : int32_t { ACT_NONE, ACT_AT_LOWER, ACT_AT_UPPER, ACT_MERGE, ACT_UNBOUNDED, ACT_INFEASIBLE };
 
@@ -107,7 +113,7 @@ class ColumnMerger {
     return classes;
   }
 
-  int32_t merge_class(const std::vector<int32_t>& members) {
+  int32_t merge_parallel_columns(const std::vector<int32_t>& members) {
     for (size_t m = 0; m + 1 < members.size(); ++m) {
       const int32_t c = members[m];
       if (mark_[static_cast<size_t>(c)] != MARK_UNTOUCHED) continue;
@@ -368,14 +374,9 @@ class ColumnMerger {
     OneBased<double> upper = real_array(ARR_UPPER);
     if (decision.action == ACT_MERGE) {
       const double w = merge_value_;
-      auto stored = [](double v, bool finite, double infinite) { return finite ? v : infinite; };
       const Bounds& bj = merged_before_.first;
       const Bounds& bk = merged_before_.second;
-      if (!push_presolve_record({K, I, 0, 0, REC_DUPLICATE_COLUMN},
-                                {r, stored(bj.lower, bj.has_lower(), -kInfinity),
-                                 stored(bj.upper, bj.has_upper(), kInfinity),
-                                 stored(bk.lower, bk.has_lower(), -kInfinity),
-                                 stored(bk.upper, bk.has_upper(), kInfinity), w}))
+      if (!push_duplicate_column({K, I, 0, 0, REC_DUPLICATE_COLUMN}, {r, bj.lower, bj.upper, bk.lower, bk.upper, w}))
         return false;
       lower[I] = w;
       upper[I] = w;
@@ -393,14 +394,14 @@ class ColumnMerger {
       set_bits(I, PS_FINITE_UPPER);
     }
     const double v = lower[I];
-    if (!push_presolve_record({K, I, at_upper ? 0 : 1, at_upper ? 1 : 0, REC_DUPLICATE_COLUMN}, {v})) return false;
+    if (!push_duplicate_column({K, I, at_upper ? 0 : 1, at_upper ? 1 : 0, REC_DUPLICATE_COLUMN}, {v})) return false;
     remove_fixed_column(I, v);
     return true;
   }
 
-  int32_t push_conflict(int32_t first, int32_t second) {
-    return push_presolve_record({first, second, 1, 0, REC_DUPLICATE_COLUMN}, {0.0}) ? MERGE_CONFLICT
-                                                                                  : MERGE_PUSH_FAILED;
+  static int32_t push_conflict(int32_t first, int32_t second) {
+    return push_duplicate_column({first, second, 1, 0, REC_DUPLICATE_COLUMN}, {0.0}) ? MERGE_CONFLICT
+                                                                                   : MERGE_PUSH_FAILED;
   }
 
   // The last column of a merged class that is alone in an equality row is
@@ -479,7 +480,7 @@ int32_t presolve_parallel_columns(int32_t& outcome, int32_t& columns_removed, in
   if (classes.empty()) return 0;
   ColumnMerger merger(columns_removed, rows_removed, elements_removed);
   for (const std::vector<int32_t>& members : classes) {
-    const int32_t result = merger.merge_class(members);
+    const int32_t result = merger.merge_parallel_columns(members);
     if (result == MERGE_CONFLICT) {
       outcome = 1;
       return 0;

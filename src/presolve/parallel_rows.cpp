@@ -165,7 +165,7 @@ class RowMerger {
   RowMerger(int32_t& rows_removed, int32_t& elements_removed)
       : rows_removed_(rows_removed), elements_removed_(elements_removed), removed_(static_cast<size_t>(nrow) + 1, 0) {}
 
-  int32_t merge_class(const std::vector<int32_t>& rows) {
+  int32_t merge_parallel_rows(const std::vector<int32_t>& rows) {
     for (size_t a = 0; a < rows.size(); ++a) {
       const int32_t u = rows[a];
       for (size_t h = a + 1; h < rows.size() && !removed_[u]; ++h) {
@@ -317,7 +317,7 @@ int32_t presolve_parallel_rows(int32_t& outcome, int32_t& rows_removed, int32_t&
   if (presolve_row_copy.start.size() < static_cast<size_t>(nrow) + 2) return 0;
   RowMerger merger(rows_removed, elements_removed);
   for (const std::vector<int32_t>& rows : row_pattern_classes()) {
-    const int32_t result = merger.merge_class(rows);
+    const int32_t result = merger.merge_parallel_rows(rows);
     if (result == MERGE_INFEASIBLE) {
       outcome = 1;
       return 0;

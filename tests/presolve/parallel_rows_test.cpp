@@ -81,6 +81,26 @@ TEST_F(ParallelRowsTest, OppositeRowsMakeARangeRow) {
   EXPECT_DOUBLE_EQ(r.reals[0], -2.0);
 }
 
+TEST_F(ParallelRowsTest, RangeRowReplacesAOneSidedRowAndTakesItsLimit) {
+  // x + y <= 4 and 2 <= x + y <= 6: the range row stays with [2, 4].
+  ArrayProblem p;
+  p.row('L', 4.0);
+  p.row('R', 6.0, 4.0);
+  p.column(1.0, 0.0, 10.0, {{0, 1.0}, {1, 1.0}});
+  p.column(1.0, 0.0, 10.0, {{0, 1.0}, {1, 1.0}});
+  load(p);
+  int32_t outcome = -1;
+  ASSERT_EQ(run(outcome), 0);
+  expect_free(1);
+  EXPECT_EQ(row_type(2), ROW_L);
+  EXPECT_DOUBLE_EQ(work_rhs(2), 4.0);
+  EXPECT_DOUBLE_EQ(lower(2), 0.0);
+  EXPECT_DOUBLE_EQ(upper(2), 2.0);
+  const PresolveRecord r = pop_record(6, 1);
+  EXPECT_EQ(r.ints, (std::vector<int32_t>{2, 1, 1, 2, 0, REC_DUPLICATE_ROW}));
+  EXPECT_EQ(r.reals[0], 1.0);
+}
+
 TEST_F(ParallelRowsTest, MergedRangeBelowZtoldaMakesAnEquality) {
   // x + y <= 4 with x + y >= 4 + d: a point when d is 0, and when d is a
   // small positive gap inside ZTOLZE the range would come out negative.
