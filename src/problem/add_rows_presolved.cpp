@@ -638,6 +638,10 @@ int32_t add_rows_presolved(const AddedRows& call, int32_t* row_codes) {
   int32_t appended = 0;
   for (size_t n = 0; n < rows.size(); ++n) {
     const TranslatedRow& row = rows[n];
+    const bool to_append = row.code == ADDPRE_ADDED || row.code == ADDPRE_TINY_ENTRY;
+    // A row that finds no room gets no code: it was not added, and the
+    // status word tells why.
+    if (to_append && !append_translated_row(row)) break;
     if (row_codes != nullptr) row_codes[processed[n]] = row.code;
     if (row.code == ADDPRE_UNTRANSLATABLE || row.code == ADDPRE_EMPTY_VIOLATED) {
       result = row.code;
@@ -647,7 +651,6 @@ int32_t add_rows_presolved(const AddedRows& call, int32_t* row_codes) {
       if (result == ADDPRE_ADDED) result = ADDPRE_EMPTY;
       continue;
     }
-    if (!append_translated_row(row)) break;
     ++appended;
     if (row.code == ADDPRE_TINY_ENTRY) result = ADDPRE_TINY_ENTRY;
   }

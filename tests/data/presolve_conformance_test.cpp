@@ -378,6 +378,7 @@ TEST_P(PresolvedRowAddition, AddedRowHoldsAfterPostsolve) {
   int32_t chosen = -1;
   for (const int32_t j : candidates) {
     const int32_t code = add_bound_row(j, x[static_cast<size_t>(j)] / 2, true);
+    ASSERT_EQ(int_attribute_value(KLIA_STATUS), 0) << "error " << int_attribute_value(KLIA_ERRORCODE);
     if (code == 0 || code == 5) {
       chosen = j;
       break;

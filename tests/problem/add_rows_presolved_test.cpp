@@ -340,9 +340,14 @@ TEST_F(AddRowsPresolved, NoSpareRowIsError413) {
   const int32_t spare = spare_rows_left;
   ASSERT_EQ(spare, kSpareRows);
   std::vector<std::vector<std::pair<int32_t, double>>> rows(static_cast<size_t>(spare) + 1, {{2, 1.0}});
-  add(std::string(rows.size(), 'L'), std::vector<double>(rows.size(), 9.0), rows);
+  std::vector<int32_t> codes;
+  add(std::string(rows.size(), 'L'), std::vector<double>(rows.size(), 9.0), rows, &codes);
   EXPECT_EQ(error_number, 413);
+  EXPECT_EQ(status_code, 32);
   EXPECT_EQ(nrow, 2 + spare);
+  // The row that found no room has no code saying it was added.
+  EXPECT_EQ(codes.back(), -1);
+  EXPECT_EQ(codes[0], 0);
   EXPECT_EQ(store.first_col, reduced_first_);
 }
 
