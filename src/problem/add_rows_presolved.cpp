@@ -615,8 +615,12 @@ void append_original_row(const TranslatedRow& row) {
   const int32_t count = static_cast<int32_t>(entries.size());
   nrow = o;
   nelem = col_start[nseq + 1] - 1;
+  // The row takes a spare row and spare elements of the original problem:
+  // the room the work arrays keep for it stays the same.
   original_problem.nrow = o;
   original_problem.nelem = nelem;
+  original_problem.spare_rows = store.first_col - o - 1;
+  original_problem.spare_elems -= count;
   presolve_state.orig_spare_elems_left -= count;
 }
 

@@ -210,6 +210,9 @@ TEST_F(AddRowsPresolved, RowIsRestatedThroughEliminationAndFixings) {
   swap_original_arrays(1, kept);
   EXPECT_EQ(nrow, 5);
   EXPECT_EQ(original_problem.nrow, 5);
+  // The row came out of the spare rows: the room kept for the original
+  // problem's rows stays.
+  EXPECT_EQ(original_problem.nrow + original_problem.spare_rows, store.first_col - 1);
   EXPECT_EQ(int_array(ARR_ROW_TYPE)[5] & ROW_TYPE_MASK, ROW_G);
   EXPECT_DOUBLE_EQ(real_array(ARR_RHS)[5], 1.0);
   std::vector<std::pair<int32_t, double>> row5;
