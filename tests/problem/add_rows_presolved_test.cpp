@@ -289,6 +289,21 @@ TEST_F(AddRowsPresolved, ColumnSingletonIsReplacedOnlyThroughAnEqualityRow) {
   }
 }
 
+// A column substituted by a newer record that comes back through an older
+// record's stored row is substituted again: x4 = 5 - x2 (newer) and
+// x3 = (6 - x1 - x2 - x4) / 2 (older) make x3 >= 1 read -0.5 x1 >= 0.5,
+// the x2 terms cancelling.
+TEST_F(AddRowsPresolved, SubstitutedColumnBroughtBackIsSubstitutedAgain) {
+  const int32_t x1 = first_, x2 = first_ + 1, x3 = first_ + 2, x4 = first_ + 3;
+  clear_presolve_stack();
+  ASSERT_TRUE(push_presolve_record({x1, x2, x4, 1, x3, 0, 3, 0, REC_COLUMN_ELIMINATION}, {1.0, 1.0, 1.0, 6.0, 0.0, 2.0}));
+  ASSERT_TRUE(push_presolve_record({x2, 2, x4, 0, 1, 0, REC_COLUMN_ELIMINATION}, {1.0, 5.0, 0.0, 1.0}));
+  EXPECT_EQ(add("G", {1.0}, {{{3, 1.0}}}), 0);
+  ASSERT_EQ(nrow, 3);
+  EXPECT_DOUBLE_EQ(real_array(ARR_RHS)[3], 0.5);
+  EXPECT_EQ(presolved_row(3), (std::vector<std::pair<int32_t, double>>{{1, -0.5}}));
+}
+
 // A record of a type outside 1..12 stops the translation: the row is not
 // added.
 TEST_F(AddRowsPresolved, UnknownRecordTypeIsNotAdded) {
