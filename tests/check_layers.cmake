@@ -43,7 +43,7 @@ set(exceptions
   "problem/slots.cpp|presolve/|a slot keeps presolve's records and stack tops of its problem"
   "simplex/|presolve/postsolve.h|the solution and basis queries and successive LP read a presolved solution in original terms"
   "presolve/postsolve.cpp|simplex/|postsolve prices the presolved basis with the simplex's basic costs and logs the end of a final run"
-  "problem/add_rows_presolved.cpp|presolve/record_stack.h|a row added to a presolved problem is restated through the presolve records"
+  "problem/add_rows_presolved.cpp|presolve/|a row added to a presolved problem is restated through the presolve records and counted with the presolved rows"
 )
 
 get_filename_component(SRC "${SRC}" ABSOLUTE)

@@ -460,6 +460,16 @@ bool check_added_rows(const AddedRows& call, std::vector<EntryRange>& ranges) {
   return check_row_types(call) && check_row_values(call) && check_row_entries(call, ranges);
 }
 
+RowShapeWords added_row_words(char letter, double range, int32_t exponent) {
+  const RowShape shape = row_shape(letter, &range, 0);
+  const double f = scale_power(static_cast<uint32_t>(exponent));
+  return RowShapeWords{shape.type,
+                       static_cast<int32_t>(shape.status | PS_BASIC | (static_cast<uint32_t>(exponent) << 24)),
+                       shape.lower, (shape.status & PS_FINITE_UPPER) != 0 ? shape.upper * f : shape.upper};
+}
+
+void write_added_row_name(int32_t p) { write_default_name(p); }
+
 void store_added_row(int32_t p, char letter, double range, int32_t exponent, double scaled_rhs,
                      const std::vector<std::pair<int32_t, double>>& entries, bool default_name) {
   OneBased<double> upper = real_array(ARR_UPPER);
@@ -467,13 +477,11 @@ void store_added_row(int32_t p, char letter, double range, int32_t exponent, dou
   OneBased<int32_t> copy_start = int_array(ARR_ROW_COPY_START);
   OneBased<int32_t> copy_col = int_array(ARR_ROW_COPY_COL);
   OneBased<double> copy_val = real_array(ARR_ROW_COPY_VAL);
-  const RowShape shape = row_shape(letter, &range, 0);
-  const double f = scale_power(static_cast<uint32_t>(exponent));
+  const RowShapeWords shape = added_row_words(letter, range, exponent);
   int_array(ARR_ROW_TYPE)[p] = shape.type;
-  int_array(ARR_POS_STATUS)[p] =
-      static_cast<int32_t>(shape.status | PS_BASIC | (static_cast<uint32_t>(exponent) << 24));
+  int_array(ARR_POS_STATUS)[p] = shape.status;
   real_array(ARR_LOWER)[p] = shape.lower;
-  upper[p] = (shape.status & PS_FINITE_UPPER) != 0 ? shape.upper * f : shape.upper;
+  upper[p] = shape.upper;
   real_array(ARR_RHS)[p] = scaled_rhs;
   if (work_rhs) work_rhs[p] = scaled_rhs;
   real_array(ARR_OBJECTIVE)[p] = 0.0;

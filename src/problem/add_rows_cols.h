@@ -104,6 +104,17 @@ int32_t added_row_column(int32_t index);
 // Scale exponent byte of a new row from its entries and the columns' factors
 // (64 when IFSCAL is 0).
 int32_t added_row_exponent(const AddedRows& call, const EntryRange& range);
+// The row words of a new row: type code, status word (basic slack and the
+// exponent byte), slack bounds (stored, scaled).
+struct RowShapeWords {
+  int32_t type;
+  int32_t status;
+  double lower;
+  double upper;
+};
+RowShapeWords added_row_words(char letter, double range, int32_t exponent);
+// The default name (VV and the position) of a new row p.
+void write_added_row_name(int32_t p);
 // Stores row p (p - 1 rows stored before it) in the arrays and the row copy:
 // type letter, range (R rows), exponent byte, the right-hand side and the
 // entries already scaled, the entries by increasing position; the slack is

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "presolve/presolve_state.h"
 #include "presolve/record_stack.h"
 #include "problem/factor_arrays.h"
 #include "problem/matrix_storage.h"
@@ -52,6 +53,11 @@ struct TranslatedRow {
   int32_t exponent = kNeutralScaleExponent;
   double rhs = 0.0;  // scaled
   std::vector<std::pair<int32_t, double>> entries;  // presolved position, scaled value
+  // The row in original terms, for the original problem.
+  double original_rhs = 0.0;  // scaled
+  std::vector<std::pair<int32_t, double>> original_entries;  // original position, scaled value
+  // 0, or the error (413, 415) that leaves the original problem no room.
+  int32_t original_room_error = 0;
 };
 
 int32_t stack_int(int32_t k) { return int_array(ARR_PRESOLVE_INTS)[k]; }
@@ -486,6 +492,7 @@ void prepare_original_row(const AddedRows& call, int32_t k, const EntryRange& ra
   row.exponent = added_row_exponent(call, range);
   const double f = scale_power(static_cast<uint32_t>(row.exponent));
   row.rhs = call.rhs[k] * f;
+  row.original_rhs = row.rhs;
   prepared.clear();
   const double tolerance = dcv(dc::ZTOLDA);
   OneBased<int32_t> status = int_array(ARR_POS_STATUS);
@@ -529,8 +536,9 @@ int32_t judge_empty_row(const TranslatedRow& row) {
 }
 
 // Appends one translated row to the presolved problem (current) in the
-// room it has: no growth. False after message 413 or 415.
-bool append_translated_row(const TranslatedRow& row) {
+// room it has (no growth), mapped to the original row that will stand for
+// it. False after message 413 or 415.
+bool append_translated_row(const TranslatedRow& row, int32_t original_row) {
   const int32_t count = static_cast<int32_t>(row.entries.size());
   if (spare_rows_left < 1) {
     report_error(MSG_NO_ROW_SPACE, 1, routine::kAddrow);
@@ -546,12 +554,74 @@ bool append_translated_row(const TranslatedRow& row) {
   // The name table belongs to the original positions: a presolved row
   // keeps no name of its own.
   store_added_row(p, row.letter, row.range, row.exponent, row.rhs, row.entries, false);
-  if (OneBased<int32_t> map = int_array(ARR_POSITION_MAP)) map[p] = 0;
+  if (OneBased<int32_t> map = int_array(ARR_POSITION_MAP)) map[p] = original_row;
   nrow += 1;
   spare_rows_left -= 1;
   nelem = int_array(ARR_ROW_COPY_START)[nrow + 1] - 1;
   spare_elems_left -= count;
   return true;
+}
+
+// Room in the original problem (current) for a row of count entries after
+// rows_before rows and elements_before elements already planned: 0, or the
+// error that refuses it.
+int32_t original_room(int32_t rows_before, int64_t elements_before, int32_t count) {
+  if (store.first_col - (nrow + rows_before) - 1 < 1) return MSG_NO_ROW_SPACE;
+  const int64_t end = int64_t{int_array(ARR_COL_START)[nseq + 1]} - 1 + elements_before + count;
+  if (block_words(array_cells[ARR_ELEM_ROW]) < end || block_words(array_cells[ARR_ELEM_VALUE]) < 2 * end)
+    return MSG_NO_ELEMENT_SPACE;
+  return 0;
+}
+
+// Appends the row in original terms to the original problem (current) as
+// row nrow + 1: its row words and its entries at the ends of their columns,
+// where the rows increase. The room has been checked.
+void append_original_row(const TranslatedRow& row) {
+  const int32_t o = nrow + 1;
+  const RowShapeWords shape = added_row_words(row.letter, row.range, row.exponent);
+  int_array(ARR_ROW_TYPE)[o] = shape.type;
+  int_array(ARR_POS_STATUS)[o] = shape.status;
+  real_array(ARR_LOWER)[o] = shape.lower;
+  real_array(ARR_UPPER)[o] = shape.upper;
+  real_array(ARR_RHS)[o] = row.original_rhs;
+  real_array(ARR_OBJECTIVE)[o] = 0.0;
+  write_added_row_name(o);
+
+  OneBased<int32_t> col_start = int_array(ARR_COL_START);
+  OneBased<int32_t> elem_row = int_array(ARR_ELEM_ROW);
+  OneBased<double> elem_value = real_array(ARR_ELEM_VALUE);
+  std::vector<std::pair<int32_t, double>> entries = row.original_entries;
+  std::sort(entries.begin(), entries.end());
+  // From the last column down, each column moves up by the new entries of
+  // the columns before it and gains its own at its end.
+  int32_t shift = static_cast<int32_t>(entries.size());
+  size_t next = entries.size();
+  for (int32_t j = nseq; j >= store.first_col && shift > 0; --j) {
+    const int32_t begin = col_start[j];
+    const int32_t end = col_start[j + 1];  // before this column moves
+    const bool gains = next > 0 && entries[next - 1].first == j;
+    col_start[j + 1] = end + shift;
+    if (gains) {
+      elem_row[end + shift - 1] = o;
+      elem_value[end + shift - 1] = entries[next - 1].second;
+      --next;
+      --shift;
+    }
+    for (int32_t e = end - 1; e >= begin; --e) {
+      elem_row[e + shift] = elem_row[e];
+      elem_value[e + shift] = elem_value[e];
+    }
+  }
+  const int32_t count = static_cast<int32_t>(entries.size());
+  nrow = o;
+  nelem = col_start[nseq + 1] - 1;
+  // The row takes a spare row and spare elements of the original problem:
+  // the room the work arrays keep for it stays the same.
+  original_problem.nrow = o;
+  original_problem.nelem = nelem;
+  original_problem.spare_rows = store.first_col - o - 1;
+  original_problem.spare_elems -= count;
+  presolve_state.orig_spare_elems_left -= count;
 }
 
 // Original position -> presolved column, over the presolved columns.
@@ -619,15 +689,24 @@ int32_t add_rows_presolved(const AddedRows& call, int32_t* row_codes) {
     std::vector<EntryRange> ranges;
     if (!check_added_rows(call, ranges)) return ADDPRE_ADDED;
     std::vector<std::pair<int32_t, double>> prepared;
+    int32_t original_rows = 0;
+    int64_t original_elements = 0;
     for (int32_t k = 0; k < call.nrows; ++k) {
       const EntryRange& range = ranges[static_cast<size_t>(k)];
       if (range.begin == range.end) continue;
       TranslatedRow& row = rows.emplace_back();
       processed.push_back(k);
       prepare_original_row(call, k, range, prepared, row);
+      row.original_entries = prepared;
       translator.translate(prepared, row);
       if (row.code == ADDPRE_ADDED && row.entries.empty()) row.code = judge_empty_row(row);
       if (row.code == ADDPRE_UNTRANSLATABLE || row.code == ADDPRE_EMPTY_VIOLATED) break;
+      if (row.code == ADDPRE_ADDED || row.code == ADDPRE_TINY_ENTRY) {
+        const int32_t count = static_cast<int32_t>(prepared.size());
+        row.original_room_error = original_room(original_rows, original_elements, count);
+        ++original_rows;
+        original_elements += count;
+      }
     }
   } catch (const std::bad_alloc&) {
     return ADDPRE_NO_MEMORY;
@@ -638,6 +717,14 @@ int32_t add_rows_presolved(const AddedRows& call, int32_t* row_codes) {
   int32_t appended = 0;
   for (size_t n = 0; n < rows.size(); ++n) {
     const TranslatedRow& row = rows[n];
+    const bool to_append = row.code == ADDPRE_ADDED || row.code == ADDPRE_TINY_ENTRY;
+    // A row that finds no room gets no code: it was not added, and the
+    // status word tells why.
+    if (to_append && row.original_room_error != 0) {
+      report_error(row.original_room_error, row.original_room_error == MSG_NO_ROW_SPACE ? 1 : 0, routine::kAddrow);
+      break;
+    }
+    if (to_append && !append_translated_row(row, original_problem.nrow + appended + 1)) break;
     if (row_codes != nullptr) row_codes[processed[n]] = row.code;
     if (row.code == ADDPRE_UNTRANSLATABLE || row.code == ADDPRE_EMPTY_VIOLATED) {
       result = row.code;
@@ -647,11 +734,23 @@ int32_t add_rows_presolved(const AddedRows& call, int32_t* row_codes) {
       if (result == ADDPRE_ADDED) result = ADDPRE_EMPTY;
       continue;
     }
-    if (!append_translated_row(row)) break;
     ++appended;
     if (row.code == ADDPRE_TINY_ENTRY) result = ADDPRE_TINY_ENTRY;
   }
   if (appended > 0) {
+    // The original problem receives the rows too, so that the solution
+    // postsolve maps back, and the clean-up run on the original problem
+    // after it, keep to them.
+    {
+      OriginalProblemInPlace original;
+      int32_t stored = 0;
+      for (size_t n = 0; n < rows.size() && stored < appended; ++n) {
+        if (rows[n].code != ADDPRE_ADDED && rows[n].code != ADDPRE_TINY_ENTRY) continue;
+        append_original_row(rows[n]);
+        ++stored;
+      }
+    }
+    presolve_state.counts.rows = nrow;
     build_column_copy();
     free_factor_arrays();
     OneBased<double> rhs = real_array(ARR_RHS);

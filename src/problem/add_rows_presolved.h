@@ -2,9 +2,10 @@
 // body of KLADDROWS_PRE. Each new row is checked and scaled in original
 // terms, restated in the presolved variables by walking the presolve record
 // stack from its top (newest reduction first), and appended to the
-// presolved problem like a row of addrow. The original problem is not
-// changed: the new rows exist only in the presolved problem, where the
-// position map gives them no original row.
+// presolved problem like a row of addrow. The original problem receives
+// each added row too, after its own rows, and the position map names it for
+// the presolved row: postsolve then maps the row's value, dual and basis
+// status back, and the clean-up run on the original problem keeps to it.
 //
 // How each record type acts on a row being translated (coefficient a_k of
 // position k, right-hand side b):
@@ -61,7 +62,9 @@ void swap_original_arrays(int32_t to_original, PresolvedWords& kept);
 // The body of KLADDROWS_PRE: the call's result code. row_codes, when not
 // null, receives one code per row processed (rows without entries get none).
 // Errors of the addition (405, 423, 413, 415, 431, ...) set the status word
-// (32) and end the call; rows appended before an error stay. On a problem
+// (32) and end the call; rows appended before an error stay. Every row is
+// checked (405, 423) before any is added; 413 and 415 come when either
+// problem has no room left: neither grows. On a problem
 // that is not presolved the rows go to addrow.
 int32_t add_rows_presolved(const AddedRows& call, int32_t* row_codes);
 

@@ -354,6 +354,10 @@ class PresolvedRowAddition : public kltest::LibrarySessionOf<::testing::TestWith
 TEST_P(PresolvedRowAddition, AddedRowHoldsAfterPostsolve) {
   KLTEST_REQUIRE_DATA(file, "netlib/" + GetParam() + ".mps");
   KLSETICV(KLIC_IFDBG, 1);
+  // A presolved problem has the spare rows and elements of the loaded one,
+  // and rows are added to it only there.
+  KLSETICV(KLIC_NRXTRA, 10);
+  KLSETICV(KLIC_NMXTRA, 100);
   ASSERT_NO_FATAL_FAILURE(read(file));
   const int32_t columns = int_attribute_value(KLIA_NCOLS);
   ASSERT_EQ(KLMINIM(""), 0);
@@ -374,6 +378,7 @@ TEST_P(PresolvedRowAddition, AddedRowHoldsAfterPostsolve) {
   int32_t chosen = -1;
   for (const int32_t j : candidates) {
     const int32_t code = add_bound_row(j, x[static_cast<size_t>(j)] / 2, true);
+    ASSERT_EQ(int_attribute_value(KLIA_STATUS), 0) << "error " << int_attribute_value(KLIA_ERRORCODE);
     if (code == 0 || code == 5) {
       chosen = j;
       break;
