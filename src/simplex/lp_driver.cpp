@@ -24,6 +24,7 @@
 #include "presolve/postsolve.h"
 #include "presolve/presolve_driver.h"
 #include "presolve/presolve_state.h"
+#include "problem/loader.h"
 #include "problem/matrix_storage.h"
 #include "problem/setup.h"
 #include "problem/store.h"
@@ -352,7 +353,8 @@ bool prepare_lp(int32_t mode) {
 
   if (store.unpresolvable_count == 0 && (problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) == 0) {
     bool presolved = false;
-    if (icv(ic::IFPRES) != 0 && icv(ic::IPSLCT) != 0) {
+    // A quadratic objective read from a problem file is solved as read.
+    if (icv(ic::IFPRES) != 0 && icv(ic::IPSLCT) != 0 && file_quadratic_entry_count == 0) {
       if (!run_presolve(presolved)) return false;
     }
     if (!presolved) run_bound_pass();

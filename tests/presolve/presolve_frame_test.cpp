@@ -465,3 +465,68 @@ TEST_F(CutStore, BadCutsStopTheCallWithTheirMessage) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace kl;
+using namespace kltest;
+
+// Inside the global search compaction renumbers the entities: integer
+// entities follow their columns and carry the integer mark again, a set
+// keeps the members whose columns stay, and a set whose members all left
+// disappears. Giving the presolved problem up brings the loaded entities
+// back.
+TEST_F(PresolveFrame, SearchCompactionRenumbersTheEntities) {
+  KLSETICV(KLIC_IFSCAL, 0);
+  const Problem p = mixed_problem();
+  std::vector<int32_t> starts{0}, rows;
+  std::vector<double> values, lower, upper, cost;
+  for (const Column& c : p.columns) {
+    for (const auto& [r, v] : c.entries) {
+      rows.push_back(r);
+      values.push_back(v);
+    }
+    starts.push_back(static_cast<int32_t>(rows.size()));
+    lower.push_back(c.lower);
+    upper.push_back(c.upper);
+    cost.push_back(c.cost);
+  }
+  // Integer columns 1 and 2; set 1 over column 0, set 2 over the fixed
+  // column 3 alone (0-based caller columns).
+  const int32_t entity_columns[] = {1, 2};
+  const int32_t set_starts[] = {0, 1, 2};
+  const int32_t set_columns[] = {0, 3};
+  const double set_refs[] = {1.0, 1.0};
+  const double ranges[] = {4, 0, 0};
+  ASSERT_EQ(KLLOADGLOBAL(dir.file("mip").c_str(), 4, 3, p.row_types.data(), p.rhs.data(), ranges, cost.data(),
+                         starts.data(), nullptr, rows.data(), values.data(), lower.data(), upper.data(), 2, 2, "II",
+                         entity_columns, nullptr, "11", set_starts, set_columns, set_refs),
+            0);
+  ASSERT_EQ(nglent, 4);
+  const ProblemImage before = ProblemImage::take();
+  problem_flags |= PF_SEARCH_RUNNING;
+  icv(ic::IPSLCT) &= ~kSelectNoEntitySweeps;
+  presolve_by_frame();
+  EXPECT_EQ(nglent, 3);
+  EXPECT_EQ(nsets, 1);
+  EXPECT_EQ(nsosm, 1);
+  OneBased<int32_t> type = int_array(ARR_ENTITY_TYPE);
+  OneBased<int32_t> column = int_array(ARR_ENTITY_COLUMN);
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  // The sets come first: the kept one is set 1, over the first column.
+  EXPECT_EQ(type[1] & ENT_TYPE_MASK, ENT_SET1);
+  EXPECT_EQ(column[1], 1);
+  EXPECT_EQ(int_array(ARR_SET_MEMBER_COLUMN)[1], store.first_col);
+  for (int32_t e = 2; e <= 3; ++e) {
+    EXPECT_EQ(type[e] & ENT_TYPE_MASK, ENT_INTEGER);
+    EXPECT_EQ(column[e], store.first_col + e - 1);
+    EXPECT_NE(status[column[e]] & PS_INTEGER, 0);
+  }
+  problem_flags &= ~PF_SEARCH_RUNNING;
+  restore_original_problem();
+  expect_same(before, ProblemImage::take());
+  EXPECT_EQ(nsets, 2);
+  EXPECT_EQ(nsosm, 2);
+}
+
+}  // namespace
