@@ -70,9 +70,11 @@ void switch_problem_arrays(int32_t direction) {
   if (direction == 0) {
     for (const int32_t id : kVersionedArrays) swap_saved_array(id, array_cells[id]);
     switch_dimensions_to_presolved();
+    presolve_state.original_current = 0;
   } else {
     for (const int32_t id : kVersionedArrays) swap_saved_array(id, array_cells[id]);
     switch_dimensions_to_original();
+    presolve_state.original_current = 1;
   }
   OneBased<double> rhs = real_array(ARR_RHS);
   OneBased<double> work_rhs = real_array(ARR_WORK_RHS);
@@ -114,6 +116,7 @@ void keep_original_problem_words() {
 void restore_original_problem() {
   free_presolve_arrays();
   switch_problem_arrays(1);
+  presolve_state.original_current = 0;
   problem_flags &= ~(PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL);
   dcv(kSecondObjectiveConstantSlot) = presolve_state.original_fixed_constant;
   recurse_entry_count = presolve_state.orig_typed_entries;
@@ -133,6 +136,7 @@ void restore_original_problem() {
 void discard_presolved_problem() {
   free_presolve_arrays();
   switch_problem_arrays(1);
+  presolve_state.original_current = 0;
   problem_flags &= ~(PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL);
   original_basis_header.clear();
   set_basis_header();

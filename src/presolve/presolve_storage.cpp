@@ -204,6 +204,7 @@ int32_t presolve_allocate() {
     }
   }
   clear_presolve_stack();
+  presolve_state.original_current = 0;
 
   original_problem.nrow = nrow;
   original_problem.nseq = nseq;

@@ -419,7 +419,7 @@ void write_presolved_solution_file() {
   int32_t no_basis = lp_driver.no_basis;
   postsolve(1, no_basis);
   write_solution_file(SOLUTION_AS_LEFT);
-  switch_problem_arrays(0);
+  if (presolve_state.original_current != 0) switch_problem_arrays(0);
   problem_flags = flags;
   entering_column = entering;
 }
