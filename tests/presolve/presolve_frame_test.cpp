@@ -346,21 +346,44 @@ TEST_F(PresolveFrame, UnchangedProblemReportsItsOwnSizes) {
 }
 
 // Presolve only proves dual infeasibility when it calls a problem
-// unbounded. Here the rows cannot be met (x1 + x2 >= 5 and <= 3) while a
-// free column of cost -1 in no row would fall without limit: the problem is
-// infeasible, not unbounded.
-TEST_F(PresolveFrame, InfeasibleProblemWithAnUnboundedColumnIsInfeasible) {
-  Problem p;
-  p.row_types = "GL";
-  p.rhs = {5, 3};
-  p.columns = {{{{0, 1.0}, {1, 1.0}}, 0, kInf, 1.0},
-               {{{0, 1.0}, {1, 1.0}}, 0, kInf, 1.0},
-               {{}, -kInf, kInf, -1.0}};
-  for (const char* letters : {"", "p"}) {
-    SCOPED_TRACE(letters);
-    ASSERT_EQ(load(p), 0);
-    ASSERT_EQ(KLMINIM(letters), 0);
-    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_INFEASIBLE);
+// unbounded; the simplex classifies the loaded problem. Rows that cannot be
+// met (x1 + x2 >= 5 and <= 3) beside a free column of cost -1 in no row:
+// infeasible, not unbounded. The same column beside rows that can be met,
+// and a free column of cost 1 whose only row it can leave without limit:
+// unbounded.
+TEST_F(PresolveFrame, UnboundedVerdictsAreClassifiedByTheSimplex) {
+  Problem conflicting;
+  conflicting.row_types = "GL";
+  conflicting.rhs = {5, 3};
+  conflicting.columns = {{{{0, 1.0}, {1, 1.0}}, 0, kInf, 1.0},
+                         {{{0, 1.0}, {1, 1.0}}, 0, kInf, 1.0},
+                         {{}, -kInf, kInf, -1.0}};
+  Problem meetable = conflicting;
+  meetable.rhs = {3, 5};
+  Problem free_column;
+  free_column.row_types = "L";
+  free_column.rhs = {10};
+  free_column.columns = {{{{0, 1.0}}, -kInf, kInf, 1.0},
+                         {{{0, 1.0}}, 0, 1, 0.0},
+                         {{{0, 1.0}}, 0, 1, 0.0},
+                         {{{0, 1.0}}, 0, 1, 0.0}};
+  const struct {
+    const char* name;
+    Problem problem;
+    int32_t lp_status;
+  } cases[] = {
+      {"rows conflict", conflicting, LP_INFEASIBLE},
+      {"rows can be met", meetable, LP_UNBOUNDED},
+      {"free column", free_column, LP_UNBOUNDED},
+  };
+  for (const auto& c : cases) {
+    for (const char* letters : {"", "p"}) {
+      SCOPED_TRACE(std::string(c.name) + " " + letters);
+      ASSERT_EQ(load(c.problem), 0);
+      ASSERT_EQ(KLMINIM(letters), 0);
+      EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), c.lp_status);
+      EXPECT_EQ(int_attribute_value(ATTR_PROBLEM_FLAGS) & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL), 0);
+    }
   }
 }
 
@@ -527,6 +550,38 @@ TEST_F(PresolveFrame, SearchCompactionRenumbersTheEntities) {
   expect_same(before, ProblemImage::take());
   EXPECT_EQ(nsets, 2);
   EXPECT_EQ(nsosm, 2);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace kl;
+using namespace kltest;
+
+// Presolve's records belong to the problem: a load starts them afresh with
+// the loaded problem's counts, and a slot keeps them with its problem.
+TEST_F(PresolveFrame, RecordsFollowLoadsAndSlots) {
+  KLSETICV(KLIC_IFSCAL, 0);
+  ASSERT_EQ(load(mixed_problem()), 0);
+  presolve_by_frame();
+  problem_flags |= PF_PRESOLVED_LP;
+  ASSERT_TRUE(push_presolve_record({store.first_col, 1, REC_COLUMN_AT_BOUND}, {2.0}));
+  const PresolveState kept = presolve_state;
+  const int32_t kept_top = presolve_int_top;
+  int32_t slot = 0;
+  ASSERT_EQ(KLSAVMAT(&slot), 0);
+  ASSERT_EQ(load(transport(2, 3)), 0);
+  EXPECT_EQ(presolve_int_top, 0);
+  EXPECT_EQ(presolve_state.counts.rows, 5);
+  EXPECT_EQ(presolve_state.counts.last_position, nseq);
+  EXPECT_EQ(presolve_state.counts.elements, nelem);
+  ASSERT_EQ(KLRESMAT(slot), 0);
+  EXPECT_EQ(presolve_int_top, kept_top);
+  EXPECT_EQ(presolve_state.counts.rows, kept.counts.rows);
+  EXPECT_EQ(presolve_state.counts.last_position, kept.counts.last_position);
+  EXPECT_EQ(presolve_state.presolved_first_col, kept.presolved_first_col);
+  EXPECT_EQ(presolve_state.fill_reserve, kept.fill_reserve);
 }
 
 }  // namespace
