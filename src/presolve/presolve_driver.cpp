@@ -258,7 +258,7 @@ void report_outcome(int32_t outcome) {
 
 void print_presolve_progress(int32_t pass, int32_t rows, int32_t columns, int32_t elements, int32_t entities,
                              int32_t sets, int32_t set_members) {
-  begin_message(MSG_PRESOLVE_PROGRESS);
+  begin_message(MSG_PRESOLVE_PASS_PROGRESS);
   insert_message_int(pass);
   insert_message_int(rows);
   insert_message_int(columns);
