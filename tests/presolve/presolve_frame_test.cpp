@@ -585,3 +585,35 @@ TEST_F(PresolveFrame, RecordsFollowLoadsAndSlots) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace kl;
+using namespace kltest;
+
+// An LP stopped by the iteration limit keeps its presolved form, unfinished;
+// the next call goes on from it without presolving again and ends in
+// original terms at the optimum.
+TEST_F(PresolveFrame, StoppedLpStaysPresolvedUntilTheNextCall) {
+  ASSERT_EQ(load(transport(3, 4, 1.0)), 0);
+  KLSETICV(KLIC_ITRLIM, 1);
+  captured_lines().clear();
+  ASSERT_EQ(KLMINIM(""), 0);
+  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_UNFINISHED);
+  EXPECT_NE(int_attribute_value(ATTR_PROBLEM_FLAGS) & PF_PRESOLVED_LP, 0);
+  EXPECT_FALSE(any_line_contains("Postsolve"));
+  KLSETICV(KLIC_ITRLIM, 100000);
+  captured_lines().clear();
+  ASSERT_EQ(KLMINIM(""), 0);
+  EXPECT_FALSE(any_line_contains("Presolved problem"));
+  EXPECT_TRUE(any_line_contains("Postsolve"));
+  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+  EXPECT_EQ(int_attribute_value(ATTR_PROBLEM_FLAGS) & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL), 0);
+  const double presolved_objective = objective_value();
+  KLSETICV(KLIC_IFPRES, 0);
+  ASSERT_EQ(load(transport(3, 4, 1.0)), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  EXPECT_NEAR(objective_value(), presolved_objective, 1e-9);
+}
+
+}  // namespace
