@@ -489,7 +489,7 @@ bool postsolve_and_clean_up(int32_t mode) {
   postsolve(0, no_basis);
   // The columns fixed before presolve are in the problem again; their share
   // of the objective is the original problem's own.
-  fixed_columns_objective_constant();
+  if ((problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) == 0) fixed_columns_objective_constant();
   if (!had_basis || status_letter == kLetterCutOff) return true;
   ++lp_driver_stats.postsolve_clean_ups;
   dcv(dc::PETURB) = 0.0;

@@ -617,3 +617,115 @@ TEST_F(PresolveFrame, StoppedLpStaysPresolvedUntilTheNextCall) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace kl;
+using namespace kltest;
+
+struct CallerSolution {
+  std::vector<double> x, slack, dual, reduced_cost;
+  std::vector<int32_t> row_basis, column_basis;
+};
+
+CallerSolution read_caller_solution(int32_t rows, int32_t columns) {
+  CallerSolution s;
+  s.x.resize(static_cast<size_t>(columns));
+  s.reduced_cost.resize(static_cast<size_t>(columns));
+  s.slack.resize(static_cast<size_t>(rows));
+  s.dual.resize(static_cast<size_t>(rows));
+  s.row_basis.resize(static_cast<size_t>(rows));
+  s.column_basis.resize(static_cast<size_t>(columns));
+  EXPECT_EQ(KLSOLUTION(s.x.data(), s.slack.data(), s.dual.data(), s.reduced_cost.data()), 0);
+  EXPECT_EQ(KLGETBASIS(s.row_basis.data(), s.column_basis.data()), 0);
+  return s;
+}
+
+void expect_near(const std::vector<double>& a, const std::vector<double>& b, const char* what) {
+  ASSERT_EQ(a.size(), b.size());
+  for (size_t k = 0; k < a.size(); ++k) EXPECT_NEAR(a[k], b[k], 1e-9) << what << " " << k;
+}
+
+// A problem presolve leaves as it is, and one whose every row and column
+// the caller protected, come back from presolve and postsolve with the
+// values, duals and basis of the solve without presolve, and nothing
+// infeasible.
+TEST_F(PresolveFrame, UnreducedProblemsRoundTrip) {
+  const struct {
+    const char* name;
+    Problem problem;
+    bool maximise;
+  } cases[] = {
+      {"production", production(), true},
+      {"ranged row", ranged_row(), false},
+      {"free variable", free_variable(), false},
+      {"second N row", second_n_row(), false},
+  };
+  for (const auto& c : cases) {
+    for (const bool protect : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (protect ? " protected" : ""));
+      const int32_t rows = c.problem.nrows();
+      const int32_t columns = c.problem.ncols();
+      KLSETICV(KLIC_IFPRES, 0);
+      ASSERT_EQ(load(c.problem), 0);
+      ASSERT_EQ(c.maximise ? KLMAXIM("") : KLMINIM(""), 0);
+      const double objective = objective_value();
+      const CallerSolution plain = read_caller_solution(rows, columns);
+
+      KLSETICV(KLIC_IFPRES, 1);
+      ASSERT_EQ(load(c.problem), 0);
+      if (protect) {
+        std::vector<int32_t> all_rows(static_cast<size_t>(rows)), all_columns(static_cast<size_t>(columns));
+        for (int32_t k = 0; k < rows; ++k) all_rows[static_cast<size_t>(k)] = k;
+        for (int32_t k = 0; k < columns; ++k) all_columns[static_cast<size_t>(k)] = k;
+        ASSERT_EQ(KLSETPFLAG(rows, columns, all_rows.data(), all_columns.data()), 0);
+      }
+      ASSERT_EQ(c.maximise ? KLMAXIM("") : KLMINIM(""), 0);
+      EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+      EXPECT_NEAR(objective_value(), objective, 1e-9);
+      const CallerSolution presolved = read_caller_solution(rows, columns);
+      expect_near(plain.x, presolved.x, "x");
+      expect_near(plain.slack, presolved.slack, "slack");
+      expect_near(plain.dual, presolved.dual, "dual");
+      expect_near(plain.reduced_cost, presolved.reduced_cost, "reduced cost");
+      EXPECT_EQ(plain.row_basis, presolved.row_basis);
+      EXPECT_EQ(plain.column_basis, presolved.column_basis);
+      int32_t counts[4] = {-1, -1, -1, -1};
+      ASSERT_EQ(KLGETINF(&counts[0], &counts[1], &counts[2], &counts[3], nullptr, nullptr, nullptr, nullptr), 0);
+      for (const int32_t n : counts) EXPECT_EQ(n, 0);
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+using namespace kl;
+using namespace kltest;
+
+// KLMINIM on a problem with entities presolves it for the global search
+// and keeps that form; a later LP-only call gives it up and solves the
+// loaded problem's relaxation.
+TEST_F(PresolveFrame, LpCallDiscardsTheFormPresolvedForTheSearch) {
+  Problem p = mixed_problem();
+  p.quadratic.clear();
+  KLSETICV(KLIC_IFPRES, 0);
+  ASSERT_EQ(load(p), 0);
+  ASSERT_EQ(KLMINIM("l"), 0);
+  ASSERT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+  const double relaxation = objective_value();
+
+  KLSETICV(KLIC_IFPRES, 1);
+  ASSERT_EQ(load(p), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  EXPECT_NE(int_attribute_value(ATTR_PROBLEM_FLAGS) & PF_PRESOLVED_GLOBAL, 0);
+  ASSERT_EQ(KLMINIM("l"), 0);
+  EXPECT_EQ(int_attribute_value(ATTR_PROBLEM_FLAGS) & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL), 0);
+  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+  EXPECT_NEAR(objective_value(), relaxation, 1e-9);
+  EXPECT_EQ(nrow, 3);
+  EXPECT_EQ(nglent, 2);
+}
+
+}  // namespace
