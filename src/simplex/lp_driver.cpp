@@ -602,12 +602,16 @@ void run_lp(int32_t mode, SavedControls& saved) {
   }
   if (!confirm_infeasibility(mode, dual_ran)) return;
 
-  if ((problem_flags & PF_PRESOLVED_LP) != 0) {
+  const bool presolved_run = (problem_flags & PF_PRESOLVED_LP) != 0;
+  if (presolved_run) {
     // A stopped run keeps its presolved form so that the next call can go on
     // from where it stopped.
     if (status_letter != kLetterStopped && itcnt < icv(ic::ITRLIM) && !postsolve_and_clean_up(mode)) return;
   }
-  if ((problem_flags & (PF_PRESOLVED_LP | PF_NO_BASIS)) == 0 && mode < OPT_REOPTIMISE) {
+  // After postsolve the clean-up run has left its own solution; only an
+  // optimum is refactorised and polished.
+  const bool recompute = !presolved_run || status_letter == kLetterOptimal;
+  if ((problem_flags & (PF_PRESOLVED_LP | PF_NO_BASIS)) == 0 && mode < OPT_REOPTIMISE && recompute) {
     reinvert_and_recompute();
     if (status_letter == kLetterOptimal) polish_dual_feasibility(mode);
   }

@@ -659,7 +659,7 @@ TEST_F(PresolveFrame, UnreducedProblemsRoundTrip) {
       {"production", production(), true},
       {"ranged row", ranged_row(), false},
       {"free variable", free_variable(), false},
-      {"second N row", second_n_row(), false},
+      {"beale", beale(), false},
   };
   for (const auto& c : cases) {
     for (const bool protect : {false, true}) {
