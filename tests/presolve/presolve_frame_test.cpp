@@ -326,6 +326,36 @@ TEST_F(PresolveFrame, FailedSetUpLeavesTheProblemAsLoaded) {
   }
 }
 
+// The record stack may not grow past an M_S the caller set: the first
+// reduction that needs room ends presolve (message 255 naming M_S, status
+// 32, lp_status unfinished) and leaves the problem exactly as loaded, so
+// that the next call with room solves it.
+TEST_F(PresolveFrame, StackCapacityOutcomeLeavesTheProblemAsLoaded) {
+  Problem p = transport(3, 4, 1.0);
+  // A zero-cost column singleton and a fixed column: reductions with records.
+  p.columns.push_back({{{0, 1.0}}, 0, 5, 0.0});
+  p.columns.push_back({{{1, 2.0}, {2, 1.0}}, 1, 1, 3.0});
+  KLSETICV(KLIC_IFPRES, 0);
+  ASSERT_EQ(load(p), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  const double optimum = objective_value();
+
+  KLSETICV(KLIC_IFPRES, 1);
+  ASSERT_EQ(load(p), 0);
+  set_objective_constant(1.5);
+  const ProblemImage before = ProblemImage::take();
+  KLSETICV(KLIC_M_S, 1);
+  captured_lines().clear();
+  EXPECT_EQ(KLMINIM(""), 32);
+  EXPECT_TRUE(any_line_contains("capacity M_S    ran out"));
+  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_UNFINISHED);
+  expect_same(before, ProblemImage::take());
+  KLSETICV(KLIC_M_S, 100000);
+  ASSERT_EQ(KLMINIM(""), 0);
+  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+  EXPECT_NEAR(objective_value(), optimum - 1.5, 1e-9);
+}
+
 // A problem that presolve leaves unchanged: outcome 0, letter Z, message 176
 // with its own sizes.
 TEST_F(PresolveFrame, UnchangedProblemReportsItsOwnSizes) {
