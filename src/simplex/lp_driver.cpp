@@ -424,10 +424,14 @@ void write_presolved_solution_file() {
   entering_column = entering;
 }
 
-void write_final_solution_file() {
+// kept_as_left: the values postsolve left stand. A run cut off on the
+// presolved problem proved its bound there; the original basis postsolve
+// makes of a point that is not optimal need not price to that bound, so it
+// is not refactorised over it.
+void write_final_solution_file(bool kept_as_left) {
   if ((problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) != 0) {
     write_presolved_solution_file();
-  } else if (lp_driver.no_basis == 0) {
+  } else if (lp_driver.no_basis == 0 && !kept_as_left) {
     reinvert_and_recompute();
     write_solution_file(SOLUTION_RECOMPUTED);
   } else {
@@ -618,7 +622,8 @@ void run_lp(int32_t mode, SavedControls& saved) {
   map_status_letter(mode);
   problem_flags |= PF_SOLUTION_CURRENT;
 
-  if (mode < OPT_REOPTIMISE && (icv(ic::IFMEM) & kIfmemNoSolutionFile) == 0) write_final_solution_file();
+  if (mode < OPT_REOPTIMISE && (icv(ic::IFMEM) & kIfmemNoSolutionFile) == 0)
+    write_final_solution_file(presolved_run && status_letter == kLetterCutOff);
   if (mode == OPT_REOPTIMISE) return;
   report_outcome();
 }

@@ -759,3 +759,29 @@ TEST_F(PresolveFrame, LpCallDiscardsTheFormPresolvedForTheSearch) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace kl;
+using namespace kltest;
+
+// A presolved run that the dual cuts off reports the bound it proved: an
+// objective at or beyond the cutoff, in original terms, never the value of
+// the point that postsolve makes of the basis where it stopped.
+TEST_F(PresolveFrame, CutOffRunReportsItsBound) {
+  Problem p = transport(3, 4);
+  for (Column& c : p.columns) c.cost *= 2e6;
+  p.columns[5].cost = 2.0;
+  ASSERT_EQ(load(p), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  ASSERT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+  const double optimum = objective_value();
+  ASSERT_EQ(load(p), 0);
+  KLSETDCV(KLDC_CUTOFF, 0.999 * optimum);
+  ASSERT_EQ(KLMINIM(""), 0);
+  ASSERT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_CUT_OFF);
+  EXPECT_GE(objective_value(), 0.999 * optimum);
+  EXPECT_LE(objective_value(), optimum * (1.0 + 1e-9));
+}
+
+}  // namespace
