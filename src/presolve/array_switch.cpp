@@ -23,10 +23,18 @@ namespace {
 // The original basis header: compaction renumbers the header in place, and
 // presolve may give up after that.
 std::vector<int32_t> original_basis_header;
+// The entities of type 2 or 3, which compaction recounts inside the search.
+int32_t original_binary_entity_count = 0;
 
 void switch_dimensions_to_original() {
   presolve_state.presolved_spare_elems_left = spare_elems_left;
   presolve_state.presolved_nqelem = nqelem;
+  presolve_state.presolved_nglent = nglent;
+  presolve_state.presolved_nsets = nsets;
+  presolve_state.presolved_nsosm = nsosm;
+  nglent = original_problem.presolve_nglent;
+  nsets = original_problem.presolve_nsets;
+  nsosm = original_problem.presolve_nsosm;
   store.objective_row = original_problem.objective_row;
   dcv(kObjectiveConstantSlot) = original_problem.objective_constant;
   store.elem_space -= presolve_state.fill_reserve;
@@ -41,6 +49,9 @@ void switch_dimensions_to_presolved() {
   store.elem_space += presolve_state.fill_reserve;
   spare_elems_left = presolve_state.presolved_spare_elems_left;
   nqelem = presolve_state.presolved_nqelem;
+  nglent = presolve_state.presolved_nglent;
+  nsets = presolve_state.presolved_nsets;
+  nsosm = presolve_state.presolved_nsosm;
   store.objective_row = presolve_state.presolved_objective_row;
   nrow = presolve_state.counts.rows;
   nseq = presolve_state.counts.last_position;
@@ -59,9 +70,11 @@ void switch_problem_arrays(int32_t direction) {
   if (direction == 0) {
     for (const int32_t id : kVersionedArrays) swap_saved_array(id, array_cells[id]);
     switch_dimensions_to_presolved();
+    presolve_state.original_current = 0;
   } else {
     for (const int32_t id : kVersionedArrays) swap_saved_array(id, array_cells[id]);
     switch_dimensions_to_original();
+    presolve_state.original_current = 1;
   }
   OneBased<double> rhs = real_array(ARR_RHS);
   OneBased<double> work_rhs = real_array(ARR_WORK_RHS);
@@ -93,6 +106,7 @@ void keep_original_problem_words() {
   original_basis_header.clear();
   OneBased<int32_t> header = int_array(ARR_BASIS_HEADER);
   if (header) original_basis_header.assign(header.data(), header.data() + nrow);
+  original_binary_entity_count = search_record.binary_entity_count;
   presolve_state.original_fixed_constant = dcv(kSecondObjectiveConstantSlot);
   presolve_state.orig_nqelem = nqelem;
   presolve_state.orig_spare_elems_left = spare_elems_left;
@@ -102,9 +116,11 @@ void keep_original_problem_words() {
 void restore_original_problem() {
   free_presolve_arrays();
   switch_problem_arrays(1);
+  presolve_state.original_current = 0;
   problem_flags &= ~(PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL);
   dcv(kSecondObjectiveConstantSlot) = presolve_state.original_fixed_constant;
   recurse_entry_count = presolve_state.orig_typed_entries;
+  search_record.binary_entity_count = original_binary_entity_count;
   OneBased<int32_t> header = int_array(ARR_BASIS_HEADER);
   if (header && static_cast<int32_t>(original_basis_header.size()) == nrow)
     for (int32_t i = 1; i <= nrow; ++i) header[i] = original_basis_header[static_cast<size_t>(i - 1)];
@@ -120,6 +136,7 @@ void restore_original_problem() {
 void discard_presolved_problem() {
   free_presolve_arrays();
   switch_problem_arrays(1);
+  presolve_state.original_current = 0;
   problem_flags &= ~(PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL);
   original_basis_header.clear();
   set_basis_header();

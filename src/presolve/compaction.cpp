@@ -376,6 +376,11 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
     }
   }
   col_start[new_nseq + 1] = next;
+  if ((problem_flags & PF_SEARCH_RUNNING) != 0) {
+    // Entity lists and bound references still name old positions; the
+    // bounds they read are the presolved ones, now in place.
+    renumber_search_entities(new_position);
+  }
   // Spare columns hold nothing.
   for (int32_t p = new_nseq + 1; p <= new_nseq + spare_cols_left; ++p) {
     status[p] = 0;

@@ -258,7 +258,7 @@ void report_outcome(int32_t outcome) {
 
 void print_presolve_progress(int32_t pass, int32_t rows, int32_t columns, int32_t elements, int32_t entities,
                              int32_t sets, int32_t set_members) {
-  begin_message(MSG_PRESOLVE_PROGRESS);
+  begin_message(MSG_PRESOLVE_PASS_PROGRESS);
   insert_message_int(pass);
   insert_message_int(rows);
   insert_message_int(columns);
@@ -296,7 +296,10 @@ void presolve_problem(int32_t& outcome) {
   bool stop_early = false;
   bool reduce = run_rounds(outcome, stop_early);
   if (reduce && !stop_early) reduce = run_searches(outcome) && run_entity_round(outcome);
-  if (reduce && !finish_reductions(outcome)) {
+  const bool finished = !reduce || finish_reductions(outcome);
+  // The row copy and activity data of the reductions are of no further use.
+  free_presolve_activity();
+  if (!finished) {
     icv(ic::ITRACE) = presolve_state.saved_itrace;
     // The compacted problem cannot be used: back to the loaded one.
     restore_original_problem();

@@ -4,6 +4,7 @@
 #define KLSOL_PRESOLVE_PRESOLVE_DRIVER_H
 
 #include <cstdint>
+#include <vector>
 
 namespace kl {
 
@@ -31,6 +32,11 @@ void presolve_fixed_columns();
 // Compacts and renumbers the reduced problem; model-cut rows go to the cut
 // pool. result := 0; a failed store leaves the status word set.
 void move_flagged_rows_to_cut_pool(int32_t& result);
+
+// Inside the global search, compaction's renumbering of the entities, sets,
+// pool columns and variable-bound references; new_position[p] is the new
+// position of old position p (0 for one that left).
+void renumber_search_entities(const std::vector<int32_t>& new_position);
 
 // Message 258: the progress line of pass `pass` (0 before the rounds,
 // NRPASS + 1 after the searches), elements 12 characters wide.

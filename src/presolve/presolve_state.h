@@ -66,6 +66,12 @@ struct PresolveState {
   // it is current (kept by switch_problem_arrays).
   int32_t presolved_spare_elems_left = 0;
   int32_t presolved_nqelem = 0;
+  // 1 while the original problem's arrays are current and the presolved
+  // ones wait in the saved registry (switch_problem_arrays keeps it).
+  int32_t original_current = 0;
+  int32_t presolved_nglent = 0;
+  int32_t presolved_nsets = 0;
+  int32_t presolved_nsosm = 0;
 };
 extern PresolveState presolve_state;
 

@@ -1,6 +1,8 @@
 // Presolve's working storage: the original problem kept aside in the saved
 // registry while presolve works on copies, and the count of what is left
 // once the fixed columns are out.
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "klsol/message_ids.h"
@@ -81,6 +83,78 @@ std::vector<CopyRequest> copy_requests() {
   return requests;
 }
 
+// Entity marks for the rounds inside the global search: integer and binary
+// columns carry 0x1000, and so does every member of a set of type 1 that a
+// row makes a choice of one (its entries exactly the members, each with the
+// row's limit as coefficient).
+void mark_integer_like_columns() {
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  OneBased<int32_t> entity_type = int_array(ARR_ENTITY_TYPE);
+  OneBased<int32_t> entity_column = int_array(ARR_ENTITY_COLUMN);
+  if (nglent <= 0 || !entity_type || !entity_column) return;
+  for (int32_t e = 1; e <= nglent; ++e) {
+    const int32_t type = entity_type[e] & ENT_TYPE_MASK;
+    if (type == ENT_INTEGER || type == ENT_BINARY) status[entity_column[e]] |= PS_INTEGER;
+  }
+  OneBased<int32_t> set_start = int_array(ARR_SET_START);
+  OneBased<int32_t> member_column = int_array(ARR_SET_MEMBER_COLUMN);
+  if (nsets <= 0 || !set_start || !member_column) return;
+  OneBased<int32_t> col_start = int_array(ARR_COL_START);
+  OneBased<int32_t> elem_row = int_array(ARR_ELEM_ROW);
+  OneBased<double> elem_value = real_array(ARR_ELEM_VALUE);
+  OneBased<int32_t> row_type = int_array(ARR_ROW_TYPE);
+  OneBased<double> rhs = real_array(ARR_RHS);
+  const double ztolda = dcv(dc::ZTOLDA);
+  std::vector<int32_t> row_entries(static_cast<size_t>(nrow) + 1, 0);
+  std::vector<int32_t> in_succession(static_cast<size_t>(nrow) + 1, 0);
+  for (int32_t j = store.first_col; j <= nseq; ++j)
+    for (int32_t k = col_start[j]; k < col_start[j + 1]; ++k)
+      if (elem_row[k] >= 1 && elem_row[k] <= nrow) ++row_entries[static_cast<size_t>(elem_row[k])];
+  int32_t set = 0;
+  for (int32_t e = 1; e <= nglent && set < nsets; ++e) {
+    const int32_t type = entity_type[e] & ENT_TYPE_MASK;
+    if (type != ENT_SET1 && type != ENT_SET2) continue;
+    ++set;
+    if (type != ENT_SET1) continue;
+    const int32_t first = set_start[set] + 1;
+    const int32_t last = set_start[set + 1];
+    if (last < first) continue;
+    bool unmarked = false;
+    for (int32_t m = first; m <= last; ++m)
+      if ((static_cast<uint32_t>(status[member_column[m]]) & (PS_BINARY | PS_INTEGER)) == 0) unmarked = true;
+    if (!unmarked) continue;
+    const int32_t members = last - first + 1;
+    for (int32_t m = first; m <= last; ++m) {
+      const int32_t j = member_column[m];
+      for (int32_t k = col_start[j]; k < col_start[j + 1]; ++k) {
+        const int32_t r = elem_row[k];
+        if (r >= 1 && r <= nrow && in_succession[static_cast<size_t>(r)] == m - first)
+          ++in_succession[static_cast<size_t>(r)];
+      }
+    }
+    const int32_t j0 = member_column[first];
+    for (int32_t k = col_start[j0]; k < col_start[j0 + 1]; ++k) {
+      const int32_t r = elem_row[k];
+      if (r < 1 || r > nrow) continue;
+      const auto row = static_cast<size_t>(r);
+      if (in_succession[row] != members || row_entries[row] != members) continue;
+      const double b = rhs[r];
+      const int32_t kind = row_type[r] & ROW_TYPE_MASK;
+      const bool sense_fits = b < 0.0 ? (kind == ROW_E || kind == ROW_G) : (kind == ROW_E || kind == ROW_L);
+      if (!sense_fits) continue;
+      bool coefficients_fit = true;
+      for (int32_t m = first; m <= last && coefficients_fit; ++m) {
+        const int32_t element = find_in_column(member_column[m], r);
+        coefficients_fit = element != 0 && std::fabs(elem_value[element] - b) <= ztolda;
+      }
+      if (!coefficients_fit) continue;
+      for (int32_t m = first; m <= last; ++m) status[member_column[m]] |= PS_INTEGER;
+      break;
+    }
+    std::fill(in_succession.begin(), in_succession.end(), 0);
+  }
+}
+
 int32_t fail_allocation(int32_t id) {
   set_message_mode(0);
   begin_message(MSG_ARRAY_NO_MEMORY);
@@ -130,6 +204,7 @@ int32_t presolve_allocate() {
     }
   }
   clear_presolve_stack();
+  presolve_state.original_current = 0;
 
   original_problem.nrow = nrow;
   original_problem.nseq = nseq;
@@ -137,6 +212,9 @@ int32_t presolve_allocate() {
   original_problem.objective_row = store.objective_row;
   original_problem.nqelem = nqelem;
   original_problem.objective_constant = dcv(kObjectiveConstantSlot);
+  original_problem.presolve_nglent = nglent;
+  original_problem.presolve_nsets = nsets;
+  original_problem.presolve_nsosm = nsosm;
   presolve_state.orig_spare_rows_left = spare_rows_left;
   presolve_state.orig_spare_cols_left = spare_cols_left;
   presolve_state.fill_reserve = icv(ic::NEXTRA) > 0 ? icv(ic::NEXTRA) : 0;
@@ -179,6 +257,7 @@ void presolve_count_reduced_problem() {
   counts.sets = nsets;
   counts.set_members = nsosm;
 
+  if ((icv(ic::IPSLCT) & kSelectNoEntitySweeps) == 0) mark_integer_like_columns();
   if (icv(ic::IFMSG) != 0) print_presolve_progress(0, rows, columns, elements, nglent, nsets, nsosm);
 }
 

@@ -24,6 +24,7 @@
 #include "presolve/postsolve.h"
 #include "presolve/presolve_driver.h"
 #include "presolve/presolve_state.h"
+#include "problem/loader.h"
 #include "problem/matrix_storage.h"
 #include "problem/setup.h"
 #include "problem/store.h"
@@ -352,7 +353,8 @@ bool prepare_lp(int32_t mode) {
 
   if (store.unpresolvable_count == 0 && (problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) == 0) {
     bool presolved = false;
-    if (icv(ic::IFPRES) != 0 && icv(ic::IPSLCT) != 0) {
+    // A quadratic objective read from a problem file is solved as read.
+    if (icv(ic::IFPRES) != 0 && icv(ic::IPSLCT) != 0 && file_quadratic_entry_count == 0) {
       if (!run_presolve(presolved)) return false;
     }
     if (!presolved) run_bound_pass();
@@ -417,15 +419,19 @@ void write_presolved_solution_file() {
   int32_t no_basis = lp_driver.no_basis;
   postsolve(1, no_basis);
   write_solution_file(SOLUTION_AS_LEFT);
-  switch_problem_arrays(0);
+  if (presolve_state.original_current != 0) switch_problem_arrays(0);
   problem_flags = flags;
   entering_column = entering;
 }
 
-void write_final_solution_file() {
+// kept_as_left: the values postsolve left stand. A run cut off on the
+// presolved problem proved its bound there; the original basis postsolve
+// makes of a point that is not optimal need not price to that bound, so it
+// is not refactorised over it.
+void write_final_solution_file(bool kept_as_left) {
   if ((problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) != 0) {
     write_presolved_solution_file();
-  } else if (lp_driver.no_basis == 0) {
+  } else if (lp_driver.no_basis == 0 && !kept_as_left) {
     reinvert_and_recompute();
     write_solution_file(SOLUTION_RECOMPUTED);
   } else {
@@ -487,7 +493,7 @@ bool postsolve_and_clean_up(int32_t mode) {
   postsolve(0, no_basis);
   // The columns fixed before presolve are in the problem again; their share
   // of the objective is the original problem's own.
-  fixed_columns_objective_constant();
+  if ((problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) == 0) fixed_columns_objective_constant();
   if (!had_basis || status_letter == kLetterCutOff) return true;
   ++lp_driver_stats.postsolve_clean_ups;
   dcv(dc::PETURB) = 0.0;
@@ -600,19 +606,24 @@ void run_lp(int32_t mode, SavedControls& saved) {
   }
   if (!confirm_infeasibility(mode, dual_ran)) return;
 
-  if ((problem_flags & PF_PRESOLVED_LP) != 0) {
+  const bool presolved_run = (problem_flags & PF_PRESOLVED_LP) != 0;
+  if (presolved_run) {
     // A stopped run keeps its presolved form so that the next call can go on
     // from where it stopped.
     if (status_letter != kLetterStopped && itcnt < icv(ic::ITRLIM) && !postsolve_and_clean_up(mode)) return;
   }
-  if ((problem_flags & (PF_PRESOLVED_LP | PF_NO_BASIS)) == 0 && mode < OPT_REOPTIMISE) {
+  // After postsolve the clean-up run has left its own solution; only an
+  // optimum is refactorised and polished.
+  const bool recompute = !presolved_run || status_letter == kLetterOptimal;
+  if ((problem_flags & (PF_PRESOLVED_LP | PF_NO_BASIS)) == 0 && mode < OPT_REOPTIMISE && recompute) {
     reinvert_and_recompute();
     if (status_letter == kLetterOptimal) polish_dual_feasibility(mode);
   }
   map_status_letter(mode);
   problem_flags |= PF_SOLUTION_CURRENT;
 
-  if (mode < OPT_REOPTIMISE && (icv(ic::IFMEM) & kIfmemNoSolutionFile) == 0) write_final_solution_file();
+  if (mode < OPT_REOPTIMISE && (icv(ic::IFMEM) & kIfmemNoSolutionFile) == 0)
+    write_final_solution_file(presolved_run && status_letter == kLetterCutOff);
   if (mode == OPT_REOPTIMISE) return;
   report_outcome();
 }

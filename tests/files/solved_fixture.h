@@ -70,6 +70,9 @@ inline void lay_solved_problem(const std::string& name, const double (&duals)[5]
     dj[p] = duals[p - 1];
   }
   kl::itcnt = 3;
+  // A feasible solution: nothing left from an earlier test's run counts.
+  kl::ninf = 0;
+  kl::dcv(kl::dc::SUMINF) = 0.0;
   kl::dcv(kl::dc::OBJVAL) = 5.5;
   kl::dcv(kl::dc::SENSE_FACTOR) = 1.0;
   kl::status_letter = 'O';

@@ -326,6 +326,36 @@ TEST_F(PresolveFrame, FailedSetUpLeavesTheProblemAsLoaded) {
   }
 }
 
+// The record stack may not grow past an M_S the caller set: the first
+// reduction that needs room ends presolve (message 255 naming M_S, status
+// 32, lp_status unfinished) and leaves the problem exactly as loaded, so
+// that the next call with room solves it.
+TEST_F(PresolveFrame, StackCapacityOutcomeLeavesTheProblemAsLoaded) {
+  Problem p = transport(3, 4, 1.0);
+  // A zero-cost column singleton and a fixed column: reductions with records.
+  p.columns.push_back({{{0, 1.0}}, 0, 5, 0.0});
+  p.columns.push_back({{{1, 2.0}, {2, 1.0}}, 1, 1, 3.0});
+  KLSETICV(KLIC_IFPRES, 0);
+  ASSERT_EQ(load(p), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  const double optimum = objective_value();
+
+  KLSETICV(KLIC_IFPRES, 1);
+  ASSERT_EQ(load(p), 0);
+  set_objective_constant(1.5);
+  const ProblemImage before = ProblemImage::take();
+  KLSETICV(KLIC_M_S, 1);
+  captured_lines().clear();
+  EXPECT_EQ(KLMINIM(""), 32);
+  EXPECT_TRUE(any_line_contains("capacity M_S    ran out"));
+  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_UNFINISHED);
+  expect_same(before, ProblemImage::take());
+  KLSETICV(KLIC_M_S, 100000);
+  ASSERT_EQ(KLMINIM(""), 0);
+  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+  EXPECT_NEAR(objective_value(), optimum - 1.5, 1e-9);
+}
+
 // A problem that presolve leaves unchanged: outcome 0, letter Z, message 176
 // with its own sizes.
 TEST_F(PresolveFrame, UnchangedProblemReportsItsOwnSizes) {
@@ -346,21 +376,44 @@ TEST_F(PresolveFrame, UnchangedProblemReportsItsOwnSizes) {
 }
 
 // Presolve only proves dual infeasibility when it calls a problem
-// unbounded. Here the rows cannot be met (x1 + x2 >= 5 and <= 3) while a
-// free column of cost -1 in no row would fall without limit: the problem is
-// infeasible, not unbounded.
-TEST_F(PresolveFrame, InfeasibleProblemWithAnUnboundedColumnIsInfeasible) {
-  Problem p;
-  p.row_types = "GL";
-  p.rhs = {5, 3};
-  p.columns = {{{{0, 1.0}, {1, 1.0}}, 0, kInf, 1.0},
-               {{{0, 1.0}, {1, 1.0}}, 0, kInf, 1.0},
-               {{}, -kInf, kInf, -1.0}};
-  for (const char* letters : {"", "p"}) {
-    SCOPED_TRACE(letters);
-    ASSERT_EQ(load(p), 0);
-    ASSERT_EQ(KLMINIM(letters), 0);
-    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_INFEASIBLE);
+// unbounded; the simplex classifies the loaded problem. Rows that cannot be
+// met (x1 + x2 >= 5 and <= 3) beside a free column of cost -1 in no row:
+// infeasible, not unbounded. The same column beside rows that can be met,
+// and a free column of cost 1 whose only row it can leave without limit:
+// unbounded.
+TEST_F(PresolveFrame, UnboundedVerdictsAreClassifiedByTheSimplex) {
+  Problem conflicting;
+  conflicting.row_types = "GL";
+  conflicting.rhs = {5, 3};
+  conflicting.columns = {{{{0, 1.0}, {1, 1.0}}, 0, kInf, 1.0},
+                         {{{0, 1.0}, {1, 1.0}}, 0, kInf, 1.0},
+                         {{}, -kInf, kInf, -1.0}};
+  Problem meetable = conflicting;
+  meetable.rhs = {3, 5};
+  Problem free_column;
+  free_column.row_types = "L";
+  free_column.rhs = {10};
+  free_column.columns = {{{{0, 1.0}}, -kInf, kInf, 1.0},
+                         {{{0, 1.0}}, 0, 1, 0.0},
+                         {{{0, 1.0}}, 0, 1, 0.0},
+                         {{{0, 1.0}}, 0, 1, 0.0}};
+  const struct {
+    const char* name;
+    Problem problem;
+    int32_t lp_status;
+  } cases[] = {
+      {"rows conflict", conflicting, LP_INFEASIBLE},
+      {"rows can be met", meetable, LP_UNBOUNDED},
+      {"free column", free_column, LP_UNBOUNDED},
+  };
+  for (const auto& c : cases) {
+    for (const char* letters : {"", "p"}) {
+      SCOPED_TRACE(std::string(c.name) + " " + letters);
+      ASSERT_EQ(load(c.problem), 0);
+      ASSERT_EQ(KLMINIM(letters), 0);
+      EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), c.lp_status);
+      EXPECT_EQ(int_attribute_value(ATTR_PROBLEM_FLAGS) & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL), 0);
+    }
   }
 }
 
@@ -462,6 +515,273 @@ TEST_F(CutStore, BadCutsStopTheCallWithTheirMessage) {
     EXPECT_TRUE(any_line_contains(c.text));
     EXPECT_EQ(search_record.stored_cut_count, stored);
   }
+}
+
+}  // namespace
+
+namespace {
+
+using namespace kl;
+using namespace kltest;
+
+// Inside the global search compaction renumbers the entities: integer
+// entities follow their columns and carry the integer mark again, a set
+// keeps the members whose columns stay, and a set whose members all left
+// disappears. Giving the presolved problem up brings the loaded entities
+// back.
+TEST_F(PresolveFrame, SearchCompactionRenumbersTheEntities) {
+  KLSETICV(KLIC_IFSCAL, 0);
+  const Problem p = mixed_problem();
+  std::vector<int32_t> starts{0}, rows;
+  std::vector<double> values, lower, upper, cost;
+  for (const Column& c : p.columns) {
+    for (const auto& [r, v] : c.entries) {
+      rows.push_back(r);
+      values.push_back(v);
+    }
+    starts.push_back(static_cast<int32_t>(rows.size()));
+    lower.push_back(c.lower);
+    upper.push_back(c.upper);
+    cost.push_back(c.cost);
+  }
+  // Integer columns 1 and 2; set 1 over column 0, set 2 over the fixed
+  // column 3 alone (0-based caller columns).
+  const int32_t entity_columns[] = {1, 2};
+  const int32_t set_starts[] = {0, 1, 2};
+  const int32_t set_columns[] = {0, 3};
+  const double set_refs[] = {1.0, 1.0};
+  const double ranges[] = {4, 0, 0};
+  ASSERT_EQ(KLLOADGLOBAL(dir.file("mip").c_str(), 4, 3, p.row_types.data(), p.rhs.data(), ranges, cost.data(),
+                         starts.data(), nullptr, rows.data(), values.data(), lower.data(), upper.data(), 2, 2, "II",
+                         entity_columns, nullptr, "11", set_starts, set_columns, set_refs),
+            0);
+  ASSERT_EQ(nglent, 4);
+  const ProblemImage before = ProblemImage::take();
+  problem_flags |= PF_SEARCH_RUNNING;
+  icv(ic::IPSLCT) &= ~kSelectNoEntitySweeps;
+  presolve_by_frame();
+  EXPECT_EQ(nglent, 3);
+  EXPECT_EQ(nsets, 1);
+  EXPECT_EQ(nsosm, 1);
+  OneBased<int32_t> type = int_array(ARR_ENTITY_TYPE);
+  OneBased<int32_t> column = int_array(ARR_ENTITY_COLUMN);
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  // The sets come first: the kept one is set 1, over the first column.
+  EXPECT_EQ(type[1] & ENT_TYPE_MASK, ENT_SET1);
+  EXPECT_EQ(column[1], 1);
+  EXPECT_EQ(int_array(ARR_SET_MEMBER_COLUMN)[1], store.first_col);
+  for (int32_t e = 2; e <= 3; ++e) {
+    EXPECT_EQ(type[e] & ENT_TYPE_MASK, ENT_INTEGER);
+    EXPECT_EQ(column[e], store.first_col + e - 1);
+    EXPECT_NE(status[column[e]] & PS_INTEGER, 0);
+  }
+  problem_flags &= ~PF_SEARCH_RUNNING;
+  restore_original_problem();
+  expect_same(before, ProblemImage::take());
+  EXPECT_EQ(nsets, 2);
+  EXPECT_EQ(nsosm, 2);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace kl;
+using namespace kltest;
+
+// Presolve's records belong to the problem: a load starts them afresh with
+// the loaded problem's counts, and a slot keeps them with its problem.
+TEST_F(PresolveFrame, RecordsFollowLoadsAndSlots) {
+  KLSETICV(KLIC_IFSCAL, 0);
+  ASSERT_EQ(load(mixed_problem()), 0);
+  presolve_by_frame();
+  problem_flags |= PF_PRESOLVED_LP;
+  ASSERT_TRUE(push_presolve_record({store.first_col, 1, REC_COLUMN_AT_BOUND}, {2.0}));
+  const PresolveState kept = presolve_state;
+  const int32_t kept_top = presolve_int_top;
+  int32_t slot = 0;
+  ASSERT_EQ(KLSAVMAT(&slot), 0);
+  ASSERT_EQ(load(transport(2, 3)), 0);
+  EXPECT_EQ(presolve_int_top, 0);
+  EXPECT_EQ(presolve_state.counts.rows, 5);
+  EXPECT_EQ(presolve_state.counts.last_position, nseq);
+  EXPECT_EQ(presolve_state.counts.elements, nelem);
+  ASSERT_EQ(KLRESMAT(slot), 0);
+  EXPECT_EQ(presolve_int_top, kept_top);
+  EXPECT_EQ(presolve_state.counts.rows, kept.counts.rows);
+  EXPECT_EQ(presolve_state.counts.last_position, kept.counts.last_position);
+  EXPECT_EQ(presolve_state.presolved_first_col, kept.presolved_first_col);
+  EXPECT_EQ(presolve_state.fill_reserve, kept.fill_reserve);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace kl;
+using namespace kltest;
+
+// An LP stopped by the iteration limit keeps its presolved form, unfinished;
+// the next call goes on from it without presolving again and ends in
+// original terms at the optimum.
+TEST_F(PresolveFrame, StoppedLpStaysPresolvedUntilTheNextCall) {
+  ASSERT_EQ(load(transport(3, 4, 1.0)), 0);
+  KLSETICV(KLIC_ITRLIM, 1);
+  captured_lines().clear();
+  ASSERT_EQ(KLMINIM(""), 0);
+  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_UNFINISHED);
+  EXPECT_NE(int_attribute_value(ATTR_PROBLEM_FLAGS) & PF_PRESOLVED_LP, 0);
+  EXPECT_FALSE(any_line_contains("Postsolve"));
+  KLSETICV(KLIC_ITRLIM, 100000);
+  captured_lines().clear();
+  ASSERT_EQ(KLMINIM(""), 0);
+  EXPECT_FALSE(any_line_contains("Presolved problem"));
+  EXPECT_TRUE(any_line_contains("Postsolve"));
+  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+  EXPECT_EQ(int_attribute_value(ATTR_PROBLEM_FLAGS) & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL), 0);
+  const double presolved_objective = objective_value();
+  KLSETICV(KLIC_IFPRES, 0);
+  ASSERT_EQ(load(transport(3, 4, 1.0)), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  EXPECT_NEAR(objective_value(), presolved_objective, 1e-9);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace kl;
+using namespace kltest;
+
+struct CallerSolution {
+  std::vector<double> x, slack, dual, reduced_cost;
+  std::vector<int32_t> row_basis, column_basis;
+};
+
+CallerSolution read_caller_solution(int32_t rows, int32_t columns) {
+  CallerSolution s;
+  s.x.resize(static_cast<size_t>(columns));
+  s.reduced_cost.resize(static_cast<size_t>(columns));
+  s.slack.resize(static_cast<size_t>(rows));
+  s.dual.resize(static_cast<size_t>(rows));
+  s.row_basis.resize(static_cast<size_t>(rows));
+  s.column_basis.resize(static_cast<size_t>(columns));
+  EXPECT_EQ(KLSOLUTION(s.x.data(), s.slack.data(), s.dual.data(), s.reduced_cost.data()), 0);
+  EXPECT_EQ(KLGETBASIS(s.row_basis.data(), s.column_basis.data()), 0);
+  return s;
+}
+
+void expect_near(const std::vector<double>& a, const std::vector<double>& b, const char* what) {
+  ASSERT_EQ(a.size(), b.size());
+  for (size_t k = 0; k < a.size(); ++k) EXPECT_NEAR(a[k], b[k], 1e-9) << what << " " << k;
+}
+
+// A problem presolve leaves as it is, and one whose every row and column
+// the caller protected, come back from presolve and postsolve with the
+// values, duals and basis of the solve without presolve, and nothing
+// infeasible.
+TEST_F(PresolveFrame, UnreducedProblemsRoundTrip) {
+  const struct {
+    const char* name;
+    Problem problem;
+    bool maximise;
+  } cases[] = {
+      {"production", production(), true},
+      {"ranged row", ranged_row(), false},
+      {"free variable", free_variable(), false},
+      {"beale", beale(), false},
+  };
+  for (const auto& c : cases) {
+    for (const bool protect : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (protect ? " protected" : ""));
+      const int32_t rows = c.problem.nrows();
+      const int32_t columns = c.problem.ncols();
+      KLSETICV(KLIC_IFPRES, 0);
+      ASSERT_EQ(load(c.problem), 0);
+      ASSERT_EQ(c.maximise ? KLMAXIM("") : KLMINIM(""), 0);
+      const double objective = objective_value();
+      const CallerSolution plain = read_caller_solution(rows, columns);
+
+      KLSETICV(KLIC_IFPRES, 1);
+      ASSERT_EQ(load(c.problem), 0);
+      if (protect) {
+        std::vector<int32_t> all_rows(static_cast<size_t>(rows)), all_columns(static_cast<size_t>(columns));
+        for (int32_t k = 0; k < rows; ++k) all_rows[static_cast<size_t>(k)] = k;
+        for (int32_t k = 0; k < columns; ++k) all_columns[static_cast<size_t>(k)] = k;
+        ASSERT_EQ(KLSETPFLAG(rows, columns, all_rows.data(), all_columns.data()), 0);
+      }
+      ASSERT_EQ(c.maximise ? KLMAXIM("") : KLMINIM(""), 0);
+      EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+      EXPECT_NEAR(objective_value(), objective, 1e-9);
+      const CallerSolution presolved = read_caller_solution(rows, columns);
+      expect_near(plain.x, presolved.x, "x");
+      expect_near(plain.slack, presolved.slack, "slack");
+      expect_near(plain.dual, presolved.dual, "dual");
+      expect_near(plain.reduced_cost, presolved.reduced_cost, "reduced cost");
+      EXPECT_EQ(plain.row_basis, presolved.row_basis);
+      EXPECT_EQ(plain.column_basis, presolved.column_basis);
+      int32_t counts[4] = {-1, -1, -1, -1};
+      ASSERT_EQ(KLGETINF(&counts[0], &counts[1], &counts[2], &counts[3], nullptr, nullptr, nullptr, nullptr), 0);
+      for (const int32_t n : counts) EXPECT_EQ(n, 0);
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+using namespace kl;
+using namespace kltest;
+
+// KLMINIM on a problem with entities presolves it for the global search
+// and keeps that form; a later LP-only call gives it up and solves the
+// loaded problem's relaxation.
+TEST_F(PresolveFrame, LpCallDiscardsTheFormPresolvedForTheSearch) {
+  Problem p = mixed_problem();
+  p.quadratic.clear();
+  KLSETICV(KLIC_IFPRES, 0);
+  ASSERT_EQ(load(p), 0);
+  ASSERT_EQ(KLMINIM("l"), 0);
+  ASSERT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+  const double relaxation = objective_value();
+
+  KLSETICV(KLIC_IFPRES, 1);
+  ASSERT_EQ(load(p), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  EXPECT_NE(int_attribute_value(ATTR_PROBLEM_FLAGS) & PF_PRESOLVED_GLOBAL, 0);
+  ASSERT_EQ(KLMINIM("l"), 0);
+  EXPECT_EQ(int_attribute_value(ATTR_PROBLEM_FLAGS) & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL), 0);
+  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+  EXPECT_NEAR(objective_value(), relaxation, 1e-9);
+  EXPECT_EQ(nrow, 3);
+  EXPECT_EQ(nglent, 2);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace kl;
+using namespace kltest;
+
+// A presolved run that the dual cuts off reports the bound it proved: an
+// objective at or beyond the cutoff, in original terms, never the value of
+// the point that postsolve makes of the basis where it stopped.
+TEST_F(PresolveFrame, CutOffRunReportsItsBound) {
+  Problem p = transport(3, 4);
+  for (Column& c : p.columns) c.cost *= 2e6;
+  p.columns[5].cost = 2.0;
+  ASSERT_EQ(load(p), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  ASSERT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+  const double optimum = objective_value();
+  ASSERT_EQ(load(p), 0);
+  KLSETDCV(KLDC_CUTOFF, 0.999 * optimum);
+  ASSERT_EQ(KLMINIM(""), 0);
+  ASSERT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_CUT_OFF);
+  EXPECT_GE(objective_value(), 0.999 * optimum);
+  EXPECT_LE(objective_value(), optimum * (1.0 + 1e-9));
 }
 
 }  // namespace

@@ -53,6 +53,8 @@ class DualSimplex : public kltest::LpSession {
  protected:
   void SetUp() override {
     kltest::LpSession::SetUp();
+    // The engine on the problem as loaded: presolve would change what it sees.
+    KLSETICV(KLIC_IFPRES, 0);
     lp_driver_stats = LpDriverStats{};
     dual_driver_stats = DualDriverStats{};
     dual_loop_stats = DualLoopStats{};
