@@ -127,6 +127,9 @@ void invert_command() {
   }
   read_original_solution([&]() {
     free_factor_arrays();
+    // The dual's working bounds and costs are the presolved problem's; the
+    // original basis is valued on the problem's own.
+    lp_algorithm = kAlgorithmPrimal;
     refactor_and_write();
   });
   icv(ic::IQUIET) = 0;
