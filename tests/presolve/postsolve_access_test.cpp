@@ -83,10 +83,17 @@ TEST_F(PresolvedAccess, SolutionFromMemoryIsInOriginalTermsAndLeavesThePresolved
   const double expected = unreduced_objective(p);
   if (!stopped_presolved(p)) GTEST_SKIP() << "presolve left nothing to postsolve";
   const int32_t presolved_rows = int_attribute_value(KLIA_NROW);
+  // The working values of the presolved problem, as a callback reads them.
+  KLSETICV(KLIC_IFMEM, kIfmemInOptimiserCall);
+  std::vector<double> working_before(p.ncols() + p.nrows()), working_after(p.ncols() + p.nrows());
+  ASSERT_EQ(KLSOLUTION(working_before.data(), nullptr, nullptr, nullptr), 0);
   KLSETICV(KLIC_IFMEM, kIfmemLeaveOutCuts);
   Solution first(p), second(p);
   ASSERT_EQ(first.read(), 0);
   ASSERT_EQ(second.read(), 0);
+  KLSETICV(KLIC_IFMEM, kIfmemInOptimiserCall);
+  ASSERT_EQ(KLSOLUTION(working_after.data(), nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(working_before, working_after) << "the presolved problem's own values are given back";
   // Reading twice gives the same: the presolved values were given back.
   EXPECT_EQ(first.x, second.x);
   EXPECT_EQ(first.dual, second.dual);
