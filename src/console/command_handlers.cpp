@@ -107,7 +107,9 @@ void invert_command() {
     iteration_log(1);
   };
 
-  if ((problem_flags & PF_PRESOLVED_LP) == 0) {
+  // A problem kept presolved for the search is read in original terms as
+  // well: every reader of the solution file expects the original problem.
+  if ((problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) == 0) {
     refactor_and_write();
     if (status_code != STATUS_OK) return;
     problem_flags = kept_flags;
@@ -127,6 +129,9 @@ void invert_command() {
   }
   read_original_solution([&]() {
     free_factor_arrays();
+    // The dual's working bounds and costs are the presolved problem's; the
+    // original basis is valued on the problem's own.
+    lp_algorithm = kAlgorithmPrimal;
     refactor_and_write();
   });
   icv(ic::IQUIET) = 0;
