@@ -338,7 +338,7 @@ void derive_implied_bounds_pass(int32_t pass) {
     }
   }
   if (icv(ic::IFMSG) > 0) {
-    begin_message(MSG_PRESOLVE_PROGRESS);
+    begin_message(MSG_PRESOLVE_PASS_PROGRESS);
     insert_message_int(-pass);
     insert_message_value12(redundant_lower);
     insert_message_value12(redundant_upper);

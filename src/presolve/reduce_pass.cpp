@@ -200,7 +200,7 @@ namespace {
 void emit_progress(int32_t pass) {
   const PresolveCounts& counts = presolve_state.counts;
   const RoundWork& w = round_work;
-  begin_message(MSG_PRESOLVE_PROGRESS);
+  begin_message(MSG_PRESOLVE_PASS_PROGRESS);
   insert_message_int(pass);
   insert_message_int(counts.rows - w.rows_removed);
   insert_message_int(counts.last_position - store.first_col + 1 - w.columns_removed);
