@@ -7,6 +7,8 @@
 #include <cstring>
 #include <algorithm>
 
+#include <sys/mman.h>
+
 namespace kl {
 
 int32_t current_slot = 1;
@@ -24,9 +26,30 @@ constexpr int64_t kMaxWords = static_cast<int64_t>((SIZE_MAX - kHeaderBytes) / k
 
 int32_t failing_requests = 0;
 
+// Large blocks come straight from the system as fresh zero pages: a freed
+// large block that the C heap kept would otherwise be cleared word by word
+// on every reuse, and the factor's blocks are released and requested again
+// on every change of the row count. Only the pages a solve touches cost
+// anything then. The sanitizers track heap blocks only, so they keep the
+// heap for every size.
+#if defined(__SANITIZE_ADDRESS__)
+#define KLSOL_HEAP_ONLY 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
+#define KLSOL_HEAP_ONLY 1
+#endif
+#endif
+#ifdef KLSOL_HEAP_ONLY
+constexpr size_t kMappedBlockBytes = SIZE_MAX;
+#else
+constexpr size_t kMappedBlockBytes = size_t{256} * 1024;
+#endif
+
 struct BlockHeader {
   int64_t words;
+  int64_t mapped;  // 1 when the block is a mapping of its own
 };
+static_assert(sizeof(BlockHeader) <= kHeaderBytes);
 
 BlockHeader* header_of(void* block) {
   return reinterpret_cast<BlockHeader*>(static_cast<unsigned char*>(block) - kHeaderBytes);
@@ -47,28 +70,67 @@ bool request_refused(int64_t words) {
 
 size_t bytes_for(int64_t words) { return kHeaderBytes + static_cast<size_t>(words) * kWordBytes; }
 
-// A zero-filled block of n words, or null.
-void* new_block(int64_t words) {
-  if (request_refused(words)) return nullptr;
-  void* raw = std::calloc(1, bytes_for(words));
-  if (raw == nullptr) return nullptr;
-  static_cast<BlockHeader*>(raw)->words = words;
+void* map_zero_pages(size_t bytes) {
+  void* raw = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return raw == MAP_FAILED ? nullptr : raw;
+}
+
+void* stamp(void* raw, int64_t words, bool mapped) {
+  auto* header = static_cast<BlockHeader*>(raw);
+  header->words = words;
+  header->mapped = mapped ? 1 : 0;
   return payload_of(raw);
 }
 
+// A zero-filled block of n words, or null.
+void* new_block(int64_t words) {
+  if (request_refused(words)) return nullptr;
+  const size_t bytes = bytes_for(words);
+  if (bytes >= kMappedBlockBytes) {
+    void* raw = map_zero_pages(bytes);
+    return raw == nullptr ? nullptr : stamp(raw, words, true);
+  }
+  void* raw = std::calloc(1, bytes);
+  return raw == nullptr ? nullptr : stamp(raw, words, false);
+}
+
 void release_block(void* block) {
-  if (block != nullptr) std::free(header_of(block));
+  if (block == nullptr) return;
+  BlockHeader* header = header_of(block);
+  if (header->mapped != 0) {
+    munmap(header, bytes_for(header->words));
+  } else {
+    std::free(header);
+  }
 }
 
 // A block of n words holding what fits of the old one, the tail zero; null
 // on failure, the old block then untouched.
 void* reallocate_block(void* block, int64_t words) {
-  const int64_t old_words = header_of(block)->words;
+  BlockHeader* header = header_of(block);
+  const int64_t old_words = header->words;
+  const bool old_mapped = header->mapped != 0;
   if (request_refused(words)) return nullptr;
-  void* raw = std::realloc(header_of(block), bytes_for(words));
+  const size_t bytes = bytes_for(words);
+  const bool mapped = bytes >= kMappedBlockBytes;
+  void* raw = nullptr;
+  if (old_mapped && mapped) {
+    // The pages a mapping gains are zero already.
+    raw = mremap(header, bytes_for(old_words), bytes, MREMAP_MAYMOVE);
+    if (raw == MAP_FAILED) return nullptr;
+    return stamp(raw, words, true);
+  }
+  if (old_mapped != mapped) {
+    raw = mapped ? map_zero_pages(bytes) : std::calloc(1, bytes);
+    if (raw == nullptr) return nullptr;
+    const int64_t kept = std::min(old_words, words);
+    std::memcpy(payload_of(raw), block, static_cast<size_t>(kept) * kWordBytes);
+    release_block(block);
+    return stamp(raw, words, mapped);
+  }
+  raw = std::realloc(header, bytes);
   if (raw == nullptr) return nullptr;
-  static_cast<BlockHeader*>(raw)->words = words;
-  void* grown = payload_of(raw);
+  void* grown = stamp(raw, words, false);
   if (words > old_words) {
     std::memset(static_cast<unsigned char*>(grown) + old_words * kWordBytes, 0,
                 static_cast<size_t>(words - old_words) * kWordBytes);
