@@ -414,13 +414,9 @@ void map_status_letter(int32_t mode) {
 // The solution file of a problem still presolved is written in original
 // terms: postsolve in keep mode, then back to the presolved problem.
 void write_presolved_solution_file() {
-  const int32_t flags = problem_flags;
   const int32_t entering = entering_column;
-  int32_t no_basis = lp_driver.no_basis;
-  postsolve(1, no_basis);
-  write_solution_file(SOLUTION_AS_LEFT);
-  if (presolve_state.original_current != 0) switch_problem_arrays(0);
-  problem_flags = flags;
+  // The presolved problem keeps its own values for the run that goes on.
+  read_original_solution([] { write_solution_file(SOLUTION_AS_LEFT); }, lp_driver.no_basis);
   entering_column = entering;
 }
 
