@@ -442,11 +442,14 @@ void report_outcome() {
     emit_message();
   } else if (status_letter == kLetterUnbounded) {
     int32_t q = entering_column;
+    int32_t first_col = store.first_col;
     if (q > 0 && (problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) != 0) {
       OneBased<int32_t> map = int_array(ARR_POSITION_MAP);
       if (map) q = map[q];
+      first_col = original_problem.first_col;
     }
-    if (q > 0) {
+    // A slack that enters unbounded names no column.
+    if (q >= first_col) {
       begin_message(MSG_LP_UNBOUNDED_COLUMN);
       insert_message_name8(position_name(q));
     } else {

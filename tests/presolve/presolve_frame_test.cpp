@@ -417,6 +417,28 @@ TEST_F(PresolveFrame, UnboundedVerdictsAreClassifiedByTheSimplex) {
   }
 }
 
+// With the dual reductions off the free column reaches the simplex, whose
+// clean-up on the loaded problem ends with the row's slack entering: a
+// slack names no column in the final message.
+TEST_F(PresolveFrame, UnboundedSlackNamesNoColumn) {
+  Problem free_column;
+  free_column.row_types = "L";
+  free_column.rhs = {10};
+  free_column.columns = {{{{0, 1.0}}, -kInf, kInf, 1.0},
+                         {{{0, 1.0}}, 0, 1, 0.0},
+                         {{{0, 1.0}}, 0, 1, 0.0},
+                         {{{0, 1.0}}, 0, 1, 0.0}};
+  ASSERT_EQ(load(free_column), 0);
+  KLSETICV(KLIC_IPSLCT, 511 & ~0x8);
+  kltest::captured_lines().clear();
+  KLDEFINEUOPENTRY(kltest::capture_plain);
+  ASSERT_EQ(KLMINIM(""), 0);
+  KLDEFINEUOPENTRY(nullptr);
+  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_UNBOUNDED);
+  EXPECT_TRUE(kltest::any_line_contains("unbounded"));
+  EXPECT_FALSE(kltest::any_line_contains("grows without limit"));
+}
+
 // The cut pool's store: duplicates, growth and bad cuts.
 class CutStore : public PresolveFrame {
  protected:
