@@ -1,6 +1,7 @@
 #include "presolve/eliminate_entries.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <new>
 
@@ -12,11 +13,15 @@ namespace kl {
 namespace {
 
 // 2^(64 - e) for the scale byte e of a status word (0 reads as 64): the
-// factor from scaled to the problem's own terms.
+// factor from scaled to the problem's own terms. The power is built from its
+// exponent bits: every byte gives a normal double, and this sits on the
+// inner loop of the set-up, where a library call per entry showed.
 double unscale_factor(int32_t p) {
   int32_t e = static_cast<int32_t>(status_of(p) >> 24);
   if (e == 0) e = kScaleBias;
-  return std::ldexp(1.0, kScaleBias - e);
+  constexpr int64_t kExponentBias = 1023;
+  constexpr int kMantissaBits = 52;
+  return std::bit_cast<double>(static_cast<uint64_t>(kScaleBias - e + kExponentBias) << kMantissaBits);
 }
 
 }  // namespace
