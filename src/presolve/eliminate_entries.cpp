@@ -68,6 +68,21 @@ bool EliminationEntries::set_up() {
   marked_.assign(positions, 0);
   shifted_.assign(positions, 0.0);
   scatter_.assign(positions, 0);
+  // Each list is sized from a counting pass first: growing thousands of
+  // small lists entry by entry cost more than the rest of the set-up.
+  std::vector<int32_t> row_lengths(positions, 0);
+  for (int32_t j = store.first_col; j <= nseq; ++j) {
+    if ((status_of(j) & PS_FIXED) != 0) continue;
+    int32_t column_length = 0;
+    for (int32_t k = col_start[j]; k < col_start[j + 1]; ++k) {
+      const int32_t i = elem_row[k];
+      if (!row_live(i) || elem_value[k] == 0.0) continue;
+      ++row_lengths[static_cast<size_t>(i)];
+      ++column_length;
+    }
+    col_refs_[static_cast<size_t>(j)].reserve(static_cast<size_t>(column_length));
+  }
+  for (int32_t i = 1; i <= nrow; ++i) row_refs_[static_cast<size_t>(i)].reserve(static_cast<size_t>(row_lengths[static_cast<size_t>(i)]));
   for (int32_t j = store.first_col; j <= nseq; ++j) {
     if ((status_of(j) & PS_FIXED) != 0) continue;
     const bool free_column = free_like(j);
