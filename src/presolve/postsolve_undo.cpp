@@ -93,6 +93,13 @@ class RecordUndo {
     }
     return pop_presolve_real();
   }
+  // A stored list with the count and one real above its pairs (the cost of
+  // the column it lists, or a slot the push leaves unused).
+  StoredList pop_column_list(double& cost) {
+    const int32_t n = pop_int();
+    cost = pop_real();
+    return pop_list(n);
+  }
   StoredList pop_list(int32_t n) {
     StoredList list;
     if (n < 0 || n > presolve_int_top || n > presolve_real_top) {
@@ -286,9 +293,7 @@ void RecordUndo::forcing_row() {
     StoredList list;
     double stored_cost = 0.0;
     if (listed) {
-      const int32_t m = pop_int();
-      stored_cost = pop_real();
-      list = pop_list(m);
+      list = pop_column_list(stored_cost);
     }
     if (!readable_) return;
     const double d = column_sum(j, listed ? &list : nullptr, stored_cost);
@@ -330,9 +335,7 @@ void RecordUndo::row_singleton() {
   double stored_cost = 0.0;
   const bool listed = s < 0;
   if (listed) {
-    const int32_t m = pop_int();
-    stored_cost = pop_real();
-    list = pop_list(m);
+    list = pop_column_list(stored_cost);
   }
   if (!readable_) return;
   const double d = column_sum(j, listed ? &list : nullptr, stored_cost);
@@ -407,9 +410,8 @@ void RecordUndo::dominated_column() {
     const double b = pop_real();
     StoredList list;
     if (listed) {
-      const int32_t m = pop_int();
-      pop_real();  // a slot the push leaves unused
-      list = pop_list(m);
+      double unused_slot = 0.0;  // a slot the push leaves unused
+      list = pop_column_list(unused_slot);
     }
     if (!readable_) return;
     const double act = row_sum(i, listed ? &list : nullptr);
@@ -522,9 +524,7 @@ void RecordUndo::fixed_column() {
   double stored_cost = 0.0;
   const bool listed = j_field < 0;
   if (listed) {
-    const int32_t m = pop_int();
-    stored_cost = pop_real();
-    list = pop_list(m);
+    list = pop_column_list(stored_cost);
   }
   if (!readable_) return;
   const double d = column_sum(j, listed ? &list : nullptr, stored_cost);
@@ -699,9 +699,7 @@ void RecordUndo::duplicate_column_basic() {
   double stored_cost = 0.0;
   const bool listed = j_field < 0;
   if (listed) {
-    const int32_t m = pop_int();
-    stored_cost = pop_real();
-    list = pop_list(m);
+    list = pop_column_list(stored_cost);
   }
   if (!readable_) return;
   const double d = column_sum(j, listed ? &list : nullptr, stored_cost);
