@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
+#include <new>
+#include <vector>
 
 #include <sys/mman.h>
 
@@ -70,9 +72,70 @@ bool request_refused(int64_t words) {
 
 size_t bytes_for(int64_t words) { return kHeaderBytes + static_cast<size_t>(words) * kWordBytes; }
 
+// Released mappings kept for the next request of the same size: the factor
+// releases and requests its blocks of one size again around every presolve
+// and postsolve, and a fresh mapping costs its address-space set-up, page
+// tables and a fault per page touched each time. A kept mapping is cleared
+// when it is taken again, and only in the pages some earlier user touched.
+struct KeptMapping {
+  void* raw = nullptr;
+  size_t bytes = 0;
+};
+constexpr int kKeptMappings = 8;
+constexpr size_t kKeptBytesLimit = size_t{64} * 1024 * 1024;
+constexpr size_t kPageBytes = 4096;
+KeptMapping kept_mappings[kKeptMappings];
+size_t kept_bytes = 0;
+
+size_t mapping_bytes(size_t bytes) { return (bytes + kPageBytes - 1) / kPageBytes * kPageBytes; }
+
+// Zeroes the pages of a kept mapping that are in memory; the others read as
+// zero already. Without the residency list the whole mapping is cleared.
+void clear_resident_pages(void* raw, size_t bytes) {
+  auto* base = static_cast<unsigned char*>(raw);
+  const size_t pages = bytes / kPageBytes;
+  std::vector<unsigned char> resident;
+  try {
+    resident.resize(pages);
+  } catch (const std::bad_alloc&) {
+    std::memset(base, 0, bytes);
+    return;
+  }
+  if (mincore(raw, bytes, resident.data()) != 0) {
+    std::memset(base, 0, bytes);
+    return;
+  }
+  for (size_t p = 0; p < pages; ++p) {
+    if ((resident[p] & 1) != 0) std::memset(base + p * kPageBytes, 0, kPageBytes);
+  }
+}
+
 void* map_zero_pages(size_t bytes) {
+  bytes = mapping_bytes(bytes);
+  for (KeptMapping& kept : kept_mappings) {
+    if (kept.raw != nullptr && kept.bytes == bytes) {
+      void* raw = kept.raw;
+      kept = KeptMapping{};
+      kept_bytes -= bytes;
+      clear_resident_pages(raw, bytes);
+      return raw;
+    }
+  }
   void* raw = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   return raw == MAP_FAILED ? nullptr : raw;
+}
+
+void unmap_pages(void* raw, size_t bytes) {
+  bytes = mapping_bytes(bytes);
+  if (kept_bytes + bytes <= kKeptBytesLimit) {
+    for (KeptMapping& kept : kept_mappings) {
+      if (kept.raw != nullptr) continue;
+      kept = KeptMapping{raw, bytes};
+      kept_bytes += bytes;
+      return;
+    }
+  }
+  munmap(raw, bytes);
 }
 
 void* stamp(void* raw, int64_t words, bool mapped) {
@@ -98,7 +161,7 @@ void release_block(void* block) {
   if (block == nullptr) return;
   BlockHeader* header = header_of(block);
   if (header->mapped != 0) {
-    munmap(header, bytes_for(header->words));
+    unmap_pages(header, bytes_for(header->words));
   } else {
     std::free(header);
   }
@@ -116,7 +179,7 @@ void* reallocate_block(void* block, int64_t words) {
   void* raw = nullptr;
   if (old_mapped && mapped) {
     // The pages a mapping gains are zero already.
-    raw = mremap(header, bytes_for(old_words), bytes, MREMAP_MAYMOVE);
+    raw = mremap(header, mapping_bytes(bytes_for(old_words)), mapping_bytes(bytes), MREMAP_MAYMOVE);
     if (raw == MAP_FAILED) return nullptr;
     return stamp(raw, words, true);
   }
@@ -258,7 +321,16 @@ void free_problem_registry(int32_t slot) {
   }
 }
 
+void release_kept_mappings() {
+  for (KeptMapping& kept : kept_mappings) {
+    if (kept.raw != nullptr) munmap(kept.raw, kept.bytes);
+    kept = KeptMapping{};
+  }
+  kept_bytes = 0;
+}
+
 void reset_array_registry() {
+  release_kept_mappings();
   std::memset(array_cells, 0, sizeof array_cells);
   std::memset(array_registry, 0, sizeof array_registry);
   std::memset(saved_array_registry, 0, sizeof saved_array_registry);

@@ -75,6 +75,9 @@ void free_problem_registry(int32_t slot);
 // Start-up: every cell null, current slot 1.
 void reset_array_registry();
 
+// Gives the large blocks kept for reuse back to the system (at shutdown).
+void release_kept_mappings();
+
 // Test hook: make the next n block requests fail (0 to stop failing).
 void fail_next_allocations(int32_t n);
 

@@ -161,6 +161,7 @@ void free_library() {
     free_problem_registry(slot);
   }
   current_slot = 0;
+  release_kept_mappings();
   reset_solver_state();
   free_name_stores();
   close_option_log();
