@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 
 namespace kl {
 namespace {
@@ -51,6 +52,33 @@ TEST_F(ArraysTest, FreshBlockIsZeroedSizedAndRegisteredForTheCurrentSlot) {
   EXPECT_EQ(array_registry[kId][3], array_cells[kId]);
   EXPECT_EQ(array_registry[kId][1], nullptr);
   EXPECT_EQ(get_registered_array(kId), array_cells[kId]);
+}
+
+// Large blocks released are kept and handed out again for the same size:
+// whatever the earlier user wrote, in any page and at either end, must read
+// as zero again, also after a large block grew in place.
+TEST_F(ArraysTest, LargeBlockRequestedAgainIsZeroWherePreviouslyWritten) {
+  constexpr int64_t kLarge = 3 * 1024 * 1024 / 4 + 5;  // above the mapping threshold, not page-aligned
+  void*& cell = array_cells[kId];
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    ASSERT_EQ(allocate_array(kId, cell, kLarge), 0);
+    for (int64_t k = 0; k < kLarge; k += 997) ASSERT_EQ(words(cell)[k], 0) << "word " << k;
+    ASSERT_EQ(words(cell)[kLarge - 1], 0);
+    for (int64_t k = round; k < kLarge; k += 1024 + round) words(cell)[k] = -1;
+    words(cell)[kLarge - 1] = 7;
+    if (round == 1) {
+      ASSERT_EQ(allocate_or_grow_array(kId, cell, 2 * kLarge), 0);
+      for (int64_t k = kLarge; k < 2 * kLarge; k += 991) ASSERT_EQ(words(cell)[k], 0) << "word " << k;
+      words(cell)[2 * kLarge - 1] = 9;
+      ASSERT_EQ(resize_array(kId, cell, kLarge), 0);
+    }
+    free_array(kId, cell);
+  }
+  ASSERT_EQ(allocate_array(kId, cell, kLarge), 0);
+  for (int64_t k = 0; k < kLarge; ++k) ASSERT_EQ(words(cell)[k], 0) << "word " << k;
+  free_array(kId, cell);
+  release_kept_mappings();
 }
 
 TEST_F(ArraysTest, GrowKeepsContentsAndZeroesTheTailShrinkKeepsWhatFits) {
