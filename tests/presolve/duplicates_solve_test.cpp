@@ -134,6 +134,16 @@ std::vector<PassCase> pass_cases() {
     cases.push_back({"columns_merge", p, kParallelColumns, false});
   }
   {
+    // x in [1, inf) and y in (-inf, 2] merge into one free column; y leaves
+    // at the value that puts the merged column where x's lower bound was.
+    Problem p;
+    p.row_types = "GL";
+    p.rhs = {3, 20};
+    p.columns = {col({{0, 1.0}, {1, 2.0}}, 1, kInf, 1), col({{0, 1.0}, {1, 2.0}}, -kInf, 2, 1),
+                 col({{0, 1.0}, {1, 1.0}}, 0, 10, 3)};
+    cases.push_back({"columns_merge_into_a_free_one", p, kParallelColumns, false});
+  }
+  {
     // The dearer of two equal columns goes to its lower bound.
     Problem p;
     p.row_types = "GL";
