@@ -511,6 +511,7 @@ void presolve_eliminate(int32_t& eliminated, int32_t& conflict, int32_t& outcome
   conflict = 0;
   outcome = PRESOLVE_DONE;
   if (nrow <= 0 || nseq < store.first_col || (icv(ic::IPSLCT) & kSwitchEliminate) == 0) return;
+  int32_t live_elements = 0;
   try {
     EliminationEntries entries;
     if (!entries.set_up()) {
@@ -524,6 +525,7 @@ void presolve_eliminate(int32_t& eliminated, int32_t& conflict, int32_t& outcome
       insert_message_int(entries.fill_records_used());
       emit_message();
     }
+    live_elements = entries.live_entries();
     // The eliminations made stay, also when the stack stopped the passes.
     if (eliminated > 0 && !merge_into_matrix(entries)) {
       if (outcome == PRESOLVE_DONE) outcome = PRESOLVE_FILL_CAPACITY;
@@ -533,10 +535,12 @@ void presolve_eliminate(int32_t& eliminated, int32_t& conflict, int32_t& outcome
     outcome = PRESOLVE_NO_MEMORY;
     return;
   }
-  presolve_state.counts.rows -= eliminated;
-  presolve_state.counts.last_position -= eliminated;
-  presolve_state.counts.elements = nelem;
   if (eliminated > 0) {
+    // The counts describe the reduced problem: nelem still holds the
+    // elements of removed rows and columns, the live lists do not.
+    presolve_state.counts.rows -= eliminated;
+    presolve_state.counts.last_position -= eliminated;
+    presolve_state.counts.elements = live_elements;
     // Coefficients, costs and bounds changed: the row copy and the activity
     // sums of the rounds are rebuilt for whoever reads them next.
     build_presolve_row_copy(0);

@@ -21,9 +21,10 @@ void presolve_fixed_columns() {
   double constant = 0.0;
   for (int32_t j = store.first_col; j <= nseq; ++j) {
     const uint32_t s = static_cast<uint32_t>(status[j]);
-    // A quadratic column stays in the problem (its terms pair it with
-    // others), so its share stays with it.
-    if ((s & PS_FIXED) == 0 || (s & PS_QUADRATIC) != 0) continue;
+    // A quadratic column (its terms pair it with others) and one the caller
+    // protected come back into the presolved problem as columns fixed by
+    // their bounds: their share stays with them, or it would count twice.
+    if ((s & PS_FIXED) == 0 || (s & (PS_QUADRATIC | PS_PROTECTED)) != 0) continue;
     const double l = lower[j];
     if (l == 0.0) continue;
     constant += l * cost[j];

@@ -17,7 +17,8 @@ namespace kl {
 
 namespace {
 
-constexpr uint32_t kRowExcluded = PS_FREE | PS_QUADRATIC;
+// A row the caller protected is neither removed nor given new limits.
+constexpr uint32_t kRowExcluded = PS_FREE | PS_PROTECTED | PS_QUADRATIC;
 
 enum MergeResult : int32_t { MERGE_INFEASIBLE = 0, MERGE_DONE = 1, MERGE_PUSH_FAILED = 2 };
 

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "presolve/eliminate.h"
+#include "presolve/presolve_state.h"
 #include "presolve/record_stack.h"
 #include "presolve_state_fixture.h"
 
@@ -64,8 +65,15 @@ ArrayProblem two_entry_problem(double y_in_row2 = 1.0) {
 
 TEST_F(EliminateTest, TwoEntryRowCarriesBoundsAndSubstitutes) {
   prepare(two_entry_problem());
+  presolve_state.counts.rows = 2;
+  presolve_state.counts.last_position = nseq;
+  presolve_state.counts.elements = 4;
   ASSERT_EQ(run(), 1);
   EXPECT_EQ(outcome, 0);
+  // The counts of the reduced problem: row 2 with y alone.
+  EXPECT_EQ(presolve_state.counts.rows, 1);
+  EXPECT_EQ(presolve_state.counts.last_position, nseq - 1);
+  EXPECT_EQ(presolve_state.counts.elements, 1);
   const int32_t x = col(0), y = col(1);
   EXPECT_NE(status(1) & PS_FREE, 0);
   EXPECT_EQ(row_type(1), ROW_N);
@@ -220,6 +228,13 @@ TEST_F(EliminateTest, SwitchedOffOrNothingToDo) {
   EXPECT_EQ(run(), 0);
   EXPECT_EQ(outcome, 0);
   EXPECT_EQ(status(col(0)) & PS_FIXED, 0);
+  // A pass that eliminates nothing leaves the counts of the reduced
+  // problem alone.
+  icv(ic::IPSLCT) |= 0x100;
+  int_array(ARR_POS_STATUS)[col(1)] |= PS_PROTECTED;
+  presolve_state.counts.elements = 3;
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(presolve_state.counts.elements, 3);
 }
 
 }  // namespace

@@ -156,7 +156,8 @@ TEST_F(ParallelRowsTest, DisjointIntervalsLeaveTheConflictOnTop) {
 
 TEST_F(ParallelRowsTest, PairsLeftAlone) {
   // Rows only over a fixed column; coefficients apart by more than ZTOLDA;
-  // a first row with a nonbasic slack.
+  // a first row with a nonbasic slack; a row the caller protected, on
+  // either side of the pair.
   {
     ArrayProblem p;
     p.row('L', 4.0);
@@ -192,6 +193,19 @@ TEST_F(ParallelRowsTest, PairsLeftAlone) {
     ASSERT_EQ(run(outcome), 0);
     EXPECT_EQ(rows_removed, 0);
     EXPECT_EQ(presolve_int_top, 0);
+  }
+  for (int32_t kept : {1, 2}) {
+    SCOPED_TRACE(kept);
+    KLFREEXO();
+    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
+    load(two_rows('L', 4.0, 1.0, 1.0, 'G', 1.0, 1.0, 1.0));
+    int_array(ARR_POS_STATUS)[kept] |= static_cast<int32_t>(PS_PROTECTED);
+    int32_t outcome = -1;
+    ASSERT_EQ(run(outcome), 0);
+    EXPECT_EQ(rows_removed, 0);
+    EXPECT_EQ(presolve_int_top, 0);
+    EXPECT_EQ(row_type(1), ROW_L);
+    EXPECT_EQ(upper(1), kInfinity);
   }
 }
 

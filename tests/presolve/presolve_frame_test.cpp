@@ -287,6 +287,28 @@ TEST_F(PresolveFrame, ProtectedFixedColumnIsCountedAgain) {
   restore_original_problem();
 }
 
+// A protected fixed column stays in the problem, so its share of the rows
+// and of the objective must stay with it: moved into the right-hand side as
+// well, it would count twice.
+TEST_F(PresolveFrame, ProtectedFixedColumnKeepsItsShare) {
+  KLSETICV(KLIC_IFSCAL, 0);
+  Problem p;
+  p.row_types = "LL";
+  p.rhs = {10, 20};
+  p.columns = {{{{0, 1.0}, {1, 1.0}}, 0, 5, 1.0}, {{{0, 3.0}, {1, -2.0}}, 2, 2, 4.0}};
+  ASSERT_EQ(load(p), 0);
+  const int32_t column = 1;
+  ASSERT_EQ(KLSETPFLAG(0, 1, nullptr, &column), 0);
+  ASSERT_EQ(presolve_allocate(), 0);
+  presolve_fixed_columns();
+  presolve_count_reduced_problem();
+  EXPECT_EQ(dcv(kSecondObjectiveConstantSlot), 0.0);
+  EXPECT_EQ(real_array(ARR_WORK_RHS)[1], 10.0);
+  EXPECT_EQ(real_array(ARR_WORK_RHS)[2], 20.0);
+  EXPECT_EQ(int_array(ARR_POS_STATUS)[store.first_col + 1] & PS_FIXED, 0);
+  restore_original_problem();
+}
+
 // M_S set by the caller to 0: presolve cannot start (message 20 naming
 // array 29, status 32, lp_status unfinished) and the loaded problem is as
 // it was. A failed copy is undone the same way. Either way a later call
