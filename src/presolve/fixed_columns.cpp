@@ -22,8 +22,10 @@ void presolve_fixed_columns() {
   for (int32_t j = store.first_col; j <= nseq; ++j) {
     const uint32_t s = static_cast<uint32_t>(status[j]);
     // A quadratic column stays in the problem (its terms pair it with
-    // others), so its share stays with it.
-    if ((s & PS_FIXED) == 0 || (s & PS_QUADRATIC) != 0) continue;
+    // others), and so does one the caller protected: the count of the
+    // reduced problem brings both back as live columns, so their share
+    // stays with them rather than being counted twice.
+    if ((s & PS_FIXED) == 0 || (s & (PS_QUADRATIC | PS_PROTECTED)) != 0) continue;
     const double l = lower[j];
     if (l == 0.0) continue;
     constant += l * cost[j];

@@ -698,6 +698,17 @@ void expect_near(const std::vector<double>& a, const std::vector<double>& b, con
   for (size_t k = 0; k < a.size(); ++k) EXPECT_NEAR(a[k], b[k], 1e-9) << what << " " << k;
 }
 
+// min -x + 5z with x + z <= 1.5, x + 2z <= 4, x in [0, 3], z fixed at 1:
+// 4.5 at x = 0.5. Protected, z stays in the presolved problem with its
+// share of the rows; taken out twice, the first row could not be met.
+Problem fixed_column_problem() {
+  Problem p;
+  p.row_types = "LL";
+  p.rhs = {1.5, 4};
+  p.columns = {{{{0, 1.0}, {1, 1.0}}, 0, 3, -1}, {{{0, 1.0}, {1, 2.0}}, 1, 1, 5}};
+  return p;
+}
+
 // A problem presolve leaves as it is, and one whose every row and column
 // the caller protected, come back from presolve and postsolve with the
 // values, duals and basis of the solve without presolve, and nothing
@@ -712,6 +723,7 @@ TEST_F(PresolveFrame, UnreducedProblemsRoundTrip) {
       {"ranged row", ranged_row(), false},
       {"free variable", free_variable(), false},
       {"beale", beale(), false},
+      {"fixed column", fixed_column_problem(), false},
   };
   for (const auto& c : cases) {
     for (const bool protect : {false, true}) {
@@ -747,6 +759,20 @@ TEST_F(PresolveFrame, UnreducedProblemsRoundTrip) {
       for (const int32_t n : counts) EXPECT_EQ(n, 0);
     }
   }
+}
+
+// The fixed column of that problem protected on its own: presolve keeps it
+// with its share of the first row, whose limit it would otherwise miss by
+// the share taken out a second time, and the problem solves as loaded.
+TEST_F(PresolveFrame, ProtectedFixedColumnSolvesAsLoaded) {
+  ASSERT_EQ(load(fixed_column_problem()), 0);
+  const int32_t fixed = 1;
+  ASSERT_EQ(KLSETPFLAG(0, 1, nullptr, &fixed), 0);
+  captured_lines().clear();
+  ASSERT_EQ(KLMINIM(""), 0);
+  EXPECT_TRUE(any_line_contains("Presolved problem"));
+  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+  EXPECT_NEAR(objective_value(), 4.5, 1e-9);
 }
 
 }  // namespace
