@@ -14,6 +14,7 @@
 #include "klsol/message_ids.h"
 #include "problem/cut_store.h"
 #include "problem/matrix_storage.h"
+#include "problem/scale_exponents.h"
 #include "problem/search_state.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
@@ -216,7 +217,11 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
   const auto kept_column = [&](int32_t j) { return has(status[j], PS_PROTECTED) || !has(status[j], PS_FIXED); };
 
   // Model-cut rows gather their elements over the kept columns first, in
-  // column order, which is the order of the row.
+  // column order, which is the order of the row. The pool holds
+  // coefficients per unit of the unscaled column (a cut row is scaled by
+  // the columns' factors of the problem it enters), so each element loses
+  // its column's factor here; the row's own factor stays on the whole cut,
+  // right-hand side included, which leaves the cut the same.
   std::vector<int32_t> cut_slot(static_cast<size_t>(old_nrow) + 1, -1);
   std::vector<CutRow> cut_rows;
   for (int32_t i = 1; i <= old_nrow; ++i) {
@@ -232,7 +237,7 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
         if (r < 1 || r > old_nrow || cut_slot[static_cast<size_t>(r)] < 0) continue;
         CutRow& row = cut_rows[static_cast<size_t>(cut_slot[static_cast<size_t>(r)])];
         row.columns.push_back(j);
-        row.values.push_back(elem_value[k]);
+        row.values.push_back(elem_value[k] * scale_powers[2 * kNeutralScaleExponent - scale_exponent(status[j])]);
       }
     }
   }

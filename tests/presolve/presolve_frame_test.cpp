@@ -18,6 +18,7 @@
 #include "problem/cut_pool.h"
 #include "problem/cut_store.h"
 #include "problem/matrix_storage.h"
+#include "problem/scale_exponents.h"
 #include "problem/search_state.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
@@ -206,6 +207,30 @@ TEST_F(PresolveFrame, ModelCutRowsLeaveForTheCutPool) {
   move_flagged_rows_to_cut_pool(result);
   EXPECT_EQ(search_record.stored_cut_count, 0);
   EXPECT_EQ(nrow, 2);
+  restore_original_problem();
+}
+
+// On a scaled problem the pool gets the cut per unit of the unscaled
+// columns: 1000 x + y <= 10 keeps the proportions 1000 : 1 : 10 whatever
+// factors scaling gave x and y (the row's own factor scales the whole cut).
+TEST_F(PresolveFrame, ModelCutsEnterThePoolUnscaled) {
+  KLSETICV(KLIC_IFSCAL, 35);
+  Problem p;
+  p.row_types = "LL";
+  p.rhs = {10, 4000};
+  p.columns = {{{{0, 1000.0}, {1, 1000.0}}, 0, 5, -1.0}, {{{0, 1.0}}, 0, 5, -1.0}};
+  ASSERT_EQ(load(p), 0);
+  const int32_t x = store.first_col;
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  ASSERT_NE(scale_exponent(status[x]), scale_exponent(status[x + 1]));
+  mark_model_cut(1);
+  presolve_by_frame();
+  ASSERT_EQ(search_record.stored_cut_count, 1);
+  const int32_t first = cut_record_field(1, CUT_FIELD_FIRST);
+  ASSERT_EQ(cut_record_field(1, CUT_FIELD_LENGTH), 2);
+  OneBased<double> values = real_array(ARR_CUT_ELEM_VALUE);
+  EXPECT_DOUBLE_EQ(values[first] / values[first + 1], 1000.0);
+  EXPECT_DOUBLE_EQ(real_array(ARR_CUT_RHS)[1] / values[first + 1], 10.0);
   restore_original_problem();
 }
 
