@@ -64,6 +64,10 @@ struct KeptColumn {
   double lower, upper, search_lower, search_upper, cost;
   int32_t first_element;  // into the element lists below
   int32_t element_count;
+  // Variable-bound references, moved inside the global search only (their
+  // values are renumbered with the entities).
+  int32_t vub_ref = 0;
+  int32_t vlb_ref = 0;
 };
 
 // The quadratic objective over the kept columns: each start list in column
@@ -167,10 +171,13 @@ bool make_room_for_positions() {
       {ARR_WORK_RHS, words_for_reals(rows)},        {ARR_BASIS_HEADER, words_for_ints(rows)},
       {ARR_BASIC_UPPER, words_for_reals(rows)},     {ARR_WORK_VECTOR, words_for_reals(rows)},
       {ARR_WORK_UPPER, words_for_reals(positions)}, {ARR_WORK_LOWER, words_for_reals(positions)},
+      {ARR_VUB_REF, words_for_ints(positions)},     {ARR_VLB_REF, words_for_ints(positions)},
   };
   int32_t failed = 0;
   for (const auto& block : blocks) {
     if (block_words(array_cells[block.id]) >= block.words) continue;
+    // The variable-bound references exist only for a problem with entities.
+    if ((block.id == ARR_VUB_REF || block.id == ARR_VLB_REF) && array_cells[block.id] == nullptr) continue;
     if (allocate_or_grow_array(block.id, array_cells[block.id], block.words) != 0) {
       failed = block.id;
       break;
@@ -294,6 +301,9 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
 
   // Columns are read whole before any is written: with more cuts stored
   // than rows left, the new first column lies above the old one.
+  const bool search = (problem_flags & PF_SEARCH_RUNNING) != 0;
+  OneBased<int32_t> vub_ref = int_array(ARR_VUB_REF);
+  OneBased<int32_t> vlb_ref = int_array(ARR_VLB_REF);
   std::vector<KeptColumn> kept;
   std::vector<int32_t> kept_element_rows;
   std::vector<double> kept_element_values;
@@ -315,6 +325,10 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
       kept_element_values.push_back(elem_value[k]);
     }
     c.element_count = static_cast<int32_t>(kept_element_rows.size()) - c.first_element;
+    if (search) {
+      if (vub_ref) c.vub_ref = vub_ref[j];
+      if (vlb_ref) c.vlb_ref = vlb_ref[j];
+    }
     new_position[static_cast<size_t>(j)] = new_first_col + static_cast<int32_t>(kept.size());
     kept.push_back(c);
   }
@@ -346,6 +360,8 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
   search_lower = real_array(ARR_WORK_LOWER);
   header = int_array(ARR_BASIS_HEADER);
   basic_upper = real_array(ARR_BASIC_UPPER);
+  vub_ref = int_array(ARR_VUB_REF);
+  vlb_ref = int_array(ARR_VLB_REF);
   for (int32_t k = 1; k <= kept_rows; ++k) {
     header[k] = k;
     basic_upper[k] = upper[k];
@@ -373,6 +389,10 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
     search_lower[p] = column.search_lower;
     search_upper[p] = column.search_upper;
     cost[p] = column.cost;
+    if (search) {
+      if (vub_ref) vub_ref[p] = column.vub_ref;
+      if (vlb_ref) vlb_ref[p] = column.vlb_ref;
+    }
     col_start[p] = next;
     for (int32_t e = 0; e < column.element_count; ++e) {
       elem_row[next] = kept_element_rows[static_cast<size_t>(column.first_element + e)];
@@ -381,17 +401,21 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
     }
   }
   col_start[new_nseq + 1] = next;
-  if ((problem_flags & PF_SEARCH_RUNNING) != 0) {
-    // Entity lists and bound references still name old positions; the
-    // bounds they read are the presolved ones, now in place.
-    renumber_search_entities(new_position);
-  }
   // Spare columns hold nothing.
   for (int32_t p = new_nseq + 1; p <= new_nseq + spare_cols_left; ++p) {
     status[p] = 0;
     lower[p] = upper[p] = cost[p] = 0.0;
+    if (search) {
+      if (vub_ref) vub_ref[p] = 0;
+      if (vlb_ref) vlb_ref[p] = 0;
+    }
     position_map[p] = 0;
     col_start[p + 1] = next;
+  }
+  if (search) {
+    // Entity lists and bound references still name old positions; the
+    // bounds they read are the presolved ones, now in place.
+    renumber_search_entities(new_position);
   }
   write_quadratic(quadratic, new_first_col);
 

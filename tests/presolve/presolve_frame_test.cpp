@@ -629,6 +629,40 @@ TEST_F(PresolveFrame, SearchCompactionRenumbersTheEntities) {
   EXPECT_EQ(nsosm, 2);
 }
 
+// Inside the search the variable-bound references move with their columns
+// and name the new positions: with a row gone the columns move down one.
+TEST_F(PresolveFrame, SearchCompactionMovesTheBoundReferences) {
+  KLSETICV(KLIC_IFSCAL, 0);
+  Problem p = mixed_problem();
+  p.quadratic.clear();
+  ASSERT_EQ(load(p), 0);
+  ASSERT_NE(array_cells[ARR_VUB_REF], nullptr);
+  const int32_t c0 = store.first_col;
+  int_array(ARR_VLB_REF)[c0 + 1] = c0;
+  int_array(ARR_VUB_REF)[c0 + 2] = -(c0 + 1);
+  const ProblemImage before = ProblemImage::take();
+  problem_flags |= PF_SEARCH_RUNNING;
+  ASSERT_EQ(presolve_allocate(), 0);
+  // Row 2 removed by presolve.
+  int_array(ARR_POS_STATUS)[2] |= PS_FREE;
+  real_array(ARR_LOWER)[2] = -kInfinity;
+  real_array(ARR_UPPER)[2] = kInfinity;
+  presolve_fixed_columns();
+  presolve_count_reduced_problem();
+  int32_t result = -1;
+  move_flagged_rows_to_cut_pool(result);
+  ASSERT_EQ(status_code, STATUS_OK);
+  const int32_t n0 = store.first_col;
+  ASSERT_EQ(n0, c0 - 1);
+  EXPECT_EQ(int_array(ARR_VLB_REF)[n0 + 1], n0);
+  EXPECT_EQ(int_array(ARR_VUB_REF)[n0 + 2], -(n0 + 1));
+  EXPECT_EQ(int_array(ARR_VUB_REF)[n0 + 1], 0);
+  EXPECT_EQ(int_array(ARR_VLB_REF)[n0 + 2], 0);
+  problem_flags &= ~PF_SEARCH_RUNNING;
+  restore_original_problem();
+  expect_same(before, ProblemImage::take());
+}
+
 }  // namespace
 
 namespace {
