@@ -123,8 +123,10 @@ void write_quadratic(const QuadraticLists& q, int32_t new_first_col) {
 }
 
 // The arrays at their new sizes, contents kept. A block that would have to
-// grow (more cuts in the pool than rows left) is grown.
-void trim_arrays() {
+// grow (more cuts in the pool than rows left) is grown. Returns 0, or the id
+// of a block that stayed smaller than the compacted problem needs (a block
+// that could not shrink is merely larger).
+int32_t trim_arrays() {
   const int64_t rows = static_cast<int64_t>(nrow) + spare_rows_left;
   const int64_t positions = static_cast<int64_t>(nseq) + spare_cols_left;
   const int64_t elements = std::max<int64_t>(static_cast<int64_t>(nelem) + spare_elems_left + nrow, store.elem_space);
@@ -154,8 +156,17 @@ void trim_arrays() {
   sizes.push_back({ARR_PRESOLVE_REALS, words_for_reals(presolve_real_top)});
   for (const Size& s : sizes) {
     if (array_cells[s.id] == nullptr) continue;
-    resize_array(s.id, array_cells[s.id], s.words);
+    if (resize_array(s.id, array_cells[s.id], s.words) != 0 && block_words(array_cells[s.id]) < s.words) return s.id;
   }
+  return 0;
+}
+
+// Message 20 for a block compaction could not have; status 32.
+void report_no_room(int32_t id) {
+  begin_message(MSG_ARRAY_NO_MEMORY);
+  insert_message_int(id);
+  emit_message();
+  status_code = STATUS_REPORTED;
 }
 
 // More cuts in the pool than rows left move the first column up: the
@@ -190,10 +201,7 @@ bool make_room_for_positions() {
     failed = alloc_solver_work_arrays();
   }
   if (failed == 0) return true;
-  begin_message(MSG_ARRAY_NO_MEMORY);
-  insert_message_int(failed);
-  emit_message();
-  status_code = STATUS_REPORTED;
+  report_no_room(failed);
   return false;
 }
 
@@ -343,7 +351,10 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
   nelem = new_nelem;
   if (store.objective_row > 0) store.objective_row = new_objective_row;
   // Growth, when the new first column lies above the old one.
-  trim_arrays();
+  if (const int32_t short_block = trim_arrays(); short_block != 0) {
+    report_no_room(short_block);
+    return;
+  }
   if (!make_room_for_positions()) return;
   row_type = int_array(ARR_ROW_TYPE);
   status = int_array(ARR_POS_STATUS);

@@ -150,6 +150,30 @@ TEST_F(PresolveFrame, GivingUpAfterCompactionRestoresTheLoadedProblem) {
   }
 }
 
+// Two cuts from one model-cut row that leaves move the first column up, so
+// compaction must grow the row and position arrays. Refused, it stops with
+// message 20 and status 32 instead of writing past them, and giving up
+// restores the loaded problem.
+TEST_F(PresolveFrame, CompactionThatCannotGrowGivesUp) {
+  KLSETICV(KLIC_IFSCAL, 0);
+  ASSERT_EQ(load(mixed_problem()), 0);
+  mark_model_cut(1);
+  const ProblemImage before = ProblemImage::take();
+  ASSERT_EQ(presolve_allocate(), 0);
+  presolve_fixed_columns();
+  presolve_count_reduced_problem();
+  captured_lines().clear();
+  fail_next_allocations(1);
+  int32_t result = -1;
+  move_flagged_rows_to_cut_pool(result);
+  fail_next_allocations(0);
+  EXPECT_EQ(status_code, STATUS_REPORTED);
+  EXPECT_TRUE(any_line_contains("Not enough memory for array number      1"));
+  status_code = STATUS_OK;
+  restore_original_problem();
+  expect_same(before, ProblemImage::take());
+}
+
 // A live model-cut L row a.x <= 10 with range 4 leaves as two pool cuts of
 // type 256, a.x <= 10 and a.x >= 6; its element on the fixed column is left
 // out (its share is in the right-hand side). A model-cut row that presolve
