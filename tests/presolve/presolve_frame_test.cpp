@@ -79,7 +79,8 @@ struct ProblemImage {
                    spare_elems_left,
                    static_cast<int32_t>(store.elem_space),
                    store.objective_row,
-                   problem_flags & ~(PF_FACTOR_VALID | PF_LU_ARRAYS | PF_SOLUTION_CURRENT | PF_ROW_LISTS | PF_ROW_COPY),
+                   problem_flags & ~(PF_FACTOR_VALID | PF_LU_ARRAYS | PF_SOLUTION_CURRENT | PF_ROW_LISTS | PF_ROW_COPY |
+                                     PF_SEARCH_RUNNING),
                    recurse_entry_count,
                    search_record.stored_cut_count,
                    search_record.pool_elements_used,
@@ -378,31 +379,50 @@ TEST_F(PresolveFrame, FailedSetUpLeavesTheProblemAsLoaded) {
 // The record stack may not grow past an M_S the caller set: the first
 // reduction that needs room ends presolve (message 255 naming M_S, status
 // 32, lp_status unfinished) and leaves the problem exactly as loaded, so
-// that the next call with room solves it.
+// that the next call with room solves it. The capacity is one entry short
+// of what the whole presolve uses, so that the stack runs out late, after
+// the rounds have changed the working problem; with integer entities the
+// presolve is the one for the search, whose sweeps change the entity data
+// too.
 TEST_F(PresolveFrame, StackCapacityOutcomeLeavesTheProblemAsLoaded) {
-  Problem p = transport(3, 4, 1.0);
+  Problem lp = transport(3, 4, 1.0);
   // A zero-cost column singleton and a fixed column: reductions with records.
-  p.columns.push_back({{{0, 1.0}}, 0, 5, 0.0});
-  p.columns.push_back({{{1, 2.0}, {2, 1.0}}, 1, 1, 3.0});
-  KLSETICV(KLIC_IFPRES, 0);
-  ASSERT_EQ(load(p), 0);
-  ASSERT_EQ(KLMINIM(""), 0);
-  const double optimum = objective_value();
+  lp.columns.push_back({{{0, 1.0}}, 0, 5, 0.0});
+  lp.columns.push_back({{{1, 2.0}, {2, 1.0}}, 1, 1, 3.0});
+  Problem mip = lp;
+  mip.entity_types = "III";
+  mip.entity_columns = {0, 5, 11};
+  for (const Problem* p : {&lp, &mip}) {
+    SCOPED_TRACE(p == &lp ? "LP" : "MIP");
+    // M_S as the set-up sizes it, so that presolve leaves what it used there.
+    icv(ic::M_S) = 0;
+    integer_set_flags[ic::M_S] = 0;
+    KLSETICV(KLIC_IFPRES, 0);
+    ASSERT_EQ(load(*p), 0);
+    ASSERT_EQ(KLMINIM("l"), 0);
+    const double optimum = objective_value();
 
-  KLSETICV(KLIC_IFPRES, 1);
-  ASSERT_EQ(load(p), 0);
-  set_objective_constant(1.5);
-  const ProblemImage before = ProblemImage::take();
-  KLSETICV(KLIC_M_S, 1);
-  captured_lines().clear();
-  EXPECT_EQ(KLMINIM(""), 32);
-  EXPECT_TRUE(any_line_contains("capacity M_S    ran out"));
-  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_UNFINISHED);
-  expect_same(before, ProblemImage::take());
-  KLSETICV(KLIC_M_S, 100000);
-  ASSERT_EQ(KLMINIM(""), 0);
-  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
-  EXPECT_NEAR(objective_value(), optimum - 1.5, 1e-9);
+    KLSETICV(KLIC_IFPRES, 1);
+    ASSERT_EQ(load(*p), 0);
+    KLMINIM("");
+    int32_t used = 0;
+    ASSERT_EQ(KLGETICV(KLIC_M_S, &used), 0);
+    ASSERT_GT(used, 1);
+
+    ASSERT_EQ(load(*p), 0);
+    set_objective_constant(1.5);
+    const ProblemImage before = ProblemImage::take();
+    KLSETICV(KLIC_M_S, used - 1);
+    captured_lines().clear();
+    EXPECT_EQ(KLMINIM(""), 32);
+    EXPECT_TRUE(any_line_contains("capacity M_S    ran out"));
+    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_UNFINISHED);
+    expect_same(before, ProblemImage::take());
+    KLSETICV(KLIC_M_S, 100000);
+    ASSERT_EQ(KLMINIM("l"), 0);
+    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+    EXPECT_NEAR(objective_value(), optimum - 1.5, 1e-9);
+  }
 }
 
 // A problem that presolve leaves unchanged: outcome 0, letter Z, message 176
