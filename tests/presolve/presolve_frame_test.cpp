@@ -444,6 +444,34 @@ TEST_F(PresolveFrame, UnchangedProblemReportsItsOwnSizes) {
   restore_original_problem();
 }
 
+// Parallel rows whose limits no point meets: with IFPRES positive presolve
+// names both rows (message 294), reports the problem infeasible and hands
+// the loaded problem back; with IFPRES negative it passes the conflict over
+// (its record taken off the stack again, so that postsolve never reads it),
+// and the simplex proves the presolved problem infeasible.
+TEST_F(PresolveFrame, ParallelRowConflictEndsOrIsPassedOver) {
+  Problem p;
+  p.row_types = "LGL";
+  p.rhs = {1, 4, 30};
+  p.columns = {{{{0, 1.0}, {1, 2.0}, {2, 1.0}}, -100, 100, -1},
+               {{{0, 1.0}, {1, 2.0}, {2, 3.0}}, -100, 100, -2},
+               {{{2, 1.0}}, 0, 10, -1}};
+  for (const int32_t ifpres : {1, -1}) {
+    SCOPED_TRACE(ifpres);
+    KLSETICV(KLIC_IFPRES, ifpres);
+    ASSERT_EQ(load(p), 0);
+    const ProblemImage before = ProblemImage::take();
+    captured_lines().clear();
+    ASSERT_EQ(KLMINIM(""), 0);
+    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_INFEASIBLE);
+    EXPECT_EQ(int_attribute_value(ATTR_PROBLEM_FLAGS) & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL), 0);
+    const bool named = any_line_contains("are parallel");
+    EXPECT_EQ(named, ifpres > 0);
+    EXPECT_EQ(any_line_contains("Postsolve"), ifpres < 0);
+    if (ifpres > 0) expect_same(before, ProblemImage::take());
+  }
+}
+
 // Presolve only proves dual infeasibility when it calls a problem
 // unbounded; the simplex classifies the loaded problem. Rows that cannot be
 // met (x1 + x2 >= 5 and <= 3) beside a free column of cost -1 in no row:
