@@ -29,6 +29,7 @@ int32_t original_binary_entity_count = 0;
 void switch_dimensions_to_original() {
   presolve_state.presolved_spare_elems_left = spare_elems_left;
   presolve_state.presolved_nqelem = nqelem;
+  presolve_state.presolved_objective_constant = dcv(kObjectiveConstantSlot);
   presolve_state.presolved_nglent = nglent;
   presolve_state.presolved_nsets = nsets;
   presolve_state.presolved_nsosm = nsosm;
@@ -53,6 +54,7 @@ void switch_dimensions_to_presolved() {
   nsets = presolve_state.presolved_nsets;
   nsosm = presolve_state.presolved_nsosm;
   store.objective_row = presolve_state.presolved_objective_row;
+  dcv(kObjectiveConstantSlot) = presolve_state.presolved_objective_constant;
   nrow = presolve_state.counts.rows;
   nseq = presolve_state.counts.last_position;
   store.first_col = presolve_state.presolved_first_col;

@@ -14,6 +14,7 @@
 #include "klsol/message_ids.h"
 #include "problem/cut_store.h"
 #include "problem/matrix_storage.h"
+#include "problem/scale_exponents.h"
 #include "problem/search_state.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
@@ -63,6 +64,10 @@ struct KeptColumn {
   double lower, upper, search_lower, search_upper, cost;
   int32_t first_element;  // into the element lists below
   int32_t element_count;
+  // Variable-bound references, moved inside the global search only (their
+  // values are renumbered with the entities).
+  int32_t vub_ref = 0;
+  int32_t vlb_ref = 0;
 };
 
 // The quadratic objective over the kept columns: each start list in column
@@ -118,8 +123,10 @@ void write_quadratic(const QuadraticLists& q, int32_t new_first_col) {
 }
 
 // The arrays at their new sizes, contents kept. A block that would have to
-// grow (more cuts in the pool than rows left) is grown.
-void trim_arrays() {
+// grow (more cuts in the pool than rows left) is grown. Returns 0, or the id
+// of a block that stayed smaller than the compacted problem needs (a block
+// that could not shrink is merely larger).
+int32_t trim_arrays() {
   const int64_t rows = static_cast<int64_t>(nrow) + spare_rows_left;
   const int64_t positions = static_cast<int64_t>(nseq) + spare_cols_left;
   const int64_t elements = std::max<int64_t>(static_cast<int64_t>(nelem) + spare_elems_left + nrow, store.elem_space);
@@ -149,8 +156,17 @@ void trim_arrays() {
   sizes.push_back({ARR_PRESOLVE_REALS, words_for_reals(presolve_real_top)});
   for (const Size& s : sizes) {
     if (array_cells[s.id] == nullptr) continue;
-    resize_array(s.id, array_cells[s.id], s.words);
+    if (resize_array(s.id, array_cells[s.id], s.words) != 0 && block_words(array_cells[s.id]) < s.words) return s.id;
   }
+  return 0;
+}
+
+// Message 20 for a block compaction could not have; status 32.
+void report_no_room(int32_t id) {
+  begin_message(MSG_ARRAY_NO_MEMORY);
+  insert_message_int(id);
+  emit_message();
+  status_code = STATUS_REPORTED;
 }
 
 // More cuts in the pool than rows left move the first column up: the
@@ -166,10 +182,13 @@ bool make_room_for_positions() {
       {ARR_WORK_RHS, words_for_reals(rows)},        {ARR_BASIS_HEADER, words_for_ints(rows)},
       {ARR_BASIC_UPPER, words_for_reals(rows)},     {ARR_WORK_VECTOR, words_for_reals(rows)},
       {ARR_WORK_UPPER, words_for_reals(positions)}, {ARR_WORK_LOWER, words_for_reals(positions)},
+      {ARR_VUB_REF, words_for_ints(positions)},     {ARR_VLB_REF, words_for_ints(positions)},
   };
   int32_t failed = 0;
   for (const auto& block : blocks) {
     if (block_words(array_cells[block.id]) >= block.words) continue;
+    // The variable-bound references exist only for a problem with entities.
+    if ((block.id == ARR_VUB_REF || block.id == ARR_VLB_REF) && array_cells[block.id] == nullptr) continue;
     if (allocate_or_grow_array(block.id, array_cells[block.id], block.words) != 0) {
       failed = block.id;
       break;
@@ -182,10 +201,7 @@ bool make_room_for_positions() {
     failed = alloc_solver_work_arrays();
   }
   if (failed == 0) return true;
-  begin_message(MSG_ARRAY_NO_MEMORY);
-  insert_message_int(failed);
-  emit_message();
-  status_code = STATUS_REPORTED;
+  report_no_room(failed);
   return false;
 }
 
@@ -216,7 +232,11 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
   const auto kept_column = [&](int32_t j) { return has(status[j], PS_PROTECTED) || !has(status[j], PS_FIXED); };
 
   // Model-cut rows gather their elements over the kept columns first, in
-  // column order, which is the order of the row.
+  // column order, which is the order of the row. The pool holds
+  // coefficients per unit of the unscaled column (a cut row is scaled by
+  // the columns' factors of the problem it enters), so each element loses
+  // its column's factor here; the row's own factor stays on the whole cut,
+  // right-hand side included, which leaves the cut the same.
   std::vector<int32_t> cut_slot(static_cast<size_t>(old_nrow) + 1, -1);
   std::vector<CutRow> cut_rows;
   for (int32_t i = 1; i <= old_nrow; ++i) {
@@ -232,7 +252,7 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
         if (r < 1 || r > old_nrow || cut_slot[static_cast<size_t>(r)] < 0) continue;
         CutRow& row = cut_rows[static_cast<size_t>(cut_slot[static_cast<size_t>(r)])];
         row.columns.push_back(j);
-        row.values.push_back(elem_value[k]);
+        row.values.push_back(elem_value[k] * scale_powers[2 * kNeutralScaleExponent - scale_exponent(status[j])]);
       }
     }
   }
@@ -289,6 +309,9 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
 
   // Columns are read whole before any is written: with more cuts stored
   // than rows left, the new first column lies above the old one.
+  const bool search = (problem_flags & PF_SEARCH_RUNNING) != 0;
+  OneBased<int32_t> vub_ref = int_array(ARR_VUB_REF);
+  OneBased<int32_t> vlb_ref = int_array(ARR_VLB_REF);
   std::vector<KeptColumn> kept;
   std::vector<int32_t> kept_element_rows;
   std::vector<double> kept_element_values;
@@ -310,6 +333,10 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
       kept_element_values.push_back(elem_value[k]);
     }
     c.element_count = static_cast<int32_t>(kept_element_rows.size()) - c.first_element;
+    if (search) {
+      if (vub_ref) c.vub_ref = vub_ref[j];
+      if (vlb_ref) c.vlb_ref = vlb_ref[j];
+    }
     new_position[static_cast<size_t>(j)] = new_first_col + static_cast<int32_t>(kept.size());
     kept.push_back(c);
   }
@@ -324,7 +351,10 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
   nelem = new_nelem;
   if (store.objective_row > 0) store.objective_row = new_objective_row;
   // Growth, when the new first column lies above the old one.
-  trim_arrays();
+  if (const int32_t short_block = trim_arrays(); short_block != 0) {
+    report_no_room(short_block);
+    return;
+  }
   if (!make_room_for_positions()) return;
   row_type = int_array(ARR_ROW_TYPE);
   status = int_array(ARR_POS_STATUS);
@@ -341,6 +371,8 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
   search_lower = real_array(ARR_WORK_LOWER);
   header = int_array(ARR_BASIS_HEADER);
   basic_upper = real_array(ARR_BASIC_UPPER);
+  vub_ref = int_array(ARR_VUB_REF);
+  vlb_ref = int_array(ARR_VLB_REF);
   for (int32_t k = 1; k <= kept_rows; ++k) {
     header[k] = k;
     basic_upper[k] = upper[k];
@@ -368,6 +400,10 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
     search_lower[p] = column.search_lower;
     search_upper[p] = column.search_upper;
     cost[p] = column.cost;
+    if (search) {
+      if (vub_ref) vub_ref[p] = column.vub_ref;
+      if (vlb_ref) vlb_ref[p] = column.vlb_ref;
+    }
     col_start[p] = next;
     for (int32_t e = 0; e < column.element_count; ++e) {
       elem_row[next] = kept_element_rows[static_cast<size_t>(column.first_element + e)];
@@ -376,17 +412,21 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
     }
   }
   col_start[new_nseq + 1] = next;
-  if ((problem_flags & PF_SEARCH_RUNNING) != 0) {
-    // Entity lists and bound references still name old positions; the
-    // bounds they read are the presolved ones, now in place.
-    renumber_search_entities(new_position);
-  }
   // Spare columns hold nothing.
   for (int32_t p = new_nseq + 1; p <= new_nseq + spare_cols_left; ++p) {
     status[p] = 0;
     lower[p] = upper[p] = cost[p] = 0.0;
+    if (search) {
+      if (vub_ref) vub_ref[p] = 0;
+      if (vlb_ref) vlb_ref[p] = 0;
+    }
     position_map[p] = 0;
     col_start[p + 1] = next;
+  }
+  if (search) {
+    // Entity lists and bound references still name old positions; the
+    // bounds they read are the presolved ones, now in place.
+    renumber_search_entities(new_position);
   }
   write_quadratic(quadratic, new_first_col);
 

@@ -66,6 +66,9 @@ struct PresolveState {
   // it is current (kept by switch_problem_arrays).
   int32_t presolved_spare_elems_left = 0;
   int32_t presolved_nqelem = 0;
+  // Its objective constant, which holds the share of the columns presolve
+  // fixed.
+  double presolved_objective_constant = 0.0;
   // 1 while the original problem's arrays are current and the presolved
   // ones wait in the saved registry (switch_problem_arrays keeps it).
   int32_t original_current = 0;

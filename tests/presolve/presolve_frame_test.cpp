@@ -18,6 +18,7 @@
 #include "problem/cut_pool.h"
 #include "problem/cut_store.h"
 #include "problem/matrix_storage.h"
+#include "problem/scale_exponents.h"
 #include "problem/search_state.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
@@ -78,7 +79,8 @@ struct ProblemImage {
                    spare_elems_left,
                    static_cast<int32_t>(store.elem_space),
                    store.objective_row,
-                   problem_flags & ~(PF_FACTOR_VALID | PF_LU_ARRAYS | PF_SOLUTION_CURRENT | PF_ROW_LISTS | PF_ROW_COPY),
+                   problem_flags & ~(PF_FACTOR_VALID | PF_LU_ARRAYS | PF_SOLUTION_CURRENT | PF_ROW_LISTS | PF_ROW_COPY |
+                                     PF_SEARCH_RUNNING),
                    recurse_entry_count,
                    search_record.stored_cut_count,
                    search_record.pool_elements_used,
@@ -149,6 +151,30 @@ TEST_F(PresolveFrame, GivingUpAfterCompactionRestoresTheLoadedProblem) {
   }
 }
 
+// Two cuts from one model-cut row that leaves move the first column up, so
+// compaction must grow the row and position arrays. Refused, it stops with
+// message 20 and status 32 instead of writing past them, and giving up
+// restores the loaded problem.
+TEST_F(PresolveFrame, CompactionThatCannotGrowGivesUp) {
+  KLSETICV(KLIC_IFSCAL, 0);
+  ASSERT_EQ(load(mixed_problem()), 0);
+  mark_model_cut(1);
+  const ProblemImage before = ProblemImage::take();
+  ASSERT_EQ(presolve_allocate(), 0);
+  presolve_fixed_columns();
+  presolve_count_reduced_problem();
+  captured_lines().clear();
+  fail_next_allocations(1);
+  int32_t result = -1;
+  move_flagged_rows_to_cut_pool(result);
+  fail_next_allocations(0);
+  EXPECT_EQ(status_code, STATUS_REPORTED);
+  EXPECT_TRUE(any_line_contains("Not enough memory for array number      1"));
+  status_code = STATUS_OK;
+  restore_original_problem();
+  expect_same(before, ProblemImage::take());
+}
+
 // A live model-cut L row a.x <= 10 with range 4 leaves as two pool cuts of
 // type 256, a.x <= 10 and a.x >= 6; its element on the fixed column is left
 // out (its share is in the right-hand side). A model-cut row that presolve
@@ -209,9 +235,34 @@ TEST_F(PresolveFrame, ModelCutRowsLeaveForTheCutPool) {
   restore_original_problem();
 }
 
+// On a scaled problem the pool gets the cut per unit of the unscaled
+// columns: 1000 x + y <= 10 keeps the proportions 1000 : 1 : 10 whatever
+// factors scaling gave x and y (the row's own factor scales the whole cut).
+TEST_F(PresolveFrame, ModelCutsEnterThePoolUnscaled) {
+  KLSETICV(KLIC_IFSCAL, 35);
+  Problem p;
+  p.row_types = "LL";
+  p.rhs = {10, 4000};
+  p.columns = {{{{0, 1000.0}, {1, 1000.0}}, 0, 5, -1.0}, {{{0, 1.0}}, 0, 5, -1.0}};
+  ASSERT_EQ(load(p), 0);
+  const int32_t x = store.first_col;
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  ASSERT_NE(scale_exponent(status[x]), scale_exponent(status[x + 1]));
+  mark_model_cut(1);
+  presolve_by_frame();
+  ASSERT_EQ(search_record.stored_cut_count, 1);
+  const int32_t first = cut_record_field(1, CUT_FIELD_FIRST);
+  ASSERT_EQ(cut_record_field(1, CUT_FIELD_LENGTH), 2);
+  OneBased<double> values = real_array(ARR_CUT_ELEM_VALUE);
+  EXPECT_DOUBLE_EQ(values[first] / values[first + 1], 1000.0);
+  EXPECT_DOUBLE_EQ(real_array(ARR_CUT_RHS)[1] / values[first + 1], 10.0);
+  restore_original_problem();
+}
+
 // Switching to the original problem and back leaves the presolved problem
-// as it was; giving it up leaves the original with its own dimensions and
-// objective constant, and bit 0x4 clear.
+// as it was, its own objective constant included; giving it up leaves the
+// original with its own dimensions and objective constant, and bit 0x4
+// clear.
 TEST_F(PresolveFrame, SwitchingRoundTripsAndGivingUpRestores) {
   KLSETICV(KLIC_IFSCAL, 35);
   ASSERT_EQ(load(mixed_problem()), 0);
@@ -220,6 +271,8 @@ TEST_F(PresolveFrame, SwitchingRoundTripsAndGivingUpRestores) {
   const ProblemImage original = ProblemImage::take();
   presolve_by_frame();
   problem_flags |= PF_PRESOLVED_LP;
+  // The share of a column presolve fixed, in the presolved problem only.
+  dcv(kObjectiveConstantSlot) += 3.0;
   // Postsolve parks the presolved basis header in the column starts of the
   // rows while the original problem is current.
   const ProblemImage presolved = ProblemImage::take();
@@ -351,31 +404,50 @@ TEST_F(PresolveFrame, FailedSetUpLeavesTheProblemAsLoaded) {
 // The record stack may not grow past an M_S the caller set: the first
 // reduction that needs room ends presolve (message 255 naming M_S, status
 // 32, lp_status unfinished) and leaves the problem exactly as loaded, so
-// that the next call with room solves it.
+// that the next call with room solves it. The capacity is one entry short
+// of what the whole presolve uses, so that the stack runs out late, after
+// the rounds have changed the working problem; with integer entities the
+// presolve is the one for the search, whose sweeps change the entity data
+// too.
 TEST_F(PresolveFrame, StackCapacityOutcomeLeavesTheProblemAsLoaded) {
-  Problem p = transport(3, 4, 1.0);
+  Problem lp = transport(3, 4, 1.0);
   // A zero-cost column singleton and a fixed column: reductions with records.
-  p.columns.push_back({{{0, 1.0}}, 0, 5, 0.0});
-  p.columns.push_back({{{1, 2.0}, {2, 1.0}}, 1, 1, 3.0});
-  KLSETICV(KLIC_IFPRES, 0);
-  ASSERT_EQ(load(p), 0);
-  ASSERT_EQ(KLMINIM(""), 0);
-  const double optimum = objective_value();
+  lp.columns.push_back({{{0, 1.0}}, 0, 5, 0.0});
+  lp.columns.push_back({{{1, 2.0}, {2, 1.0}}, 1, 1, 3.0});
+  Problem mip = lp;
+  mip.entity_types = "III";
+  mip.entity_columns = {0, 5, 11};
+  for (const Problem* p : {&lp, &mip}) {
+    SCOPED_TRACE(p == &lp ? "LP" : "MIP");
+    // M_S as the set-up sizes it, so that presolve leaves what it used there.
+    icv(ic::M_S) = 0;
+    integer_set_flags[ic::M_S] = 0;
+    KLSETICV(KLIC_IFPRES, 0);
+    ASSERT_EQ(load(*p), 0);
+    ASSERT_EQ(KLMINIM("l"), 0);
+    const double optimum = objective_value();
 
-  KLSETICV(KLIC_IFPRES, 1);
-  ASSERT_EQ(load(p), 0);
-  set_objective_constant(1.5);
-  const ProblemImage before = ProblemImage::take();
-  KLSETICV(KLIC_M_S, 1);
-  captured_lines().clear();
-  EXPECT_EQ(KLMINIM(""), 32);
-  EXPECT_TRUE(any_line_contains("capacity M_S    ran out"));
-  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_UNFINISHED);
-  expect_same(before, ProblemImage::take());
-  KLSETICV(KLIC_M_S, 100000);
-  ASSERT_EQ(KLMINIM(""), 0);
-  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
-  EXPECT_NEAR(objective_value(), optimum - 1.5, 1e-9);
+    KLSETICV(KLIC_IFPRES, 1);
+    ASSERT_EQ(load(*p), 0);
+    KLMINIM("");
+    int32_t used = 0;
+    ASSERT_EQ(KLGETICV(KLIC_M_S, &used), 0);
+    ASSERT_GT(used, 1);
+
+    ASSERT_EQ(load(*p), 0);
+    set_objective_constant(1.5);
+    const ProblemImage before = ProblemImage::take();
+    KLSETICV(KLIC_M_S, used - 1);
+    captured_lines().clear();
+    EXPECT_EQ(KLMINIM(""), 32);
+    EXPECT_TRUE(any_line_contains("capacity M_S    ran out"));
+    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_UNFINISHED);
+    expect_same(before, ProblemImage::take());
+    KLSETICV(KLIC_M_S, 100000);
+    ASSERT_EQ(KLMINIM("l"), 0);
+    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+    EXPECT_NEAR(objective_value(), optimum - 1.5, 1e-9);
+  }
 }
 
 // A problem that presolve leaves unchanged: outcome 0, letter Z, message 176
@@ -395,6 +467,34 @@ TEST_F(PresolveFrame, UnchangedProblemReportsItsOwnSizes) {
   EXPECT_EQ(status_letter, kLetterUnfinished);
   EXPECT_TRUE(any_line_contains("Presolved problem:         2 rows,         2 columns,         4 elements"));
   restore_original_problem();
+}
+
+// Parallel rows whose limits no point meets: with IFPRES positive presolve
+// names both rows (message 294), reports the problem infeasible and hands
+// the loaded problem back; with IFPRES negative it passes the conflict over
+// (its record taken off the stack again, so that postsolve never reads it),
+// and the simplex proves the presolved problem infeasible.
+TEST_F(PresolveFrame, ParallelRowConflictEndsOrIsPassedOver) {
+  Problem p;
+  p.row_types = "LGL";
+  p.rhs = {1, 4, 30};
+  p.columns = {{{{0, 1.0}, {1, 2.0}, {2, 1.0}}, -100, 100, -1},
+               {{{0, 1.0}, {1, 2.0}, {2, 3.0}}, -100, 100, -2},
+               {{{2, 1.0}}, 0, 10, -1}};
+  for (const int32_t ifpres : {1, -1}) {
+    SCOPED_TRACE(ifpres);
+    KLSETICV(KLIC_IFPRES, ifpres);
+    ASSERT_EQ(load(p), 0);
+    const ProblemImage before = ProblemImage::take();
+    captured_lines().clear();
+    ASSERT_EQ(KLMINIM(""), 0);
+    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_INFEASIBLE);
+    EXPECT_EQ(int_attribute_value(ATTR_PROBLEM_FLAGS) & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL), 0);
+    const bool named = any_line_contains("are parallel");
+    EXPECT_EQ(named, ifpres > 0);
+    EXPECT_EQ(any_line_contains("Postsolve"), ifpres < 0);
+    if (ifpres > 0) expect_same(before, ProblemImage::take());
+  }
 }
 
 // Presolve only proves dual infeasibility when it calls a problem
@@ -626,6 +726,40 @@ TEST_F(PresolveFrame, SearchCompactionRenumbersTheEntities) {
   EXPECT_EQ(nsosm, 2);
 }
 
+// Inside the search the variable-bound references move with their columns
+// and name the new positions: with a row gone the columns move down one.
+TEST_F(PresolveFrame, SearchCompactionMovesTheBoundReferences) {
+  KLSETICV(KLIC_IFSCAL, 0);
+  Problem p = mixed_problem();
+  p.quadratic.clear();
+  ASSERT_EQ(load(p), 0);
+  ASSERT_NE(array_cells[ARR_VUB_REF], nullptr);
+  const int32_t c0 = store.first_col;
+  int_array(ARR_VLB_REF)[c0 + 1] = c0;
+  int_array(ARR_VUB_REF)[c0 + 2] = -(c0 + 1);
+  const ProblemImage before = ProblemImage::take();
+  problem_flags |= PF_SEARCH_RUNNING;
+  ASSERT_EQ(presolve_allocate(), 0);
+  // Row 2 removed by presolve.
+  int_array(ARR_POS_STATUS)[2] |= PS_FREE;
+  real_array(ARR_LOWER)[2] = -kInfinity;
+  real_array(ARR_UPPER)[2] = kInfinity;
+  presolve_fixed_columns();
+  presolve_count_reduced_problem();
+  int32_t result = -1;
+  move_flagged_rows_to_cut_pool(result);
+  ASSERT_EQ(status_code, STATUS_OK);
+  const int32_t n0 = store.first_col;
+  ASSERT_EQ(n0, c0 - 1);
+  EXPECT_EQ(int_array(ARR_VLB_REF)[n0 + 1], n0);
+  EXPECT_EQ(int_array(ARR_VUB_REF)[n0 + 2], -(n0 + 1));
+  EXPECT_EQ(int_array(ARR_VUB_REF)[n0 + 1], 0);
+  EXPECT_EQ(int_array(ARR_VLB_REF)[n0 + 2], 0);
+  problem_flags &= ~PF_SEARCH_RUNNING;
+  restore_original_problem();
+  expect_same(before, ProblemImage::take());
+}
+
 }  // namespace
 
 namespace {
@@ -720,6 +854,17 @@ void expect_near(const std::vector<double>& a, const std::vector<double>& b, con
   for (size_t k = 0; k < a.size(); ++k) EXPECT_NEAR(a[k], b[k], 1e-9) << what << " " << k;
 }
 
+// min -x + 5z with x + z <= 1.5, x + 2z <= 4, x in [0, 3], z fixed at 1:
+// 4.5 at x = 0.5. Protected, z stays in the presolved problem with its
+// share of the rows; taken out twice, the first row could not be met.
+Problem fixed_column_problem() {
+  Problem p;
+  p.row_types = "LL";
+  p.rhs = {1.5, 4};
+  p.columns = {{{{0, 1.0}, {1, 1.0}}, 0, 3, -1}, {{{0, 1.0}, {1, 2.0}}, 1, 1, 5}};
+  return p;
+}
+
 // A problem presolve leaves as it is, and one whose every row and column
 // the caller protected, come back from presolve and postsolve with the
 // values, duals and basis of the solve without presolve, and nothing
@@ -734,6 +879,7 @@ TEST_F(PresolveFrame, UnreducedProblemsRoundTrip) {
       {"ranged row", ranged_row(), false},
       {"free variable", free_variable(), false},
       {"beale", beale(), false},
+      {"fixed column", fixed_column_problem(), false},
   };
   for (const auto& c : cases) {
     for (const bool protect : {false, true}) {
@@ -769,6 +915,20 @@ TEST_F(PresolveFrame, UnreducedProblemsRoundTrip) {
       for (const int32_t n : counts) EXPECT_EQ(n, 0);
     }
   }
+}
+
+// The fixed column of that problem protected on its own: presolve keeps it
+// with its share of the first row, whose limit it would otherwise miss by
+// the share taken out a second time, and the problem solves as loaded.
+TEST_F(PresolveFrame, ProtectedFixedColumnSolvesAsLoaded) {
+  ASSERT_EQ(load(fixed_column_problem()), 0);
+  const int32_t fixed = 1;
+  ASSERT_EQ(KLSETPFLAG(0, 1, nullptr, &fixed), 0);
+  captured_lines().clear();
+  ASSERT_EQ(KLMINIM(""), 0);
+  EXPECT_TRUE(any_line_contains("Presolved problem"));
+  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+  EXPECT_NEAR(objective_value(), 4.5, 1e-9);
 }
 
 }  // namespace
