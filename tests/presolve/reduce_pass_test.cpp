@@ -6,6 +6,7 @@
 #include "presolve/presolve_bits.h"
 #include "presolve/round_fixture.h"
 #include "support/output_capture.h"
+#include "support/temp_dir.h"
 
 namespace kltest {
 namespace {
@@ -372,6 +373,39 @@ TEST_F(ReducePassTest, ZeroCostColumnThatRowsOnlyStopGoingUpIsFixedAtItsLowerBou
   }
 }
 
+TEST_F(ReducePassTest, LockedColumnGoesToItsOwnBoundBeyondTheWorkingRange) {
+  // Working bounds stop at 1e8 in magnitude; the column is fixed at -1e9,
+  // its own lower bound, in the rows as in the record.
+  load(locked_zero_cost_column(-1e9));
+  set_select(kOnly | 0x8);
+  run_round(1);
+  EXPECT_TRUE(removed_column(0));
+  EXPECT_DOUBLE_EQ(lower(column(0)), -1e9);
+  EXPECT_DOUBLE_EQ(upper(column(0)), -1e9);
+  EXPECT_DOUBLE_EQ(working_rhs(0), 10 + 1e9);
+  EXPECT_DOUBLE_EQ(working_rhs(1), 10 + 2e9);
+  const std::vector<int32_t> ints = stack_ints();
+  ASSERT_GE(ints.size(), 3u);
+  EXPECT_EQ(std::vector<int32_t>(ints.begin(), ints.begin() + 3),
+            (std::vector<int32_t>{column(0), 1, kl::REC_COLUMN_AT_BOUND}));
+  EXPECT_DOUBLE_EQ(stack_reals().front(), -1e9);
+}
+
+TEST_F(ReducePassTest, LockedColumnBeyondTheWorkingRangeKeepsAFeasibleProblemFeasible) {
+  // min -x1 - x2 with x0 + x1 <= -5e8 and x0 + x2 <= -5e8, x0 in [-1e9, 5]:
+  // x0 = -1e9 leaves room for x1 = x2 = 1; at -1e8 the rows cannot hold.
+  Problem p;
+  p.row_types = "LL";
+  p.rhs = {-5e8, -5e8};
+  p.columns = {{{{0, 1.0}, {1, 1.0}}, -1e9, 5, 0.0}, {{{0, 1.0}}, 0, 1, -1.0}, {{{1, 1.0}}, 0, 1, -1.0}};
+  ASSERT_EQ(p.load("locked"), 0);
+  TempDir dir;
+  ASSERT_EQ(KLSETPROB(dir.file("locked").c_str()), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  EXPECT_EQ(int_attribute_value(KLIA_LPSTATUS), 1);
+  EXPECT_DOUBLE_EQ(objective_value(), -2.0);
+}
+
 TEST_F(ReducePassTest, ZeroCostColumnFreeToGoDownTakesItsRowsAlong) {
   load(locked_zero_cost_column(-kInf));
   set_select(kOnly | 0x8);
@@ -431,6 +465,24 @@ TEST_F(ReducePassTest, DualBoundKeepsTheColumnThatSetItAsItsSetter) {
   run_round(1);
   const bool fixed_at_zero = removed_column(1) && upper(column(1)) == 0.0;
   EXPECT_FALSE(fixed_at_zero);
+}
+
+TEST_F(ReducePassTest, FreeColumnBoundsARowsDualFromBothSidesWithoutItsOwnTerm) {
+  // x0 free with cost 1 in r0 (E) and r1 (G): its reduced cost is 0, so
+  // y0 = 1 - y1 with y1 >= 0, and y0 has no lower bound. Taking x0's first
+  // bound on y0 (y0 <= 1) for the other side as well would give y0 >= 0,
+  // make x1's reduced cost (-0.5 - y0) surely negative and fix x1 at its
+  // upper bound; the optimum has x1 = 0 (objective 3, not 18).
+  Problem p;
+  p.row_types = "EG";
+  p.rhs = {0, 1};
+  p.columns = {{{{0, 1.0}, {1, 1.0}}, -kInf, kInf, 1.0}, {{{0, 1.0}}, 0, 10, -0.5}, {{{1, 1.0}}, 0, 100, 3.0}};
+  load(p);
+  set_select(kDefaultSelect);
+  const auto r = run_round(1);
+  EXPECT_EQ(r.outcome, 0);
+  const bool fixed_at_upper = removed_column(1) && lower(column(1)) == 10.0;
+  EXPECT_FALSE(fixed_at_upper);
 }
 
 // --- records of later rounds: stored lists ---------------------------------
