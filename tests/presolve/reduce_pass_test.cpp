@@ -252,6 +252,46 @@ TEST_F(ReducePassTest, SingletonRowBecomesAColumnBound) {
   EXPECT_EQ(stack_reals(), (std::vector<double>{2.0, 3.0}));
 }
 
+TEST_F(ReducePassTest, SingletonRowRecordsTheBoundItsIntegerColumnGot) {
+  // 2 x0 >= 3 with x0 integer: x0 >= 2, and the record's limit is 2 x 2, so
+  // that postsolve gives x0 the bound it had in the presolved problem.
+  Problem p;
+  p.row_types = "GL";
+  p.rhs = {3, 10};
+  p.columns = {{{{0, 2.0}, {1, 1.0}}, 0, 10, 1}, {{{1, 1.0}}, 0, 10, 1}};
+  p.entity_types = "I";
+  p.entity_columns = {0};
+  load(p);
+  set_select(0x2);  // entity rounding on, as in the search
+  run_round(1);
+  EXPECT_TRUE(removed_row(0));
+  EXPECT_DOUBLE_EQ(lower(column(0)), 2.0);
+  EXPECT_EQ(stack_ints(), (std::vector<int32_t>{row(0), column(0), 1, kl::REC_ROW_SINGLETON}));
+  EXPECT_EQ(stack_reals(), (std::vector<double>{2.0, 4.0}));
+}
+
+TEST_F(ReducePassTest, SingletonRowBeyondItsColumnIsInfeasibleOrPassedOnUnchanged) {
+  // x0 >= 5 with x0 in [0, 3]; only the singleton rows are examined.
+  Problem p;
+  p.row_types = "GL";
+  p.rhs = {5, 10};
+  p.columns = {{{{0, 1.0}, {1, 1.0}}, 0, 3, 1}, {{{1, 1.0}}, 0, 10, 1}};
+  for (int32_t ifpres : {1, -1}) {
+    SCOPED_TRACE(ifpres);
+    load(p);
+    kl::icv(kl::ic::IFPRES) = ifpres;
+    set_select(kOnly | 0x2);
+    const auto r = run_round(1);
+    EXPECT_EQ(r.outcome, ifpres > 0 ? kl::PRESOLVE_INFEASIBLE : kl::PRESOLVE_DONE);
+    EXPECT_EQ(kl::presolve_state.conflict_stop, ifpres > 0 ? 0 : 1);
+    // Handed on, the problem keeps the row and the column's own bounds.
+    EXPECT_FALSE(removed_row(0));
+    EXPECT_DOUBLE_EQ(lower(column(0)), 0.0);
+    EXPECT_DOUBLE_EQ(upper(column(0)), 3.0);
+    EXPECT_EQ(kl::presolve_int_top, 0);
+  }
+}
+
 TEST_F(ReducePassTest, ForcingRowFixesEveryColumnAtTheBoundItNeeds) {
   // x0 - x1 <= -4 with x0 in [0, 3], x1 in [0, 4]: only x0 = 0, x1 = 4.
   Problem p;
