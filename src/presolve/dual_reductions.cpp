@@ -152,8 +152,9 @@ struct DualSums {
   int32_t max_infinite = 0;
   int32_t min_infinite = 0;
   // Self flags: 2 when the maximum does not use a bound j set itself, 1
-  // when the minimum does not (from the last live row).
-  int32_t self = 0;
+  // when the minimum does not (from the last live row; both for a column
+  // without rows, whose sums use no bound at all).
+  int32_t self = 3;
   int32_t last_row = 0;
   int32_t rows = 0;
   bool stopped = false;

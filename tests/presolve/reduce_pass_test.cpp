@@ -473,6 +473,28 @@ TEST_F(ReducePassTest, RangedRowLocksBothWays) {
   EXPECT_FALSE(removed_column(0));
 }
 
+TEST_F(ReducePassTest, EmptyColumnWhoseCostIsWithinTheToleranceIsFixedAtItsLowerBound) {
+  // x1 has no entries and a cost below ZTCOST: its reduced cost may be 0,
+  // and with no row it cannot lean on a dual bound of its own.
+  for (const double c : {0.5e-6, -0.5e-6}) {
+    SCOPED_TRACE(c);
+    Problem p;
+    p.row_types = "L";
+    p.rhs = {5};
+    p.columns = {{{{0, 1.0}}, 0, 4, -1}, {{}, 1, 5, c}};
+    load(p);
+    set_select(kOnly | 0x8);
+    run_round(1);
+    EXPECT_TRUE(removed_column(1));
+    // Its record follows that of x0, fixed at its upper bound.
+    const std::vector<int32_t> ints = stack_ints();
+    ASSERT_EQ(ints.size(), 6u);
+    EXPECT_EQ(std::vector<int32_t>(ints.begin() + 3, ints.end()),
+              (std::vector<int32_t>{column(1), 1, kl::REC_COLUMN_AT_BOUND}));
+    EXPECT_EQ(stack_reals(), (std::vector<double>{4.0, 1.0}));
+  }
+}
+
 TEST_F(ReducePassTest, SurelyPositiveReducedCostWithoutLowerBoundIsReportedUnbounded) {
   // min x0 - x1 with x0 free in x0 + x1 >= 0 ... x0's cost outweighs any dual
   // of the G row (which cannot be negative): x0 runs to minus infinity.
