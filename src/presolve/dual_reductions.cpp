@@ -7,6 +7,7 @@
 #include "factor/basis.h"
 #include "presolve/activity.h"
 #include "presolve/presolve_bits.h"
+#include "presolve/reduce_pass.h"
 #include "presolve/round_work.h"
 #include "problem/store.h"
 #include "runtime/controls.h"
@@ -210,6 +211,7 @@ void fix_by_reduced_cost(int32_t j, int32_t code, int32_t trace_row) {
   lower[j] = value;
   upper[j] = value;
   const int32_t result = tighten_column_bound(7, j, old_l, old_u);
+  ++presolve_cost_fixings;
   ++w.columns_removed;
   if (result < 0 && result >= -nrow) w.elements_removed += -result;
   push_round_record(PresolveRecord{{j, code, REC_COLUMN_AT_BOUND}, {lower[j]}});

@@ -547,6 +547,29 @@ TEST_F(ReducePassTest, FreeColumnBoundsARowsDualFromBothSidesWithoutItsOwnTerm) 
   EXPECT_FALSE(fixed_at_upper);
 }
 
+TEST_F(ReducePassTest, InfeasibilityFoundAfterCostFixingsIsLeftToTheSimplex) {
+  // min x1 + 3 x3 with x1 - 2 x2 <= -4 and x1 - 2 x2 + x3 >= 8: x1 and x2
+  // fall together without limit. Presolve fixes columns by reduced costs
+  // whose dual bounds hold only when there is an optimum, and the rows it
+  // leaves cannot be met: that proves no optimum, not infeasibility.
+  Problem p;
+  p.row_types = "LG";
+  p.rhs = {-4, 8};
+  p.columns = {{{}, 0, 2, 0},
+               {{{0, 1.0}, {1, 1.0}}, -kInf, 4, 1},
+               {{{0, -2.0}, {1, -2.0}}, -kInf, 1, 0},
+               {{{1, 1.0}}, 0, kInf, 3},
+               {{}, 0, 1, 2}};
+  TempDir dir;
+  for (const char* letters : {"", "p"}) {
+    SCOPED_TRACE(letters);
+    ASSERT_EQ(p.load("nooptimum"), 0);
+    ASSERT_EQ(KLSETPROB(dir.file("nooptimum").c_str()), 0);
+    ASSERT_EQ(KLMINIM(letters), 0);
+    EXPECT_EQ(int_attribute_value(KLIA_LPSTATUS), 5);
+  }
+}
+
 // --- records of later rounds: stored lists ---------------------------------
 
 // The first record on the stack, its ints and reals in push order.
