@@ -5,6 +5,8 @@
 
 #include "presolve/presolve_bits.h"
 #include "presolve/round_fixture.h"
+#include "presolve/round_work.h"
+#include "problem/setup.h"
 #include "support/output_capture.h"
 #include "support/temp_dir.h"
 
@@ -384,9 +386,39 @@ TEST_F(ReducePassTest, TraceExplainsAnInfeasibleRowThroughTheRowsBehindIt) {
   const auto r = run_round(1);
   EXPECT_EQ(r.outcome, kl::PRESOLVE_INFEASIBLE);
   EXPECT_TRUE(printed("limit of row"));
-  EXPECT_TRUE(printed("rests on the columns of row"));
+  EXPECT_TRUE(printed("rests on these bounds for"));
   EXPECT_TRUE(printed("implied by row"));
   EXPECT_FALSE(printed("cannot be satisfied"));
+}
+
+TEST_F(ReducePassTest, ExplanationOfACrossingColumnListsItsBoundsAndTheRowsBehindThem) {
+  // x0's implied lower bound from r0 and its upper bound from r1, as a
+  // round leaves them when the two cross.
+  Problem p;
+  p.row_types = "GL";
+  p.rhs = {0, 1};
+  p.columns = {{{{0, 1.0}, {1, 1.0}}, 0, 10, 1}, {{{0, -1.0}}, 2, 10, 1}, {{{1, 1.0}}, 0, 10, 1}};
+  load(p);
+  kl::icv(kl::ic::ITRACE) = 1;
+  kl::RoundWork& w = kl::round_work;
+  w = kl::RoundWork{};
+  w.tracing = true;
+  w.trace_lower.assign(static_cast<size_t>(kl::nseq) + 1, 0);
+  w.trace_upper.assign(static_cast<size_t>(kl::nseq) + 1, 0);
+  w.trace_lower[column(0)] = row(0);
+  w.trace_upper[column(0)] = row(1);
+  for (int32_t r = 0; r < 2; ++r) kl::work_vector()[row(r)] = r == 0 ? 0.0 : 1.0;
+  captured_lines().clear();
+  kl::explain_bound_infeasibility(column(0), -1);
+  // Names as the messages insert them: eight characters.
+  auto name_of = [](int32_t position) { return std::string(kl::position_name(position), 8); };
+  const std::string name = name_of(column(0));
+  ASSERT_GE(captured_lines().size(), 4u);
+  EXPECT_NE(captured_lines()[0].text.find("implied bounds of column " + name), std::string::npos);
+  EXPECT_NE(captured_lines()[1].text.find("rests on these bounds for " + name), std::string::npos);
+  // Both rows behind x0's bounds are listed; no placeholder is left unfilled.
+  for (int32_t r = 0; r < 2; ++r) EXPECT_TRUE(printed("rests on these bounds for " + name_of(row(r))));
+  for (const CapturedLine& line : captured_lines()) EXPECT_EQ(line.text.find('&'), std::string::npos) << line.text;
 }
 
 // --- dual reductions --------------------------------------------------------
