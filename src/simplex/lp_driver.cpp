@@ -321,6 +321,15 @@ bool run_presolve(bool& presolved) {
   icv(ic::IPSLCT) = ipslct;
   switch (outcome) {
     case PRESOLVE_DONE:
+      if (presolve_state.conflict_stop != 0) {
+        // With IFPRES negative a conflict ends the reductions without a
+        // word: the problem has no optimum, and what presolve did after it
+        // (bounds dropped as implied by rows that cannot all hold) may hide
+        // that. The simplex classifies the problem as loaded.
+        restore_original_problem();
+        ++lp_driver_stats.presolve_conflict_rechecks;
+        return true;
+      }
       lp_driver.presolve_active = 1;
       problem_flags |= (problem_flags & PF_SEARCH_RUNNING) != 0 ? PF_PRESOLVED_GLOBAL : PF_PRESOLVED_LP;
       presolved = true;

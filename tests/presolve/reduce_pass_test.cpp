@@ -373,6 +373,32 @@ TEST_F(ReducePassTest, RowBeyondItsColumnsIsInfeasibleOrPassedOn) {
   }
 }
 
+TEST_F(ReducePassTest, ConflictPassedOnLeavesTheVerdictToTheSimplex) {
+  // r1 gives x4 <= -5/3, and then r0 needs x1 >= 25/9 > 2: infeasible. With
+  // IFPRES -1 presolve stops quietly at the conflict; the bounds it would
+  // drop afterwards as implied rest on rows that cannot all hold, and the
+  // answer must still be "infeasible".
+  Problem p;
+  p.row_types = "LEL";
+  p.rhs = {-5, 9, 8};
+  p.columns = {{{}, 0, 0, -4},
+               {{{0, -3.0}, {1, 1.0}}, 0, 2, 0},
+               {{{2, 1.0}}, 0, 3, 0},
+               {{{1, 2.0}}, 0, 1, 0},
+               {{{0, -2.0}, {1, -3.0}}, -kInf, 2, 0}};
+  TempDir dir;
+  for (const char* letters : {"", "p"}) {
+    SCOPED_TRACE(letters);
+    ASSERT_EQ(p.load("passedon"), 0);
+    ASSERT_EQ(KLSETPROB(dir.file("passedon").c_str()), 0);
+    KLSETICV(KLIC_IFPRES, -1);
+    KLSETICV(KLIC_NRPASS, 1);
+    KLSETICV(KLIC_IPSLCT, 511 & ~0x80);
+    ASSERT_EQ(KLMINIM(letters), 0);
+    EXPECT_EQ(int_attribute_value(KLIA_LPSTATUS), 2);
+  }
+}
+
 TEST_F(ReducePassTest, TraceExplainsAnInfeasibleRowThroughTheRowsBehindIt) {
   // r0: x0 - x1 >= 0 with x1 >= 2 gives x0 >= 2; r1: x0 + x2 <= 1 cannot hold.
   Problem p;
