@@ -7,6 +7,7 @@
 #include "factor/basis.h"
 #include "presolve/activity.h"
 #include "presolve/presolve_bits.h"
+#include "presolve/reduce_pass.h"
 #include "presolve/round_work.h"
 #include "problem/store.h"
 #include "runtime/controls.h"
@@ -78,18 +79,18 @@ void fix_at_locked_bound(int32_t j, int32_t direction) {
   OneBased<double> search_lower = real_array(ARR_WORK_LOWER);
   const double old_l = search_lower[j];
   const double old_u = search_upper[j];
+  // The column goes to its own bound, which its working bounds may not
+  // hold: they stop at 1e8 in magnitude.
   const double value = direction == 1 ? lower[j] : upper[j];
-  if (!push_round_record(PresolveRecord{{j, w.later ? -direction : direction, REC_COLUMN_AT_BOUND}, {value}})) return;
-  ++w.columns_removed;
-  if (direction == 1) {
-    upper[j] = lower[j];
-    search_upper[j] = search_lower[j];
-  } else {
-    lower[j] = upper[j];
-    search_lower[j] = search_upper[j];
-  }
+  lower[j] = value;
+  upper[j] = value;
+  search_lower[j] = value;
+  search_upper[j] = value;
   const int32_t result = tighten_column_bound(direction + 4, j, old_l, old_u);
+  ++w.columns_removed;
   if (result < 0 && result >= -nrow) w.elements_removed += -result;
+  // The value the column was fixed at, after any rounding of its bound.
+  push_round_record(PresolveRecord{{j, w.later ? -direction : direction, REC_COLUMN_AT_BOUND}, {lower[j]}});
 }
 
 }  // namespace
@@ -152,8 +153,9 @@ struct DualSums {
   int32_t max_infinite = 0;
   int32_t min_infinite = 0;
   // Self flags: 2 when the maximum does not use a bound j set itself, 1
-  // when the minimum does not (from the last live row).
-  int32_t self = 0;
+  // when the minimum does not (from the last live row; both for a column
+  // without rows, whose sums use no bound at all).
+  int32_t self = 3;
   int32_t last_row = 0;
   int32_t rows = 0;
   bool stopped = false;
@@ -201,7 +203,6 @@ void fix_by_reduced_cost(int32_t j, int32_t code, int32_t trace_row) {
     return;
   }
   const double value = code == 1 ? lower[j] : code == 2 ? upper[j] : 0.0;
-  if (!push_round_record(PresolveRecord{{j, code, REC_COLUMN_AT_BOUND}, {value}})) return;
   if (w.tracing && trace_row != 0) (code == 1 ? w.trace_upper : w.trace_lower)[j] = trace_row;
   const double old_l = search_lower[j];
   const double old_u = search_upper[j];
@@ -210,8 +211,10 @@ void fix_by_reduced_cost(int32_t j, int32_t code, int32_t trace_row) {
   lower[j] = value;
   upper[j] = value;
   const int32_t result = tighten_column_bound(7, j, old_l, old_u);
+  ++presolve_cost_fixings;
   ++w.columns_removed;
   if (result < 0 && result >= -nrow) w.elements_removed += -result;
+  push_round_record(PresolveRecord{{j, code, REC_COLUMN_AT_BOUND}, {lower[j]}});
 }
 
 // New dual bounds of column j's rows from the sign its reduced cost must
@@ -224,13 +227,15 @@ void propagate_dual_bounds(int32_t j, double c, DualSums sums) {
   bool upper_infinite = (status[j] & PS_FINITE_UPPER) == 0;
   const bool lower_infinite = (status[j] & PS_FINITE_LOWER) == 0;
   for_live_rows(j, [&](int32_t r, double a) {
-    const bool du_infinite = (row_type[r] & kRowDualUpperInfinite) != 0;
-    const bool dl_infinite = (row_type[r] & kRowDualLowerInfinite) != 0;
+    // Read afresh at every use: the first update below may make r's bound
+    // finite, and the second must then take r's own term out of the sum.
+    auto du_infinite = [&] { return (row_type[r] & kRowDualUpperInfinite) != 0; };
+    auto dl_infinite = [&] { return (row_type[r] & kRowDualLowerInfinite) != 0; };
     if (a == 0.0) return true;
     // Raises r's dual lower bound to R (the maximum of a y grows with it
     // for a <= 0, the minimum for a > 0).
     auto raise_lower = [&](double R, double& sum, int32_t& count) {
-      if (!dl_infinite) {
+      if (!dl_infinite()) {
         if (R < w.dual_lower[r] + ztcost) return false;
         sum += (R - w.dual_lower[r]) * a;
       } else {
@@ -243,7 +248,7 @@ void propagate_dual_bounds(int32_t j, double c, DualSums sums) {
       return true;
     };
     auto lower_upper = [&](double R, double& sum, int32_t& count) {
-      if (!du_infinite) {
+      if (!du_infinite()) {
         if (R > w.dual_upper[r] - ztcost) return false;
         sum += (R - w.dual_upper[r]) * a;
       } else {
@@ -256,22 +261,22 @@ void propagate_dual_bounds(int32_t j, double c, DualSums sums) {
       return true;
     };
     if (a < 0.0) {
-      if (upper_infinite && (sums.min_infinite == 0 || (sums.min_infinite == 1 && du_infinite))) {
-        const double R = (c - sums.min_sum) / a + (du_infinite ? 0.0 : w.dual_upper[r]);
+      if (upper_infinite && (sums.min_infinite == 0 || (sums.min_infinite == 1 && du_infinite()))) {
+        const double R = (c - sums.min_sum) / a + (du_infinite() ? 0.0 : w.dual_upper[r]);
         raise_lower(R, sums.max_sum, sums.max_infinite);
       }
-      if (lower_infinite && (sums.max_infinite == 0 || (sums.max_infinite == 1 && dl_infinite))) {
-        const double R = (c - sums.max_sum) / a + (dl_infinite ? 0.0 : w.dual_lower[r]);
+      if (lower_infinite && (sums.max_infinite == 0 || (sums.max_infinite == 1 && dl_infinite()))) {
+        const double R = (c - sums.max_sum) / a + (dl_infinite() ? 0.0 : w.dual_lower[r]);
         lower_upper(R, sums.min_sum, sums.min_infinite);
       }
     } else {
-      if (upper_infinite && (sums.min_infinite == 0 || (sums.min_infinite == 1 && dl_infinite))) {
-        const double R = (c - sums.min_sum) / a + (dl_infinite ? 0.0 : w.dual_lower[r]);
+      if (upper_infinite && (sums.min_infinite == 0 || (sums.min_infinite == 1 && dl_infinite()))) {
+        const double R = (c - sums.min_sum) / a + (dl_infinite() ? 0.0 : w.dual_lower[r]);
         // Later rows must not lean on the bound this column just gave.
         if (lower_upper(R, sums.max_sum, sums.max_infinite)) upper_infinite = false;
       }
-      if (lower_infinite && (sums.max_infinite == 0 || (sums.max_infinite == 1 && du_infinite))) {
-        const double R = (c - sums.max_sum) / a + (du_infinite ? 0.0 : w.dual_upper[r]);
+      if (lower_infinite && (sums.max_infinite == 0 || (sums.max_infinite == 1 && du_infinite()))) {
+        const double R = (c - sums.max_sum) / a + (du_infinite() ? 0.0 : w.dual_upper[r]);
         raise_lower(R, sums.min_sum, sums.min_infinite);
       }
     }

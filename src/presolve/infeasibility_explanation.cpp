@@ -126,8 +126,8 @@ void explain_bound_infeasibility(int32_t position, int32_t side) {
   const bool column_start = p >= store.first_col;
   if (column_start) {
     emit_named_message(MSG_PRESOLVE_EXPLAIN_COLUMN_CONFLICT, p);
-    begin_message(MSG_PRESOLVE_EXPLAIN_LISTING);
-    emit_message();
+    // The listing that follows is of the column's own two bounds.
+    emit_named_message(MSG_PRESOLVE_EXPLAIN_LISTING, p);
     start_column_line(p);
     emit_implied_bound(MSG_PRESOLVE_EXPLAIN_IMPLIED_UPPER, p, true);
     start_column_line(p);

@@ -22,6 +22,7 @@
 namespace kl {
 
 RoundWork round_work;
+int32_t presolve_cost_fixings = 0;
 
 double minimising_cost(int32_t j) {
   const double c = real_array(ARR_OBJECTIVE)[j];

@@ -209,28 +209,34 @@ bool singleton_row_side(int32_t i, bool lower_side, bool& pushed, bool& column_f
   PresolveRecord record;
   if (w.later) append_column_list(record, k, i, true);
   for (int32_t v : {i, k, w.later ? -side : side, static_cast<int32_t>(REC_ROW_SINGLETON)}) record.ints.push_back(v);
-  record.reals.push_back(a);
-  record.reals.push_back(limit);
+  const double old_own = side == 1 ? lower[k] : upper[k];
   if (side == 1) lower[k] = bound;
   else upper[k] = bound;
   const int32_t result = tighten_column_bound(side + 4, k, old_l, old_u);
   if (result < -nrow) {
+    // The problem handed on when conflicts are passed over keeps k's
+    // bounds uncrossed: the row itself still says what cannot be met.
     search_lower[k] = old_l;
     search_upper[k] = old_u;
+    (side == 1 ? lower[k] : upper[k]) = old_own;
     row_infeasible(i, lower_side ? 0 : -1);
     return false;
   }
+  // The limit as the bound that k got, rounded when k is integer: the
+  // undo gives k this bound over a.
+  record.reals.push_back(a);
+  record.reals.push_back(a * (side == 1 ? lower[k] : upper[k]));
+  if (!push_round_record(record)) return false;
+  pushed = true;
   if (result < 0) {
+    column_fixed = true;
+    ++w.columns_removed;
+    w.elements_removed += -result;
     if ((status[i] & PS_FINITE_LOWER) != 0 && work_vector()[i] < -tol) {
       row_infeasible(i, -1);
       return false;
     }
-    column_fixed = true;
-    ++w.columns_removed;
-    w.elements_removed += -result;
   }
-  if (!push_round_record(record)) return false;
-  pushed = true;
   return true;
 }
 

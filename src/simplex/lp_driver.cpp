@@ -24,6 +24,7 @@
 #include "presolve/postsolve.h"
 #include "presolve/presolve_driver.h"
 #include "presolve/presolve_state.h"
+#include "presolve/reduce_pass.h"
 #include "problem/loader.h"
 #include "problem/matrix_storage.h"
 #include "problem/setup.h"
@@ -305,11 +306,14 @@ bool run_crash() {
 // A round of presolve that calls the problem unbounded has shown only that
 // the objective falls without limit over the rows it kept: that is dual
 // infeasibility, and a problem that is also primal infeasible is not
-// unbounded. Such a verdict goes back to the loaded problem, which the
-// simplex then solves and classifies.
+// unbounded. Likewise an infeasibility found after columns were fixed by
+// their reduced costs shows only that there is no optimum: those fixings
+// may cut every feasible point off an unbounded problem. Such verdicts go
+// back to the loaded problem, which the simplex then solves and classifies.
 bool run_presolve(bool& presolved) {
   presolved = false;
   presolve_state.conflict_stop = 0;
+  presolve_cost_fixings = 0;
   const int32_t ipslct = icv(ic::IPSLCT);
   if ((problem_flags & PF_SEARCH_RUNNING) == 0) icv(ic::IPSLCT) = ipslct | kSelectNoEntitySweeps;
   int32_t outcome = PRESOLVE_DONE;
@@ -317,12 +321,31 @@ bool run_presolve(bool& presolved) {
   icv(ic::IPSLCT) = ipslct;
   switch (outcome) {
     case PRESOLVE_DONE:
+      if (presolve_state.conflict_stop != 0) {
+        // With IFPRES negative a conflict ends the reductions without a
+        // word: the problem has no optimum, and what presolve did after it
+        // (bounds dropped as implied by rows that cannot all hold) may hide
+        // that. The simplex classifies the problem as loaded.
+        restore_original_problem();
+        ++lp_driver_stats.presolve_conflict_rechecks;
+        return true;
+      }
       lp_driver.presolve_active = 1;
       problem_flags |= (problem_flags & PF_SEARCH_RUNNING) != 0 ? PF_PRESOLVED_GLOBAL : PF_PRESOLVED_LP;
       presolved = true;
       return true;
     case PRESOLVE_INFEASIBLE:
       restore_original_problem();
+      if (presolve_cost_fixings != 0) {
+        ++lp_driver_stats.presolve_infeasible_rechecks;
+        begin_message(MSG_PRESOLVE_INFEASIBLE_UNPROVEN);
+        insert_message_int(presolve_cost_fixings);
+        emit_message();
+        status_letter = kLetterUnfinished;
+        lp_status = LP_UNFINISHED;
+        presolve_state.unbounded_position = 0;
+        return true;
+      }
       lp_algorithm = kAlgorithmPrimal;
       return false;
     case PRESOLVE_UNBOUNDED:

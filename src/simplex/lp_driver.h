@@ -55,6 +55,8 @@ extern LpDriverState lp_driver;
 // Counters a test can read: the stand-ins for the neighbouring optimisers.
 struct LpDriverStats {
   int64_t presolve_unbounded_rechecks = 0;    // presolve said unbounded; the simplex classified the loaded problem
+  int64_t presolve_infeasible_rechecks = 0;   // presolve said infeasible after fixings by reduced cost; likewise
+  int64_t presolve_conflict_rechecks = 0;     // presolve met a conflict with IFPRES negative; likewise, quietly
   int64_t postsolve_clean_ups = 0;            // primal runs on the original problem after a final postsolve
   int64_t bound_passes = 0;                   // least bound pass runs
   int64_t barrier_refusals = 0;               // barrier asked for, refused

@@ -5,7 +5,10 @@
 
 #include "presolve/presolve_bits.h"
 #include "presolve/round_fixture.h"
+#include "presolve/round_work.h"
+#include "problem/setup.h"
 #include "support/output_capture.h"
+#include "support/temp_dir.h"
 
 namespace kltest {
 namespace {
@@ -251,6 +254,46 @@ TEST_F(ReducePassTest, SingletonRowBecomesAColumnBound) {
   EXPECT_EQ(stack_reals(), (std::vector<double>{2.0, 3.0}));
 }
 
+TEST_F(ReducePassTest, SingletonRowRecordsTheBoundItsIntegerColumnGot) {
+  // 2 x0 >= 3 with x0 integer: x0 >= 2, and the record's limit is 2 x 2, so
+  // that postsolve gives x0 the bound it had in the presolved problem.
+  Problem p;
+  p.row_types = "GL";
+  p.rhs = {3, 10};
+  p.columns = {{{{0, 2.0}, {1, 1.0}}, 0, 10, 1}, {{{1, 1.0}}, 0, 10, 1}};
+  p.entity_types = "I";
+  p.entity_columns = {0};
+  load(p);
+  set_select(0x2);  // entity rounding on, as in the search
+  run_round(1);
+  EXPECT_TRUE(removed_row(0));
+  EXPECT_DOUBLE_EQ(lower(column(0)), 2.0);
+  EXPECT_EQ(stack_ints(), (std::vector<int32_t>{row(0), column(0), 1, kl::REC_ROW_SINGLETON}));
+  EXPECT_EQ(stack_reals(), (std::vector<double>{2.0, 4.0}));
+}
+
+TEST_F(ReducePassTest, SingletonRowBeyondItsColumnIsInfeasibleOrPassedOnUnchanged) {
+  // x0 >= 5 with x0 in [0, 3]; only the singleton rows are examined.
+  Problem p;
+  p.row_types = "GL";
+  p.rhs = {5, 10};
+  p.columns = {{{{0, 1.0}, {1, 1.0}}, 0, 3, 1}, {{{1, 1.0}}, 0, 10, 1}};
+  for (int32_t ifpres : {1, -1}) {
+    SCOPED_TRACE(ifpres);
+    load(p);
+    kl::icv(kl::ic::IFPRES) = ifpres;
+    set_select(kOnly | 0x2);
+    const auto r = run_round(1);
+    EXPECT_EQ(r.outcome, ifpres > 0 ? kl::PRESOLVE_INFEASIBLE : kl::PRESOLVE_DONE);
+    EXPECT_EQ(kl::presolve_state.conflict_stop, ifpres > 0 ? 0 : 1);
+    // Handed on, the problem keeps the row and the column's own bounds.
+    EXPECT_FALSE(removed_row(0));
+    EXPECT_DOUBLE_EQ(lower(column(0)), 0.0);
+    EXPECT_DOUBLE_EQ(upper(column(0)), 3.0);
+    EXPECT_EQ(kl::presolve_int_top, 0);
+  }
+}
+
 TEST_F(ReducePassTest, ForcingRowFixesEveryColumnAtTheBoundItNeeds) {
   // x0 - x1 <= -4 with x0 in [0, 3], x1 in [0, 4]: only x0 = 0, x1 = 4.
   Problem p;
@@ -330,6 +373,32 @@ TEST_F(ReducePassTest, RowBeyondItsColumnsIsInfeasibleOrPassedOn) {
   }
 }
 
+TEST_F(ReducePassTest, ConflictPassedOnLeavesTheVerdictToTheSimplex) {
+  // r1 gives x4 <= -5/3, and then r0 needs x1 >= 25/9 > 2: infeasible. With
+  // IFPRES -1 presolve stops quietly at the conflict; the bounds it would
+  // drop afterwards as implied rest on rows that cannot all hold, and the
+  // answer must still be "infeasible".
+  Problem p;
+  p.row_types = "LEL";
+  p.rhs = {-5, 9, 8};
+  p.columns = {{{}, 0, 0, -4},
+               {{{0, -3.0}, {1, 1.0}}, 0, 2, 0},
+               {{{2, 1.0}}, 0, 3, 0},
+               {{{1, 2.0}}, 0, 1, 0},
+               {{{0, -2.0}, {1, -3.0}}, -kInf, 2, 0}};
+  TempDir dir;
+  for (const char* letters : {"", "p"}) {
+    SCOPED_TRACE(letters);
+    ASSERT_EQ(p.load("passedon"), 0);
+    ASSERT_EQ(KLSETPROB(dir.file("passedon").c_str()), 0);
+    KLSETICV(KLIC_IFPRES, -1);
+    KLSETICV(KLIC_NRPASS, 1);
+    KLSETICV(KLIC_IPSLCT, 511 & ~0x80);
+    ASSERT_EQ(KLMINIM(letters), 0);
+    EXPECT_EQ(int_attribute_value(KLIA_LPSTATUS), 2);
+  }
+}
+
 TEST_F(ReducePassTest, TraceExplainsAnInfeasibleRowThroughTheRowsBehindIt) {
   // r0: x0 - x1 >= 0 with x1 >= 2 gives x0 >= 2; r1: x0 + x2 <= 1 cannot hold.
   Problem p;
@@ -343,9 +412,39 @@ TEST_F(ReducePassTest, TraceExplainsAnInfeasibleRowThroughTheRowsBehindIt) {
   const auto r = run_round(1);
   EXPECT_EQ(r.outcome, kl::PRESOLVE_INFEASIBLE);
   EXPECT_TRUE(printed("limit of row"));
-  EXPECT_TRUE(printed("rests on the columns of row"));
+  EXPECT_TRUE(printed("rests on these bounds for"));
   EXPECT_TRUE(printed("implied by row"));
   EXPECT_FALSE(printed("cannot be satisfied"));
+}
+
+TEST_F(ReducePassTest, ExplanationOfACrossingColumnListsItsBoundsAndTheRowsBehindThem) {
+  // x0's implied lower bound from r0 and its upper bound from r1, as a
+  // round leaves them when the two cross.
+  Problem p;
+  p.row_types = "GL";
+  p.rhs = {0, 1};
+  p.columns = {{{{0, 1.0}, {1, 1.0}}, 0, 10, 1}, {{{0, -1.0}}, 2, 10, 1}, {{{1, 1.0}}, 0, 10, 1}};
+  load(p);
+  kl::icv(kl::ic::ITRACE) = 1;
+  kl::RoundWork& w = kl::round_work;
+  w = kl::RoundWork{};
+  w.tracing = true;
+  w.trace_lower.assign(static_cast<size_t>(kl::nseq) + 1, 0);
+  w.trace_upper.assign(static_cast<size_t>(kl::nseq) + 1, 0);
+  w.trace_lower[column(0)] = row(0);
+  w.trace_upper[column(0)] = row(1);
+  for (int32_t r = 0; r < 2; ++r) kl::work_vector()[row(r)] = r == 0 ? 0.0 : 1.0;
+  captured_lines().clear();
+  kl::explain_bound_infeasibility(column(0), -1);
+  // Names as the messages insert them: eight characters.
+  auto name_of = [](int32_t position) { return std::string(kl::position_name(position), 8); };
+  const std::string name = name_of(column(0));
+  ASSERT_GE(captured_lines().size(), 4u);
+  EXPECT_NE(captured_lines()[0].text.find("implied bounds of column " + name), std::string::npos);
+  EXPECT_NE(captured_lines()[1].text.find("rests on these bounds for " + name), std::string::npos);
+  // Both rows behind x0's bounds are listed; no placeholder is left unfilled.
+  for (int32_t r = 0; r < 2; ++r) EXPECT_TRUE(printed("rests on these bounds for " + name_of(row(r))));
+  for (const CapturedLine& line : captured_lines()) EXPECT_EQ(line.text.find('&'), std::string::npos) << line.text;
 }
 
 // --- dual reductions --------------------------------------------------------
@@ -370,6 +469,39 @@ TEST_F(ReducePassTest, ZeroCostColumnThatRowsOnlyStopGoingUpIsFixedAtItsLowerBou
     EXPECT_EQ(stack_ints(), (std::vector<int32_t>{column(0), round == 1 ? 1 : -1, kl::REC_COLUMN_AT_BOUND}));
     EXPECT_EQ(stack_reals(), (std::vector<double>{1.0}));
   }
+}
+
+TEST_F(ReducePassTest, LockedColumnGoesToItsOwnBoundBeyondTheWorkingRange) {
+  // Working bounds stop at 1e8 in magnitude; the column is fixed at -1e9,
+  // its own lower bound, in the rows as in the record.
+  load(locked_zero_cost_column(-1e9));
+  set_select(kOnly | 0x8);
+  run_round(1);
+  EXPECT_TRUE(removed_column(0));
+  EXPECT_DOUBLE_EQ(lower(column(0)), -1e9);
+  EXPECT_DOUBLE_EQ(upper(column(0)), -1e9);
+  EXPECT_DOUBLE_EQ(working_rhs(0), 10 + 1e9);
+  EXPECT_DOUBLE_EQ(working_rhs(1), 10 + 2e9);
+  const std::vector<int32_t> ints = stack_ints();
+  ASSERT_GE(ints.size(), 3u);
+  EXPECT_EQ(std::vector<int32_t>(ints.begin(), ints.begin() + 3),
+            (std::vector<int32_t>{column(0), 1, kl::REC_COLUMN_AT_BOUND}));
+  EXPECT_DOUBLE_EQ(stack_reals().front(), -1e9);
+}
+
+TEST_F(ReducePassTest, LockedColumnBeyondTheWorkingRangeKeepsAFeasibleProblemFeasible) {
+  // min -x1 - x2 with x0 + x1 <= -5e8 and x0 + x2 <= -5e8, x0 in [-1e9, 5]:
+  // x0 = -1e9 leaves room for x1 = x2 = 1; at -1e8 the rows cannot hold.
+  Problem p;
+  p.row_types = "LL";
+  p.rhs = {-5e8, -5e8};
+  p.columns = {{{{0, 1.0}, {1, 1.0}}, -1e9, 5, 0.0}, {{{0, 1.0}}, 0, 1, -1.0}, {{{1, 1.0}}, 0, 1, -1.0}};
+  ASSERT_EQ(p.load("locked"), 0);
+  TempDir dir;
+  ASSERT_EQ(KLSETPROB(dir.file("locked").c_str()), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  EXPECT_EQ(int_attribute_value(KLIA_LPSTATUS), 1);
+  EXPECT_DOUBLE_EQ(objective_value(), -2.0);
 }
 
 TEST_F(ReducePassTest, ZeroCostColumnFreeToGoDownTakesItsRowsAlong) {
@@ -397,6 +529,28 @@ TEST_F(ReducePassTest, RangedRowLocksBothWays) {
   set_select(kOnly | 0x8);
   run_round(1);
   EXPECT_FALSE(removed_column(0));
+}
+
+TEST_F(ReducePassTest, EmptyColumnWhoseCostIsWithinTheToleranceIsFixedAtItsLowerBound) {
+  // x1 has no entries and a cost below ZTCOST: its reduced cost may be 0,
+  // and with no row it cannot lean on a dual bound of its own.
+  for (const double c : {0.5e-6, -0.5e-6}) {
+    SCOPED_TRACE(c);
+    Problem p;
+    p.row_types = "L";
+    p.rhs = {5};
+    p.columns = {{{{0, 1.0}}, 0, 4, -1}, {{}, 1, 5, c}};
+    load(p);
+    set_select(kOnly | 0x8);
+    run_round(1);
+    EXPECT_TRUE(removed_column(1));
+    // Its record follows that of x0, fixed at its upper bound.
+    const std::vector<int32_t> ints = stack_ints();
+    ASSERT_EQ(ints.size(), 6u);
+    EXPECT_EQ(std::vector<int32_t>(ints.begin() + 3, ints.end()),
+              (std::vector<int32_t>{column(1), 1, kl::REC_COLUMN_AT_BOUND}));
+    EXPECT_EQ(stack_reals(), (std::vector<double>{4.0, 1.0}));
+  }
 }
 
 TEST_F(ReducePassTest, SurelyPositiveReducedCostWithoutLowerBoundIsReportedUnbounded) {
@@ -431,6 +585,47 @@ TEST_F(ReducePassTest, DualBoundKeepsTheColumnThatSetItAsItsSetter) {
   run_round(1);
   const bool fixed_at_zero = removed_column(1) && upper(column(1)) == 0.0;
   EXPECT_FALSE(fixed_at_zero);
+}
+
+TEST_F(ReducePassTest, FreeColumnBoundsARowsDualFromBothSidesWithoutItsOwnTerm) {
+  // x0 free with cost 1 in r0 (E) and r1 (G): its reduced cost is 0, so
+  // y0 = 1 - y1 with y1 >= 0, and y0 has no lower bound. Taking x0's first
+  // bound on y0 (y0 <= 1) for the other side as well would give y0 >= 0,
+  // make x1's reduced cost (-0.5 - y0) surely negative and fix x1 at its
+  // upper bound; the optimum has x1 = 0 (objective 3, not 18).
+  Problem p;
+  p.row_types = "EG";
+  p.rhs = {0, 1};
+  p.columns = {{{{0, 1.0}, {1, 1.0}}, -kInf, kInf, 1.0}, {{{0, 1.0}}, 0, 10, -0.5}, {{{1, 1.0}}, 0, 100, 3.0}};
+  load(p);
+  set_select(kDefaultSelect);
+  const auto r = run_round(1);
+  EXPECT_EQ(r.outcome, 0);
+  const bool fixed_at_upper = removed_column(1) && lower(column(1)) == 10.0;
+  EXPECT_FALSE(fixed_at_upper);
+}
+
+TEST_F(ReducePassTest, InfeasibilityFoundAfterCostFixingsIsLeftToTheSimplex) {
+  // min x1 + 3 x3 with x1 - 2 x2 <= -4 and x1 - 2 x2 + x3 >= 8: x1 and x2
+  // fall together without limit. Presolve fixes columns by reduced costs
+  // whose dual bounds hold only when there is an optimum, and the rows it
+  // leaves cannot be met: that proves no optimum, not infeasibility.
+  Problem p;
+  p.row_types = "LG";
+  p.rhs = {-4, 8};
+  p.columns = {{{}, 0, 2, 0},
+               {{{0, 1.0}, {1, 1.0}}, -kInf, 4, 1},
+               {{{0, -2.0}, {1, -2.0}}, -kInf, 1, 0},
+               {{{1, 1.0}}, 0, kInf, 3},
+               {{}, 0, 1, 2}};
+  TempDir dir;
+  for (const char* letters : {"", "p"}) {
+    SCOPED_TRACE(letters);
+    ASSERT_EQ(p.load("nooptimum"), 0);
+    ASSERT_EQ(KLSETPROB(dir.file("nooptimum").c_str()), 0);
+    ASSERT_EQ(KLMINIM(letters), 0);
+    EXPECT_EQ(int_attribute_value(KLIA_LPSTATUS), 5);
+  }
 }
 
 // --- records of later rounds: stored lists ---------------------------------
