@@ -14,6 +14,7 @@
 namespace kl {
 
 PostsolveWork postsolve_work;
+std::array<int64_t, REC_ENTITY_SPLIT + 1> postsolve_records_undone{};
 
 namespace {
 
@@ -775,7 +776,10 @@ bool undo_presolve_records() {
   RecordUndo undo;
   while (presolve_int_top > 0) {
     const int32_t at = presolve_int_top;
-    if (undo.undo_top()) continue;
+    if (undo.undo_top()) {
+      ++postsolve_records_undone[static_cast<size_t>(undo.type())];
+      continue;
+    }
     // Nothing below a record that cannot be read can be told apart.
     begin_message(MSG_POSTSOLVE_RECORD_UNREADABLE);
     insert_message_int(undo.type());
