@@ -17,6 +17,7 @@
 #include "presolve/postsolve_undo.h"
 #include "presolve/record_stack.h"
 #include "simplex/small_lps.h"
+#include "support/output_capture.h"
 
 namespace {
 
@@ -162,7 +163,7 @@ std::vector<RoundTripCase> round_trip_cases() {
   return cases;
 }
 
-class PostsolveRoundTrip : public LpSession, public ::testing::WithParamInterface<RoundTripCase> {
+class PostsolveRoundTripCall : public LpSession {
  protected:
   // The objective of the problem solved as loaded.
   double unpresolved_objective(const RoundTripCase& c) {
@@ -201,6 +202,8 @@ class PostsolveRoundTrip : public LpSession, public ::testing::WithParamInterfac
     return false;
   }
 };
+
+class PostsolveRoundTrip : public PostsolveRoundTripCall, public ::testing::WithParamInterface<RoundTripCase> {};
 
 TEST_P(PostsolveRoundTrip, MapsAnOptimalSolutionAndBasisBackToTheLoadedProblem) {
   const RoundTripCase& c = GetParam();
@@ -274,5 +277,21 @@ TEST_P(PostsolveRoundTrip, MapsAnOptimalSolutionAndBasisBackToTheLoadedProblem) 
 
 INSTANTIATE_TEST_SUITE_P(Presolve, PostsolveRoundTrip, ::testing::ValuesIn(round_trip_cases()),
                          [](const ::testing::TestParamInfo<RoundTripCase>& info) { return info.param.name; });
+
+// A record postsolve cannot undo, met when KLMINIM gives the presolved
+// problem up, is an internal error: message 968 and status 32, and the LP
+// is not reported optimal.
+TEST_F(PostsolveRoundTripCall, UnreadableRecordEndsTheCallAsAnInternalError) {
+  RoundTripCase c;
+  for (const RoundTripCase& each : round_trip_cases())
+    if (each.name == "row_singleton") c = each;
+  ASSERT_TRUE(solve_presolved(c, 0));
+  ASSERT_TRUE(kl::push_presolve_record({1, 13}, {}));
+  KLSETICV(KLIC_IFPMSG, 1);
+  EXPECT_EQ(KLMINIM(""), 32);
+  EXPECT_EQ(int_attribute_value(KLIA_ERRORCODE), 968);
+  EXPECT_TRUE(any_line_contains("type     13 at stack entry"));
+  EXPECT_NE(int_attribute_value(KLIA_LPSTATUS), 1);
+}
 
 }  // namespace
