@@ -537,9 +537,14 @@ int32_t judge_empty_row(const TranslatedRow& row) {
 
 // Appends one translated row to the presolved problem (current) in the
 // room it has (no growth), mapped to the original row that will stand for
-// it. False after message 413 or 415.
+// it. False after message 413 or 415. The entries come in the original
+// problem's scale; presolve scaled its columns again when it compacted the
+// problem, so each takes its presolved column's factor.
 bool append_translated_row(const TranslatedRow& row, int32_t original_row) {
   const int32_t count = static_cast<int32_t>(row.entries.size());
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  std::vector<std::pair<int32_t, double>> entries = row.entries;
+  for (auto& [p, v] : entries) v *= scale_power(static_cast<uint32_t>(scale_exponent(status[p])));
   if (spare_rows_left < 1) {
     report_error(MSG_NO_ROW_SPACE, 1, routine::kAddrow);
     return false;
@@ -553,7 +558,7 @@ bool append_translated_row(const TranslatedRow& row, int32_t original_row) {
   const int32_t p = nrow + 1;
   // The name table belongs to the original positions: a presolved row
   // keeps no name of its own.
-  store_added_row(p, row.letter, row.range, row.exponent, row.rhs, row.entries, false);
+  store_added_row(p, row.letter, row.range, row.exponent, row.rhs, entries, false);
   if (OneBased<int32_t> map = int_array(ARR_POSITION_MAP)) map[p] = original_row;
   nrow += 1;
   spare_rows_left -= 1;
