@@ -328,6 +328,31 @@ class RowTranslator {
     }
   }
 
+  // The int top of the oldest column-singleton record of row r: the slack
+  // the row took first. Found once for the call (the stack does not change
+  // while rows are added).
+  int32_t first_slack_record(int32_t r) {
+    if (!first_slacks_found_) {
+      first_slacks_found_ = true;
+      first_slack_.assign(static_cast<size_t>(std::max(nrow, 0)) + 1, 0);
+      int32_t int_top = presolve_int_top;
+      int32_t real_top = presolve_real_top;
+      while (int_top > 0) {
+        int32_t ints = 0;
+        int32_t reals = 0;
+        RecordMeasure measure(int_top, real_top);
+        if (!measure.measure(ints, reals)) break;
+        if (stack_int(int_top) == REC_COLUMN_SINGLETON) {
+          const int32_t row = std::abs(stack_int(int_top - 1));
+          if (row >= 1 && row <= nrow) first_slack_[static_cast<size_t>(row)] = int_top;
+        }
+        int_top -= ints;
+        real_top -= reals;
+      }
+    }
+    return first_slack_[static_cast<size_t>(r)];
+  }
+
   // Applies the records from the newest down while the row stays
   // translatable.
   void walk_records() {
@@ -361,9 +386,13 @@ class RowTranslator {
     const int32_t r = at.real_top;
     switch (at.type) {
       case REC_COLUMN_SINGLETON: {
+        // The column follows from its row only while the row is still the
+        // equality it was loaded as: the first slack it takes turns it into
+        // a range, in which a further slack is free to move.
         const int32_t c = std::abs(stack_int(t - 2));
         const int32_t row = std::abs(stack_int(t - 1));
-        const bool equality = row >= 1 && row <= nrow && (int_array(ARR_ROW_TYPE)[row] & ROW_TYPE_MASK) == ROW_E;
+        const bool equality = row >= 1 && row <= nrow && (int_array(ARR_ROW_TYPE)[row] & ROW_TYPE_MASK) == ROW_E &&
+                              first_slack_record(row) == t;
         if (equality)
           remove_substituted(c, at, stage);
         else
@@ -464,6 +493,8 @@ class RowTranslator {
   std::vector<int32_t> stage_;
   std::vector<RecordAt> record_;
   std::vector<int32_t> listed_;
+  std::vector<int32_t> first_slack_;  // by original row, see first_slack_record
+  bool first_slacks_found_ = false;
   double rhs_ = 0.0;
   int32_t code_ = ADDPRE_ADDED;
   double tolerance_ = 0.0;

@@ -439,20 +439,28 @@ struct AddedRowCase {
 
 void PrintTo(const AddedRowCase& c, std::ostream* os) { *os << c.name; }
 
-class AddRowsToRealPresolve : public kltest::LpSession, public ::testing::WithParamInterface<AddedRowCase> {
+class AddRowsToRealPresolveCall : public kltest::LpSession {
  protected:
-  // Loads c, stops its solve at once (presolved), adds the row through the
-  // records and solves on with the iteration limit given. True when the
-  // problem is still presolved afterwards.
-  bool presolve_add_and_solve(const AddedRowCase& c, int32_t limit) {
-    EXPECT_EQ(load(c.problem), 0);
+  // Loads p and stops its solve at once: still presolved when true.
+  bool stop_presolved(const Problem& p) {
+    EXPECT_EQ(load(p), 0);
     int32_t itrlim = 0;
     KLGETICV(KLIC_ITRLIM, &itrlim);
     KLSETICV(KLIC_ITRLIM, 0);
     KLMINIM("");
+    KLSETICV(KLIC_ITRLIM, itrlim);
+    return (kltest::int_attribute_value(KLIA_PROBLEMFLAGS) & 0x2) != 0;
+  }
+
+  // Loads c, stops its solve at once (presolved), adds the row through the
+  // records and solves on with the iteration limit given. True when the
+  // problem is still presolved afterwards.
+  bool presolve_add_and_solve(const AddedRowCase& c, int32_t limit) {
+    EXPECT_TRUE(stop_presolved(c.problem)) << "presolve left nothing presolved";
     const int32_t presolved_rows = kltest::int_attribute_value(KLIA_NROW);
-    EXPECT_NE(kltest::int_attribute_value(KLIA_PROBLEMFLAGS) & 0x2, 0) << "presolve left nothing presolved";
     EXPECT_EQ(add(c.row, true), 0);
+    int32_t itrlim = 0;
+    KLGETICV(KLIC_ITRLIM, &itrlim);
     EXPECT_EQ(kltest::int_attribute_value(KLIA_NROW), presolved_rows + 1);
     KLSETICV(KLIC_ITRLIM, limit);
     EXPECT_EQ(KLMINIM(""), 0);
@@ -498,6 +506,8 @@ class AddRowsToRealPresolve : public kltest::LpSession, public ::testing::WithPa
                      : KLADDROWS(1, n, &row.type, &row.rhs, &range, &start, cols.data(), values.data());
   }
 };
+
+class AddRowsToRealPresolve : public AddRowsToRealPresolveCall, public ::testing::WithParamInterface<AddedRowCase> {};
 
 TEST_P(AddRowsToRealPresolve, NextSolveFindsTheOptimumWithTheRow) {
   const AddedRowCase& c = GetParam();
@@ -576,12 +586,41 @@ Problem substituted_column_problem() {
   return p;
 }
 
+// s1 and s2 cost nothing and are alone in their columns: both become the
+// slack of x1 + x2 + s1 + s2 = 4, which is then a range row.
+Problem two_slacks_problem() {
+  Problem p;
+  p.row_types = "EG";
+  p.rhs = {4, 1};
+  p.columns = {column({{0, 1}, {1, 1}}, 0, 3, -1), column({{0, 1}, {1, -1}}, 0, 3, -2),
+               column({{0, 1}}, 0, 1, 0), column({{0, 1}}, 0, 2, 0)};
+  return p;
+}
+
 AddedRowCase added_row_cases[] = {
+
     {"rescaled_column", rescaled_problem(), {'L', 4, {{0, 1.0}, {1, -1.0}}}},
     {"fixed_column", fixed_column_problem(), {'G', 2.5, {{1, 1.0}, {3, 2.0}}}},
     {"large_and_small_entries", fixed_column_problem(), {'L', 150, {{0, 300.0}, {2, 0.001}, {1, 2.0}}}},
     {"substituted_column", substituted_column_problem(), {'G', 1.0, {{0, 1.0}, {1, 0.5}}}},
 };
+
+// Neither slack of x1 + x2 + s1 + s2 = 4 follows from the row: each is free
+// within its bounds once the other has made the row a range. A row over
+// either is not added (code 1); a row over the kept columns still is.
+TEST_F(AddRowsToRealPresolveCall, SlackOfARowThatTookTwoIsNotCarried) {
+  for (const int32_t slack : {2, 3}) {
+    SCOPED_TRACE(slack);
+    KLSETICV(KLIC_NRXTRA, 2);
+    KLSETICV(KLIC_NMXTRA, 10);
+    ASSERT_TRUE(stop_presolved(two_slacks_problem()));
+    const int32_t rows = kltest::int_attribute_value(KLIA_NROW);
+    EXPECT_EQ(add({'L', 0.5, {{slack, 1.0}}}, true), 1);
+    EXPECT_EQ(kltest::int_attribute_value(KLIA_NROW), rows);
+    EXPECT_EQ(add({'L', 2.5, {{0, 1.0}, {1, 1.0}}}, true), 0);
+    EXPECT_EQ(kltest::int_attribute_value(KLIA_NROW), rows + 1);
+  }
+}
 
 INSTANTIATE_TEST_SUITE_P(AddRowsPresolved, AddRowsToRealPresolve, ::testing::ValuesIn(added_row_cases),
                          [](const ::testing::TestParamInfo<AddedRowCase>& info) { return info.param.name; });
