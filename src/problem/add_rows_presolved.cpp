@@ -534,11 +534,23 @@ void prepare_original_row(const AddedRows& call, int32_t k, const EntryRange& ra
   }
 }
 
+// The right-hand side (and for an R row the range) of a row whose entries
+// all went, after the opening words given.
+void print_empty_row(const char* opening, double rhs, char letter, double range) {
+  char line[128];
+  std::snprintf(line, sizeof line, " %s rhs=%e ", opening, rhs);
+  write_message_line(0, line);
+  if (letter != 'R') return;
+  std::snprintf(line, sizeof line, " range=%e", range);
+  write_message_line(0, line);
+}
+
 // Code 2 or 4 for a row whose entries all went: does 0 satisfy it?
 int32_t judge_empty_row(const TranslatedRow& row) {
   const double t = dcv(dc::ZTOLZE);
   const double b = row.rhs;
   const double range = std::fabs(row.range) * scale_power(static_cast<uint32_t>(row.exponent));
+  print_empty_row("row", b, row.letter, range);
   bool infeasible = false;
   switch (row.letter) {
     case 'E':
@@ -557,12 +569,7 @@ int32_t judge_empty_row(const TranslatedRow& row) {
       break;
   }
   if (!infeasible) return ADDPRE_EMPTY;
-  char line[128];
-  if (row.letter == 'R')
-    std::snprintf(line, sizeof line, " row is infeasible rhs=%e range=%e", b, range);
-  else
-    std::snprintf(line, sizeof line, " row is infeasible rhs=%e", b);
-  write_message_line(0, line);
+  print_empty_row("row is infeasible", b, row.letter, range);
   return ADDPRE_EMPTY_VIOLATED;
 }
 

@@ -350,6 +350,11 @@ TEST_F(AddRowsPresolved, RowsThatCannotBeAddedGetTheirCodes) {
     EXPECT_EQ(status_code, 0);
     EXPECT_EQ(original_problem.nrow, 4 + c.added);
     if (c.added == 0) expect_original_untouched();
+    // A row left without entries shows its right-hand side, and says so
+    // when 0 does not meet it.
+    const bool emptied = c.result == 2 || c.result == 4;
+    EXPECT_EQ(kltest::any_line_contains(" row rhs="), emptied);
+    EXPECT_EQ(kltest::any_line_contains(" row is infeasible rhs="), c.result == 2);
   }
 }
 
