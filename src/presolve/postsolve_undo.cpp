@@ -762,7 +762,9 @@ void RecordUndo::entity_split() {
       leave_basis(rb);
     }
   } else if (std::fabs(xk - threshold) < zero_tolerance_) {
+    // The indicator is on: at its upper bound 1, as in the other cases.
     x_[z] = 1.0;
+    set(z, PS_AT_UPPER);
     set(k, PS_BASIC);
     leave_basis(ra);
   }
