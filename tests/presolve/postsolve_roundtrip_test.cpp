@@ -77,6 +77,14 @@ std::vector<RoundTripCase> round_trip_cases() {
     cases.push_back(c);
   }
   {
+    // x1 >= 2 as a row meets x1's upper bound: the row fixes x1.
+    RoundTripCase c{"row_singleton_fixing", {}, kl::REC_ROW_SINGLETON};
+    c.problem.row_types = "GGL";
+    c.problem.rhs = {3, 2, 9};
+    c.problem.columns = {col({{0, 1}, {1, 1}, {2, 1}}, 0, 2, 1), col({{0, 1}, {2, 1}}, 0, kInf, 2)};
+    cases.push_back(c);
+  }
+  {
     // x3 only hurts its row and costs: out at its lower bound.
     RoundTripCase c{"column_at_bound", {}, kl::REC_COLUMN_AT_BOUND};
     c.problem.row_types = "GL";
