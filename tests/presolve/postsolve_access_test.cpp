@@ -11,6 +11,7 @@
 #include "console/command_handlers.h"
 #include "klsol32.h"
 #include "problem/store.h"
+#include "runtime/arrays.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"
 #include "simplex/small_lps.h"
@@ -103,6 +104,10 @@ TEST_F(PresolvedAccess, SolutionFromMemoryIsInOriginalTermsAndLeavesThePresolved
   EXPECT_NE(problem_flags_now() & 0x2, 0);
   EXPECT_EQ(int_attribute_value(KLIA_NROW), presolved_rows);
   KLSETICV(KLIC_IFMEM, 0);
+  // The stopped basis is infeasible: postsolve marked its infeasible basic
+  // positions for the original problem and left none on the presolved one.
+  for (int32_t k = 1; k <= kl::nseq; ++k)
+    EXPECT_EQ(kl::int_array(kl::ARR_POS_STATUS)[k] & kl::PS_POSTSOLVE_MARK, 0) << "position " << k;
 
   ASSERT_EQ(KLMINIM(""), 0);
   EXPECT_EQ(problem_flags_now() & 0x2, 0);
