@@ -59,6 +59,16 @@ std::vector<RoundTripCase> round_trip_cases() {
     cases.push_back(c);
   }
   {
+    // s1 and s2 are both slacks of x1 + x2 + s1 + s2 = 4: the first makes
+    // the row a range, the second widens it.
+    RoundTripCase c{"two_column_singletons", {}, kl::REC_COLUMN_SINGLETON};
+    c.problem.row_types = "EG";
+    c.problem.rhs = {4, 1};
+    c.problem.columns = {col({{0, 1}, {1, 1}}, 0, 3, -1), col({{0, 1}, {1, -1}}, 0, 3, -2), col({{0, 1}}, 0, 1, 0),
+                         col({{0, 1}}, 0, 2, 0)};
+    cases.push_back(c);
+  }
+  {
     // x1 + x2 <= 0 forces both to 0; x1 would rather grow, so the row
     // binds with a dual.
     RoundTripCase c{"forcing_row", {}, kl::REC_FORCING_ROW};
