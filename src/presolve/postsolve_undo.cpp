@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "klsol/message_ids.h"
+#include "presolve/presolve_state.h"
 #include "presolve/record_stack.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
@@ -365,6 +366,21 @@ void RecordUndo::row_singleton() {
   restore(j);
   clear(j, kBasisBits | PS_FIXED);
   x_[j] = b / a;
+  // When presolve rounded integer bounds (in the form presolved for the
+  // search), an integer column's bound from the row was rounded inward and
+  // the column left at the rounded value: the row does not bind there.
+  if (integral_ && integer_column(j) && presolve_state.rounded_bounds > 0) {
+    const double rounded = lower_side ? std::ceil(b / a - zero_tolerance_) : std::floor(b / a + zero_tolerance_);
+    if (std::fabs(rounded - b / a) > zero_tolerance_) {
+      x_[j] = rounded;
+      if (rounded == real_array(ARR_UPPER)[j]) {
+        set(j, PS_AT_UPPER);
+      } else if (rounded != real_array(ARR_LOWER)[j]) {
+        set(j, PS_NONBASIC_BETWEEN);
+      }
+      return;
+    }
+  }
   if (lower_side) {
     if (d < 0.0) {
       set(j, PS_AT_UPPER);
