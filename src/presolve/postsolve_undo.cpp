@@ -365,21 +365,17 @@ void RecordUndo::row_singleton() {
   }
   restore(j);
   clear(j, kBasisBits | PS_FIXED);
-  x_[j] = b / a;
-  // When presolve rounded integer bounds (in the form presolved for the
-  // search), an integer column's bound from the row was rounded inward and
-  // the column left at the rounded value: the row does not bind there.
-  if (integral_ && integer_column(j) && presolve_state.rounded_bounds > 0) {
-    const double rounded = lower_side ? std::ceil(b / a - zero_tolerance_) : std::floor(b / a + zero_tolerance_);
-    if (std::fabs(rounded - b / a) > zero_tolerance_) {
-      x_[j] = rounded;
-      if (rounded == real_array(ARR_UPPER)[j]) {
-        set(j, PS_AT_UPPER);
-      } else if (rounded != real_array(ARR_LOWER)[j]) {
-        set(j, PS_NONBASIC_BETWEEN);
-      }
-      return;
+  const double fixed_at = singleton_row_bound(j, lower_side, b / a);
+  x_[j] = fixed_at;
+  if (std::fabs(fixed_at - b / a) > zero_tolerance_) {
+    // A rounded bound: the column left at the rounded value, where the row
+    // does not bind.
+    if (fixed_at == real_array(ARR_UPPER)[j]) {
+      set(j, PS_AT_UPPER);
+    } else if (fixed_at != real_array(ARR_LOWER)[j]) {
+      set(j, PS_NONBASIC_BETWEEN);
     }
+    return;
   }
   if (lower_side) {
     if (d < 0.0) {
@@ -789,6 +785,13 @@ void RecordUndo::entity_split() {
 }
 
 }  // namespace
+
+double singleton_row_bound(int32_t j, bool lower_side, double bound) {
+  const bool integer = (static_cast<uint32_t>(int_array(ARR_POS_STATUS)[j]) & PS_INTEGER_OR_BINARY) != 0;
+  if (!integer || presolve_state.rounded_bounds == 0) return bound;
+  const double tolerance = dcv(dc::ZTOLZE);
+  return lower_side ? std::ceil(bound - tolerance) : std::floor(bound + tolerance);
+}
 
 bool undo_presolve_records() {
   RecordUndo undo;

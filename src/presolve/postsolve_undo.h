@@ -40,6 +40,11 @@ extern PostsolveWork postsolve_work;
 // presolve exercised, for the tests that aim at one type.
 extern std::array<int64_t, REC_ENTITY_SPLIT + 1> postsolve_records_undone;
 
+// The value at which a row of column j alone fixed j (the original problem
+// current): the row's bound, rounded inward for an integer column when
+// presolve rounded integer bounds (as it does presolving for the search).
+double singleton_row_bound(int32_t j, bool lower_side, double bound);
+
 // Pops every record and applies its undo rule, on the original problem's
 // arrays (current) and postsolve_work. A record type outside 1..12 (or a
 // record longer than the stack) is an internal error: message 968 and

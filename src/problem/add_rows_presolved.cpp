@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "presolve/postsolve_undo.h"
 #include "presolve/presolve_state.h"
 #include "presolve/record_stack.h"
 #include "problem/factor_arrays.h"
@@ -444,7 +445,18 @@ class RowTranslator {
       case REC_ENTITY_SPLIT:
         remove_untranslatable(stack_int(t - 4), stage);
         break;
-      default:  // row singletons and duplicate rows remove no column
+      case REC_ROW_SINGLETON: {
+        // The row is a bound of its column, which stays; or, when the
+        // bound met the column's other one, the column left there, at the
+        // row's limit over its coefficient.
+        const int32_t j = stack_int(t - 2);
+        if (in_columns(j) && presolved_column_[static_cast<size_t>(j)] == 0 &&
+            state_[static_cast<size_t>(j)] != RowState::kRemoved)
+          remove_fixed(j, singleton_row_bound(j, std::abs(stack_int(t - 1)) == 1, stack_real(r) / stack_real(r - 1)),
+                       stage);
+        break;
+      }
+      default:  // duplicate rows remove no column
         break;
     }
   }

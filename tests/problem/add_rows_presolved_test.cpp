@@ -602,7 +602,19 @@ Problem two_slacks_problem() {
   return p;
 }
 
+// 2 x0 = 3 is a row of x0 alone: presolve fixes x0 at 1.5 through it and
+// keeps no column for x0. x1 and x2 share a row that stops them.
+Problem fixed_by_row_problem() {
+  Problem p;
+  p.row_types = "EGL";
+  p.rhs = {3, 3, 12};
+  p.columns = {column({{0, 2}, {1, 1}}, 0, 2, 1), column({{1, 1}, {2, 1}}, 0, 10, -1),
+               column({{1, 1}, {2, 2}}, 0, 10, -0.25)};
+  return p;
+}
+
 AddedRowCase added_row_cases[] = {
+    {"column_fixed_by_its_row", fixed_by_row_problem(), {'L', 3.5, {{0, 1.0}, {1, 1.0}}}},
 
     {"rescaled_column", rescaled_problem(), {'L', 4, {{0, 1.0}, {1, -1.0}}}},
     {"fixed_column", fixed_column_problem(), {'G', 2.5, {{1, 1.0}, {3, 2.0}}}},
