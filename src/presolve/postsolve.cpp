@@ -200,6 +200,9 @@ void map_basis() {
     if (map[i] != 0) carry[map[i]] = status[i];
   for (int32_t j = store.first_col; j <= nseq; ++j)
     if (map[j] != 0) carry[map[j]] = status[j];
+  // The infeasible marks speak of this solution only: a mark left on the
+  // presolved problem would reach the next postsolve as if it were fresh.
+  for (int32_t k = 1; k <= nseq; ++k) status[k] = static_cast<int32_t>(word(status, k) & ~PS_POSTSOLVE_MARK);
 }
 
 // Step 5: the original dimension words, the presolved ones kept.

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "klsol/message_ids.h"
+#include "presolve/presolve_state.h"
 #include "presolve/record_stack.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
@@ -14,6 +15,7 @@
 namespace kl {
 
 PostsolveWork postsolve_work;
+std::array<int64_t, REC_ENTITY_SPLIT + 1> postsolve_records_undone{};
 
 namespace {
 
@@ -363,7 +365,18 @@ void RecordUndo::row_singleton() {
   }
   restore(j);
   clear(j, kBasisBits | PS_FIXED);
-  x_[j] = b / a;
+  const double fixed_at = singleton_row_bound(j, lower_side, b / a);
+  x_[j] = fixed_at;
+  if (std::fabs(fixed_at - b / a) > zero_tolerance_) {
+    // A rounded bound: the column left at the rounded value, where the row
+    // does not bind.
+    if (fixed_at == real_array(ARR_UPPER)[j]) {
+      set(j, PS_AT_UPPER);
+    } else if (fixed_at != real_array(ARR_LOWER)[j]) {
+      set(j, PS_NONBASIC_BETWEEN);
+    }
+    return;
+  }
   if (lower_side) {
     if (d < 0.0) {
       set(j, PS_AT_UPPER);
@@ -761,7 +774,9 @@ void RecordUndo::entity_split() {
       leave_basis(rb);
     }
   } else if (std::fabs(xk - threshold) < zero_tolerance_) {
+    // The indicator is on: at its upper bound 1, as in the other cases.
     x_[z] = 1.0;
+    set(z, PS_AT_UPPER);
     set(k, PS_BASIC);
     leave_basis(ra);
   }
@@ -771,11 +786,21 @@ void RecordUndo::entity_split() {
 
 }  // namespace
 
+double singleton_row_bound(int32_t j, bool lower_side, double bound) {
+  const bool integer = (static_cast<uint32_t>(int_array(ARR_POS_STATUS)[j]) & PS_INTEGER_OR_BINARY) != 0;
+  if (!integer || presolve_state.rounded_bounds == 0) return bound;
+  const double tolerance = dcv(dc::ZTOLZE);
+  return lower_side ? std::ceil(bound - tolerance) : std::floor(bound + tolerance);
+}
+
 bool undo_presolve_records() {
   RecordUndo undo;
   while (presolve_int_top > 0) {
     const int32_t at = presolve_int_top;
-    if (undo.undo_top()) continue;
+    if (undo.undo_top()) {
+      ++postsolve_records_undone[static_cast<size_t>(undo.type())];
+      continue;
+    }
     // Nothing below a record that cannot be read can be told apart.
     begin_message(MSG_POSTSOLVE_RECORD_UNREADABLE);
     insert_message_int(undo.type());

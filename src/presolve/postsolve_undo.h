@@ -4,8 +4,11 @@
 #ifndef KLSOL_PRESOLVE_POSTSOLVE_UNDO_H
 #define KLSOL_PRESOLVE_POSTSOLVE_UNDO_H
 
+#include <array>
 #include <cstdint>
 #include <vector>
+
+#include "presolve/record_stack.h"
 
 namespace kl {
 
@@ -32,6 +35,15 @@ struct PostsolveWork {
   int32_t integral = 0;
 };
 extern PostsolveWork postsolve_work;
+
+// Records undone so far, by type (entry 0 unused): what a solve through
+// presolve exercised, for the tests that aim at one type.
+extern std::array<int64_t, REC_ENTITY_SPLIT + 1> postsolve_records_undone;
+
+// The value at which a row of column j alone fixed j (the original problem
+// current): the row's bound, rounded inward for an integer column when
+// presolve rounded integer bounds (as it does presolving for the search).
+double singleton_row_bound(int32_t j, bool lower_side, double bound);
 
 // Pops every record and applies its undo rule, on the original problem's
 // arrays (current) and postsolve_work. A record type outside 1..12 (or a

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "presolve/postsolve_undo.h"
 #include "presolve/presolve_state.h"
 #include "presolve/record_stack.h"
 #include "problem/factor_arrays.h"
@@ -328,6 +329,31 @@ class RowTranslator {
     }
   }
 
+  // The int top of the oldest column-singleton record of row r: the slack
+  // the row took first. Found once for the call (the stack does not change
+  // while rows are added).
+  int32_t first_slack_record(int32_t r) {
+    if (!first_slacks_found_) {
+      first_slacks_found_ = true;
+      first_slack_.assign(static_cast<size_t>(std::max(nrow, 0)) + 1, 0);
+      int32_t int_top = presolve_int_top;
+      int32_t real_top = presolve_real_top;
+      while (int_top > 0) {
+        int32_t ints = 0;
+        int32_t reals = 0;
+        RecordMeasure measure(int_top, real_top);
+        if (!measure.measure(ints, reals)) break;
+        if (stack_int(int_top) == REC_COLUMN_SINGLETON) {
+          const int32_t row = std::abs(stack_int(int_top - 1));
+          if (row >= 1 && row <= nrow) first_slack_[static_cast<size_t>(row)] = int_top;
+        }
+        int_top -= ints;
+        real_top -= reals;
+      }
+    }
+    return first_slack_[static_cast<size_t>(r)];
+  }
+
   // Applies the records from the newest down while the row stays
   // translatable.
   void walk_records() {
@@ -361,9 +387,13 @@ class RowTranslator {
     const int32_t r = at.real_top;
     switch (at.type) {
       case REC_COLUMN_SINGLETON: {
+        // The column follows from its row only while the row is still the
+        // equality it was loaded as: the first slack it takes turns it into
+        // a range, in which a further slack is free to move.
         const int32_t c = std::abs(stack_int(t - 2));
         const int32_t row = std::abs(stack_int(t - 1));
-        const bool equality = row >= 1 && row <= nrow && (int_array(ARR_ROW_TYPE)[row] & ROW_TYPE_MASK) == ROW_E;
+        const bool equality = row >= 1 && row <= nrow && (int_array(ARR_ROW_TYPE)[row] & ROW_TYPE_MASK) == ROW_E &&
+                              first_slack_record(row) == t;
         if (equality)
           remove_substituted(c, at, stage);
         else
@@ -415,7 +445,18 @@ class RowTranslator {
       case REC_ENTITY_SPLIT:
         remove_untranslatable(stack_int(t - 4), stage);
         break;
-      default:  // row singletons and duplicate rows remove no column
+      case REC_ROW_SINGLETON: {
+        // The row is a bound of its column, which stays; or, when the
+        // bound met the column's other one, the column left there, at the
+        // row's limit over its coefficient.
+        const int32_t j = stack_int(t - 2);
+        if (in_columns(j) && presolved_column_[static_cast<size_t>(j)] == 0 &&
+            state_[static_cast<size_t>(j)] != RowState::kRemoved)
+          remove_fixed(j, singleton_row_bound(j, std::abs(stack_int(t - 1)) == 1, stack_real(r) / stack_real(r - 1)),
+                       stage);
+        break;
+      }
+      default:  // duplicate rows remove no column
         break;
     }
   }
@@ -464,6 +505,8 @@ class RowTranslator {
   std::vector<int32_t> stage_;
   std::vector<RecordAt> record_;
   std::vector<int32_t> listed_;
+  std::vector<int32_t> first_slack_;  // by original row, see first_slack_record
+  bool first_slacks_found_ = false;
   double rhs_ = 0.0;
   int32_t code_ = ADDPRE_ADDED;
   double tolerance_ = 0.0;
@@ -503,11 +546,23 @@ void prepare_original_row(const AddedRows& call, int32_t k, const EntryRange& ra
   }
 }
 
+// The right-hand side (and for an R row the range) of a row whose entries
+// all went, after the opening words given.
+void print_empty_row(const char* opening, double rhs, char letter, double range) {
+  char line[128];
+  std::snprintf(line, sizeof line, " %s rhs=%e ", opening, rhs);
+  write_message_line(0, line);
+  if (letter != 'R') return;
+  std::snprintf(line, sizeof line, " range=%e", range);
+  write_message_line(0, line);
+}
+
 // Code 2 or 4 for a row whose entries all went: does 0 satisfy it?
 int32_t judge_empty_row(const TranslatedRow& row) {
   const double t = dcv(dc::ZTOLZE);
   const double b = row.rhs;
   const double range = std::fabs(row.range) * scale_power(static_cast<uint32_t>(row.exponent));
+  print_empty_row("row", b, row.letter, range);
   bool infeasible = false;
   switch (row.letter) {
     case 'E':
@@ -526,20 +581,20 @@ int32_t judge_empty_row(const TranslatedRow& row) {
       break;
   }
   if (!infeasible) return ADDPRE_EMPTY;
-  char line[128];
-  if (row.letter == 'R')
-    std::snprintf(line, sizeof line, " row is infeasible rhs=%e range=%e", b, range);
-  else
-    std::snprintf(line, sizeof line, " row is infeasible rhs=%e", b);
-  write_message_line(0, line);
+  print_empty_row("row is infeasible", b, row.letter, range);
   return ADDPRE_EMPTY_VIOLATED;
 }
 
 // Appends one translated row to the presolved problem (current) in the
 // room it has (no growth), mapped to the original row that will stand for
-// it. False after message 413 or 415.
+// it. False after message 413 or 415. The entries come in the original
+// problem's scale; presolve scaled its columns again when it compacted the
+// problem, so each takes its presolved column's factor.
 bool append_translated_row(const TranslatedRow& row, int32_t original_row) {
   const int32_t count = static_cast<int32_t>(row.entries.size());
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  std::vector<std::pair<int32_t, double>> entries = row.entries;
+  for (auto& [p, v] : entries) v *= scale_power(static_cast<uint32_t>(scale_exponent(status[p])));
   if (spare_rows_left < 1) {
     report_error(MSG_NO_ROW_SPACE, 1, routine::kAddrow);
     return false;
@@ -553,7 +608,7 @@ bool append_translated_row(const TranslatedRow& row, int32_t original_row) {
   const int32_t p = nrow + 1;
   // The name table belongs to the original positions: a presolved row
   // keeps no name of its own.
-  store_added_row(p, row.letter, row.range, row.exponent, row.rhs, row.entries, false);
+  store_added_row(p, row.letter, row.range, row.exponent, row.rhs, entries, false);
   if (OneBased<int32_t> map = int_array(ARR_POSITION_MAP)) map[p] = original_row;
   nrow += 1;
   spare_rows_left -= 1;

@@ -9,6 +9,7 @@
 #include "factor/solves.h"
 #include "factor/starting_basis.h"
 #include "klsol/message_ids.h"
+#include "presolve/array_switch.h"
 #include "problem/array_ids.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
@@ -433,6 +434,13 @@ void find_iis(bool keep_output, bool to_file) {
   const bool copy_was = message_line.copy;
   if (to_file) message_line.copy = true;
   if (require_problem()) {
+    // The sets are sought in the problem as loaded. A presolved form left
+    // by an unfinished solve is given up first: the search's first solve
+    // would postsolve it, after the problem data it gives back at the end
+    // had been taken in presolved terms.
+    if ((problem_flags & PF_PRESOLVED_LP) != 0 ||
+        ((problem_flags & PF_PRESOLVED_GLOBAL) != 0 && (problem_flags & PF_SEARCH_RUNNING) == 0))
+      discard_presolved_problem();
     SavedState saved;
     saved.take_controls();
     try {

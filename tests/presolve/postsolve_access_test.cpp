@@ -10,7 +10,10 @@
 
 #include "console/command_handlers.h"
 #include "klsol32.h"
+#include "presolve/postsolve_undo.h"
+#include "presolve/record_stack.h"
 #include "problem/store.h"
+#include "runtime/arrays.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"
 #include "simplex/small_lps.h"
@@ -103,6 +106,10 @@ TEST_F(PresolvedAccess, SolutionFromMemoryIsInOriginalTermsAndLeavesThePresolved
   EXPECT_NE(problem_flags_now() & 0x2, 0);
   EXPECT_EQ(int_attribute_value(KLIA_NROW), presolved_rows);
   KLSETICV(KLIC_IFMEM, 0);
+  // The stopped basis is infeasible: postsolve marked its infeasible basic
+  // positions for the original problem and left none on the presolved one.
+  for (int32_t k = 1; k <= kl::nseq; ++k)
+    EXPECT_EQ(kl::int_array(kl::ARR_POS_STATUS)[k] & kl::PS_POSTSOLVE_MARK, 0) << "position " << k;
 
   ASSERT_EQ(KLMINIM(""), 0);
   EXPECT_EQ(problem_flags_now() & 0x2, 0);
@@ -206,6 +213,37 @@ TEST_F(PresolvedAccess, FormKeptForTheSearchIsReadInOriginalTerms) {
   KLSETICV(KLIC_IFMEM, 0);
   for (const int32_t count : counts) EXPECT_EQ(count, 0);
   EXPECT_NE(problem_flags_now() & 0x4, 0);
+}
+
+// 2 x >= 3 is a row of x alone: presolving for the search makes it x >= 2
+// for the integer x, which meets x's upper bound and fixes it. Read back in
+// original terms x is 2, where presolve left it, not the 1.5 of the row, and
+// x + y >= 4 holds.
+TEST_F(PresolvedAccess, IntegerColumnFixedThroughARoundedRowBoundKeepsItsValue) {
+  Problem p;
+  p.row_types = "GG";
+  p.rhs = {3, 4};
+  p.columns = {{{{0, 2.0}, {1, 1.0}}, 0, 2, 1}, {{{1, 1.0}}, 0, 10, 1}};
+  p.entity_types = "I";
+  p.entity_columns = {0};
+  ASSERT_EQ(load(p), 0);
+  const int64_t singletons_before = kl::postsolve_records_undone[kl::REC_ROW_SINGLETON];
+  KLMINIM("");
+  ASSERT_NE(problem_flags_now() & 0x4, 0);
+  ASSERT_EQ(int_attribute_value(KLIA_LPSTATUS), 1);
+  EXPECT_GT(kl::postsolve_records_undone[kl::REC_ROW_SINGLETON], singletons_before);
+  for (const int32_t ifmem : {0, kIfmemLeaveOutCuts}) {
+    SCOPED_TRACE(ifmem);
+    KLSETICV(KLIC_IFMEM, ifmem);
+    Solution s(p);
+    ASSERT_EQ(s.read(), 0);
+    EXPECT_DOUBLE_EQ(s.x[0], 2.0);
+    EXPECT_DOUBLE_EQ(s.x[1], 2.0);
+    EXPECT_GE(s.x[0] + s.x[1], 4.0 - kTight);
+    EXPECT_NEAR(s.x[0] + s.x[1], objective_value(), kTight);
+    check_rows_against_slacks(p, s);
+  }
+  KLSETICV(KLIC_IFMEM, 0);
 }
 
 }  // namespace

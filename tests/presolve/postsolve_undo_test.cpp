@@ -481,6 +481,80 @@ TEST_P(DominatedIntegerColumn, ComesBackIntegralOnlyInAnIntegerSolution) {
 
 INSTANTIATE_TEST_SUITE_P(Postsolve, DominatedIntegerColumn, ::testing::Values(0, 1));
 
+// An integer column substituted through its row comes back from the row,
+// where rounding in the right-hand side can leave it a hair off its integer
+// value: an integer solution gets the integer back, an LP solution keeps
+// what the row gives.
+class EliminatedIntegerColumn : public PostsolveUndo, public ::testing::WithParamInterface<int32_t> {};
+
+TEST_P(EliminatedIntegerColumn, ComesBackIntegralOnlyInAnIntegerSolution) {
+  const int32_t integral = GetParam();
+  constexpr double kOff = 3e-7;
+  HandCase c = case_named("column_elimination");
+  c.original.entity_types = "I";
+  c.original.entity_columns = {2};
+  c.push = [](const Positions& at) {
+    push({at.col(0), at.col(1), at.row(0), at.col(2), 0, 2, 0, 6}, {1.0, 1.0, 5.0 + kOff, 1.0, 1.0});
+  };
+  prepare(c);
+  postsolve_work.integral = integral;
+  int32_t no_basis = 0;
+  rebuild_original_solution(1, no_basis);
+  // x2 = 1 at the reduced optimum, so x3 = 5 - 1.
+  const double x3 = real_array(ARR_X)[store.first_col + 2];
+  EXPECT_DOUBLE_EQ(x3, integral != 0 ? 4.0 : 4.0 + kOff);
+}
+
+INSTANTIATE_TEST_SUITE_P(Postsolve, EliminatedIntegerColumn, ::testing::Values(0, 1));
+
+// The entity split (type 12) by the state k ends in: z follows from k's
+// value, and the bound row k sits on (ra for its threshold, rb for its
+// upper value) leaves the basis.
+TEST_F(PostsolveUndo, EntitySplitGivesTheIndicatorItsValue) {
+  constexpr double kThreshold = 2.0, kUpper = 6.0, kCoefficient = 4.0, kIndicatorCost = 8.0;
+  constexpr uint32_t kSides = PS_BASIC | PS_AT_UPPER | PS_NONBASIC_BETWEEN;
+  struct Case {
+    const char* name;
+    uint32_t k_state;  // PS_BASIC, PS_AT_UPPER or 0 (at lower)
+    double xk;
+    double xz;
+    uint32_t z_state, new_k_state;
+    bool ra_basic, rb_basic;
+  } cases[] = {
+      {"basic_above_threshold", PS_BASIC, 3.0, 1.0, PS_AT_UPPER, PS_BASIC, true, true},
+      {"basic_below_threshold", PS_BASIC, 1.0, 0.5, PS_BASIC, PS_BASIC, false, true},
+      {"basic_at_zero", PS_BASIC, 0.0, 0.0, 0, PS_BASIC, true, true},
+      {"at_its_threshold", 0, kThreshold, 1.0, PS_AT_UPPER, PS_BASIC, false, true},
+      {"at_its_upper_value", PS_AT_UPPER, kUpper, 1.0, PS_AT_UPPER, PS_BASIC, true, false},
+      {"at_upper_at_zero", PS_AT_UPPER, 0.0, 0.0, 0, PS_BASIC, true, false},
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.name);
+    prepare(case_named("column_elimination"));
+    clear_presolve_stack();
+    const int32_t ra = 1, rb = 2, k = store.first_col, z = store.first_col + 1;
+    OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+    OneBased<double> d = real_array(ARR_REDUCED_COSTS);
+    status[k] = static_cast<int32_t>((status_of(k) & ~kSides) | t.k_state);
+    status[z] = static_cast<int32_t>(status_of(z) & ~kSides);
+    for (const int32_t r : {ra, rb}) status[r] = static_cast<int32_t>(status_of(r) | PS_BASIC);
+    postsolve_work.lp_values[k] = t.xk;
+    postsolve_work.lp_values[z] = 0.0;
+    d[z] = kIndicatorCost;
+    d[rb] = 0.0;
+    ASSERT_TRUE(push({z, k, ra, rb, 12}, {kThreshold, kUpper, kCoefficient}));
+    ASSERT_TRUE(undo_presolve_records());
+    EXPECT_DOUBLE_EQ(postsolve_work.lp_values[z], t.xz);
+    EXPECT_EQ(status_of(z) & kSides, t.z_state);
+    EXPECT_EQ(status_of(k) & kSides, t.new_k_state);
+    EXPECT_EQ((status_of(ra) & PS_BASIC) != 0, t.ra_basic);
+    EXPECT_EQ((status_of(rb) & PS_BASIC) != 0, t.rb_basic);
+    if (!t.rb_basic && t.xk > 0.0) {
+      EXPECT_DOUBLE_EQ(d[rb], kIndicatorCost / kCoefficient) << "the dual of rb";
+    }
+  }
+}
+
 // A record that cannot be read is an internal error: message 968 and status
 // 32, never taken for another type; nothing below it is read.
 struct BadRecord {

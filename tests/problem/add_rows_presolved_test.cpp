@@ -32,6 +32,7 @@
 #include "runtime/frame.h"
 #include "support/library_session.h"
 #include "support/output_capture.h"
+#include "simplex/small_lps.h"
 
 namespace {
 
@@ -349,6 +350,11 @@ TEST_F(AddRowsPresolved, RowsThatCannotBeAddedGetTheirCodes) {
     EXPECT_EQ(status_code, 0);
     EXPECT_EQ(original_problem.nrow, 4 + c.added);
     if (c.added == 0) expect_original_untouched();
+    // A row left without entries shows its right-hand side, and says so
+    // when 0 does not meet it.
+    const bool emptied = c.result == 2 || c.result == 4;
+    EXPECT_EQ(kltest::any_line_contains(" row rhs="), emptied);
+    EXPECT_EQ(kltest::any_line_contains(" row is infeasible rhs="), c.result == 2);
   }
 }
 
@@ -409,5 +415,231 @@ TEST(AddRowsPresolvedPlain, ProblemNotPresolvedTakesTheRowsAsGiven) {
   EXPECT_EQ(kltest::int_attribute_value(KLIA_NROW), 2);
   KLFREEXO();
 }
+
+}  // namespace
+
+namespace {
+
+using kltest::Column;
+using kltest::kInf;
+using kltest::Problem;
+
+// A row in original columns (0-based caller indices).
+struct NewRow {
+  char type;
+  double rhs;
+  std::vector<std::pair<int32_t, double>> entries;
+};
+
+// Rows added to a problem that a real presolve left presolved (a solve
+// stopped by ITRLIM), then the solve carried to its end: the optimum is that
+// of the loaded problem with the rows added, and the solution in original
+// terms meets every row. Scaling is on, so that the presolved problem's own
+// scale factors take part.
+struct AddedRowCase {
+  const char* name;
+  Problem problem;
+  NewRow row;
+};
+
+void PrintTo(const AddedRowCase& c, std::ostream* os) { *os << c.name; }
+
+class AddRowsToRealPresolveCall : public kltest::LpSession {
+ protected:
+  // Loads p and stops its solve at once: still presolved when true.
+  bool stop_presolved(const Problem& p) {
+    EXPECT_EQ(load(p), 0);
+    int32_t itrlim = 0;
+    KLGETICV(KLIC_ITRLIM, &itrlim);
+    KLSETICV(KLIC_ITRLIM, 0);
+    KLMINIM("");
+    KLSETICV(KLIC_ITRLIM, itrlim);
+    return (kltest::int_attribute_value(KLIA_PROBLEMFLAGS) & 0x2) != 0;
+  }
+
+  // Loads c, stops its solve at once (presolved), adds the row through the
+  // records and solves on with the iteration limit given. True when the
+  // problem is still presolved afterwards.
+  bool presolve_add_and_solve(const AddedRowCase& c, int32_t limit) {
+    EXPECT_TRUE(stop_presolved(c.problem)) << "presolve left nothing presolved";
+    const int32_t presolved_rows = kltest::int_attribute_value(KLIA_NROW);
+    EXPECT_EQ(add(c.row, true), 0);
+    int32_t itrlim = 0;
+    KLGETICV(KLIC_ITRLIM, &itrlim);
+    EXPECT_EQ(kltest::int_attribute_value(KLIA_NROW), presolved_rows + 1);
+    KLSETICV(KLIC_ITRLIM, limit);
+    EXPECT_EQ(KLMINIM(""), 0);
+    KLSETICV(KLIC_ITRLIM, itrlim);
+    return (kltest::int_attribute_value(KLIA_PROBLEMFLAGS) & 0x2) != 0;
+  }
+
+  // x meets the loaded rows and the added one, at the expected objective.
+  static void expect_rows_met(const AddedRowCase& c, const std::vector<double>& x, double expected) {
+    Problem with_row = c.problem;
+    with_row.row_types += c.row.type;
+    with_row.rhs.push_back(c.row.rhs);
+    for (const auto& [j, v] : c.row.entries) with_row.columns[j].entries.emplace_back(c.problem.nrows(), v);
+    std::vector<double> activity(with_row.nrows(), 0.0);
+    double objective = 0.0;
+    for (int32_t j = 0; j < with_row.ncols(); ++j) {
+      objective += with_row.columns[j].cost * x[j];
+      for (const auto& [r, v] : with_row.columns[j].entries) activity[r] += v * x[j];
+    }
+    EXPECT_NEAR(objective, expected, 1e-9);
+    for (int32_t r = 0; r < with_row.nrows(); ++r) {
+      const char type = with_row.row_types[r];
+      if (type == 'L' || type == 'E') {
+        EXPECT_LE(activity[r], with_row.rhs[r] + 1e-9) << "row " << r;
+      }
+      if (type == 'G' || type == 'E') {
+        EXPECT_GE(activity[r], with_row.rhs[r] - 1e-9) << "row " << r;
+      }
+    }
+  }
+
+  static int32_t add(const NewRow& row, bool presolved) {
+    std::vector<int32_t> cols;
+    std::vector<double> values;
+    for (const auto& [j, v] : row.entries) {
+      cols.push_back(j);
+      values.push_back(v);
+    }
+    const int32_t start = 0;
+    const double range = 0.0;
+    const auto n = static_cast<int32_t>(cols.size());
+    return presolved ? KLADDROWS_PRE(1, n, &row.type, &row.rhs, &range, &start, cols.data(), values.data(), nullptr)
+                     : KLADDROWS(1, n, &row.type, &row.rhs, &range, &start, cols.data(), values.data());
+  }
+};
+
+class AddRowsToRealPresolve : public AddRowsToRealPresolveCall, public ::testing::WithParamInterface<AddedRowCase> {};
+
+TEST_P(AddRowsToRealPresolve, NextSolveFindsTheOptimumWithTheRow) {
+  const AddedRowCase& c = GetParam();
+  const Problem& p = c.problem;
+  KLSETICV(KLIC_NRXTRA, 2);
+  KLSETICV(KLIC_NMXTRA, 10);
+  ASSERT_EQ(load(p), 0);
+  ASSERT_EQ(add(c.row, false), 0);
+  KLSETICV(KLIC_IFPRES, 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  ASSERT_EQ(kltest::int_attribute_value(KLIA_LPSTATUS), 1);
+  const double expected = kltest::objective_value();
+  KLSETICV(KLIC_IFPRES, 1);
+
+  // The presolved solve with the row is stopped where it reaches its own
+  // optimum (one iteration short of the limit that lets the whole solve
+  // finish), so that its solution is read through a keep-mode postsolve
+  // before any clean-up on the loaded problem could mend it.
+  int32_t limit = 0;
+  while (limit < 50 && presolve_add_and_solve(c, limit + 1)) ++limit;
+  ASSERT_TRUE(presolve_add_and_solve(c, limit));
+  KLSETICV(KLIC_IFMEM, 0x10);
+  std::vector<double> x(p.ncols());
+  ASSERT_EQ(KLSOLUTION(x.data(), nullptr, nullptr, nullptr), 0);
+  KLSETICV(KLIC_IFMEM, 0);
+  expect_rows_met(c, x, expected);
+
+  // The final postsolve's basis is optimal for the problem with the row.
+  ASSERT_EQ(KLMINIM(""), 0);
+  EXPECT_EQ(kltest::int_attribute_value(KLIA_PROBLEMFLAGS) & 0x2, 0);
+  ASSERT_EQ(kltest::int_attribute_value(KLIA_LPSTATUS), 1);
+  EXPECT_EQ(kltest::int_attribute_value(KLIA_ITCNT), 0);
+  EXPECT_NEAR(kltest::objective_value(), expected, 1e-9);
+  ASSERT_EQ(KLSOLUTION(x.data(), nullptr, nullptr, nullptr), 0);
+  expect_rows_met(c, x, expected);
+}
+
+Column column(std::vector<std::pair<int32_t, double>> entries, double lower, double upper, double cost) {
+  Column c;
+  c.entries = std::move(entries);
+  c.lower = lower;
+  c.upper = upper;
+  c.cost = cost;
+  return c;
+}
+
+// x0's large entry is in a row of its own, which presolve turns into a
+// bound: the presolved problem is scaled again, and x0 takes another factor
+// there than in the loaded problem.
+Problem rescaled_problem() {
+  Problem p;
+  p.row_types = "LGL";
+  p.rhs = {5e6, 3, 20};
+  p.columns = {column({{0, 1e6}, {1, 1e-3}, {2, 1e-3}}, 0, kInf, -1), column({{1, 1}, {2, 2}}, 0, kInf, 1),
+               column({{1, 0.5}, {2, 0.25}}, 0, 8, 0.5)};
+  return p;
+}
+
+// x3 is loaded fixed at 1 and never reaches the presolved problem.
+Problem fixed_column_problem() {
+  Problem p;
+  p.row_types = "GGL";
+  p.rhs = {40, 3, 900};
+  p.columns = {column({{0, 100}, {1, 1}, {2, 30}}, 0, 10, 2), column({{0, 0.5}, {1, 2}, {2, 1}}, 0, 50, 3),
+               column({{0, 0.02}, {2, 400}}, 0, 2, 10), column({{1, 1}, {2, 1}}, 1, 1, 1)};
+  return p;
+}
+
+// Free x0 = 5 - x1 - x2 - x3 leaves through its equality row.
+Problem substituted_column_problem() {
+  Problem p;
+  p.row_types = "EL";
+  p.rhs = {5, 6};
+  p.columns = {column({{0, 1}}, -kInf, kInf, 1), column({{0, 1}, {1, 1}}, 0, 3, 0.5),
+               column({{0, 1}, {1, 1}}, 0, 3, 0.25), column({{0, 1}, {1, 1}}, 0, 3, 0.75)};
+  return p;
+}
+
+// s1 and s2 cost nothing and are alone in their columns: both become the
+// slack of x1 + x2 + s1 + s2 = 4, which is then a range row.
+Problem two_slacks_problem() {
+  Problem p;
+  p.row_types = "EG";
+  p.rhs = {4, 1};
+  p.columns = {column({{0, 1}, {1, 1}}, 0, 3, -1), column({{0, 1}, {1, -1}}, 0, 3, -2),
+               column({{0, 1}}, 0, 1, 0), column({{0, 1}}, 0, 2, 0)};
+  return p;
+}
+
+// 2 x0 = 3 is a row of x0 alone: presolve fixes x0 at 1.5 through it and
+// keeps no column for x0. x1 and x2 share a row that stops them.
+Problem fixed_by_row_problem() {
+  Problem p;
+  p.row_types = "EGL";
+  p.rhs = {3, 3, 12};
+  p.columns = {column({{0, 2}, {1, 1}}, 0, 2, 1), column({{1, 1}, {2, 1}}, 0, 10, -1),
+               column({{1, 1}, {2, 2}}, 0, 10, -0.25)};
+  return p;
+}
+
+AddedRowCase added_row_cases[] = {
+    {"column_fixed_by_its_row", fixed_by_row_problem(), {'L', 3.5, {{0, 1.0}, {1, 1.0}}}},
+
+    {"rescaled_column", rescaled_problem(), {'L', 4, {{0, 1.0}, {1, -1.0}}}},
+    {"fixed_column", fixed_column_problem(), {'G', 2.5, {{1, 1.0}, {3, 2.0}}}},
+    {"large_and_small_entries", fixed_column_problem(), {'L', 150, {{0, 300.0}, {2, 0.001}, {1, 2.0}}}},
+    {"substituted_column", substituted_column_problem(), {'G', 1.0, {{0, 1.0}, {1, 0.5}}}},
+};
+
+// Neither slack of x1 + x2 + s1 + s2 = 4 follows from the row: each is free
+// within its bounds once the other has made the row a range. A row over
+// either is not added (code 1); a row over the kept columns still is.
+TEST_F(AddRowsToRealPresolveCall, SlackOfARowThatTookTwoIsNotCarried) {
+  for (const int32_t slack : {2, 3}) {
+    SCOPED_TRACE(slack);
+    KLSETICV(KLIC_NRXTRA, 2);
+    KLSETICV(KLIC_NMXTRA, 10);
+    ASSERT_TRUE(stop_presolved(two_slacks_problem()));
+    const int32_t rows = kltest::int_attribute_value(KLIA_NROW);
+    EXPECT_EQ(add({'L', 0.5, {{slack, 1.0}}}, true), 1);
+    EXPECT_EQ(kltest::int_attribute_value(KLIA_NROW), rows);
+    EXPECT_EQ(add({'L', 2.5, {{0, 1.0}, {1, 1.0}}}, true), 0);
+    EXPECT_EQ(kltest::int_attribute_value(KLIA_NROW), rows + 1);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AddRowsPresolved, AddRowsToRealPresolve, ::testing::ValuesIn(added_row_cases),
+                         [](const ::testing::TestParamInfo<AddedRowCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -222,6 +222,55 @@ TEST_F(Iis, ControlsAndProblemAreGivenBack) {
   }
 }
 
+// x1 + x2 >= 5 with x1 <= x3 and x2 + x3 <= 3 cannot hold, which no bound
+// of a single row shows; x4 only hurts the first row, so presolve takes it
+// out and has something to postsolve.
+Problem hidden_conflict() {
+  Problem p;
+  p.row_types = "GLLL";
+  p.rhs = {5, 0, 3, 7};
+  p.columns = {
+      {{{0, 1.0}, {1, 1.0}}, 0, kInf, 1},
+      {{{0, 1.0}, {2, 1.0}}, 0, kInf, 2},
+      {{{1, -1.0}, {2, 1.0}}, 0, kInf, 3},
+      {{{0, -1.0}, {3, 1.0}}, 0, kInf, 1},
+  };
+  return p;
+}
+
+// A solve stopped by ITRLIM leaves the problem presolved. The search is
+// about the problem as loaded: it finds the set it finds on a fresh load,
+// and leaves that problem, intact, for the next solve.
+TEST_F(Iis, ProblemLeftPresolvedIsSearchedAsLoaded) {
+  const Problem p = hidden_conflict();
+  ASSERT_EQ(load(p), 0);
+  ASSERT_EQ(KLIIS(""), 0);
+  const std::vector<std::vector<int32_t>> fresh = iis_sets_found;
+  ASSERT_EQ(fresh.size(), 1u);
+
+  ASSERT_EQ(load(p), 0);
+  const int32_t rows = nrow;
+  int32_t itrlim = 0;
+  KLGETICV(ic::ITRLIM, &itrlim);
+  ASSERT_EQ(KLSETICV(ic::ITRLIM, 0), 0);
+  KLMINIM("");
+  ASSERT_EQ(KLSETICV(ic::ITRLIM, itrlim), 0);
+  ASSERT_NE(problem_flags & PF_PRESOLVED_LP, 0) << "the stopped solve is left presolved";
+  ASSERT_NE(nrow, rows);
+  ASSERT_EQ(KLIIS(""), 0);
+  EXPECT_EQ(iis_sets_found, fresh);
+  EXPECT_EQ(problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL), 0);
+  EXPECT_EQ(nrow, rows);
+  std::vector<double> rhs(p.rhs.size()), upper(p.columns.size());
+  ASSERT_EQ(KLGETRHS(rhs.data(), 0, static_cast<int32_t>(rhs.size()) - 1), 0);
+  ASSERT_EQ(KLGETBDU(upper.data(), 0, static_cast<int32_t>(upper.size()) - 1), 0);
+  EXPECT_EQ(rhs, p.rhs);
+  for (size_t j = 0; j < upper.size(); ++j) EXPECT_EQ(upper[j], p.columns[j].upper) << "column " << j;
+  ASSERT_EQ(KLSETICV(ic::IFPRES, 0), 0);
+  EXPECT_EQ(KLMINIM(""), 0);
+  EXPECT_EQ(lp_status_now(), 2);
+}
+
 // With f the report also goes to NAME.iis beside the problem.
 TEST_F(Iis, ListingGoesToTheFileWithOptionF) {
   ASSERT_EQ(load(two_conflicts()), 0);
