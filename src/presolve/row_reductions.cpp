@@ -222,10 +222,11 @@ bool singleton_row_side(int32_t i, bool lower_side, bool& pushed, bool& column_f
     row_infeasible(i, lower_side ? 0 : -1);
     return false;
   }
-  // The limit as the bound that k got, rounded when k is integer: the
-  // undo gives k this bound over a.
+  // The row's own limit: when k is integer and its bound was rounded, the
+  // undo rounds the quotient the same way and leaves the row basic, since
+  // the row does not bind at the rounded value.
   record.reals.push_back(a);
-  record.reals.push_back(a * (side == 1 ? lower[k] : upper[k]));
+  record.reals.push_back(limit);
   if (!push_round_record(record)) return false;
   pushed = true;
   if (result < 0) {

@@ -254,9 +254,10 @@ TEST_F(ReducePassTest, SingletonRowBecomesAColumnBound) {
   EXPECT_EQ(stack_reals(), (std::vector<double>{2.0, 3.0}));
 }
 
-TEST_F(ReducePassTest, SingletonRowRecordsTheBoundItsIntegerColumnGot) {
-  // 2 x0 >= 3 with x0 integer: x0 >= 2, and the record's limit is 2 x 2, so
-  // that postsolve gives x0 the bound it had in the presolved problem.
+TEST_F(ReducePassTest, SingletonRowOfAnIntegerColumnRoundsTheBoundAndRecordsTheRowLimit) {
+  // 2 x0 >= 3 with x0 integer: x0 >= 2. The record keeps the row's own
+  // limit 3: postsolve rounds the quotient as presolve did and sees that
+  // the row does not bind at x0 = 2.
   Problem p;
   p.row_types = "GL";
   p.rhs = {3, 10};
@@ -269,7 +270,7 @@ TEST_F(ReducePassTest, SingletonRowRecordsTheBoundItsIntegerColumnGot) {
   EXPECT_TRUE(removed_row(0));
   EXPECT_DOUBLE_EQ(lower(column(0)), 2.0);
   EXPECT_EQ(stack_ints(), (std::vector<int32_t>{row(0), column(0), 1, kl::REC_ROW_SINGLETON}));
-  EXPECT_EQ(stack_reals(), (std::vector<double>{2.0, 4.0}));
+  EXPECT_EQ(stack_reals(), (std::vector<double>{2.0, 3.0}));
 }
 
 TEST_F(ReducePassTest, SingletonRowBeyondItsColumnIsInfeasibleOrPassedOnUnchanged) {
