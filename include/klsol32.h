@@ -435,8 +435,10 @@ KLAPI int32_t KLADDROWS(int32_t nrows, int32_t nelems, const char* row_types, co
 // KLADDROWS when the problem is not presolved). Returns a result code, not
 // the status word: 0 added, 1 a column was removed in a way a new row cannot
 // carry, 2 no entries left and the right-hand side violated, 3 no working
-// memory, 4 no entries left (not added), 5 added with a tiny entry. codes,
-// when not null, receives the code of each row processed.
+// memory, 4 no entries left (not added), 5 added with a tiny entry. A call
+// the status word ends (bad input, no room for a row) returns that non-zero
+// status word instead. codes, when not null, receives the code of each row
+// processed.
 KLAPI int32_t KLADDROWS_PRE(int32_t nrows, int32_t nelems, const char* row_types, const double* rhs,
                             const double* ranges, const int32_t* starts, const int32_t* cols, const double* values,
                             int32_t* codes);

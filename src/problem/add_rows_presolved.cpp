@@ -717,7 +717,9 @@ void swap_original_arrays(int32_t to_original, PresolvedWords& kept) {
   spare_rows_left = store.first_col - nrow - 1;
 }
 
-int32_t add_rows_presolved(const AddedRows& call, int32_t* row_codes) {
+namespace {
+
+int32_t translate_and_append_rows(const AddedRows& call, int32_t* row_codes) {
   if ((problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) == 0) {
     addrow(call.nrows, call.nelems, call.types, call.rhs, call.ranges, call.starts, call.columns, call.values);
     return ADDPRE_ADDED;
@@ -813,6 +815,16 @@ int32_t add_rows_presolved(const AddedRows& call, int32_t* row_codes) {
       for (int32_t i = 1; i <= nrow; ++i) work_rhs[i] = rhs[i];
   }
   return result;
+}
+
+}  // namespace
+
+int32_t add_rows_presolved(const AddedRows& call, int32_t* row_codes) {
+  const int32_t result = translate_and_append_rows(call, row_codes);
+  // A call that the status word ends (bad input, no problem, no room for a
+  // row) must not answer "row added": it returns the status word instead,
+  // which no result code shares.
+  return status_code != STATUS_OK ? status_code : result;
 }
 
 }  // namespace kl

@@ -369,10 +369,11 @@ TEST_F(AddRowsPresolved, RowWithoutEntriesIsSkipped) {
 // A column index of the original problem beyond the presolved one is
 // accepted; one beyond the original is error 405 and nothing is added.
 TEST_F(AddRowsPresolved, ColumnsAreCheckedInOriginalTerms) {
-  EXPECT_EQ(add("L", {9.0}, {{{6, 1.0}}}), 0);
+  // A refused call returns the status word, never "row added".
+  EXPECT_EQ(add("L", {9.0}, {{{6, 1.0}}}), 32);
   EXPECT_EQ(error_number, 405);
   EXPECT_EQ(nrow, 2);
-  EXPECT_EQ(add("L", {9.0}, {{{1, 1.0}, {1, 2.0}}}), 0);
+  EXPECT_EQ(add("L", {9.0}, {{{1, 1.0}, {1, 2.0}}}), 32);
   EXPECT_EQ(error_number, 423);
   EXPECT_EQ(nrow, 2);
   EXPECT_EQ(store.first_col, reduced_first_);
@@ -387,7 +388,7 @@ TEST_F(AddRowsPresolved, NoSpareRowIsError413) {
   ASSERT_EQ(spare, kSpareRows);
   std::vector<std::vector<std::pair<int32_t, double>>> rows(static_cast<size_t>(spare) + 1, {{2, 1.0}});
   std::vector<int32_t> codes;
-  add(std::string(rows.size(), 'L'), std::vector<double>(rows.size(), 9.0), rows, &codes);
+  EXPECT_EQ(add(std::string(rows.size(), 'L'), std::vector<double>(rows.size(), 9.0), rows, &codes), 32);
   EXPECT_EQ(error_number, 413);
   EXPECT_EQ(status_code, 32);
   EXPECT_EQ(nrow, 2 + spare);
@@ -410,7 +411,7 @@ TEST(AddRowsPresolvedPlain, ProblemNotPresolvedTakesTheRowsAsGiven) {
   EXPECT_EQ(KLADDROWS_PRE(1, 2, &type, &rhs, &range, starts, cols, values, &code), 0);
   EXPECT_EQ(kltest::int_attribute_value(KLIA_NROW), 2);
   const int32_t bad_cols[] = {0, 7};
-  EXPECT_EQ(KLADDROWS_PRE(1, 2, &type, &rhs, &range, starts, bad_cols, values, nullptr), 0);
+  EXPECT_EQ(KLADDROWS_PRE(1, 2, &type, &rhs, &range, starts, bad_cols, values, nullptr), 32);
   EXPECT_EQ(error_number, 405);
   EXPECT_EQ(kltest::int_attribute_value(KLIA_NROW), 2);
   KLFREEXO();
