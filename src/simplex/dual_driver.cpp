@@ -123,6 +123,16 @@ void set_working_bounds() {
   const double delta = kBoxMarginFactor * dcv(dc::ZTOLZE);
   const bool upper_boxes = icv(ic::IFPRES) != kPresolveNoUpperBoxes;
   for (int32_t j = store.first_col; j <= nseq; ++j) {
+    // Implied bounds that cross each other or the column's own range prove
+    // the problem infeasible, but a box built on them would hold the column
+    // outside its own range, and the release would leave it there, where
+    // no later primal run counts it as infeasible. Such a column gets no
+    // box; the simplex proves the infeasibility itself.
+    if (work_lower[j] > work_upper[j] || work_lower[j] > upper[j] || work_upper[j] < lower[j]) {
+      work_lower[j] = lower[j];
+      work_upper[j] = upper[j];
+      ++dual_driver_stats.crossed_boxes_dropped;
+    }
     if (!upper_boxes || work_upper[j] >= kWorkingBoundLimit || upper[j] - delta <= work_upper[j]) {
       work_upper[j] = upper[j];
     } else {
