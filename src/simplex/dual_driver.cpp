@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 #include "factor/basis.h"
 #include "problem/factor_arrays.h"
@@ -123,6 +125,16 @@ void set_working_bounds() {
   const double delta = kBoxMarginFactor * dcv(dc::ZTOLZE);
   const bool upper_boxes = icv(ic::IFPRES) != kPresolveNoUpperBoxes;
   for (int32_t j = store.first_col; j <= nseq; ++j) {
+    // Implied bounds that cross each other or the column's own range prove
+    // the problem infeasible, but a box built on them would hold the column
+    // outside its own range, and the release would leave it there, where
+    // no later primal run counts it as infeasible. Such a column gets no
+    // box; the simplex proves the infeasibility itself.
+    if (work_lower[j] > work_upper[j] || work_lower[j] > upper[j] || work_upper[j] < lower[j]) {
+      work_lower[j] = lower[j];
+      work_upper[j] = upper[j];
+      ++dual_driver_stats.crossed_boxes_dropped;
+    }
     if (!upper_boxes || work_upper[j] >= kWorkingBoundLimit || upper[j] - delta <= work_upper[j]) {
       work_upper[j] = upper[j];
     } else {
@@ -354,6 +366,43 @@ void primal_cleanup(int32_t mode, const SavedRunState& saved) {
   if (itrlog != 0 && was_shifted && itcnt % itrlog == 0) iteration_log(1);
 }
 
+// A verdict reached with updates pending is confirmed on a fresh factor.
+// On a degenerate problem the confirming run can pivot away from the basis
+// of the verdict and back to it, reaching the same verdict with updates
+// pending again, for ever. The basis (as a set) and the letter of the last
+// unconfirmed verdict tell such a repeat.
+class VerdictConfirmation {
+ public:
+  // True when the verdict now reached is the last one again.
+  bool repeats_last_verdict() {
+    OneBased<int32_t> header = int_array(ARR_BASIS_HEADER);
+    std::vector<int32_t> basis(static_cast<size_t>(nrow));
+    for (int32_t i = 1; i <= nrow; ++i) basis[static_cast<size_t>(i - 1)] = header[i];
+    std::sort(basis.begin(), basis.end());
+    const bool repeated = status_letter == letter_ && basis == basis_;
+    letter_ = status_letter;
+    basis_ = std::move(basis);
+    return repeated;
+  }
+
+ private:
+  char letter_ = 0;
+  std::vector<int32_t> basis_;
+};
+
+// The run gives up for the primal, which decides from the current basis.
+void hand_over_to_primal(int32_t* dual_result, const char* reason) {
+  ++dual_driver_stats.unconfirmed_verdicts;
+  *dual_result = DUAL_FALL_BACK;
+  problem_state = 4;
+  if (icv(ic::IFMSG) != 0) {
+    begin_message(MSG_DUAL_FALL_BACK);
+    insert_message_int(itcnt);
+    insert_message_string(reason);
+    emit_message();
+  }
+}
+
 }  // namespace
 
 void dual_simplex(int32_t* optimise_mode_argument, int32_t* dual_result) {
@@ -408,6 +457,7 @@ void dual_simplex(int32_t* optimise_mode_argument, int32_t* dual_result) {
   if (!perturbed) shift_count = 0;
   ++dual_driver_stats.runs;
 
+  VerdictConfirmation confirmation;
   bool invert_first = false;
   if (!start_factor_and_point(mode, dual_result, invert_first)) {
     saved.restore();
@@ -432,7 +482,13 @@ void dual_simplex(int32_t* optimise_mode_argument, int32_t* dual_result) {
       remove_artificial_bounds();
       break;
     }
-    if (problem_state <= 3 || (icv(ic::INOINV) <= 0 && update_count != 0)) continue;
+    if (problem_state <= 3) continue;
+    if (icv(ic::INOINV) <= 0 && update_count != 0) {
+      if (!confirmation.repeats_last_verdict()) continue;
+      hand_over_to_primal(dual_result, "the verdict returns to its basis on every fresh factor");
+      remove_artificial_bounds();
+      break;
+    }
 
     if (status_letter == kLetterUnbounded) {
       // Dual infeasibilities remain: unbounded or infeasible, which only

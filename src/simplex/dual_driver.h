@@ -23,6 +23,8 @@ struct DualDriverStats {
   int64_t refactorisations = 0;     // refactor steps taken by the driver loop
   int64_t primal_cleanups = 0;      // primal clean-ups after a shifted run
   int64_t boxes_released = 0;       // columns released from a box
+  int64_t crossed_boxes_dropped = 0;  // implied bounds refused as crossed
+  int64_t unconfirmed_verdicts = 0;   // verdicts a fresh factor kept repeating
   int64_t objective_scalings = 0;   // runs with objective_scale != 1
   int32_t last_objective_exponent = 0;  // log2 of the last objective_scale
 };

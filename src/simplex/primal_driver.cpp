@@ -116,6 +116,34 @@ int32_t count_caller_violations(double& largest) {
   return outside;
 }
 
+// The primal counts the infeasibilities of basic variables only, so a
+// non-basic variable held at a value beyond one of its finite bounds would
+// pass unseen into an optimal answer. Such a variable starts on the bound
+// it passes; the basic values take up the difference.
+void place_held_values_within_bounds() {
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  OneBased<double> lower = real_array(ARR_LOWER);
+  OneBased<double> upper = real_array(ARR_UPPER);
+  OneBased<double> x = real_array(ARR_X);
+  if (!x) return;
+  const auto place = [&](int32_t k) {
+    const int32_t s = status[k];
+    if ((s & (PS_BASIC | PS_NONBASIC_BETWEEN)) != PS_NONBASIC_BETWEEN) return;
+    if ((s & PS_FINITE_LOWER) != 0 && x[k] < lower[k]) {
+      status[k] = s & ~(PS_NONBASIC_BETWEEN | PS_AT_UPPER);
+      x[k] = lower[k];
+    } else if ((s & PS_FINITE_UPPER) != 0 && x[k] > upper[k]) {
+      status[k] = (s & ~PS_NONBASIC_BETWEEN) | PS_AT_UPPER;
+      x[k] = upper[k];
+    } else {
+      return;
+    }
+    ++primal_driver_stats.held_values_placed;
+  };
+  for (int32_t i = 1; i <= nrow; ++i) place(i);
+  for (int32_t j = store.first_col; j <= nseq; ++j) place(j);
+}
+
 }  // namespace
 
 bool infeasibilities_within_caller_tolerance() {
@@ -407,6 +435,7 @@ void primal_simplex(int32_t mode) {
     for (int32_t j = store.first_col; j <= nseq; ++j)
       if ((status[j] & (PS_FREE | PS_BASIC)) == PS_FREE) status[j] |= PS_NONBASIC_BETWEEN;
   }
+  place_held_values_within_bounds();
   if (a == 3) bigm() = lp_driver.bigm_at_start;
   if (user_set_int(ic::IFBIGM)) {
     bigm_mode = icv(ic::IFBIGM);

@@ -28,6 +28,7 @@ struct PrimalDriverStats {
   int64_t end_rechecks = 0;      // the end check after flag_infinite_bounds restarted the loop
   int64_t infeasible_optima = 0; // an O verdict with infeasibilities left, not accepted
   int64_t idle_stops = 0;        // runs ended unfinished after engine passes without an iteration
+  int64_t held_values_placed = 0;  // non-basic values beyond a bound put on it at the start
 };
 extern PrimalDriverStats primal_driver_stats;
 

@@ -16,6 +16,7 @@
 #include "problem/store.h"
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
+#include "simplex/lp_driver.h"
 #include "simplex/lp_solution_checker.h"
 #include "simplex/primal_driver.h"
 #include "simplex/primal_engines.h"
@@ -462,6 +463,44 @@ TEST_F(ResidualInfeasibility, RepeatedRemovalAcceptsOnlyWithinTheCallersToleranc
     EXPECT_EQ(problem_state, 3);
     EXPECT_NE(primal_end_flags & PEF_SMALL_INFEASIBILITY, 0);
     EXPECT_EQ(shift_count, 0);
+  }
+}
+
+// A non-basic column held at a value beyond a bound (a point mapped back
+// from an infeasible presolved problem can hold one) starts on that bound:
+// the primal counts basic infeasibilities only, and a column that prices
+// at zero would otherwise stay where it is, in an "optimal" answer.
+TEST_F(Primal, ColumnHeldBeyondItsBoundStartsOnIt) {
+  // min w with z + w <= 10, 0 <= z <= 2, z at no cost: 0, z anywhere in
+  // its bounds.
+  Lp lp;
+  lp.row('L', 10.0);
+  lp.columns = {{0.0, 0, 2, {{0, 1.0}}}, {1.0, 0, kInf, {{0, 1.0}}}};
+  KLSETICV(ic::IFPRES, 0);
+  KLSETICV(ic::IFSCAL, 0);
+  ASSERT_EQ(load(lp), 0);
+  ASSERT_EQ(KLMINIM("p"), 0);
+  ASSERT_EQ(lp_result(), 1);
+  const int32_t z = store.first_col;
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  ASSERT_EQ(status[z] & PS_BASIC, 0);
+  struct Case {
+    double held, placed;
+  };
+  for (const Case c : {Case{5.0, 2.0}, Case{-3.0, 0.0}}) {
+    SCOPED_TRACE(c.held);
+    status[z] = (status[z] & ~PS_AT_UPPER) | PS_NONBASIC_BETWEEN;
+    real_array(ARR_X)[z] = c.held;
+    primal_driver_stats = PrimalDriverStats{};
+    lp_algorithm = kAlgorithmPrimal + kAlgorithmForcedOffset;
+    optimise_lp(OPT_REOPTIMISE);
+    EXPECT_EQ(status_letter, kLetterOptimal);
+    EXPECT_EQ(primal_driver_stats.held_values_placed, 1);
+    EXPECT_NEAR(dcv(dc::OBJVAL), 0.0, 1e-9);
+    // On its bound, and the slack of the row takes up the difference.
+    EXPECT_EQ(status[z] & (PS_BASIC | PS_AT_UPPER | PS_NONBASIC_BETWEEN), c.placed > 0.0 ? int32_t{PS_AT_UPPER} : 0);
+    ASSERT_EQ(int_array(ARR_BASIS_HEADER)[1], 1);
+    EXPECT_NEAR(real_array(ARR_BASIC_VALUES)[1], 10.0 - c.placed, 1e-9);
   }
 }
 
