@@ -191,6 +191,44 @@ TEST_F(RoundTest, FixingAColumnWithoutLiveRowsReturnsZero) {
   EXPECT_NE(status(j) & kl::PS_FIXED, 0);
 }
 
+// x in [-1e9, -3e8] with 2x >= -6e8 and x + y >= 0: the singleton row
+// meets x's upper bound and fixes x at -3e8, a value beyond the working
+// bounds' 1e8, whose lower one is only the placeholder of an infinite
+// bound. x goes to its own bound, so y's row asks y >= 3e8.
+TEST_F(RoundTest, ColumnFixedBeyondTheWorkingBoundLimitTakesItsOwnBound) {
+  Problem p;
+  p.row_types = "GG";
+  p.rhs = {-6e8, 0};
+  p.columns = {{{{0, 2.0}, {1, 1.0}}, -1e9, -3e8, 1.0}, {{{1, 1.0}}, 0, kInf, 1.0}};
+  {
+    SCOPED_TRACE("tighten_column_bound");
+    load(p);
+    for (int32_t i = 1; i <= kl::nrow; ++i) kl::work_vector()[i] = kl::real_array(kl::ARR_WORK_RHS)[i];
+    const int32_t x = column(0);
+    const double old_l = kl::real_array(kl::ARR_WORK_LOWER)[x];
+    const double old_u = kl::real_array(kl::ARR_WORK_UPPER)[x];
+    ASSERT_EQ(old_l, -kl::kPresolveInfinity);
+    kl::real_array(kl::ARR_LOWER)[x] = -3e8;
+    EXPECT_EQ(kl::tighten_column_bound(1 + 4, x, old_l, old_u), -2);
+    EXPECT_EQ(lower(x), -3e8);
+    EXPECT_EQ(upper(x), -3e8);
+    EXPECT_DOUBLE_EQ(kl::work_vector()[row(1)], 3e8);
+    EXPECT_DOUBLE_EQ(objective_constant(), -3e8);
+  }
+  KLFREEXO();
+  ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
+  {
+    SCOPED_TRACE("singleton rows of a round");
+    load(p);
+    set_select(kl::kSelectSingletonRows | kDefaultSelect);
+    const RoundResult r = run_round(1);
+    EXPECT_EQ(r.outcome, 0);
+    EXPECT_TRUE(removed_column(0));
+    EXPECT_EQ(lower(column(0)), -3e8);
+    EXPECT_EQ(lower(column(1)), 3e8);
+  }
+}
+
 }  // namespace
 }  // namespace kltest
 
