@@ -85,7 +85,9 @@ TEST_F(RoundTest, ImpliedBoundsComeFromTheOtherTermsOfARow) {
   p.columns = {{{{0, 1.0}}, 0, 10, 0}, {{{0, 1.0}}, 3, 10, 0}};
   load(p);
   kl::work_vector()[row(0)] = 4;
-  kl::derive_implied_column_bounds();
+  int32_t conflict_row = -1;
+  EXPECT_EQ(kl::derive_implied_column_bounds(conflict_row), 0);
+  EXPECT_EQ(conflict_row, 0);
   EXPECT_NEAR(kl::real_array(kl::ARR_WORK_UPPER)[column(0)], 1.0 + 1e-6, 1e-12);
   EXPECT_NEAR(kl::real_array(kl::ARR_WORK_UPPER)[column(1)], 4.0 + 1e-6, 1e-12);
   // The row's maximum activity followed both tightenings.
@@ -252,7 +254,8 @@ class ImpliedBoundsPassTest : public RoundTest {
 };
 
 TEST_F(ImpliedBoundsPassTest, BoundsTheRowsImplyStrictlyInsideAreDropped) {
-  kl::derive_implied_column_bounds();
+  int32_t conflict_row = 0;
+  ASSERT_EQ(kl::derive_implied_column_bounds(conflict_row), 0);
   kl::derive_implied_bounds_pass(1);
   for (int c = 0; c < 2; ++c) {
     EXPECT_EQ(status(column(c)) & kl::PS_FINITE_UPPER, 0) << c;
@@ -278,9 +281,39 @@ TEST_F(ImpliedBoundsPassTest, TheSecondPassDoesNotLetTwoColumnsLeanOnEachOther) 
   EXPECT_EQ(kl::presolve_activity.max_infinite[row(0)], 1);
 }
 
+// x in [0, 2], y in [0, 100]: y - x <= 1 and x - 2y <= -5 cannot both
+// hold (they ask x >= 3). One sweep gives y <= 3 from x's own upper bound,
+// then x <= 1 from y's working bound; dropping both uppers would let x
+// reach 3. A bound goes only when one row implies it from own bounds that
+// stay: y loses both of its bounds, x keeps the one they rest on.
+TEST_F(RoundTest, ImpliedBoundsPassKeepsABoundThatADroppedOneRestsOn) {
+  Problem p;
+  p.row_types = "LL";
+  p.rhs = {1, -5};
+  p.columns = {{{{0, -1.0}, {1, 1.0}}, 0, 2, 1}, {{{0, 1.0}, {1, -2.0}}, 0, 100, 0}};
+  load(p);
+  kl::lp_algorithm = kl::kAlgorithmPrimal;
+  for (int32_t i = 1; i <= kl::nrow; ++i) kl::work_vector()[i] = kl::real_array(kl::ARR_WORK_RHS)[i];
+  const int32_t x = column(0);
+  const int32_t y = column(1);
+  int32_t conflict_row = 0;
+  ASSERT_EQ(kl::derive_implied_column_bounds(conflict_row), 0);
+  ASSERT_LT(kl::real_array(kl::ARR_WORK_UPPER)[x], 1.5);
+  const kl::DroppedBounds dropped = kl::derive_implied_bounds_pass(1);
+  EXPECT_TRUE(dropped.ran);
+  EXPECT_NE(status(x) & kl::PS_FINITE_UPPER, 0);
+  EXPECT_NE(status(x) & kl::PS_FINITE_LOWER, 0);
+  EXPECT_EQ(status(y) & (kl::PS_FINITE_UPPER | kl::PS_FINITE_LOWER), 0);
+  EXPECT_NE(status(y) & kl::PS_FREE, 0);
+  EXPECT_EQ(dropped.upper, 1);
+  EXPECT_EQ(dropped.lower, 1);
+  EXPECT_EQ(dropped.freed, 1);
+}
+
 TEST_F(ImpliedBoundsPassTest, NothingIsDroppedForTheDualSimplex) {
   kl::lp_algorithm = kl::kAlgorithmDual;
-  kl::derive_implied_column_bounds();
+  int32_t conflict_row = 0;
+  ASSERT_EQ(kl::derive_implied_column_bounds(conflict_row), 0);
   kl::derive_implied_bounds_pass(1);
   EXPECT_NE(status(column(0)) & kl::PS_FINITE_UPPER, 0);
 }
