@@ -361,8 +361,8 @@ DroppedBounds derive_implied_bounds_pass(int32_t pass) {
   const OneBased<int32_t> col_start = int_array(ARR_COL_START);
   const OneBased<int32_t> elem_row = int_array(ARR_ELEM_ROW);
   const OneBased<double> elem_value = real_array(ARR_ELEM_VALUE);
-  const OneBased<double> lower = real_array(ARR_LOWER);
-  const OneBased<double> upper = real_array(ARR_UPPER);
+  OneBased<double> lower = real_array(ARR_LOWER);
+  OneBased<double> upper = real_array(ARR_UPPER);
   const OneBased<double> rhs = real_array(ARR_WORK_RHS);
   OneBased<double> search_upper = real_array(ARR_WORK_UPPER);
   OneBased<double> search_lower = real_array(ARR_WORK_LOWER);
@@ -432,6 +432,11 @@ DroppedBounds derive_implied_bounds_pass(int32_t pass) {
       }
     }
     if (!drop_upper && !drop_lower) continue;
+    // A dropped bound leaves no finite value behind: the problem handed on
+    // says infinite by value as well as by flag. The original bounds come
+    // back with the original arrays.
+    if (drop_upper && (status[j] & PS_FINITE_UPPER) == 0) upper[j] = kInfinity;
+    if (drop_lower && (status[j] & PS_FINITE_LOWER) == 0) lower[j] = -kInfinity;
     // A dropped bound no longer limits the rows: its term goes infinite,
     // so no other column can lean on it in this pass.
     for (int32_t e = col_start[j]; e < col_start[j + 1]; ++e) {

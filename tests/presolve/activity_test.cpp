@@ -305,6 +305,10 @@ TEST_F(RoundTest, ImpliedBoundsPassKeepsABoundThatADroppedOneRestsOn) {
   EXPECT_NE(status(x) & kl::PS_FINITE_LOWER, 0);
   EXPECT_EQ(status(y) & (kl::PS_FINITE_UPPER | kl::PS_FINITE_LOWER), 0);
   EXPECT_NE(status(y) & kl::PS_FREE, 0);
+  // The dropped bounds are infinite by value too; x keeps its own.
+  EXPECT_EQ(lower(y), -kl::kInfinity);
+  EXPECT_EQ(upper(y), kl::kInfinity);
+  EXPECT_EQ(upper(x), 2.0);
   EXPECT_EQ(dropped.upper, 1);
   EXPECT_EQ(dropped.lower, 1);
   EXPECT_EQ(dropped.freed, 1);

@@ -556,6 +556,28 @@ TEST_F(PresolveFrame, FinalImpliedBoundsThatCrossEndPresolve) {
   }
 }
 
+// For the primal, the row x0 + ... <= -6 makes x1's upper bound of 3
+// redundant, and x1, unbounded below, becomes free. The rows cannot all
+// hold. A freed column whose dropped bound kept its old value was taken
+// at an infinite bound by the solve that judged the verdict again from a
+// slack basis, which then called the problem unbounded.
+TEST_F(PresolveFrame, ColumnFreedByADroppedBoundKeepsTheVerdict) {
+  Problem p;
+  p.row_types = "RLG";
+  p.rhs = {0, -6, 15};
+  p.ranges = {5, 0, 0};
+  p.columns = {{{{0, 1.75}, {1, 3.75}, {2, -3.0}}, 0, kInf, -2},
+               {{{0, 2.25}, {1, 3.0}, {2, 1.0}}, -kInf, 3, -5},
+               {{{0, 1.0}, {1, 2.0}}, 2, 2, 0},
+               {{{0, 4.5}, {1, 6.0}, {2, 2.0}}, 0, kInf, 0}};
+  KLSETICV(KLIC_IFSCAL, 0);
+  ASSERT_EQ(load(p), 0);
+  KLSETICV(KLIC_NRPASS, 0);
+  KLSETICV(KLIC_IFPRES, 3);
+  ASSERT_EQ(KLMINIM("p"), 0);
+  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_INFEASIBLE);
+}
+
 // Message 258 carries the pass and all six sizes wherever it is printed:
 // before the rounds, after each round, after each implied-bounds pass (the
 // primal with IFPRES 3 runs both) and at the end.
