@@ -220,6 +220,10 @@ class ColumnMerger {
 
   // Costs not proportional: the dearer column in the direction its partner
   // can take over without limit goes to the bound that direction leaves it.
+  // Unlike a fixing by reduced cost, this keeps every feasible point: the
+  // partner takes over k's share of every row (x_j + r (x_k - bound) stays
+  // within j's bounds), so an infeasible verdict found after it still holds
+  // for the loaded problem and is not counted among the cost fixings.
   static Decision dominance(int32_t j, int32_t k, double r, double d) {
     const double ztolda = dcv(dc::ZTOLDA);
     const Bounds bj = column_bounds(j);
