@@ -142,6 +142,7 @@ struct Answer {
 };
 
 constexpr int32_t kIfmemFromMemory = 0x10;
+constexpr int32_t kIfmemNoSolutionFile = 0x4;
 
 class RandomLps : public LpSession {
  protected:
@@ -152,7 +153,7 @@ class RandomLps : public LpSession {
     KLSETICV(KLIC_IPSLCT, s.ipslct);
     KLSETICV(KLIC_NRPASS, s.nrpass);
     KLSETICV(KLIC_NEXTRA, s.nextra);
-    KLSETICV(KLIC_IFMEM, kIfmemFromMemory);
+    KLSETICV(KLIC_IFMEM, kIfmemFromMemory | kIfmemNoSolutionFile);
     EXPECT_EQ(s.maximise ? KLMAXIM(s.letters) : KLMINIM(s.letters), 0);
     Answer a;
     a.status = int_attribute_value(KLIA_LPSTATUS);
@@ -209,9 +210,16 @@ std::string check_optimum(const Problem& p, const Answer& a, bool maximise) {
 }
 
 TEST_F(RandomLps, PresolvedSolvesAgreeWithTheProblemAsLoaded) {
-  constexpr uint64_t kProblems = 6000;
+  // A sweep of the first seeds, and seeds whose problems once went wrong
+  // through presolve: infeasible ones came back optimal (final implied
+  // bounds that crossed after the elimination) or unbounded.
+  constexpr uint64_t kSweep = 500;
+  std::vector<uint64_t> seeds;
+  for (uint64_t seed = 1; seed <= kSweep; ++seed) seeds.push_back(seed);
+  for (uint64_t seed : {4127, 4985, 7903, 18324, 19348, 20687, 23999, 24799, 26415, 28623, 29748})
+    seeds.push_back(seed);
   int32_t optima = 0;
-  for (uint64_t seed = 1; seed <= kProblems; ++seed) {
+  for (uint64_t seed : seeds) {
     const Problem p = random_lp(seed);
     const Settings& s = kSettings[seed % (sizeof kSettings / sizeof kSettings[0])];
     SCOPED_TRACE("seed " + std::to_string(seed) + ", IPSLCT " + std::to_string(s.ipslct));
@@ -225,7 +233,7 @@ TEST_F(RandomLps, PresolvedSolvesAgreeWithTheProblemAsLoaded) {
     EXPECT_EQ(check_optimum(p, presolved, s.maximise), "");
   }
   // The draw reaches every verdict; most problems end optimal or infeasible.
-  EXPECT_GT(optima, static_cast<int32_t>(kProblems / 5));
+  EXPECT_GT(optima, static_cast<int32_t>(kSweep / 5));
 }
 
 }  // namespace
