@@ -1,11 +1,13 @@
 #include "presolve/activity.h"
 
 #include <cmath>
+#include <memory>
 
 #include "factor/basis.h"
 #include "factor/simplex_state.h"
 #include "factor/starting_basis.h"
 #include "presolve/presolve_bits.h"
+#include "presolve/round_work.h"
 #include "problem/store.h"
 #include "runtime/controls.h"
 #include "runtime/messages.h"
@@ -117,7 +119,8 @@ bool only_missing_term(int32_t infinite_count, bool own_term_finite) {
 
 }  // namespace
 
-void derive_implied_column_bounds() {
+int32_t derive_implied_column_bounds(int32_t& conflict_row) {
+  conflict_row = 0;
   const OneBased<int32_t> status = int_array(ARR_POS_STATUS);
   const OneBased<double> elem_value = real_array(ARR_ELEM_VALUE);
   const OneBased<double> range = real_array(ARR_UPPER);
@@ -127,6 +130,8 @@ void derive_implied_column_bounds() {
   const double tol = dcv(dc::ZTOLZE);
   const PresolveRowCopy& copy = presolve_row_copy;
   PresolveActivityCounts& counts = presolve_activity;
+  RoundWork& w = round_work;
+  const bool tracing = w.tracing && w.trace_lower.size() > static_cast<size_t>(nseq);
   for (int32_t i = 1; i <= nrow; ++i) {
     if ((status[i] & kRowRemoved) != 0) continue;
     if (counts.positive[i] + counts.negative[i] == 0) continue;
@@ -179,12 +184,40 @@ void derive_implied_column_bounds() {
           }
         }
       }
-      if (code != 0) tighten_column_bound(code, j, old_l, old_u);
+      if (code == 0) continue;
+      if (tracing) {
+        if ((code & 1) != 0) w.trace_lower[static_cast<size_t>(j)] = i;
+        if ((code & 2) != 0) w.trace_upper[static_cast<size_t>(j)] = i;
+      }
+      if (tighten_column_bound(code, j, old_l, old_u) < -nrow) {
+        // The rows cannot all hold. The working bounds stay crossed for
+        // whoever explains the conflict; the problem is not handed on.
+        conflict_row = i;
+        return j;
+      }
     }
   }
+  return 0;
 }
 
 namespace {
+
+// Activity of one row: the finite parts of its maximum and minimum and the
+// number of terms each leaves out because the bound it needs is infinite.
+struct RowActivity {
+  double max = 0.0;
+  double min = 0.0;
+  int32_t max_infinite = 0;
+  int32_t min_infinite = 0;
+};
+
+// The bounds of column j that a row activity was summed with.
+struct SummedBounds {
+  double upper = 0.0;
+  double lower = 0.0;
+  bool upper_finite = false;
+  bool lower_finite = false;
+};
 
 // Implied bounds one row gives column j, through the activity the row
 // keeps of its other columns.
@@ -195,94 +228,183 @@ struct RowImplied {
   double upper = 0.0;
 };
 
-RowImplied row_implied_bounds(int32_t i, int32_t j, double a, double b, bool u_finite, bool l_finite) {
+RowImplied row_implied_bounds(int32_t i, int32_t j, double a, double b, const RowActivity& act,
+                              const SummedBounds& own) {
   const OneBased<int32_t> status = int_array(ARR_POS_STATUS);
   const OneBased<double> slack_lower = real_array(ARR_LOWER);
   const OneBased<double> slack_upper = real_array(ARR_UPPER);
-  const OneBased<double> search_upper = real_array(ARR_WORK_UPPER);
-  const OneBased<double> search_lower = real_array(ARR_WORK_LOWER);
-  const PresolveActivityCounts& counts = presolve_activity;
   const double max_act = b - slack_lower[i];
   const double min_act = b - slack_upper[i];
-  const double u = search_upper[j];
-  const double l = search_lower[j];
   RowImplied implied;
   if (a == 0.0) return implied;
   const bool row_upper = (status[i] & PS_FINITE_LOWER) != 0;
   const bool row_lower = (status[i] & PS_FINITE_UPPER) != 0;
   const bool col_lower = (status[j] & PS_FINITE_LOWER) != 0;
   const bool col_upper = (status[j] & PS_FINITE_UPPER) != 0 && (status[j] & PS_AT_UPPER) == 0;
+  const double u = own.upper_finite ? own.upper : 0.0;
+  const double l = own.lower_finite ? own.lower : 0.0;
   if (a < 0.0) {
-    if (row_upper && col_lower && only_missing_term(counts.min_infinite[i], u_finite)) {
+    if (row_upper && col_lower && only_missing_term(act.min_infinite, own.upper_finite)) {
       implied.has_lower = true;
-      implied.lower = (max_act - search_lower[i]) / a + (u_finite ? u : 0.0);
+      implied.lower = (max_act - act.min) / a + u;
     }
-    if (row_lower && col_upper && only_missing_term(counts.max_infinite[i], l_finite)) {
+    if (row_lower && col_upper && only_missing_term(act.max_infinite, own.lower_finite)) {
       implied.has_upper = true;
-      implied.upper = (min_act - search_upper[i]) / a + (l_finite ? l : 0.0);
+      implied.upper = (min_act - act.max) / a + l;
     }
   } else {
-    if (row_lower && col_lower && only_missing_term(counts.max_infinite[i], u_finite)) {
+    if (row_lower && col_lower && only_missing_term(act.max_infinite, own.upper_finite)) {
       implied.has_lower = true;
-      implied.lower = (min_act - search_upper[i]) / a + (u_finite ? u : 0.0);
+      implied.lower = (min_act - act.max) / a + u;
     }
-    if (row_upper && col_upper && only_missing_term(counts.min_infinite[i], l_finite)) {
+    if (row_upper && col_upper && only_missing_term(act.min_infinite, own.lower_finite)) {
       implied.has_upper = true;
-      implied.upper = (max_act - search_lower[i]) / a + (l_finite ? l : 0.0);
+      implied.upper = (max_act - act.min) / a + l;
     }
   }
   return implied;
 }
 
+// The activities of every row over the columns' own finite bounds (the
+// finite-bound flags, and magnitudes below the presolve infinity).
+class OwnActivity {
+ public:
+  OwnActivity() : rows_(static_cast<size_t>(nrow) + 1) {
+    const OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+    const OneBased<int32_t> col_start = int_array(ARR_COL_START);
+    const OneBased<int32_t> elem_row = int_array(ARR_ELEM_ROW);
+    const OneBased<double> elem_value = real_array(ARR_ELEM_VALUE);
+    for (int32_t j = store.first_col; j <= nseq; ++j) {
+      if ((status[j] & PS_FIXED) != 0) continue;
+      const SummedBounds own = bounds(j);
+      for (int32_t e = col_start[j]; e < col_start[j + 1]; ++e) {
+        const int32_t i = elem_row[e];
+        if (i < 1 || i > nrow || (status[i] & kRowRemoved) != 0) continue;
+        add_term(rows_[static_cast<size_t>(i)], elem_value[e], own);
+      }
+    }
+  }
+
+  static SummedBounds bounds(int32_t j) {
+    const int32_t s = int_array(ARR_POS_STATUS)[j];
+    SummedBounds own;
+    own.upper = real_array(ARR_UPPER)[j];
+    own.lower = real_array(ARR_LOWER)[j];
+    own.upper_finite = (s & PS_FINITE_UPPER) != 0 && own.upper < kPresolveInfinity;
+    own.lower_finite = (s & PS_FINITE_LOWER) != 0 && own.lower > -kPresolveInfinity;
+    return own;
+  }
+
+  const RowActivity& row(int32_t i) const { return rows_[static_cast<size_t>(i)]; }
+
+  // A dropped bound no longer limits the rows: its term goes infinite.
+  void drop(int32_t i, double a, const SummedBounds& own, bool upper_side) {
+    RowActivity& act = rows_[static_cast<size_t>(i)];
+    const bool to_max = (a > 0.0) == upper_side;
+    if (upper_side ? !own.upper_finite : !own.lower_finite) return;
+    const double term = a * (upper_side ? own.upper : own.lower);
+    if (to_max) {
+      act.max -= term;
+      ++act.max_infinite;
+    } else {
+      act.min -= term;
+      ++act.min_infinite;
+    }
+  }
+
+ private:
+  static void add_term(RowActivity& act, double a, const SummedBounds& own) {
+    const bool negative = a <= 0.0;
+    double& from_upper = negative ? act.min : act.max;
+    double& from_lower = negative ? act.max : act.min;
+    int32_t& upper_infinite = negative ? act.min_infinite : act.max_infinite;
+    int32_t& lower_infinite = negative ? act.max_infinite : act.min_infinite;
+    if (own.upper_finite) from_upper += a * own.upper;
+    else ++upper_infinite;
+    if (own.lower_finite) from_lower += a * own.lower;
+    else ++lower_infinite;
+  }
+
+  std::vector<RowActivity> rows_;
+};
+
+RowActivity working_activity(int32_t i) {
+  const PresolveActivityCounts& counts = presolve_activity;
+  RowActivity act;
+  act.max = real_array(ARR_WORK_UPPER)[i];
+  act.min = real_array(ARR_WORK_LOWER)[i];
+  act.max_infinite = counts.max_infinite[static_cast<size_t>(i)];
+  act.min_infinite = counts.min_infinite[static_cast<size_t>(i)];
+  return act;
+}
+
+SummedBounds working_bounds(int32_t j) {
+  const int32_t s = int_array(ARR_POS_STATUS)[j];
+  SummedBounds w;
+  w.upper = real_array(ARR_WORK_UPPER)[j];
+  w.lower = real_array(ARR_WORK_LOWER)[j];
+  w.upper_finite = (s & kImpliedUpperFinite) != 0;
+  w.lower_finite = (s & kImpliedLowerFinite) != 0;
+  return w;
+}
+
 }  // namespace
 
-void derive_implied_bounds_pass(int32_t pass) {
-  if (algorithm_kind() == kAlgorithmDual) return;
-  if ((problem_flags & PF_SEARCH_RUNNING) != 0 || icv(ic::IFPRES) == 2) return;
+DroppedBounds derive_implied_bounds_pass(int32_t pass) {
+  DroppedBounds dropped;
+  if (algorithm_kind() == kAlgorithmDual) return dropped;
+  if ((problem_flags & PF_SEARCH_RUNNING) != 0 || icv(ic::IFPRES) == 2) return dropped;
   const bool barrier = algorithm_kind() == kAlgorithmBarrier && icv(ic::IFPRES) != 4;
-  if (pass == 2 && icv(ic::IFPRES) < 3) return;
+  if (pass == 2 && icv(ic::IFPRES) < 3) return dropped;
+  dropped.ran = true;
   OneBased<int32_t> status = int_array(ARR_POS_STATUS);
   const OneBased<int32_t> col_start = int_array(ARR_COL_START);
   const OneBased<int32_t> elem_row = int_array(ARR_ELEM_ROW);
   const OneBased<double> elem_value = real_array(ARR_ELEM_VALUE);
-  const OneBased<double> lower = real_array(ARR_LOWER);
-  const OneBased<double> upper = real_array(ARR_UPPER);
+  OneBased<double> lower = real_array(ARR_LOWER);
+  OneBased<double> upper = real_array(ARR_UPPER);
   const OneBased<double> rhs = real_array(ARR_WORK_RHS);
   OneBased<double> search_upper = real_array(ARR_WORK_UPPER);
   OneBased<double> search_lower = real_array(ARR_WORK_LOWER);
   PresolveActivityCounts& counts = presolve_activity;
   const double tol_drop = dcv(dc::ZTOLDA);
   const double tol = dcv(dc::ZTOLZE);
-  int32_t redundant_lower = 0;
-  int32_t redundant_upper = 0;
-  int32_t freed = 0;
+  // The working bounds that pass 1 starts from may rest on one another
+  // (a bound of x from y's working bound, which came from x's own), and
+  // when the rows cannot all hold they can imply anything. A bound is
+  // therefore dropped only when one row implies it from the own bounds that
+  // stay, so that the problem handed on keeps exactly the points it had.
+  std::unique_ptr<OwnActivity> own_activity;
+  if (pass != 2) own_activity = std::make_unique<OwnActivity>();
   for (int32_t j = store.first_col; j <= nseq; ++j) {
     if ((status[j] & (PS_FIXED | PS_FREE)) != 0) continue;
     if (barrier && (status[j] & PS_BOTH_FINITE) != PS_BOTH_FINITE) continue;
-    const bool u_finite = (status[j] & kImpliedUpperFinite) != 0;
-    const bool l_finite = (status[j] & kImpliedLowerFinite) != 0;
+    const SummedBounds summed = pass == 2 ? working_bounds(j) : OwnActivity::bounds(j);
+    bool want_upper = (status[j] & PS_FINITE_UPPER) != 0;
+    bool want_lower = (status[j] & PS_FINITE_LOWER) != 0;
+    if (pass != 2) {
+      want_upper = want_upper && (status[j] & PS_AT_UPPER) == 0 && search_upper[j] <= upper[j] - tol;
+      want_lower = want_lower && search_lower[j] >= lower[j] + tol;
+    }
     bool drop_upper = false;
     bool drop_lower = false;
-    if (pass == 2) {
-      for (int32_t e = col_start[j]; e < col_start[j + 1]; ++e) {
-        const int32_t i = elem_row[e];
-        if (i < 1 || i > nrow || (status[i] & kRowRemoved) != 0) continue;
-        const RowImplied implied = row_implied_bounds(i, j, elem_value[e], rhs[i], u_finite, l_finite);
-        if (!drop_upper && (status[j] & PS_FINITE_UPPER) != 0 && implied.has_upper &&
-            implied.upper <= upper[j] + tol_drop)
-          drop_upper = true;
-        if (!drop_lower && (status[j] & PS_FINITE_LOWER) != 0 && implied.has_lower &&
-            implied.lower >= lower[j] - tol_drop)
-          drop_lower = true;
+    for (int32_t e = col_start[j]; e < col_start[j + 1] && (want_upper || want_lower); ++e) {
+      const int32_t i = elem_row[e];
+      if (i < 1 || i > nrow || (status[i] & kRowRemoved) != 0) continue;
+      const RowActivity act = pass == 2 ? working_activity(i) : own_activity->row(i);
+      const RowImplied implied = row_implied_bounds(i, j, elem_value[e], rhs[i], act, summed);
+      if (want_upper && implied.has_upper && implied.upper <= upper[j] + tol_drop) {
+        drop_upper = true;
+        want_upper = false;
       }
-    } else {
-      drop_upper = (status[j] & PS_FINITE_UPPER) != 0 && (status[j] & PS_AT_UPPER) == 0 &&
-                   search_upper[j] <= upper[j] - tol;
-      drop_lower = (status[j] & PS_FINITE_LOWER) != 0 && search_lower[j] >= lower[j] + tol;
+      if (want_lower && implied.has_lower && implied.lower >= lower[j] - tol_drop) {
+        drop_lower = true;
+        want_lower = false;
+      }
     }
     bool became_free = false;
     if (drop_upper) {
-      ++redundant_upper;
+      ++dropped.upper;
       if ((status[j] & PS_FINITE_LOWER) == 0) {
         status[j] = (status[j] & ~(PS_FINITE_UPPER | PS_NONBASIC_BETWEEN | PS_FREE)) | PS_FREE | PS_NONBASIC_BETWEEN;
         became_free = true;
@@ -291,7 +413,7 @@ void derive_implied_bounds_pass(int32_t pass) {
       }
     }
     if (drop_lower) {
-      ++redundant_lower;
+      ++dropped.lower;
       if ((status[j] & PS_FINITE_UPPER) == 0) {
         status[j] = (status[j] & ~(PS_FINITE_LOWER | PS_NONBASIC_BETWEEN | PS_FREE)) | PS_FREE | PS_NONBASIC_BETWEEN;
         became_free = true;
@@ -301,52 +423,52 @@ void derive_implied_bounds_pass(int32_t pass) {
       }
     }
     if (became_free) {
-      ++freed;
+      ++dropped.freed;
       if (barrier) {
         // The barrier needs one bound on every column: keep the smaller.
         status[j] &= ~(PS_FREE | PS_NONBASIC_BETWEEN);
         status[j] |= std::fabs(upper[j]) <= std::fabs(lower[j]) ? PS_FINITE_UPPER : PS_FINITE_LOWER;
-        --freed;
+        --dropped.freed;
       }
     }
-    if (pass == 2 && (drop_upper || drop_lower)) {
-      // A dropped bound no longer limits the rows: its term goes infinite,
-      // so no other column can lean on it in this pass.
-      for (int32_t e = col_start[j]; e < col_start[j + 1]; ++e) {
-        const int32_t i = elem_row[e];
-        if (i < 1 || i > nrow || (status[i] & kRowRemoved) != 0) continue;
-        const double a = elem_value[e];
-        if (drop_upper && u_finite) {
-          if (a <= 0.0) {
-            ++counts.min_infinite[i];
-            search_lower[i] -= a * search_upper[j];
-          } else {
-            ++counts.max_infinite[i];
-            search_upper[i] -= a * search_upper[j];
-          }
+    if (!drop_upper && !drop_lower) continue;
+    // A dropped bound leaves no finite value behind: the problem handed on
+    // says infinite by value as well as by flag. The original bounds come
+    // back with the original arrays.
+    if (drop_upper && (status[j] & PS_FINITE_UPPER) == 0) upper[j] = kInfinity;
+    if (drop_lower && (status[j] & PS_FINITE_LOWER) == 0) lower[j] = -kInfinity;
+    // A dropped bound no longer limits the rows: its term goes infinite,
+    // so no other column can lean on it in this pass.
+    for (int32_t e = col_start[j]; e < col_start[j + 1]; ++e) {
+      const int32_t i = elem_row[e];
+      if (i < 1 || i > nrow || (status[i] & kRowRemoved) != 0) continue;
+      const double a = elem_value[e];
+      if (pass != 2) {
+        if (drop_upper) own_activity->drop(i, a, summed, true);
+        if (drop_lower) own_activity->drop(i, a, summed, false);
+        continue;
+      }
+      if (drop_upper && summed.upper_finite) {
+        if (a <= 0.0) {
+          ++counts.min_infinite[i];
+          search_lower[i] -= a * search_upper[j];
+        } else {
+          ++counts.max_infinite[i];
+          search_upper[i] -= a * search_upper[j];
         }
-        if (drop_lower && l_finite) {
-          if (a <= 0.0) {
-            ++counts.max_infinite[i];
-            search_upper[i] -= a * search_lower[j];
-          } else {
-            ++counts.min_infinite[i];
-            search_lower[i] -= a * search_lower[j];
-          }
+      }
+      if (drop_lower && summed.lower_finite) {
+        if (a <= 0.0) {
+          ++counts.max_infinite[i];
+          search_upper[i] -= a * search_lower[j];
+        } else {
+          ++counts.min_infinite[i];
+          search_lower[i] -= a * search_lower[j];
         }
       }
     }
   }
-  if (icv(ic::IFMSG) > 0) {
-    begin_message(MSG_PRESOLVE_PASS_PROGRESS);
-    insert_message_int(-pass);
-    insert_message_value12(redundant_lower);
-    insert_message_value12(redundant_upper);
-    insert_message_value12(freed);
-    insert_message_chars(" ", 1);
-    insert_message_chars(" ", 1);
-    emit_message();
-  }
+  return dropped;
 }
 
 void free_presolve_activity() {

@@ -42,9 +42,24 @@ inline constexpr double kPresolveInfinity = 1e8;
 // whose end marker is column 0).
 void build_presolve_row_copy(int32_t spare);
 void compute_row_activity_bounds();
-void derive_implied_column_bounds();
+// One sweep of the rows over the working bounds of their columns. Returns 0,
+// or the first column whose working bounds crossed (the rows cannot all
+// hold), with conflict_row the row that crossed them; the sweep stops there.
+// With the round's tracing on, the rows that set each bound are recorded.
+int32_t derive_implied_column_bounds(int32_t& conflict_row);
+
+// What one implied-bounds pass dropped: bounds of columns that a row
+// implies anyway, and the columns left free by it. ran: false when the
+// pass does not apply (dual simplex, global search, IFPRES 2; pass 2 only
+// with IFPRES 3 or more).
+struct DroppedBounds {
+  bool ran = false;
+  int32_t lower = 0;
+  int32_t upper = 0;
+  int32_t freed = 0;
+};
 // pass 2, then derive_implied_column_bounds, then pass 1.
-void derive_implied_bounds_pass(int32_t pass);
+DroppedBounds derive_implied_bounds_pass(int32_t pass);
 
 // Applies a changed working bound of one column and keeps the activity data
 // in step. code: 1 lower changed, 2 upper changed, 4 write the bounds into

@@ -220,6 +220,10 @@ class ColumnMerger {
 
   // Costs not proportional: the dearer column in the direction its partner
   // can take over without limit goes to the bound that direction leaves it.
+  // Unlike a fixing by reduced cost, this keeps every feasible point: the
+  // partner takes over k's share of every row (x_j + r (x_k - bound) stays
+  // within j's bounds), so an infeasible verdict found after it still holds
+  // for the loaded problem and is not counted among the cost fixings.
   static Decision dominance(int32_t j, int32_t k, double r, double d) {
     const double ztolda = dcv(dc::ZTOLDA);
     const Bounds bj = column_bounds(j);
@@ -263,6 +267,13 @@ class ColumnMerger {
     if (bj.has_upper()) nj.upper = std::fabs(from_upper) < kInfinity ? bj.upper + r * from_upper : kInfinity;
     const bool changed = nj.lower != bj.lower || nj.upper != bj.upper;
     if (!changed && !k_free) {
+      // A finite bound of j that did not move took a term r x (bound of k)
+      // of 0: k goes to that bound, so that x_j + r x_k keeps its range.
+      // For r <= 0 j's lower bound takes k's upper one and the other way.
+      const Action feeds_lower = r > 0.0 ? ACT_AT_LOWER : ACT_AT_UPPER;
+      const Action feeds_upper = r > 0.0 ? ACT_AT_UPPER : ACT_AT_LOWER;
+      if (bj.has_lower()) return {feeds_lower, k, j};
+      if (bj.has_upper()) return {feeds_upper, k, j};
       if (bk.has_lower()) return {ACT_AT_LOWER, k, j};
       if (bk.has_upper()) return {ACT_AT_UPPER, k, j};
     }

@@ -238,9 +238,11 @@ void install_carried_statuses() {
 }
 
 // Steps 10 to 12: status bits in line with the bounds after the undo.
-void settle_statuses() {
+// to_bounds: the original problem is to be solved on from this basis.
+void settle_statuses(bool to_bounds) {
   OneBased<int32_t> status = int_array(ARR_POS_STATUS);
   OneBased<double> x = real_array(ARR_X);
+  OneBased<double> lower = real_array(ARR_LOWER);
   OneBased<double> upper = real_array(ARR_UPPER);
   std::vector<double>& lp_values = postsolve_work.lp_values;
   for (int32_t i = 1; i <= nrow; ++i) {
@@ -250,14 +252,28 @@ void settle_statuses() {
     if ((s & PS_AT_UPPER) != 0 && (s & PS_FINITE_UPPER) == 0) s &= ~PS_AT_UPPER;
     status[i] = static_cast<int32_t>(s);
   }
+  const double ztolze = dcv(dc::ZTOLZE);
   for (int32_t j = store.first_col; j <= nseq; ++j) {
     const uint32_t s = word(status, j);
     if ((s & PS_NONBASIC_BETWEEN) == 0) continue;
-    if ((s & (PS_BASIC | PS_AT_UPPER)) == 0) {
-      x[j] = lp_values[j];
-    } else {
+    if ((s & (PS_BASIC | PS_AT_UPPER)) != 0) {
       status[j] = static_cast<int32_t>(s & ~PS_NONBASIC_BETWEEN);
+      continue;
     }
+    // A nonbasic column held at a value lies between its bounds. One
+    // carried outside them (the presolved solution broke a bound presolve
+    // had dropped) starts the solve that follows at the bound it crosses:
+    // the basic values computed from there carry the infeasibility, where
+    // the simplex counts it. A report keeps the value, which the rows agree
+    // with, and counts the column infeasible.
+    if (to_bounds && (s & PS_FINITE_LOWER) != 0 && lp_values[j] < lower[j] - ztolze) {
+      lp_values[j] = lower[j];
+      status[j] = static_cast<int32_t>(s & ~PS_NONBASIC_BETWEEN);
+    } else if (to_bounds && (s & PS_FINITE_UPPER) != 0 && lp_values[j] > upper[j] + ztolze) {
+      lp_values[j] = upper[j];
+      status[j] = static_cast<int32_t>((s & ~PS_NONBASIC_BETWEEN) | PS_AT_UPPER);
+    }
+    x[j] = lp_values[j];
   }
   for (int32_t k = 1; k <= nseq; ++k)
     if ((word(status, k) & PS_FIXED) != 0) lp_values[k] = upper[k];
@@ -353,7 +369,7 @@ void rebuild_original_solution(int32_t keep, int32_t& no_basis) {
   postsolve_work.keep = keep;
   install_carried_statuses();
   undo_presolve_records();
-  settle_statuses();
+  settle_statuses(keep == 0 && no_basis == 0);
   recompute_original_solution(keep, no_basis);
 }
 

@@ -4,6 +4,7 @@
 #include "presolve/presolve_driver.h"
 
 #include <algorithm>
+#include <new>
 #include <vector>
 
 #include "factor/simplex_state.h"
@@ -16,6 +17,7 @@
 #include "presolve/presolve_state.h"
 #include "presolve/record_stack.h"
 #include "presolve/reduce_pass.h"
+#include "presolve/round_work.h"
 #include "problem/array_ids.h"
 #include "problem/setup.h"
 #include "problem/store.h"
@@ -185,6 +187,49 @@ void print_reduced_size() {
   emit_message();
 }
 
+// The progress line (message 258) of the problem as step 14 has it.
+void print_final_progress(int32_t pass) {
+  const PresolveCounts& c = presolve_state.counts;
+  print_presolve_progress(pass, c.rows - presolve_state.removed_rows,
+                          c.last_position - store.first_col + 1 - presolve_state.removed_columns,
+                          c.elements - presolve_state.removed_elements, c.entities, c.sets, c.set_members);
+}
+
+// An implied-bounds pass that ran shows the problem it leaves, by the
+// negated pass number.
+void report_dropped_bounds(int32_t pass, const DroppedBounds& dropped) {
+  if (dropped.ran && icv(ic::IFMSG) > 0) print_final_progress(-pass);
+}
+
+// The final sweep of implied bounds over the reduced problem, which no
+// round has looked at when the elimination or the duplicate searches came
+// last. False when its bounds cross: the rows cannot all hold, and the
+// problem is reported infeasible as a round reports it (outcome 1), or,
+// with IFPRES negative, the conflict is passed over (outcome 0).
+bool final_implied_bounds(int32_t& outcome) {
+  RoundWork& w = round_work;
+  w = RoundWork{};
+  w.tracing = icv(ic::ITRACE) != 0;
+  if (w.tracing) {
+    try {
+      w.trace_lower.assign(static_cast<size_t>(nseq) + 1, 0);
+      w.trace_upper.assign(static_cast<size_t>(nseq) + 1, 0);
+    } catch (const std::bad_alloc&) {
+      // The conflict is still found and named, without its chain.
+      w = RoundWork{};
+    }
+  }
+  int32_t row = 0;
+  const int32_t column = derive_implied_column_bounds(row);
+  if (column != 0) {
+    column_infeasible(column, row);
+    outcome = w.outcome;
+    if (w.conflict != 0) presolve_state.unbounded_position = w.conflict;
+  }
+  w = RoundWork{};
+  return column == 0;
+}
+
 // Step 14: the final bounds, the progress line, compaction. False when the
 // status word ends presolve at once.
 bool finish_reductions(int32_t& outcome) {
@@ -193,15 +238,13 @@ bool finish_reductions(int32_t& outcome) {
   if (work && work_rhs)
     for (int32_t i = 1; i <= nrow; ++i) work[i] = work_rhs[i];
   compute_row_activity_bounds();
-  derive_implied_bounds_pass(2);
-  derive_implied_column_bounds();
-  derive_implied_bounds_pass(1);
-  if (icv(ic::IFMSG) != 0) {
-    const PresolveCounts& c = presolve_state.counts;
-    print_presolve_progress(icv(ic::NRPASS) + 1, c.rows - presolve_state.removed_rows,
-                            c.last_position - store.first_col + 1 - presolve_state.removed_columns,
-                            c.elements - presolve_state.removed_elements, c.entities, c.sets, c.set_members);
+  report_dropped_bounds(2, derive_implied_bounds_pass(2));
+  if (final_implied_bounds(outcome)) {
+    report_dropped_bounds(1, derive_implied_bounds_pass(1));
+  } else if (outcome != PRESOLVE_DONE) {
+    return true;
   }
+  if (icv(ic::IFMSG) != 0) print_final_progress(icv(ic::NRPASS) + 1);
   int32_t result = 0;
   move_flagged_rows_to_cut_pool(result);
   if ((status_code & kHardStatusBits) != 0) return false;
@@ -255,19 +298,6 @@ void report_outcome(int32_t outcome) {
 }
 
 }  // namespace
-
-void print_presolve_progress(int32_t pass, int32_t rows, int32_t columns, int32_t elements, int32_t entities,
-                             int32_t sets, int32_t set_members) {
-  begin_message(MSG_PRESOLVE_PASS_PROGRESS);
-  insert_message_int(pass);
-  insert_message_int(rows);
-  insert_message_int(columns);
-  insert_message_value12(elements);
-  insert_message_int(entities);
-  insert_message_int(sets);
-  insert_message_int(set_members);
-  emit_message();
-}
 
 void presolve_problem(int32_t& outcome) {
   clear_presolve_stack();

@@ -38,11 +38,6 @@ void move_flagged_rows_to_cut_pool(int32_t& result);
 // position of old position p (0 for one that left).
 void renumber_search_entities(const std::vector<int32_t>& new_position);
 
-// Message 258: the progress line of pass `pass` (0 before the rounds,
-// NRPASS + 1 after the searches), elements 12 characters wide.
-void print_presolve_progress(int32_t pass, int32_t rows, int32_t columns, int32_t elements, int32_t entities,
-                             int32_t sets, int32_t set_members);
-
 }  // namespace kl
 
 #endif

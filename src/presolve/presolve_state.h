@@ -78,6 +78,13 @@ struct PresolveState {
 };
 extern PresolveState presolve_state;
 
+// Message 258: the progress line of pass `pass` (0 before the rounds, the
+// round number after a round, minus the pass number after an implied-bounds
+// pass, NRPASS + 1 after the searches) with the problem's sizes, elements 12
+// characters wide.
+void print_presolve_progress(int32_t pass, int32_t rows, int32_t columns, int32_t elements, int32_t entities,
+                             int32_t sets, int32_t set_members);
+
 // Start-up and every load: no presolved problem, counts from the loaded one.
 void reset_presolve_state();
 

@@ -201,15 +201,10 @@ namespace {
 void emit_progress(int32_t pass) {
   const PresolveCounts& counts = presolve_state.counts;
   const RoundWork& w = round_work;
-  begin_message(MSG_PRESOLVE_PASS_PROGRESS);
-  insert_message_int(pass);
-  insert_message_int(counts.rows - w.rows_removed);
-  insert_message_int(counts.last_position - store.first_col + 1 - w.columns_removed);
-  insert_message_value12(counts.elements - w.elements_removed);
-  insert_message_int(counts.entities - w.entities_removed);
-  insert_message_int(counts.sets);
-  insert_message_int(counts.set_members - w.set_members_removed);
-  emit_message();
+  print_presolve_progress(pass, counts.rows - w.rows_removed,
+                          counts.last_position - store.first_col + 1 - w.columns_removed,
+                          counts.elements - w.elements_removed, counts.entities - w.entities_removed, counts.sets,
+                          counts.set_members - w.set_members_removed);
 }
 
 // Dual bounds of every row from its type, and the row flags of the round.

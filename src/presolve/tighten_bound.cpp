@@ -216,8 +216,11 @@ int32_t tighten_column_bound(int32_t code, int32_t column, double old_lower, dou
       }
     } else {
       fixed = true;
-      const double v = search_lower[j];
+      // The problem's own bound: a working bound of 1e8 or more in
+      // magnitude is only the placeholder of an infinite one.
+      const double v = lower[j];
       status[j] = (status[j] | PS_FIXED) & ~PS_FREE;
+      search_lower[j] = v;
       search_upper[j] = v;
       lower[j] = v;
       upper[j] = v;

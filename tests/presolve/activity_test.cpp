@@ -85,7 +85,9 @@ TEST_F(RoundTest, ImpliedBoundsComeFromTheOtherTermsOfARow) {
   p.columns = {{{{0, 1.0}}, 0, 10, 0}, {{{0, 1.0}}, 3, 10, 0}};
   load(p);
   kl::work_vector()[row(0)] = 4;
-  kl::derive_implied_column_bounds();
+  int32_t conflict_row = -1;
+  EXPECT_EQ(kl::derive_implied_column_bounds(conflict_row), 0);
+  EXPECT_EQ(conflict_row, 0);
   EXPECT_NEAR(kl::real_array(kl::ARR_WORK_UPPER)[column(0)], 1.0 + 1e-6, 1e-12);
   EXPECT_NEAR(kl::real_array(kl::ARR_WORK_UPPER)[column(1)], 4.0 + 1e-6, 1e-12);
   // The row's maximum activity followed both tightenings.
@@ -191,6 +193,44 @@ TEST_F(RoundTest, FixingAColumnWithoutLiveRowsReturnsZero) {
   EXPECT_NE(status(j) & kl::PS_FIXED, 0);
 }
 
+// x in [-1e9, -3e8] with 2x >= -6e8 and x + y >= 0: the singleton row
+// meets x's upper bound and fixes x at -3e8, a value beyond the working
+// bounds' 1e8, whose lower one is only the placeholder of an infinite
+// bound. x goes to its own bound, so y's row asks y >= 3e8.
+TEST_F(RoundTest, ColumnFixedBeyondTheWorkingBoundLimitTakesItsOwnBound) {
+  Problem p;
+  p.row_types = "GG";
+  p.rhs = {-6e8, 0};
+  p.columns = {{{{0, 2.0}, {1, 1.0}}, -1e9, -3e8, 1.0}, {{{1, 1.0}}, 0, kInf, 1.0}};
+  {
+    SCOPED_TRACE("tighten_column_bound");
+    load(p);
+    for (int32_t i = 1; i <= kl::nrow; ++i) kl::work_vector()[i] = kl::real_array(kl::ARR_WORK_RHS)[i];
+    const int32_t x = column(0);
+    const double old_l = kl::real_array(kl::ARR_WORK_LOWER)[x];
+    const double old_u = kl::real_array(kl::ARR_WORK_UPPER)[x];
+    ASSERT_EQ(old_l, -kl::kPresolveInfinity);
+    kl::real_array(kl::ARR_LOWER)[x] = -3e8;
+    EXPECT_EQ(kl::tighten_column_bound(1 + 4, x, old_l, old_u), -2);
+    EXPECT_EQ(lower(x), -3e8);
+    EXPECT_EQ(upper(x), -3e8);
+    EXPECT_DOUBLE_EQ(kl::work_vector()[row(1)], 3e8);
+    EXPECT_DOUBLE_EQ(objective_constant(), -3e8);
+  }
+  KLFREEXO();
+  ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
+  {
+    SCOPED_TRACE("singleton rows of a round");
+    load(p);
+    set_select(kl::kSelectSingletonRows | kDefaultSelect);
+    const RoundResult r = run_round(1);
+    EXPECT_EQ(r.outcome, 0);
+    EXPECT_TRUE(removed_column(0));
+    EXPECT_EQ(lower(column(0)), -3e8);
+    EXPECT_EQ(lower(column(1)), 3e8);
+  }
+}
+
 }  // namespace
 }  // namespace kltest
 
@@ -214,7 +254,8 @@ class ImpliedBoundsPassTest : public RoundTest {
 };
 
 TEST_F(ImpliedBoundsPassTest, BoundsTheRowsImplyStrictlyInsideAreDropped) {
-  kl::derive_implied_column_bounds();
+  int32_t conflict_row = 0;
+  ASSERT_EQ(kl::derive_implied_column_bounds(conflict_row), 0);
   kl::derive_implied_bounds_pass(1);
   for (int c = 0; c < 2; ++c) {
     EXPECT_EQ(status(column(c)) & kl::PS_FINITE_UPPER, 0) << c;
@@ -240,9 +281,43 @@ TEST_F(ImpliedBoundsPassTest, TheSecondPassDoesNotLetTwoColumnsLeanOnEachOther) 
   EXPECT_EQ(kl::presolve_activity.max_infinite[row(0)], 1);
 }
 
+// x in [0, 2], y in [0, 100]: y - x <= 1 and x - 2y <= -5 cannot both
+// hold (they ask x >= 3). One sweep gives y <= 3 from x's own upper bound,
+// then x <= 1 from y's working bound; dropping both uppers would let x
+// reach 3. A bound goes only when one row implies it from own bounds that
+// stay: y loses both of its bounds, x keeps the one they rest on.
+TEST_F(RoundTest, ImpliedBoundsPassKeepsABoundThatADroppedOneRestsOn) {
+  Problem p;
+  p.row_types = "LL";
+  p.rhs = {1, -5};
+  p.columns = {{{{0, -1.0}, {1, 1.0}}, 0, 2, 1}, {{{0, 1.0}, {1, -2.0}}, 0, 100, 0}};
+  load(p);
+  kl::lp_algorithm = kl::kAlgorithmPrimal;
+  for (int32_t i = 1; i <= kl::nrow; ++i) kl::work_vector()[i] = kl::real_array(kl::ARR_WORK_RHS)[i];
+  const int32_t x = column(0);
+  const int32_t y = column(1);
+  int32_t conflict_row = 0;
+  ASSERT_EQ(kl::derive_implied_column_bounds(conflict_row), 0);
+  ASSERT_LT(kl::real_array(kl::ARR_WORK_UPPER)[x], 1.5);
+  const kl::DroppedBounds dropped = kl::derive_implied_bounds_pass(1);
+  EXPECT_TRUE(dropped.ran);
+  EXPECT_NE(status(x) & kl::PS_FINITE_UPPER, 0);
+  EXPECT_NE(status(x) & kl::PS_FINITE_LOWER, 0);
+  EXPECT_EQ(status(y) & (kl::PS_FINITE_UPPER | kl::PS_FINITE_LOWER), 0);
+  EXPECT_NE(status(y) & kl::PS_FREE, 0);
+  // The dropped bounds are infinite by value too; x keeps its own.
+  EXPECT_EQ(lower(y), -kl::kInfinity);
+  EXPECT_EQ(upper(y), kl::kInfinity);
+  EXPECT_EQ(upper(x), 2.0);
+  EXPECT_EQ(dropped.upper, 1);
+  EXPECT_EQ(dropped.lower, 1);
+  EXPECT_EQ(dropped.freed, 1);
+}
+
 TEST_F(ImpliedBoundsPassTest, NothingIsDroppedForTheDualSimplex) {
   kl::lp_algorithm = kl::kAlgorithmDual;
-  kl::derive_implied_column_bounds();
+  int32_t conflict_row = 0;
+  ASSERT_EQ(kl::derive_implied_column_bounds(conflict_row), 0);
   kl::derive_implied_bounds_pass(1);
   EXPECT_NE(status(column(0)) & kl::PS_FINITE_UPPER, 0);
 }

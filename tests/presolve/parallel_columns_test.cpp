@@ -72,6 +72,39 @@ TEST_F(ParallelColumnsTest, NegativeRatioMergeCombinesOppositeBounds) {
   EXPECT_EQ(r.reals, (std::vector<double>{-2.0, 0.0, 5.0, 1.0, 4.0, 0.0}));
 }
 
+// x + r y keeps x's finite bound when r times the bound of y that feeds it
+// is 0: y goes to that bound, and x + r y keeps its range. Fixed at its
+// other bound, y would shift the range (x in [0, inf) and y in [-4, 0] with
+// r = -1.5 would make x - 1.5 y at least 6).
+TEST_F(ParallelColumnsTest, BoundThatDoesNotMoveTakesThePartnerToTheBoundThatFedIt) {
+  struct Case {
+    const char* name;
+    Col x, y;
+    double ratio;
+    int32_t at_lower;
+  };
+  const Case cases[] = {
+      {"negative ratio, x's lower bound", {0.0, 0.0, kInf}, {0.0, -4.0, 0.0}, -1.5, 0},
+      {"positive ratio, x's lower bound", {0.0, 0.0, kInf}, {0.0, 0.0, 4.0}, 2.0, 1},
+      {"positive ratio, x's upper bound", {0.0, -kInf, 5.0}, {0.0, -3.0, 0.0}, 2.0, 0},
+      {"negative ratio, x's upper bound", {0.0, -kInf, 5.0}, {0.0, 0.0, 3.0}, -1.0, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    load(pair_problem(c.x, c.y, c.ratio));
+    int32_t outcome = -1;
+    ASSERT_EQ(run(outcome), 0);
+    EXPECT_EQ(outcome, 0);
+    EXPECT_EQ(lower(col(0)), c.x.lower);
+    EXPECT_EQ(upper(col(0)), c.x.upper);
+    EXPECT_NE(status(col(1)) & PS_FIXED, 0);
+    const PresolveRecord r = pop_record(5, 1);
+    EXPECT_EQ(r.ints, (std::vector<int32_t>{col(0), col(1), c.at_lower, 1 - c.at_lower, REC_DUPLICATE_COLUMN}));
+    EXPECT_EQ(r.reals[0], 0.0);
+    restart();
+  }
+}
+
 TEST_F(ParallelColumnsTest, DearerColumnGoesToItsLowerBoundOrProvesUnbounded) {
   load(pair_problem({1.0, 0.0, kInf}, {2.0, 2.0, 10.0}));
   int32_t outcome = -1;

@@ -14,8 +14,12 @@
 #include <vector>
 
 #include "klsol32.h"
+#include "presolve/postsolve.h"
 #include "presolve/postsolve_undo.h"
 #include "presolve/record_stack.h"
+#include "problem/array_ids.h"
+#include "problem/store.h"
+#include "runtime/arrays.h"
 #include "simplex/small_lps.h"
 #include "support/output_capture.h"
 
@@ -295,6 +299,50 @@ TEST_P(PostsolveRoundTrip, MapsAnOptimalSolutionAndBasisBackToTheLoadedProblem) 
 
 INSTANTIATE_TEST_SUITE_P(Presolve, PostsolveRoundTrip, ::testing::ValuesIn(round_trip_cases()),
                          [](const ::testing::TestParamInfo<RoundTripCase>& info) { return info.param.name; });
+
+// x0 + x1 <= 4 with both in [0, 10]: for the primal, presolve drops both
+// upper bounds as implied by the row. A presolved solution that holds x0 at
+// 12, beyond the bound it dropped, is reported as it stands; the final
+// postsolve, from whose basis the original problem is
+// solved on, puts x0 at the bound it crosses, so that the basic values
+// computed from there carry the infeasibility. The solve then finds -8.
+TEST_F(PostsolveRoundTripCall, ValueCarriedBeyondADroppedBoundStartsTheSolveAtThatBound) {
+  RoundTripCase c;
+  c.problem.row_types = "L";
+  c.problem.rhs = {4};
+  c.problem.columns = {col({{0, 1}}, 0, 10, -1), col({{0, 1}}, 0, 10, -2)};
+  KLSETICV(KLIC_IFSCAL, 0);
+  KLSETICV(KLIC_IPSLCT, 0x10);
+  ASSERT_EQ(load(c.problem), 0);
+  KLSETICV(KLIC_ITRLIM, 0);
+  ASSERT_EQ(KLMINIM("p"), 0);
+  ASSERT_NE(int_attribute_value(KLIA_PROBLEMFLAGS) & kPresolvedForLp, 0);
+  int32_t x0 = kl::store.first_col;
+  {
+    kl::OneBased<int32_t> status = kl::int_array(kl::ARR_POS_STATUS);
+    ASSERT_EQ(status[x0] & kl::PS_FINITE_UPPER, 0) << "presolve dropped x0's upper bound";
+    status[x0] = (status[x0] & ~(kl::PS_BASIC | kl::PS_AT_UPPER)) | kl::PS_NONBASIC_BETWEEN;
+    kl::real_array(kl::ARR_X)[x0] = 12.0;
+  }
+
+  KLSETICV(KLIC_IFMEM, kIfmemLeaveOutCuts);
+  std::vector<double> x(2), slack(1);
+  ASSERT_EQ(KLSOLUTION(x.data(), slack.data(), nullptr, nullptr), 0);
+  KLSETICV(KLIC_IFMEM, 0);
+  EXPECT_EQ(x[0], 12.0);
+
+  int32_t no_basis = 0;
+  kl::postsolve(0, no_basis);
+  x0 = kl::store.first_col;
+  const int32_t status = kl::int_array(kl::ARR_POS_STATUS)[x0];
+  EXPECT_EQ(status & (kl::PS_BASIC | kl::PS_NONBASIC_BETWEEN | kl::PS_AT_UPPER), kl::PS_AT_UPPER);
+  EXPECT_EQ(kl::real_array(kl::ARR_X)[x0], 10.0);
+
+  KLSETICV(KLIC_ITRLIM, 100000);
+  ASSERT_EQ(KLMINIM("p"), 0);
+  EXPECT_EQ(int_attribute_value(KLIA_LPSTATUS), 1);
+  EXPECT_NEAR(objective_value(), -8.0, kTight);
+}
 
 // A record postsolve cannot undo, met when KLMINIM gives the presolved
 // problem up, is an internal error: message 968 and status 32, and the LP

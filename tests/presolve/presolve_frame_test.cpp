@@ -3,7 +3,9 @@
 // driver's outcomes and the LP driver around it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -494,6 +496,115 @@ TEST_F(PresolveFrame, ParallelRowConflictEndsOrIsPassedOver) {
     EXPECT_EQ(named, ifpres > 0);
     EXPECT_EQ(any_line_contains("Postsolve"), ifpres < 0);
     if (ifpres > 0) expect_same(before, ProblemImage::take());
+  }
+}
+
+// Rows that cannot all hold, which the elimination alone brings together:
+// one round, then the fill-in pass, and no round after it. The final sweep
+// of implied bounds finds a column whose bounds cross; the problem is not
+// handed on (its crossed working bounds would box the dual outside the
+// column's own bounds). With IFPRES positive presolve says so, and with
+// ITRACE it prints the chain; with IFPRES negative the simplex finds it on
+// the problem as loaded.
+TEST_F(PresolveFrame, FinalImpliedBoundsThatCrossEndPresolve) {
+  Problem p;
+  p.row_types = "EERLE";
+  p.rhs = {-4, 0, -6, -2, -2};
+  p.ranges = {0, 0, 1, 0, 0};
+  p.columns = {{{{0, 1.0}, {1, 1.0}, {2, 1.0}}, -kInf, kInf, 2},
+               {{{0, -2.0}, {1, 3.0}}, -kInf, 2, -2},
+               {{{0, 3.0}, {1, 1.0}, {2, 2.0}, {4, 3.0}}, 1, 1, 4},
+               {{{0, 1.0}, {1, 1.0}, {2, -1.0}, {3, -2.0}}, -kInf, kInf, 0},
+               {{{2, -3.0}, {4, -2.0}}, 1, 1, 1},
+               {{{1, 1.0}, {4, -2.0}}, 0, 4, 0},
+               {{{0, 2.0}, {2, 3.0}, {4, 2.0}}, 0, kInf, -1},
+               {{{1, 1.0}, {3, 1.0}, {4, -2.0}}, -kInf, kInf, 3},
+               {{{0, 1.0}, {1, -1.0}, {2, -2.0}, {3, -2.0}}, 3, 3, -1}};
+  const struct {
+    const char* name;
+    int32_t ifpres;
+    int32_t ifscal;
+    int32_t itrace;
+    const char* line;  // a line that must be there (empty: none)
+  } cases[] = {
+      {"scaled", 1, 35, 0, "cross: the problem is infeasible"},
+      {"unscaled", 1, 0, 0, "cross: the problem is infeasible"},
+      {"explained", 1, 35, 1, "cross, because"},
+      {"passed over", -1, 35, 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    KLSETICV(KLIC_IFSCAL, c.ifscal);
+    ASSERT_EQ(load(p), 0);
+    KLSETICV(KLIC_IPSLCT, 0x100);
+    KLSETICV(KLIC_NEXTRA, 10);
+    KLSETICV(KLIC_NRPASS, 1);
+    KLSETICV(KLIC_IFPRES, c.ifpres);
+    KLSETICV(KLIC_ITRACE, c.itrace);
+    const ProblemImage before = ProblemImage::take();
+    captured_lines().clear();
+    ASSERT_EQ(KLMINIM(""), 0);
+    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_INFEASIBLE);
+    EXPECT_EQ(int_attribute_value(ATTR_PROBLEM_FLAGS) & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL), 0);
+    EXPECT_FALSE(any_line_contains("Postsolve"));
+    if (*c.line != '\0') {
+      EXPECT_TRUE(any_line_contains(c.line));
+      expect_same(before, ProblemImage::take());
+    } else {
+      EXPECT_FALSE(any_line_contains("cross"));
+    }
+  }
+}
+
+// For the primal, the row x0 + ... <= -6 makes x1's upper bound of 3
+// redundant, and x1, unbounded below, becomes free. The rows cannot all
+// hold. A freed column whose dropped bound kept its old value was taken
+// at an infinite bound by the solve that judged the verdict again from a
+// slack basis, which then called the problem unbounded.
+TEST_F(PresolveFrame, ColumnFreedByADroppedBoundKeepsTheVerdict) {
+  Problem p;
+  p.row_types = "RLG";
+  p.rhs = {0, -6, 15};
+  p.ranges = {5, 0, 0};
+  p.columns = {{{{0, 1.75}, {1, 3.75}, {2, -3.0}}, 0, kInf, -2},
+               {{{0, 2.25}, {1, 3.0}, {2, 1.0}}, -kInf, 3, -5},
+               {{{0, 1.0}, {1, 2.0}}, 2, 2, 0},
+               {{{0, 4.5}, {1, 6.0}, {2, 2.0}}, 0, kInf, 0}};
+  KLSETICV(KLIC_IFSCAL, 0);
+  ASSERT_EQ(load(p), 0);
+  KLSETICV(KLIC_NRPASS, 0);
+  KLSETICV(KLIC_IFPRES, 3);
+  ASSERT_EQ(KLMINIM("p"), 0);
+  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_INFEASIBLE);
+}
+
+// Message 258 carries the pass and all six sizes wherever it is printed:
+// before the rounds, after each round, after each implied-bounds pass (the
+// primal with IFPRES 3 runs both) and at the end.
+TEST_F(PresolveFrame, EveryProgressLineCarriesAllItsFields) {
+  Problem p = transport(3, 4, 1.0);
+  p.columns.push_back({{{0, 1.0}}, 0, 5, 0.0});
+  ASSERT_EQ(load(p), 0);
+  KLSETICV(KLIC_IFPRES, 3);
+  KLSETICV(KLIC_NEXTRA, 10);
+  KLSETICV(KLIC_IFMSG, 1);
+  captured_lines().clear();
+  ASSERT_EQ(KLMINIM("p"), 0);
+  EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+  std::vector<std::string> passes;
+  for (const CapturedLine& line : captured_lines()) {
+    if (line.text.rfind("Presolve pass", 0) != 0) continue;
+    SCOPED_TRACE(line.text);
+    EXPECT_EQ(line.text.find('&'), std::string::npos);
+    int pass = 0, rows = -1, columns = -1, elements = -1, entities = -1, sets = -1, members = -1;
+    EXPECT_EQ(std::sscanf(line.text.c_str(),
+                          "Presolve pass %d : rows %d columns %d elements %d entities %d sets %d members %d", &pass,
+                          &rows, &columns, &elements, &entities, &sets, &members),
+              7);
+    passes.push_back(std::to_string(pass));
+  }
+  for (const char* pass : {"0", "1", "-2", "-1", "3"}) {
+    EXPECT_NE(std::find(passes.begin(), passes.end(), pass), passes.end()) << "pass " << pass;
   }
 }
 
