@@ -15,6 +15,7 @@
 #include "simplex/iis.h"
 #include "support/data_dir.h"
 #include "support/library_session.h"
+#include "support/temp_dir.h"
 #include "support/output_capture.h"
 
 namespace {
@@ -34,9 +35,12 @@ bool printed(const std::string& words) {
 
 class IisData : public kltest::LibrarySessionOf<::testing::TestWithParam<std::string>> {
  protected:
+  kltest::TempDir dir_;
+
   void load(const std::string& file) {
     ASSERT_EQ(KLINPUT(file.c_str()), 0);
-    ASSERT_EQ(KLSETPROB(file.c_str()), 0);
+    // The solution file goes beside the problem name: never into the data.
+    ASSERT_EQ(KLSETPROB(dir_.file(GetParam()).c_str()), 0);
   }
 
   int32_t minimise() {
