@@ -13,7 +13,6 @@ SearchWorkFiles search_work_files;
 CutManagerEntries cut_manager_entries;
 int32_t memory_marks[4] = {};
 int32_t global_search_started = 0;
-int32_t search_node_count = 0;
 SearchRecord search_record;
 int32_t node_factor_reusable = 0;
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "klsol32.h"
+#include "runtime/controls.h"
 
 namespace kl {
 
@@ -29,7 +30,8 @@ extern CutManagerEntries cut_manager_entries;
 extern int32_t memory_marks[4];
 // 1 once a search has started; every load and copy of a problem clears it.
 extern int32_t global_search_started;
-extern int32_t search_node_count;
+// The nodes the search has solved: problem attribute 1013.
+inline int32_t& search_node_count = integer_attributes[13];
 
 // The search's counters and the cut-pool counts: one block of 52 words that
 // a slot's save buffer keeps whole, so every count here follows its problem.

@@ -268,6 +268,7 @@ namespace dslot {
 inline constexpr int kObjval = 85;                 // attribute 2001
 inline constexpr int kSuminf = 86;                 // attribute 2002
 inline constexpr int kDintsl = 87;                 // attribute 2003
+inline constexpr int kBestBound = 88;              // attribute 2004, the global search's best bound
 inline constexpr int kObjectiveConstant = 89;      // attribute 2005, reset by a load
 inline constexpr int kSecondObjectiveConstant = 90;
 inline constexpr int kObjectiveScale = 91;         // power-of-two cost scale of the dual
@@ -298,7 +299,8 @@ inline constexpr int kPlusInfinity2 = 132;
 
 inline constexpr int kDoubleSlotMap[] = {
     dslot::kObjval,           dslot::kSuminf,
-    dslot::kDintsl,           dslot::kObjectiveConstant,
+    dslot::kDintsl,           dslot::kBestBound,
+    dslot::kObjectiveConstant,
     dslot::kSecondObjectiveConstant, dslot::kObjectiveScale,
     dslot::kSenseFactor,      dslot::kEnteringUpper,
     dslot::kNonbasicObjective, dslot::kEnteringWeight,
