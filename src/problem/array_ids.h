@@ -34,6 +34,7 @@ enum ArrayId : int {
   ARR_SET_START = 20,
   ARR_NODE_DEPTH = 21,
   ARR_NODE_ID = 22,
+  ARR_SET_WINDOW = 23,  // per entity two reals: a set's window lower, upper end
   ARR_NODE_BOUND = 24,
   ARR_NODE_ESTIMATE = 25,
   ARR_SET_MEMBER_UPPER = 26,
@@ -112,8 +113,7 @@ enum class ArrayElement {
   kInt,
   kReal,
   kFloat,
-  kIntOrFloat,  // ints for entity columns, floats for sets (ids 13, 14);
-                // ints for a free slot, floats for a used one (id 25)
+  kIntOrFloat,  // ints for entity columns, floats for sets (ids 13, 14)
   kName,        // 8-character words, reached as bytes
   kRecords,     // records of mixed words, reached as ints
 };
@@ -139,10 +139,11 @@ constexpr ArrayElement array_element(int id) {
     case ARR_ETA_VALUE: case ARR_CUT_RHS: case ARR_X: case ARR_ROW_WEIGHTS: case ARR_WORKING_COSTS:
     case ARR_QUAD_VALUES: case ARR_SEMICONT_LIMIT: case ARR_SEMICONT_UPPER: case ARR_INFEAS_HEAP_VALUE:
     case ARR_WORK_UPPER: case ARR_WORK_LOWER: case ARR_CUT_ELEM_VALUE:
+    case ARR_SET_WINDOW: case ARR_NODE_BOUND: case ARR_NODE_ESTIMATE:
       return ArrayElement::kReal;
-    case ARR_PSEUDO_COST_DOWN: case ARR_PSEUDO_COST_UP: case ARR_NODE_BOUND: case ARR_ROW_PRICES:
+    case ARR_PSEUDO_COST_DOWN: case ARR_PSEUDO_COST_UP: case ARR_ROW_PRICES:
       return ArrayElement::kFloat;
-    case ARR_ENTITY_ROOT_UPPER: case ARR_ENTITY_ROOT_LOWER: case ARR_NODE_ESTIMATE:
+    case ARR_ENTITY_ROOT_UPPER: case ARR_ENTITY_ROOT_LOWER:
       return ArrayElement::kIntOrFloat;
     case ARR_NAME_TABLE: case ARR_SET_NAME:
       return ArrayElement::kName;

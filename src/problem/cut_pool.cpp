@@ -35,11 +35,20 @@ int32_t alloc_cut_pool() {
   for (const auto& block : blocks) {
     if (int32_t failure = fresh_array(block.id, block.words); failure != 0) return failure;
   }
+  reset_cut_pool_free_list();
+  return 0;
+}
+
+void reset_cut_pool_free_list() {
+  const int64_t records = icv(ic::MXCPOL) > 0 ? icv(ic::MXCPOL) : 0;
   OneBased<int32_t> record_words = int_array(ARR_CUT_RECORD);
-  for (int64_t i = 1; i <= records; ++i) {
+  OneBased<double> rhs = real_array(ARR_CUT_RHS);
+  for (int64_t i = 1; record_words && i <= records; ++i) {
     const int64_t base = (i - 1) * kCutRecordWords;
+    for (int32_t f = 1; f <= kCutRecordWords; ++f) record_words[base + f] = 0;
     record_words[base + 2] = static_cast<int32_t>(i + 1);  // flags field: next free record
     record_words[base + 3] = -1;                           // first element: none
+    if (rhs) rhs[i] = 0.0;
   }
   search_record.pool_free_head = 1;
   search_record.stored_cut_count = 0;
@@ -47,7 +56,6 @@ int32_t alloc_cut_pool() {
   search_record.saved_bound_count = 0;
   search_record.branch_bound_count = 0;
   cut_row_count = 0;
-  return 0;
 }
 
 void count_binary_entities() {

@@ -26,6 +26,9 @@ inline constexpr int32_t kCutRecordWords = 6;
 // Returns 0, or the id of the array that could not be allocated (the
 // arrays allocated before it stay; the caller frees the problem).
 int32_t alloc_cut_pool();
+// The same relinking and clearing on the arrays as they are (a search is
+// reset): every record free, no cut rows, no saved or branch bounds.
+void reset_cut_pool_free_list();
 
 // binary_entity_count := entities whose type is 2 or 3.
 void count_binary_entities();

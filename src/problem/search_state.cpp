@@ -15,6 +15,8 @@ int32_t memory_marks[4] = {};
 int32_t global_search_started = 0;
 SearchRecord search_record;
 int32_t node_factor_reusable = 0;
+int32_t node_cut_lists_in_use = 0;
+NodeCutListState node_cut_list_state;
 
 void delete_global_work_files() {
   if ((problem_flags & PF_KEEP_SEARCH_FILES) != 0) return;

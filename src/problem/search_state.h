@@ -73,6 +73,25 @@ inline int32_t& node_records_per_entity_block = search_record.node_records_per_e
 // less forces a fresh one (chgbds clears it whenever it is given bounds).
 extern int32_t node_factor_reusable;
 
+// Node cut lists (global/node_cut_lists.h). node_cut_lists_in_use: the
+// lists are kept and the cut file is open; set by invoke_cmi_if_set and
+// once a root is solved, read by the loaders before they drop a problem.
+extern int32_t node_cut_lists_in_use;
+struct NodeCutListState {
+  // Reference of the list the LP's cut rows came from or were written to;
+  // 0 none; -1 the cut rows match no list any more.
+  int32_t current_cut_list = 0;
+  // Record of the cut file where the next list goes (from 1).
+  int32_t cut_file_next = 1;
+  // Cut rows in the LP once the root was solved: their statuses travel in
+  // the node records, those of later rows in the lists.
+  int32_t root_cut_count = 0;
+  // Set when the LP's cut rows changed at this node beyond what its list
+  // holds (cut rounds, callbacks), so the next branching writes a list.
+  int32_t cut_rows_changed = 0;
+};
+extern NodeCutListState node_cut_list_state;
+
 // Closes and deletes the search's open work files unless the save-file
 // reader asked to keep them or the current slot has a save buffer.
 void delete_global_work_files();
