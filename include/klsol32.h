@@ -304,7 +304,8 @@ enum {
 enum {
   KLIA_NROW = 1001, KLIA_NSEQ = 1002, KLIA_NGLENT = 1003, KLIA_NSETS = 1004, KLIA_NSOSM = 1005,
   KLIA_NELEM = 1006, KLIA_NINF = 1007, KLIA_NNEGDJ = 1008, KLIA_ITCNT = 1009, KLIA_LPSTATUS = 1010,
-  KLIA_GLSTATUS = 1011, KLIA_NCUTS = 1012, KLIA_NSOLS = 1017, KLIA_NCOLS = 1018,
+  KLIA_GLSTATUS = 1011, KLIA_NCUTS = 1012, KLIA_NODES = 1013, KLIA_NODEDEPTH = 1014, KLIA_ACTIVENODES = 1015,
+  KLIA_LASTSOLNODE = 1016, KLIA_NSOLS = 1017, KLIA_NCOLS = 1018,
   KLIA_SPAREROWS = 1019, KLIA_SPARECOLS = 1020, KLIA_SPAREELEMS = 1021, KLIA_SPAREENTITIES = 1022,
   KLIA_ERRORCODE = 1023, KLIA_STATUS = 1025, KLIA_PROBLEMFLAGS = 1026, KLIA_NAMEWORDS = 1028,
   KLIA_NQELEM = 1030,
@@ -312,7 +313,7 @@ enum {
 };
 /* Double problem attributes (KLGETDPV). */
 enum {
-  KLDA_OBJVAL = 2001, KLDA_SUMINF = 2002, KLDA_DINTSL = 2003, KLDA_SENSE = 2008,
+  KLDA_OBJVAL = 2001, KLDA_SUMINF = 2002, KLDA_DINTSL = 2003, KLDA_BESTBOUND = 2004, KLDA_SENSE = 2008,
   KLDA_BARPRIMALOBJ = 4001, KLDA_BARDUALOBJ = 4002, KLDA_BARPRIMALINF = 4003,
   KLDA_BARDUALINF = 4004, KLDA_BARCOMPLEMENTARITY = 4005
 };
@@ -527,6 +528,20 @@ KLAPI int32_t KLIBTRAN(double* vector);
  * off). */
 KLAPI int32_t KLMINIM(const char* options);
 KLAPI int32_t KLMAXIM(const char* options);
+/* The global search (branch and bound over the global entities) after an
+ * optimal LP relaxation, or the continuation of a search that stopped early
+ * (node or solution limit, stop request). Integer attribute 1011 then holds
+ * 3 or 4 while the search is under way (without or with an integer
+ * solution), 5 finished without one, 6 finished with one; 1013 the nodes
+ * solved, 1017 the integer solutions; double attributes 2003 the best
+ * integer solution's objective and 2004 the best bound. */
+KLAPI int32_t KLGLOBAL(void);
+/* Ends a stopped search and puts the problem back as it was before it. */
+KLAPI int32_t KLINIGLOBAL(void);
+/* Removes active node `node` (as numbered by the search, no index base)
+ * from a search under way: mode 1 the node, any other mode its first child
+ * only. Error 432 when there is no search or no such node. */
+KLAPI int32_t KLDELNODE(int32_t node, int32_t mode);
 /* Successive linear programming from an optimal solution: the typed entries
  * of the problem file rewrite the matrix from the solution, pass after pass,
  * until the solution stops moving or NRCRLP passes are done. Integer

@@ -9,6 +9,7 @@
 #include "console/araobj_command.h"
 #include "console/command_handlers.h"
 #include "console/control_words.h"
+#include "console/fixglobal_command.h"
 #include "console/iis_command.h"
 #include "runtime/options.h"
 #include "runtime/problem_name.h"
@@ -17,6 +18,7 @@
 #include "files/problem_input.h"
 #include "files/solution_report.h"
 #include "files/solution_text.h"
+#include "global/search_driver.h"
 #include "klsol/message_ids.h"
 #include "problem/store.h"
 #include "runtime/callbacks.h"
@@ -68,7 +70,7 @@ const CommandBody kCommandBodies[kCommandCount + 1] = {
     print_solution_file,                                 // 12 FPRINT
     invert_command,                                      // 13 INVERT
     objective_command,                                   // 14 OBJECTIVE
-    nullptr,                                             // 15 GLOBAL
+    run_global_command,                                  // 15 GLOBAL
     nullptr,                                             // 16 DIRECTIVES
     nullptr,                                             // 17 ALTER
     range_problem,                                       // 18 RANGE
@@ -95,11 +97,11 @@ const CommandBody kCommandBodies[kCommandCount + 1] = {
     nullptr,                                             // 36 ?VUB
     nullptr,                                             // 37 STATS
     nullptr,                                             // 38 ASSERT
-    nullptr,                                             // 39 ?AXGLOBAL
-    nullptr,                                             // 40 ?INGLOBAL
+    run_global_if_lp_solved,                             // 39 ?AXGLOBAL
+    run_global_unconditionally,                          // 40 ?INGLOBAL
     nullptr,                                             // 41 GOAL
     iis_command,                                         // 42 IIS
-    nullptr,                                             // 43 FIXGLOBAL
+    fixglobal_command,                                   // 43 FIXGLOBAL
     [] { rescale_problem(nullptr, nullptr, 0); },        // 44 SCALE
 };
 

@@ -3,11 +3,11 @@
 // problem (presolve or the bound pass), runs the algorithm, maps the outcome
 // back to the original problem and reports it.
 //
-// The barrier and the global search are not part of the library yet. Until
-// they are: a barrier request (IALG 4, option b, or IALG 1 with a quadratic
-// objective) is refused with status 32; a global search request solves the
-// LP and then reports that the search could not run (status 32). Each
-// stand-in prints its own message and counts in lp_driver_stats.
+// The barrier is not part of the library yet. Until it is, a barrier
+// request (IALG 4, option b, or IALG 1 with a quadratic objective) is
+// refused with status 32; the stand-in prints its own message and counts in
+// lp_driver_stats. The global search follows the LP relaxation when option
+// g asks for it and the problem has global entities.
 #include "simplex/lp_driver.h"
 
 #include <algorithm>
@@ -20,6 +20,9 @@
 #include "factor/scaling.h"
 #include "factor/starting_basis.h"
 #include "files/solution_file.h"
+#include "global/node_loop.h"
+#include "global/search_driver.h"
+#include "problem/cut_manager.h"
 #include "presolve/array_switch.h"
 #include "presolve/postsolve.h"
 #include "presolve/presolve_driver.h"
@@ -688,6 +691,7 @@ void optimise_entry(int32_t mode) {
     problem_flags |= PF_CLOCK_STARTED;
     start_clock();
   }
+  if (o.global) start_search_clock(0);
   const bool global = !o.lp_only && (has_ube_entry() != 0 || original_problem.nglent != 0);
   const bool search_follows = o.global && global;
   lp_driver.global_problem = global ? 1 : 0;
@@ -696,6 +700,13 @@ void optimise_entry(int32_t mode) {
     discard_presolved_problem();
   }
   if (global) {
+    if (icv(ic::IFCUTP) != 0) {
+      invoke_cmi_if_set();
+      if (status_code != STATUS_OK) {
+        finish();
+        return;
+      }
+    }
     problem_flags |= PF_SEARCH_RUNNING;
     if ((problem_flags & PF_PRESOLVED_LP) != 0) {
       report_plain_error(MSG_LAST_LP_NOT_FINISHED);
@@ -720,8 +731,14 @@ void optimise_entry(int32_t mode) {
     finish();
     return;
   }
-  if (global && icv(ic::IFCUTP) != 0 && lp_status == LP_OPTIMAL)
+  if (global && icv(ic::IFCUTP) != 0 && lp_status == LP_OPTIMAL) {
     lp_driver.search_cutoff = dcv(dc::CUTOFF) * scale_powers[objective_scale_exponent];
+    run_node_callbacks(1);
+    if (status_code != STATUS_OK) {
+      finish();
+      return;
+    }
+  }
 
   if (o.recurse) {
     recurse_problem();
@@ -732,7 +749,7 @@ void optimise_entry(int32_t mode) {
   }
   if (search_follows) {
     icv(ic::IFMEM) = ifmem_at_entry | kIfmemInCall;
-    if (lp_status == LP_OPTIMAL) report_plain_error(MSG_GLOBAL_UNAVAILABLE);
+    if (lp_status == LP_OPTIMAL) run_global_search();
   }
   finish();
 }

@@ -1,0 +1,82 @@
+#include "console/fixglobal_command.h"
+
+#include <cmath>
+#include <string>
+
+#include "files/solution_file.h"
+#include "klsol/message_ids.h"
+#include "problem/store.h"
+#include "runtime/controls.h"
+#include "runtime/frame.h"
+#include "runtime/messages.h"
+#include "runtime/work_files.h"
+
+namespace kl {
+
+namespace {
+
+// Fixes the entity columns from the open solution file. False on a read
+// error (message 122 given).
+bool fix_from_open_file() {
+  if (read_solution_header() != 0) return false;
+  const int32_t rows = solution_header_copy.rows;
+  const int32_t columns = solution_header_copy.columns;
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  OneBased<double> lower = real_array(ARR_LOWER);
+  OneBased<double> upper = real_array(ARR_UPPER);
+  OneBased<double> work_lower = real_array(ARR_WORK_LOWER);
+  OneBased<double> work_upper = real_array(ARR_WORK_UPPER);
+  for (int32_t k = 1; k <= rows + columns; ++k) {
+    const int32_t position = solution_record_position(k);
+    int32_t error = 0;
+    read_solution_status(position, error);
+    if (error != 0) {
+      begin_message(MSG_SOLUTION_FILE_ERROR);
+      emit_message();
+      return false;
+    }
+    if (k <= rows) continue;
+    if ((solution_line.status_word & PS_ENTITY) == 0) continue;
+    if (position < store.first_col || position > nseq) continue;
+    // The file holds the caller's value; the bounds are stored scaled.
+    const double stored = solution_line.value / std::ldexp(1.0, solution_line.exponent - kScaleBias);
+    lower[position] = upper[position] = stored;
+    if (work_lower) work_lower[position] = stored;
+    if (work_upper) work_upper[position] = stored;
+    status[position] |= PS_FIXED | PS_BOTH_FINITE;
+  }
+  return true;
+}
+
+}  // namespace
+
+void fixglobal_command() {
+  begin_body();
+  if (!require_problem()) {
+    if (icv(ic::IFPMSG) > 0) end_of_call();
+    return;
+  }
+  if ((problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) != 0) {
+    report_plain_error(MSG_PROBLEM_PRESOLVED);
+    if (icv(ic::IFPMSG) > 0) end_of_call();
+    return;
+  }
+  const std::string name = make_work_file_name("sol");
+  int32_t error = 0;
+  open_work_file(name.c_str(), WORK_READ, error);
+  if (error != 0) {
+    status_code = STATUS_REPORTED;
+    if (icv(ic::IFPMSG) > 0) end_of_call();
+    return;
+  }
+  const bool read = fix_from_open_file();
+  close_work_file();
+  if (read) {
+    nglent = 0;
+  } else {
+    status_code = STATUS_REPORTED;
+  }
+  if (icv(ic::IFPMSG) > 0) end_of_call();
+}
+
+}  // namespace kl

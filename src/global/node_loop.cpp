@@ -1,0 +1,643 @@
+#include "global/node_loop.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "factor/simplex_state.h"
+#include "factor/starting_basis.h"
+#include "files/solution_file.h"
+#include "global/branching.h"
+#include "global/node_bounds.h"
+#include "global/node_cut_lists.h"
+#include "global/node_log.h"
+#include "global/node_selection.h"
+#include "global/node_store.h"
+#include "global/search_driver.h"
+#include "klsol/message_ids.h"
+#include "presolve/postsolve.h"
+#include "problem/cut_manager.h"
+#include "problem/matrix_storage.h"
+#include "problem/search_state.h"
+#include "problem/store.h"
+#include "runtime/callbacks.h"
+#include "runtime/controls.h"
+#include "runtime/frame.h"
+#include "runtime/messages.h"
+#include "runtime/units.h"
+#include "runtime/work_files.h"
+#include "simplex/lp_driver.h"
+#include "simplex/primal_driver.h"
+
+namespace kl {
+
+namespace {
+
+// Keeps the search clock start and mip_status across a user entry, which
+// may run optimisations of its own.
+template <class F>
+void call_user_entry(F&& f) {
+  const int32_t clock = search.clock_start;
+  const int32_t status = mip_status;
+  f();
+  search.clock_start = clock;
+  mip_status = status;
+}
+
+bool wants_node_lines() {
+  const int32_t g = icv(ic::GPRINT);
+  return g >= 3 || g < 0;
+}
+
+bool wants_solution_lines() {
+  const int32_t g = icv(ic::GPRINT);
+  return g >= 2 || g < 0;
+}
+
+void log_node() {
+  int32_t stop = 0;
+  print_node_log_line(stop);
+  if (stop != 0) search.stop_flag = 1;
+}
+
+double column_scale(int32_t status_word) {
+  int32_t e = static_cast<int32_t>(static_cast<uint32_t>(status_word) >> 24);
+  if (e == 0) e = kScaleBias;
+  return std::ldexp(1.0, e - kScaleBias);
+}
+
+bool is_presolved() { return (problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) != 0; }
+
+// The fractional part test of an integer value.
+bool fractional(double x, double tolerance) {
+  const double f = x - std::trunc(x);
+  const double g = f < 0.0 ? f + 1.0 : f;
+  return tolerance < g && g < 1.0 - tolerance;
+}
+
+// Copies the branching choice into the node header: the header then stands
+// for the pair of children of this node.
+void take_branching_choice(const BranchChoice& choice) {
+  node_header.fractional_count = choice.fractional_count;
+  node_header.degradation = choice.degradation;
+  // The record of this node (header and, when it is the image's, the image)
+  // stands for its other child only from now on.
+  if (node_header.node_id >= 0) {
+    const int32_t id = node_header.node_id;
+    node_header.node_id = -id;
+    NodeHeader image = read_image_header();
+    if (image.node_id == id && id != 0) {
+      image.node_id = -id;
+      write_image_header(image);
+    }
+  }
+  node_header.branch_entity = choice.branch_entity;
+  node_header.first_direction = choice.first_direction;
+  node_header.branch_value = choice.branch_value;
+  node_header.down_limit = choice.down_limit;
+  node_header.up_limit = choice.up_limit;
+  node_header.set_split_value = choice.set_split_value;
+  node_header.depth += 1;
+  node_depth = node_header.depth;
+  node_header.node_number = std::abs(node_header.node_id);
+  node_header.bound = objval;
+  node_header.node_id = node_count;
+  node_header.up_estimate = choice.up_estimate;
+  node_header.down_estimate = choice.down_estimate;
+  if (node_cut_lists_in_use != 0) {
+    bump_cut_references(active_table.current_slot);
+    node_header.first_cut_list = node_cut_list_state.current_cut_list;
+    node_header.second_cut_list = node_cut_list_state.current_cut_list;
+    node_cut_list_state.cut_rows_changed = 0;
+  }
+}
+
+// pending_work for a node whose solve was interrupted: everything the node
+// still stands for, and the image when it holds the node's pair.
+int32_t pending_for_unfinished_node() {
+  switch (search.dive_state) {
+    case 1: return PENDING_IMAGE;
+    case 2: return PENDING_IMAGE_AND_SWAPPED_PAIR;
+    default: return PENDING_PAIR;
+  }
+}
+
+// Step 9 of the loop: stores what is pending.
+void store_pending_work() {
+  const double pseudo = dcv(dc::PSEUDO);
+  const auto raise_image_degradation = [&]() {
+    NodeHeader h = read_image_header();
+    h.degradation += std::fabs(h.up_estimate - h.down_estimate) * pseudo;
+    write_image_header(h);
+  };
+  switch (search.pending_work) {
+    case PENDING_IMAGE:
+      store_active_node(0);
+      break;
+    case PENDING_IMAGE_AND_PAIR:
+      raise_image_degradation();
+      search.dive_state = 2;
+      store_active_node(0);
+      if (status_code == STATUS_OK) store_active_node(1);
+      break;
+    case PENDING_OTHER_CHILD:
+      raise_image_degradation();
+      store_active_node(0);
+      break;
+    case PENDING_IMAGE_AND_SWAPPED_PAIR:
+      store_active_node(0);
+      if (status_code == STATUS_OK) store_active_node(1);
+      break;
+    case PENDING_PAIR:
+      store_active_node(1);
+      break;
+    default:
+      break;
+  }
+  search.pending_work = PENDING_NOTHING;
+}
+
+// An integer-feasible optimal node: the new incumbent when it is better than
+// the one there is (the cut-off, the target and the solution file follow the
+// incumbent only, never a worse solution). Returns false on an error
+// status (code -7).
+bool record_integer_solution(bool& recorded) {
+  node_header.node_number = std::abs(node_header.node_id);
+  const bool improves = solution_count == 0 || better_objective(objval, dintsl);
+  recorded = improves;
+  if (!improves) {
+    ++search_stats.integer_solutions_not_better;
+    if (wants_node_lines()) log_node();
+    return true;
+  }
+  const double scale = dcv(kObjectiveScaleSlot) != 0.0 ? dcv(kObjectiveScaleSlot) : 1.0;
+  search.scaled_cutoff = objval + dcv(dc::ADDCUT) * scale;
+  search.scaled_target = search.scaled_cutoff;
+  dcv(dc::CUTOFF) = search.scaled_cutoff / scale;
+  dcv(dc::OBJTAR) = dcv(dc::CUTOFF);
+  lp_driver.search_cutoff = search.scaled_cutoff;
+  mip_status = MIP_RUNNING_WITH_SOLUTION;
+  if (icv(ic::GPRINT) >= 2) {
+    begin_message(MSG_INTEGER_SOLUTION_FOUND);
+    insert_message_int(search_elapsed_seconds());
+    emit_message();
+  }
+  dintsl = objval;
+  ++solution_count;
+  ++search_stats.integer_solutions_recorded;
+  last_solution_node = node_count;
+  if (wants_solution_lines()) log_node();
+
+  if (solution_count >= 2) {
+    write_solution_copy();
+    if (status_code != STATUS_OK) return false;
+  }
+  if ((icv(ic::IFMEM) & kIfmemNoSolutionFileBit) == 0) {
+    if (is_presolved()) {
+      // The file is written in the original problem's terms; the search
+      // goes on with the presolved arrays whatever IFMEM says.
+      const int32_t no_basis = (problem_flags & PF_NO_BASIS) != 0 || nqelem > 0 ? 1 : 0;
+      read_original_solution([] { write_solution_file(SOLUTION_AS_LEFT); }, no_basis);
+    } else {
+      reinvert_and_recompute();
+      write_solution_file(SOLUTION_RECOMPUTED);
+    }
+    if (status_code != STATUS_OK) return false;
+  }
+  call_user_entry([] { invoke_uis_entry(); });
+  return true;
+}
+
+// The leaf step: an infeasible or cut-off node. False on an error status.
+bool drop_node() {
+  node_header.node_number = std::abs(node_header.node_id);
+  if (wants_node_lines()) log_node();
+  call_user_entry([] { invoke_uin_entry(); });
+  if (node_cut_lists_in_use != 0 && active_table.current_slot != 0) {
+    release_node_cuts(active_table.current_slot);
+    if (status_code != STATUS_OK) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string solution_copy_name(int32_t k) {
+  std::string name = make_work_file_name("sol");
+  // Decimal suffixes: so0 .. so9, so10, so11 ...
+  if (name.size() >= 3) name.resize(name.size() - 3);
+  const bool upper = !name.empty() && name.back() == '.' && make_work_file_name("sol").back() == 'L';
+  name += upper ? "SO" : "so";
+  name += std::to_string(k);
+  return name;
+}
+
+void write_solution_copy() {
+  const int32_t keep = icv(ic::IPKEEP);
+  if (keep < 2) return;
+  const std::string source = make_work_file_name("sol");
+  int32_t in = -1;
+  int32_t error = 0;
+  open_unit_read_bytes(source.c_str(), in, error);
+  if (error != 0) {
+    report_plain_error(MSG_NO_PROBLEM);
+    return;
+  }
+  const int32_t d = (solution_count - 2) % (keep - 1);
+  const std::string target = solution_copy_name(d);
+  int32_t out = -1;
+  create_unit_bytes(target.c_str(), out, error);
+  if (error != 0) {
+    int32_t ignored = 0;
+    close_unit(in, ignored);
+    report_plain_error(MSG_SOLUTION_FILE_ERROR);
+    return;
+  }
+  std::vector<unsigned char> buffer(1 << 16);
+  for (;;) {
+    int32_t read_error = 0;
+    read_unit_bytes(in, buffer.data(), static_cast<int64_t>(buffer.size()), read_error);
+    int64_t n = static_cast<int64_t>(buffer.size());
+    if (read_error < 0) n = -static_cast<int64_t>(read_error);
+    if (read_error > 0) {
+      error = 1;
+      break;
+    }
+    if (n > 0) {
+      int32_t write_error = 0;
+      write_unit_bytes(out, buffer.data(), n, write_error);
+      if (write_error != 0) {
+        error = 1;
+        break;
+      }
+    }
+    if (read_error != 0 || n < static_cast<int64_t>(buffer.size())) break;
+  }
+  int32_t ignored = 0;
+  close_unit(in, ignored);
+  close_unit(out, ignored);
+  if (error != 0) report_plain_error(MSG_SOLUTION_FILE_ERROR);
+}
+
+void set_nonbasic_values() {
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  OneBased<double> x = real_array(ARR_X);
+  if ((problem_flags & PF_FACTOR_VALID) == 0) {
+    const double ztolze = dcv(dc::ZTOLZE);
+    for (int32_t j = store.first_col; j <= nseq; ++j)
+      if ((status[j] & PS_ENTITY) != 0 && std::fabs(x[j]) < ztolze) x[j] = 0.0;
+    return;
+  }
+  OneBased<int32_t> header = int_array(ARR_BASIS_HEADER);
+  OneBased<double> values = real_array(ARR_BASIC_VALUES);
+  OneBased<double> lower = real_array(ARR_LOWER);
+  OneBased<double> upper = real_array(ARR_UPPER);
+  for (int32_t i = 1; i <= nrow; ++i) x[header[i]] = values[i];
+  for (int32_t p = 1; p <= nseq; ++p) {
+    if (p > nrow && p < store.first_col) continue;
+    const int32_t s = status[p];
+    if ((s & PS_BASIC) != 0 || (s & PS_NONBASIC_BETWEEN) != 0) continue;
+    if (p <= nrow) {
+      x[p] = (s & PS_AT_UPPER) != 0 ? upper[p] : lower[p];
+      if ((s & PS_AT_UPPER) == 0 && (s & PS_FINITE_LOWER) == 0) x[p] = 0.0;
+    } else {
+      x[p] = (s & PS_AT_UPPER) != 0 ? upper[p] : lower[p];
+    }
+  }
+}
+
+void measure_integer_infeasibilities() {
+  set_nonbasic_values();
+  OneBased<int32_t> type = int_array(ARR_ENTITY_TYPE);
+  OneBased<int32_t> column = int_array(ARR_ENTITY_COLUMN);
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  OneBased<double> x = real_array(ARR_X);
+  const double ztolis = dcv(dc::ZTOLIS);
+  const double ztolze = dcv(dc::ZTOLZE);
+  int32_t count = 0;
+  for (int32_t e = 1; e <= nglent; ++e) {
+    const int32_t word = type[e];
+    const int32_t kind = word & ENT_TYPE_MASK;
+    if (kind == ENT_SET1 || kind == ENT_SET2) {
+      OneBased<int32_t> start = int_array(ARR_SET_START);
+      OneBased<int32_t> member = int_array(ARR_SET_MEMBER_COLUMN);
+      const int32_t set = column[e];
+      int32_t first = 0, last = 0;
+      for (int32_t m = start[set] + 1; m <= start[set + 1]; ++m) {
+        const int32_t p = member[m];
+        if (std::fabs(x[p] * column_scale(status[p])) <= ztolis) continue;
+        if (first == 0) first = m;
+        last = m;
+      }
+      if (first != 0 && last - first > (kind == ENT_SET1 ? 0 : 1)) ++count;
+      continue;
+    }
+    const int32_t p = column[e];
+    const double v = x[p];
+    switch (kind) {
+      case ENT_SEMICONTINUOUS: {
+        int32_t exponent = static_cast<int32_t>(static_cast<uint32_t>(status[p]) >> 24);
+        if (exponent == 0) exponent = kScaleBias;
+        const double t = std::max(ztolis * std::ldexp(1.0, kScaleBias - exponent), 2.0 * ztolze);
+        const double limit = real_array(ARR_SEMICONT_LIMIT)[e];
+        if (t < v && v < limit - t) ++count;
+        break;
+      }
+      case ENT_BINARY:
+        if (ztolis < v && v < 1.0 - ztolis) ++count;
+        break;
+      case ENT_PARTIAL_INTEGER:
+        if (v < static_cast<double>(word >> 4) && fractional(v, ztolis)) ++count;
+        break;
+      default:
+        if (fractional(v, ztolis)) ++count;
+        break;
+    }
+  }
+  search.fractional_count = count;
+  search.fractional_entity_count = count;
+}
+
+void fix_by_reduced_cost() {
+  if (nqelem > 0 || store.objective_row == 0) return;
+  refresh_scaled_cutoff();
+  if (kInfinity * sense_factor * sense_factor <= search.scaled_cutoff * sense_factor) return;
+  // One unit throughout: the cut-off, objval and the reduced costs are all
+  // in the internal objective units.
+  const double gap = (search.scaled_cutoff - objval) * sense_factor;
+  if (!(gap >= 0.0)) return;
+  reinvert_and_recompute();
+  if ((problem_flags & PF_FACTOR_VALID) == 0) return;
+  clear_mark_bits();
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  OneBased<double> d = real_array(ARR_REDUCED_COSTS);
+  OneBased<double> lower = real_array(ARR_LOWER);
+  OneBased<double> upper = real_array(ARR_UPPER);
+  OneBased<double> work_lower = real_array(ARR_WORK_LOWER);
+  OneBased<double> work_upper = real_array(ARR_WORK_UPPER);
+  OneBased<double> cost = real_array(ARR_OBJECTIVE);
+  // A margin for the rounding of the reduced costs: a fixing must never cut
+  // off a solution better than the cut-off.
+  const double margin = 1e-9 * std::max(1.0, std::fabs(objval));
+  int32_t fixed = 0;
+  for (int32_t j = store.first_col; j <= nseq; ++j) {
+    const int32_t s = status[j];
+    if ((s & PS_BINARY) == 0) continue;
+    if ((s & (PS_BASIC | PS_FIXED | PS_MARK | PS_SEARCH_FIXED | PS_NONBASIC_BETWEEN)) != 0) continue;
+    const double range = upper[j] - lower[j];
+    if (!(range > 0.0)) continue;
+    double value = 0.0;
+    if ((s & PS_AT_UPPER) == 0) {
+      if (!(d[j] * range > gap + margin)) continue;
+      value = lower[j];
+    } else {
+      if (!(-d[j] * range > gap + margin)) continue;
+      value = upper[j];
+    }
+    lower[j] = upper[j] = value;
+    if (work_lower) work_lower[j] = value;
+    if (work_upper) work_upper[j] = value;
+    status[j] |= PS_SEARCH_FIXED | PS_MARK;
+    fixed_entity_constant += value * cost[j];
+    ++fixed;
+  }
+  if (fixed == 0) return;
+  search_stats.reduced_cost_fixings += fixed;
+  // The fixings belong to the node: its entity states record them, so that
+  // its children inherit them and every other node restores its own.
+  OneBased<int32_t> type = int_array(ARR_ENTITY_TYPE);
+  OneBased<int32_t> column = int_array(ARR_ENTITY_COLUMN);
+  OneBased<int32_t> state_upper = int_array(ARR_ENTITY_ROOT_UPPER);
+  OneBased<int32_t> state_lower = int_array(ARR_ENTITY_ROOT_LOWER);
+  for (int32_t e = 1; e <= nglent; ++e) {
+    const int32_t kind = type[e] & ENT_TYPE_MASK;
+    if (kind == ENT_SET1 || kind == ENT_SET2) continue;
+    const int32_t p = column[e];
+    if ((status[p] & PS_MARK) == 0) continue;
+    status[p] &= ~PS_MARK;
+    const int32_t v = static_cast<int32_t>(std::lround(upper[p]));
+    state_upper[e] = v;
+    state_lower[e] = v;
+  }
+  compute_objective_value();
+}
+
+void run_node_callbacks(int32_t mode) {
+  int32_t added = 0;
+  int32_t result = 0;
+  do {
+    search_record.cut_rows_added = 0;
+    search_record.cut_rows_deleted = 0;
+    search_record.cut_rows_loaded = 0;
+    measure_integer_infeasibilities();
+    result = 0;
+    problem_flags |= PF_SOLUTION_CURRENT;
+    call_user_entry([&] {
+      if (mode == 1)
+        invoke_tcm_callback(result);
+      else
+        invoke_cm_callback(result);
+    });
+    if (status_code != STATUS_OK) break;
+    if ((problem_flags & PF_SOLUTION_CURRENT) == 0) {
+      if ((problem_flags & PF_COLUMN_COPY) == 0) build_column_copy();
+      added += search_record.cut_rows_added;
+      node_cut_list_state.cut_rows_changed = 1;
+      optimise_lp(OPT_REOPTIMISE);
+      if (status_code != STATUS_OK) break;
+      if (lp_status != LP_OPTIMAL) {
+        node_cut_list_state.current_cut_list = -1;
+        break;
+      }
+    }
+  } while (result != 0);
+  (void)added;
+}
+
+void solve_node(int32_t& cut_off) {
+  cut_off = 0;
+  int32_t discard = 0;
+  call_user_entry([&] { invoke_upn_entry(discard); });
+  if (discard != 0) {
+    lp_status = LP_INFEASIBLE;
+    cut_off = 1;
+    return;
+  }
+  refresh_scaled_cutoff();
+  for (;;) {
+    if (direct_child_flag < 1) problem_flags &= ~PF_FACTOR_VALID;
+    optimise_lp(OPT_REOPTIMISE);
+    if (status_code != STATUS_OK) return;
+    if ((icv(ic::IFINTP) & kIfintpReducedCostFixing) == 0 || lp_status != LP_OPTIMAL) break;
+    fix_by_reduced_cost();
+    if (lp_status != 0) break;
+  }
+  if (node_count != 1) {
+    node_cut_list_state.cut_rows_changed = 0;
+    if (lp_status == LP_OPTIMAL && node_count == 0) {
+      best_bound = objval;
+      if (wants_solution_lines()) report_search_sign(icv(ic::GPRINT));
+      search.log_line_counter = 1;
+    }
+    if (lp_status == LP_OPTIMAL && has_uon_entry() != 0) {
+      measure_integer_infeasibilities();
+      int32_t flag = 0;
+      call_user_entry([&] { invoke_uon_entry(flag); });
+      if (flag != 0) lp_status = LP_INFEASIBLE;
+    }
+    if (lp_status == LP_OPTIMAL && icv(ic::IFCUTP) != 0) run_node_callbacks(0);
+  }
+}
+
+void branch_and_bound_loop(int32_t& code) {
+  code = NODE_STOP_NONE;
+  if (node_count != 0) {
+    unpack_node();
+    if (status_code != STATUS_OK) {
+      code = -NODE_STOP_RESTORE_ERROR;
+      return;
+    }
+  }
+  search.dive_state = node_header.node_id > 0 ? 1 : 3;
+  search.first_child_open = 1;
+  search.second_child_open = 2;
+  search.stop_flag = 0;
+  search.pending_work = PENDING_NOTHING;
+  for (;;) {
+    lp_status = LP_OPTIMAL;
+    restore_node_bounds();
+    if (status_code != STATUS_OK) {
+      code = -NODE_STOP_RESTORE_ERROR;
+      return;
+    }
+    ++node_count;
+    ++search_stats.nodes_solved;
+    bool leaf = lp_status == LP_INFEASIBLE;
+    bool solution = false;
+    bool recorded = false;
+    if (!leaf) {
+      int32_t cut_off = 0;
+      solve_node(cut_off);
+      if (status_code != STATUS_OK) {
+        code = -NODE_STOP_RESTORE_ERROR;
+        return;
+      }
+      leaf = cut_off != 0;
+    }
+    if (!leaf) {
+      if (lp_status == LP_UNFINISHED) {
+        --node_count;
+        code = -NODE_STOP_INTERRUPTED;
+        search.pending_work = pending_for_unfinished_node();
+        store_pending_work();
+        return;
+      }
+      if (lp_status == LP_UNBOUNDED) {
+        --node_count;
+        code = -NODE_STOP_UNBOUNDED;
+        search.pending_work = pending_for_unfinished_node();
+        store_pending_work();
+        return;
+      }
+      leaf = lp_status != LP_OPTIMAL;
+    }
+    if (!leaf) {
+      reinvert_and_recompute();
+      set_nonbasic_values();
+      BranchChoice choice;
+      select_branch_entity(choice);
+      if (status_code != STATUS_OK) {
+        code = -NODE_STOP_STORE_ERROR;
+        return;
+      }
+      search.fractional_count = choice.fractional_count;
+      if (choice.fractional_count != 0) {
+        if (choice.branch_entity < 1 || choice.branch_entity > nglent) {
+          // A branching object of the caller's: this search cannot branch on
+          // it, and ignoring it would solve the same node without end.
+          report_plain_error(MSG_SEARCH_NODE_UNSOLVABLE);
+          code = -NODE_STOP_STORE_ERROR;
+          return;
+        }
+        take_branching_choice(choice);
+        if (status_code != STATUS_OK) {
+          code = -NODE_STOP_STORE_ERROR;
+          return;
+        }
+        if (wants_node_lines()) log_node();
+        switch (search.dive_state) {
+          case 1:
+            search.pending_work = PENDING_IMAGE_AND_PAIR;
+            search.first_child_open = active_table.current_slot == 0 ? 1 : active_table.current_slot;
+            search.branched_fractional_count = search.fractional_count;
+            break;
+          case 2:
+            search.pending_work = PENDING_IMAGE_AND_SWAPPED_PAIR;
+            break;
+          default:
+            search.pending_work = PENDING_PAIR;
+            break;
+        }
+      } else {
+        node_header.bound = objval;
+        node_header.degradation = 0.0;
+        if (node_cut_list_state.cut_rows_changed == 1) node_cut_list_state.current_cut_list = -1;
+        solution = true;
+        if (!record_integer_solution(recorded)) {
+          code = -NODE_STOP_STORE_ERROR;
+          return;
+        }
+      }
+    } else {
+      if (!drop_node()) {
+        code = -NODE_STOP_STORE_ERROR;
+        return;
+      }
+    }
+    if (leaf || solution) {
+      switch (search.dive_state) {
+        case 2:
+          search.second_child_open = search.first_child_open;
+          search.pending_work = PENDING_IMAGE;
+          search.pending_fractional_count = search.branched_fractional_count;
+          break;
+        case 3:
+          search.pending_work = PENDING_NOTHING;
+          break;
+        default: {
+          search.pending_work = PENDING_OTHER_CHILD;
+          NodeHeader image = read_image_header();
+          if (image.node_id > 0) {
+            image.node_id = -image.node_id;
+            write_image_header(image);
+          }
+          break;
+        }
+      }
+      if (recorded) {
+        if (icv(ic::IPACTN) == 2) code = NODE_STOP_SOLUTION_RETURN;
+        if (icv(ic::MAXSOL) != 0 && solution_count >= icv(ic::MAXSOL)) code = NODE_STOP_SOLUTION_LIMIT;
+      }
+    }
+    if (code == NODE_STOP_NONE) {
+      if (node_count >= icv(ic::MAXNOD)) code = NODE_STOP_NODE_LIMIT;
+      else if (search.stop_flag != 0) code = -NODE_STOP_INTERRUPTED;
+    }
+    if (code == NODE_STOP_NONE) {
+      if (search.pending_work == PENDING_NOTHING) return;
+      int32_t leave = 0;
+      choose_next_node(leave);
+      if (status_code != STATUS_OK) {
+        code = -NODE_STOP_STORE_ERROR;
+        return;
+      }
+      if (leave == 0) continue;
+    }
+    store_pending_work();
+    if (status_code != STATUS_OK) code = -NODE_STOP_INTERRUPTED;
+    return;
+  }
+}
+
+}  // namespace kl

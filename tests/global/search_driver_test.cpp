@@ -1,0 +1,412 @@
+// The global search through its exports: optima of small integer programs
+// against enumeration, the verdicts, the limits and continuations, the
+// solution copies, the work files and the node deletion.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "klsol32.h"
+#include "problem/array_problem.h"
+#include "support/library_session.h"
+#include "support/output_capture.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using kltest::ArrayProblem;
+using kltest::int_attribute_value;
+
+constexpr int32_t kMipStatus = 1011;
+constexpr int32_t kNodeCount = 1013;
+constexpr int32_t kSolutionCount = 1017;
+constexpr int32_t kLastError = 1023;
+constexpr int32_t kDintsl = 2003;
+constexpr int32_t kBestBound = 2004;
+constexpr int32_t kMaxnod = 18;
+constexpr int32_t kMaxsol = 21;
+constexpr int32_t kIpkeep = 22;
+constexpr int32_t kIpactn = 24;
+constexpr int32_t kGprint = 28;
+constexpr int32_t kIfpres = 11;
+
+double double_attribute(int32_t n) {
+  double v = 0.0;
+  KLGETDPV(n, &v);
+  return v;
+}
+
+// A pure integer program: columns with integer bounds, rows "L"/"G"/"E".
+struct IntegerProgram {
+  int32_t columns = 0;
+  std::vector<double> cost, lower, upper;
+  std::vector<std::vector<double>> a;  // rows x columns
+  std::string types;
+  std::vector<double> rhs;
+  std::vector<char> kind;  // 'B' or 'I'
+
+  ArrayProblem to_array(double cost_factor = 1.0) const {
+    ArrayProblem p;
+    for (std::size_t i = 0; i < rhs.size(); ++i) p.row(types[i], rhs[i]);
+    for (int32_t j = 0; j < columns; ++j) {
+      std::vector<std::pair<int32_t, double>> elements;
+      for (std::size_t i = 0; i < rhs.size(); ++i)
+        if (a[i][static_cast<std::size_t>(j)] != 0.0)
+          elements.emplace_back(static_cast<int32_t>(i), a[i][static_cast<std::size_t>(j)]);
+      p.column(cost[static_cast<std::size_t>(j)] * cost_factor, lower[static_cast<std::size_t>(j)],
+               upper[static_cast<std::size_t>(j)], elements);
+      p.entity(kind[static_cast<std::size_t>(j)], j);
+    }
+    return p;
+  }
+
+  bool feasible(const std::vector<double>& x, double tolerance) const {
+    for (std::size_t i = 0; i < rhs.size(); ++i) {
+      double activity = 0.0;
+      for (int32_t j = 0; j < columns; ++j) activity += a[i][static_cast<std::size_t>(j)] * x[static_cast<std::size_t>(j)];
+      if (types[i] == 'L' && activity > rhs[i] + tolerance) return false;
+      if (types[i] == 'G' && activity < rhs[i] - tolerance) return false;
+      if (types[i] == 'E' && std::fabs(activity - rhs[i]) > tolerance) return false;
+    }
+    for (int32_t j = 0; j < columns; ++j) {
+      const double v = x[static_cast<std::size_t>(j)];
+      if (v < lower[static_cast<std::size_t>(j)] - tolerance || v > upper[static_cast<std::size_t>(j)] + tolerance)
+        return false;
+      if (std::fabs(v - std::round(v)) > tolerance) return false;
+    }
+    return true;
+  }
+
+  double objective(const std::vector<double>& x) const {
+    double z = 0.0;
+    for (int32_t j = 0; j < columns; ++j) z += cost[static_cast<std::size_t>(j)] * x[static_cast<std::size_t>(j)];
+    return z;
+  }
+
+  // The least objective over every integer point, or NaN when none is feasible.
+  double enumerate_minimum() const {
+    std::vector<double> x(lower);
+    double best = std::nan("");
+    std::function<void(int32_t)> visit = [&](int32_t j) {
+      if (j == columns) {
+        if (feasible(x, 1e-9)) {
+          const double z = objective(x);
+          if (std::isnan(best) || z < best) best = z;
+        }
+        return;
+      }
+      for (double v = lower[static_cast<std::size_t>(j)]; v <= upper[static_cast<std::size_t>(j)]; v += 1.0) {
+        x[static_cast<std::size_t>(j)] = v;
+        visit(j + 1);
+      }
+      x[static_cast<std::size_t>(j)] = lower[static_cast<std::size_t>(j)];
+    };
+    visit(0);
+    return best;
+  }
+};
+
+IntegerProgram random_program(uint32_t seed) {
+  std::mt19937 random(seed);
+  const auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+  IntegerProgram p;
+  p.columns = pick(3, 7);
+  const int rows = pick(1, 4);
+  for (int32_t j = 0; j < p.columns; ++j) {
+    const bool binary = pick(0, 1) == 0;
+    p.kind.push_back(binary ? 'B' : 'I');
+    p.lower.push_back(binary ? 0.0 : pick(-1, 0));
+    p.upper.push_back(binary ? 1.0 : pick(1, 3));
+    p.cost.push_back(pick(-9, 9));
+  }
+  for (int i = 0; i < rows; ++i) {
+    std::vector<double> row;
+    double reach = 0.0;
+    for (int32_t j = 0; j < p.columns; ++j) {
+      const double v = pick(0, 2) == 0 ? 0.0 : pick(-6, 8);
+      row.push_back(v);
+      reach += std::fabs(v) * std::max(std::fabs(p.lower[static_cast<std::size_t>(j)]), p.upper[static_cast<std::size_t>(j)]);
+    }
+    p.a.push_back(row);
+    const int type = pick(0, 5);
+    p.types.push_back(type == 0 ? 'E' : (type <= 3 ? 'L' : 'G'));
+    const double b = std::round(reach * (type <= 3 ? 0.3 : -0.1)) + pick(-2, 2);
+    p.rhs.push_back(p.types.back() == 'E' ? pick(-2, 4) : b);
+  }
+  return p;
+}
+
+class GlobalSearch : public kltest::LibrarySession {
+ protected:
+  kltest::TempDir dir;
+  std::string name(const std::string& stem) const { return dir.file(stem); }
+
+  // Column values of the best solution, read after the search.
+  std::vector<double> solution(int32_t columns) {
+    std::vector<double> x(static_cast<std::size_t>(columns));
+    EXPECT_EQ(KLSOLUTION(x.data(), nullptr, nullptr, nullptr), 0);
+    return x;
+  }
+};
+
+// Every random program: the search's verdict and optimum agree with the
+// enumeration, and the solution it reports is integral and feasible.
+TEST_F(GlobalSearch, RandomIntegerProgramsMatchEnumeration) {
+  int solved = 0, infeasible = 0;
+  for (uint32_t seed = 1; seed <= 150; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const IntegerProgram p = random_program(seed);
+    const double best = p.enumerate_minimum();
+    KLSETICV(kIfpres, 0);
+    ASSERT_EQ(p.to_array().load_global(name("r").c_str()), 0);
+    ASSERT_EQ(KLMINIM("g"), 0);
+    int32_t lp = int_attribute_value(1010);
+    if (lp == 2 && std::isnan(best)) {
+      ++infeasible;
+      continue;  // the relaxation is infeasible already: no search
+    }
+    if (std::isnan(best)) {
+      EXPECT_EQ(int_attribute_value(kMipStatus), 5);
+      ++infeasible;
+      continue;
+    }
+    ASSERT_EQ(int_attribute_value(kMipStatus), 6);
+    EXPECT_NEAR(double_attribute(kDintsl), best, 1e-6);
+    const std::vector<double> x = solution(p.columns);
+    EXPECT_TRUE(p.feasible(x, 1e-6));
+    EXPECT_NEAR(p.objective(x), best, 1e-6);
+    ++solved;
+  }
+  EXPECT_GT(solved, 50);
+  EXPECT_GT(infeasible, 3);
+}
+
+// The optimum follows the objective exactly when it is scaled by a power of
+// two or maximised negated; integer steps in the costs must not prune a
+// better solution.
+TEST_F(GlobalSearch, ScaledAndNegatedObjectivesGiveTheScaledOptimum) {
+  struct Case {
+    double factor;
+    bool maximise;
+  };
+  for (uint32_t seed = 200; seed <= 240; ++seed) {
+    const IntegerProgram p = random_program(seed);
+    const double best = p.enumerate_minimum();
+    if (std::isnan(best)) continue;
+    for (const Case& c : {Case{1024.0, false}, Case{1.0 / 1024.0, false}, Case{-1.0, true}, Case{-1024.0, true}}) {
+      SCOPED_TRACE("seed " + std::to_string(seed) + " factor " + std::to_string(c.factor));
+      KLSETICV(kIfpres, 0);
+      ASSERT_EQ(p.to_array(c.factor).load_global(name("s").c_str()), 0);
+      ASSERT_EQ(c.maximise ? KLMAXIM("g") : KLMINIM("g"), 0);
+      if (int_attribute_value(1010) != 1) continue;
+      ASSERT_EQ(int_attribute_value(kMipStatus), 6);
+      EXPECT_NEAR(double_attribute(kDintsl), best * c.factor, 1e-6 * std::max(1.0, std::fabs(best * c.factor)));
+    }
+  }
+}
+
+// An integer program whose relaxation is feasible but which has no integer
+// point: finished without a solution, message 289.
+TEST_F(GlobalSearch, IntegerInfeasibleProblemEndsWithStatusFive) {
+  ArrayProblem p;
+  p.row('E', 1.0);  // 2x + 2y = 1 has no integer solution
+  p.column(1.0, 0.0, 3.0, {{0, 2.0}});
+  p.column(1.0, 0.0, 3.0, {{0, 2.0}});
+  p.entity('I', 0);
+  p.entity('I', 1);
+  KLSETICV(kIfpres, 0);
+  ASSERT_EQ(p.load_global(name("inf").c_str()), 0);
+  kltest::captured_lines().clear();
+  ASSERT_EQ(KLMINIM("g"), 0);
+  EXPECT_EQ(int_attribute_value(kMipStatus), 5);
+  EXPECT_EQ(int_attribute_value(kSolutionCount), 0);
+  EXPECT_TRUE(kltest::any_line_contains("No integer solution exists"));
+}
+
+// A knapsack with many nodes, for the limits.
+ArrayProblem knapsack(int n) {
+  ArrayProblem p;
+  p.row('L', 0.0);
+  double capacity = 0.0;
+  for (int j = 0; j < n; ++j) {
+    const double w = 7.0 + (j * 37) % 23;
+    const double v = 5.0 + (j * 53) % 29;
+    capacity += w;
+    p.column(-v, 0.0, 1.0, {{0, w}});
+    p.entity('B', j);
+  }
+  p.rhs[0] = std::floor(capacity / 2.0) + 0.5;
+  return p;
+}
+
+double knapsack_optimum(const ArrayProblem& p) {
+  const int n = p.ncols();
+  const int capacity = static_cast<int>(std::floor(p.rhs[0]));
+  std::vector<double> best(static_cast<std::size_t>(capacity) + 1, 0.0);
+  for (int j = 0; j < n; ++j) {
+    const int w = static_cast<int>(p.values[static_cast<std::size_t>(j)]);
+    for (int c = capacity; c >= w; --c)
+      best[static_cast<std::size_t>(c)] =
+          std::max(best[static_cast<std::size_t>(c)], best[static_cast<std::size_t>(c - w)] - p.cost[static_cast<std::size_t>(j)]);
+  }
+  return -best[static_cast<std::size_t>(capacity)];
+}
+
+TEST_F(GlobalSearch, KnapsackReachesItsOptimum) {
+  const ArrayProblem p = knapsack(25);
+  KLSETICV(kIfpres, 0);
+  ASSERT_EQ(p.load_global(name("k").c_str()), 0);
+  ASSERT_EQ(KLMINIM("g"), 0);
+  EXPECT_EQ(int_attribute_value(kMipStatus), 6);
+  EXPECT_NEAR(double_attribute(kDintsl), knapsack_optimum(p), 1e-6);
+  EXPECT_NEAR(double_attribute(kBestBound), knapsack_optimum(p), 1e-6);
+  EXPECT_GT(int_attribute_value(kNodeCount), 1);
+}
+
+// MAXNOD stops the search with the problem state of a stopped search;
+// KLGLOBAL continues it to the same optimum as a straight run.
+TEST_F(GlobalSearch, NodeLimitStopsAndGlobalContinuesToTheOptimum) {
+  const ArrayProblem p = knapsack(25);
+  const double optimum = knapsack_optimum(p);
+  KLSETICV(kIfpres, 0);
+  KLSETICV(kMaxnod, 15);
+  ASSERT_EQ(p.load_global(name("c").c_str()), 0);
+  ASSERT_EQ(KLMINIM("g"), 0);
+  const int32_t status = int_attribute_value(kMipStatus);
+  EXPECT_TRUE(status == 3 || status == 4) << status;
+  EXPECT_GE(int_attribute_value(kNodeCount), 15);
+  if (status == 4) {
+    EXPECT_LE(optimum, double_attribute(kDintsl) + 1e-9);
+  }
+  EXPECT_LE(double_attribute(kBestBound), optimum + 1e-6);
+  KLSETICV(kMaxnod, 100000000);
+  ASSERT_EQ(KLGLOBAL(), 0);
+  EXPECT_EQ(int_attribute_value(kMipStatus), 6);
+  EXPECT_NEAR(double_attribute(kDintsl), optimum, 1e-6);
+}
+
+// MAXSOL 1 stops at the first solution with message 78; a second KLGLOBAL
+// stops again at once.
+TEST_F(GlobalSearch, SolutionLimitStopsAtOnceAgain) {
+  const ArrayProblem p = knapsack(20);
+  KLSETICV(kIfpres, 0);
+  KLSETICV(kMaxsol, 1);
+  ASSERT_EQ(p.load_global(name("m").c_str()), 0);
+  kltest::captured_lines().clear();
+  ASSERT_EQ(KLMINIM("g"), 0);
+  EXPECT_EQ(int_attribute_value(kMipStatus), 4);
+  EXPECT_EQ(int_attribute_value(kSolutionCount), 1);
+  EXPECT_TRUE(kltest::any_line_contains("solution limit MAXSOL"));
+  const int32_t nodes = int_attribute_value(kNodeCount);
+  kltest::captured_lines().clear();
+  ASSERT_EQ(KLGLOBAL(), 0);
+  EXPECT_TRUE(kltest::any_line_contains("solution limit MAXSOL"));
+  EXPECT_EQ(int_attribute_value(kNodeCount), nodes);
+  KLSETICV(kMaxsol, 0);
+  ASSERT_EQ(KLGLOBAL(), 0);
+  EXPECT_EQ(int_attribute_value(kMipStatus), 6);
+  EXPECT_NEAR(double_attribute(kDintsl), knapsack_optimum(p), 1e-6);
+}
+
+// IPACTN 2: the search returns after every solution, under way; repeated
+// KLGLOBAL calls reach the optimum, each finding one more solution.
+TEST_F(GlobalSearch, ReturnAtEverySolution) {
+  const ArrayProblem p = knapsack(18);
+  KLSETICV(kIfpres, 0);
+  KLSETICV(kIpactn, 2);
+  ASSERT_EQ(p.load_global(name("a").c_str()), 0);
+  ASSERT_EQ(KLMINIM("g"), 0);
+  int calls = 0;
+  while (int_attribute_value(kMipStatus) == 4 && calls < 1000) {
+    EXPECT_EQ(int_attribute_value(kSolutionCount), calls + 1);
+    ASSERT_EQ(KLGLOBAL(), 0);
+    ++calls;
+  }
+  EXPECT_EQ(int_attribute_value(kMipStatus), 6);
+  EXPECT_NEAR(double_attribute(kDintsl), knapsack_optimum(p), 1e-6);
+  EXPECT_GE(int_attribute_value(kSolutionCount), 1);
+}
+
+// IPKEEP 3: the copies so0, so1 cycle; each copy is the solution file of
+// the solution before; no work file is left after a completed search.
+TEST_F(GlobalSearch, SolutionCopiesAndWorkFiles) {
+  const ArrayProblem p = knapsack(22);
+  KLSETICV(kIfpres, 0);
+  KLSETICV(kIpkeep, 3);
+  ASSERT_EQ(p.load_global(name("keep").c_str()), 0);
+  ASSERT_EQ(KLMINIM("g"), 0);
+  ASSERT_EQ(int_attribute_value(kMipStatus), 6);
+  const int32_t solutions = int_attribute_value(kSolutionCount);
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) files.push_back(entry.path().filename().string());
+  const auto has = [&](const std::string& suffix) {
+    for (const std::string& f : files)
+      if (f.size() >= suffix.size() && f.compare(f.size() - suffix.size(), suffix.size(), suffix) == 0) return true;
+    return false;
+  };
+  EXPECT_TRUE(has("sol") || has("SOL"));
+  if (solutions >= 2) {
+    EXPECT_TRUE(has("so0") || has("SO0"));
+  }
+  if (solutions >= 3) {
+    EXPECT_TRUE(has("so1") || has("SO1"));
+  }
+  EXPECT_FALSE(has("so2") || has("SO2"));
+  EXPECT_FALSE(has("glb") || has("GLB"));
+  EXPECT_FALSE(has("ctp") || has("CTP"));
+}
+
+// KLDELNODE refuses without a search and for a node that is not active.
+TEST_F(GlobalSearch, DeleteNodeNeedsASearchAndAnActiveNode) {
+  const ArrayProblem p = knapsack(20);
+  KLSETICV(kIfpres, 0);
+  ASSERT_EQ(p.load_global(name("d").c_str()), 0);
+  EXPECT_EQ(KLDELNODE(3, 1), 32);
+  EXPECT_EQ(int_attribute_value(kLastError), 432);
+  KLSETICV(kMaxnod, 10);
+  ASSERT_EQ(KLMINIM("g"), 0);
+  EXPECT_EQ(KLDELNODE(999999, 1), 32);
+  EXPECT_EQ(int_attribute_value(kLastError), 432);
+}
+
+// KLGLOBAL without an optimal relaxation is refused with message 11.
+TEST_F(GlobalSearch, GlobalNeedsAnOptimalRelaxation) {
+  const ArrayProblem p = knapsack(5);
+  ASSERT_EQ(p.load_global(name("g").c_str()), 0);
+  EXPECT_EQ(KLGLOBAL(), 32);
+  EXPECT_EQ(int_attribute_value(kLastError), 11);
+  KLSETICV(kIfpres, 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  ASSERT_EQ(KLGLOBAL(), 0);
+  EXPECT_EQ(int_attribute_value(kMipStatus), 6);
+  EXPECT_NEAR(double_attribute(kDintsl), knapsack_optimum(p), 1e-6);
+}
+
+// The node log: a compact line every |GPRINT| nodes and at every solution.
+TEST_F(GlobalSearch, CompactNodeLogLines) {
+  const ArrayProblem p = knapsack(22);
+  KLSETICV(kIfpres, 0);
+  KLSETICV(kGprint, -5);
+  ASSERT_EQ(p.load_global(name("log").c_str()), 0);
+  kltest::captured_lines().clear();
+  ASSERT_EQ(KLMINIM("g"), 0);
+  int starred = 0, lines = 0;
+  for (const kltest::CapturedLine& line : kltest::captured_lines()) {
+    if (line.text.find("Best solution") != std::string::npos) continue;
+    if (line.text.size() > 2 && line.text[1] == '*') ++starred;
+    if (line.text.size() > 10 && (line.text[1] == '*' || line.text[1] == ' ') && line.text[0] == ' ' &&
+        std::isdigit(static_cast<unsigned char>(line.text[10])))
+      ++lines;
+  }
+  EXPECT_EQ(starred, int_attribute_value(kSolutionCount));
+  EXPECT_GE(lines, int_attribute_value(kNodeCount) / 5);
+}
+
+}  // namespace
