@@ -116,30 +116,27 @@ int64_t packed_bytes() {
                     4 * ((coded_positions() + kStatesPerWord - 1) / kStatesPerWord));
 }
 
-// Image: two records of image_stride bytes in array 74 (the second one is
-// the scratch record of swap_node and store_active_node).
-int64_t image_stride = 0;
+// Image: two records of image_stride() bytes in array 74 (the second one is
+// the scratch record of swap_node and store_active_node). The stride follows
+// the block itself, so a problem slot's own image is always read at its size.
+int64_t image_stride() { return block_words(array_cells[ARR_NODE_IMAGE]) * 4 / 2 / 8 * 8; }
 
 bool ensure_image(int64_t bytes) {
   bytes = round_up_8(std::max<int64_t>(bytes, kNodeHeaderBytes));
-  if (array_cells[ARR_NODE_IMAGE] != nullptr && image_stride >= bytes) return true;
-  const int64_t old_stride = image_stride;
+  const int64_t old_stride = image_stride();
+  if (array_cells[ARR_NODE_IMAGE] != nullptr && old_stride >= bytes) return true;
   std::vector<unsigned char> first;
   if (array_cells[ARR_NODE_IMAGE] != nullptr && old_stride > 0) {
     first.assign(static_cast<unsigned char*>(array_cells[ARR_NODE_IMAGE]),
                  static_cast<unsigned char*>(array_cells[ARR_NODE_IMAGE]) + old_stride);
   }
-  if (allocate_array(ARR_NODE_IMAGE, array_cells[ARR_NODE_IMAGE], 2 * bytes / 4) != 0) {
-    image_stride = 0;
-    return false;
-  }
-  image_stride = bytes;
-  std::memset(array_cells[ARR_NODE_IMAGE], 0, static_cast<size_t>(2 * bytes));
+  if (allocate_array(ARR_NODE_IMAGE, array_cells[ARR_NODE_IMAGE], 2 * bytes / 4) != 0) return false;
+  std::memset(array_cells[ARR_NODE_IMAGE], 0, static_cast<size_t>(4 * block_words(array_cells[ARR_NODE_IMAGE])));
   if (!first.empty()) std::memcpy(array_cells[ARR_NODE_IMAGE], first.data(), first.size());
   return true;
 }
 
-unsigned char* scratch_record() { return node_image() + image_stride; }
+unsigned char* scratch_record() { return node_image() + image_stride(); }
 
 void report_file_error(const std::string& name) {
   begin_message(MSG_SEARCH_FILE_ERROR);
@@ -269,7 +266,6 @@ void alloc_global_arrays(int32_t& error) {
   problem_flags |= kSearchArraysFlag;
   if (icv(ic::MXANOD) < 2) icv(ic::MXANOD) = 2;
   const int64_t slots = static_cast<int64_t>(icv(ic::MXANOD)) + 1;
-  image_stride = 0;
   free_array(ARR_NODE_IMAGE, array_cells[ARR_NODE_IMAGE]);
   if (!ensure_image(std::max<int64_t>(node_record_size_for_problem(), packed_bytes()))) {
     error = ARR_NODE_IMAGE;
@@ -461,7 +457,7 @@ void swap_node() {
   node_header = unpack_node_header(node_image());
   restore_cuts_of_header();
   if (status_code == 0) unpack_states_and_basis(node_image());
-  std::memcpy(node_image(), scratch, static_cast<size_t>(image_stride));
+  std::memcpy(node_image(), scratch, static_cast<size_t>(image_stride()));
 }
 
 void keep_node_header() { kept_node_header = node_header; }
@@ -607,7 +603,7 @@ void grow_active_table(int32_t& error) {
   };
 
   const TableArray cut_lists{ARR_NODE_CUT_LIST, 4};
-  const int64_t image_bytes = image_stride;
+  const int64_t image_bytes = image_stride();
   bool written = true;
   for (const TableArray& a : kTableArrays) written = written && write_table_array(unit, a, old_slots);
   int32_t transfer_error = 0;
@@ -622,7 +618,6 @@ void grow_active_table(int32_t& error) {
   free_array(ARR_NODE_CUT_LIST, array_cells[ARR_NODE_CUT_LIST]);
   free_array(ARR_NODE_IMAGE, array_cells[ARR_NODE_IMAGE]);
   for (int k = 3; k >= 0; --k) free_array(kTableArrays[k].id, array_cells[kTableArrays[k].id]);
-  image_stride = 0;
   const int32_t new_slots = 2 * old_slots;
   icv(ic::MXANOD) = new_slots;
   const int64_t entries = static_cast<int64_t>(new_slots) + 1;

@@ -183,6 +183,25 @@ TEST_F(NodeStoreTest, PackAndUnpackGiveTheSameStatesBasisAndHeader) {
   }
 }
 
+TEST_F(NodeStoreTest, SwapExchangesTheCurrentNodeWithTheImage) {
+  scramble(1);
+  node_header = sample_header(1);
+  const Snapshot first = snapshot();
+  pack_node();
+  scramble(2);
+  node_header = sample_header(2);
+  const Snapshot second = snapshot();
+  swap_node();
+  EXPECT_EQ(snapshot().upper, first.upper);
+  EXPECT_EQ(snapshot().status, first.status);
+  EXPECT_EQ(node_header.node_id, sample_header(1).node_id);
+  EXPECT_EQ(read_image_header().bound, sample_header(2).bound);
+  unpack_node();
+  EXPECT_EQ(snapshot().upper, second.upper);
+  EXPECT_EQ(snapshot().window, second.window);
+  EXPECT_EQ(snapshot().status, second.status);
+}
+
 TEST_F(NodeStoreTest, RecordFieldsAreLittleEndianAndTheLengthIsAMultipleOf8) {
   node_header = NodeHeader{};
   node_header.node_id = 0x01020304;
