@@ -29,8 +29,8 @@
 namespace kl {
 
 namespace routine {
-inline constexpr const char* kLoadcut = "loadcut";
-inline constexpr const char* kDelcut = "delcut";
+inline constexpr const char* kLoadcut = "loadcut ";
+inline constexpr const char* kDelcut = "delcut  ";
 }  // namespace routine
 
 // How a cut's type is compared with the type asked for.
