@@ -32,10 +32,10 @@ constexpr int32_t kUpperBoundFlag = 16;
 int32_t cut_file_unit() { return search_work_files.units[kCutFileSlot]; }
 
 void report_cut_file_error() {
-  begin_message(MSG_SEARCH_FILE_IO);
+  begin_message(MSG_SEARCH_FILE_ERROR);
   insert_message_string(search_work_files.names[kCutFileSlot].c_str());
   emit_message();
-  error_number = MSG_SEARCH_FILE_IO;
+  error_number = MSG_SEARCH_FILE_ERROR;
   status_code = STATUS_FILE_ERROR;
 }
 
@@ -195,6 +195,7 @@ bool read_cut_list(int32_t reference, bool with_bounds, CutListEntries& list) {
 
 void start_node_cut_lists() {
   node_cut_list_state = NodeCutListState{};
+  root_cut_count = 0;
 }
 
 void bump_cut_references(int32_t slot) {
@@ -208,7 +209,7 @@ void bump_cut_references(int32_t slot) {
   for (int32_t k = 1; k <= cut_row_count; ++k) {
     if (const int32_t r = record_of_cut_row(k, m0); r != 0) ++cut_record_field(r, CUT_FIELD_REFERENCES);
   }
-  if (cut_row_count <= state.root_cut_count && state.cut_rows_changed == 0) {
+  if (cut_row_count <= root_cut_count && state.cut_rows_changed == 0) {
     int_array(ARR_NODE_CUT_LIST)[slot] = state.current_cut_list;
     return;
   }
@@ -223,7 +224,7 @@ void bump_cut_references(int32_t slot) {
     if (!slack_basic) {
       list.cuts.push_back(r);
     } else if (!drop_nonbinding) {
-      list.cuts.push_back(k > state.root_cut_count ? -r : r);
+      list.cuts.push_back(k > root_cut_count ? -r : r);
     }
   }
   std::vector<int32_t> bounds;
@@ -241,7 +242,7 @@ void restore_node_cuts(int32_t slot, double& fixed_entity_constant) {
   NodeCutListState& state = node_cut_list_state;
   status_code = STATUS_OK;
   const int32_t reference = int_array(ARR_NODE_CUT_LIST)[slot];
-  if (cut_row_count <= state.root_cut_count && state.current_cut_list == reference) return;
+  if (cut_row_count <= root_cut_count && state.current_cut_list == reference) return;
   search_record.branch_bound_count = 0;
   state.current_cut_list = reference;
 
@@ -272,7 +273,7 @@ void restore_node_cuts(int32_t slot, double& fixed_entity_constant) {
     for (int32_t k = 1; k <= c; ++k) {
       int32_t e = list.cuts[static_cast<size_t>(k - 1)];
       const int32_t row = m0 + k;
-      if (k > state.root_cut_count) {
+      if (k > root_cut_count) {
         uint32_t word = static_cast<uint32_t>(status[row]) & ~(PS_BASIC | PS_AT_UPPER);
         if (e < 0) {
           e = -e;

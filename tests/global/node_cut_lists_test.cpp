@@ -155,7 +155,7 @@ TEST_F(NodeCutLists, BranchingWritesAndRestoreRebuilds) {
 
   // Restoring the list that is current changes nothing.
   const int32_t loaded = search_record.cut_rows_loaded;
-  node_cut_list_state.root_cut_count = 2;
+  root_cut_count = 2;
   restore_node_cuts(4, fixed_constant);
   EXPECT_EQ(search_record.cut_rows_loaded, loaded);
 }
@@ -164,7 +164,7 @@ TEST_F(NodeCutLists, BranchingWritesAndRestoreRebuilds) {
 // on; with IFDELBC a non-binding cut stays out of the children's list.
 TEST_F(NodeCutLists, UnchangedCutsShareOneList) {
   load_both_and_solve();
-  node_cut_list_state.root_cut_count = 2;
+  root_cut_count = 2;
   node_cut_list_state.cut_rows_changed = 1;
   bump_cut_references(2);
   const int32_t first = node_cut_list_state.current_cut_list;
@@ -176,7 +176,7 @@ TEST_F(NodeCutLists, UnchangedCutsShareOneList) {
   EXPECT_EQ(node_cut_list_state.cut_file_next, next);
 
   KLSETICV(KLIC_IFDELBC, 1);
-  node_cut_list_state.root_cut_count = 0;
+  root_cut_count = 0;
   bump_cut_references(5);
   CutListEntries list;
   ASSERT_TRUE(read_cut_list(node_cut_list_state.current_cut_list, true, list));
@@ -253,8 +253,8 @@ TEST_F(NodeCutLists, ReleaseAndReadFailure) {
   search_work_files.units[1] = -1;
   restore_node_cuts(5, fixed_constant);
   EXPECT_EQ(status_code, STATUS_FILE_ERROR);
-  EXPECT_EQ(error_number, MSG_SEARCH_FILE_IO);
-  EXPECT_TRUE(any_line_contains("search work file"));
+  EXPECT_EQ(error_number, MSG_SEARCH_FILE_ERROR);
+  EXPECT_TRUE(any_line_contains("global search file"));
 }
 
 }  // namespace
