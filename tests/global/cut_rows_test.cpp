@@ -257,6 +257,46 @@ TEST_F(CutRows, BadRequestsReportTheirMessage) {
   EXPECT_EQ(status_code, STATUS_OK);
 }
 
+// Deleting a row whose basis position another variable holds: the row's
+// slack basic elsewhere trades places with it; a non-basic slack pushes
+// that variable out of the basis. Either way the basis stays square.
+TEST_F(CutRows, DeletionFreesTheRowsBasisPosition) {
+  enum Shape { kSlacksCrossed, kModelSlackInThePlace };
+  for (const Shape shape : {kSlacksCrossed, kModelSlackInThePlace}) {
+    SCOPED_TRACE(shape);
+    remove_all_cut_rows();
+    EXPECT_NEAR(maximise(), 6.8, 1e-9);  // both model rows bind
+    const int32_t a = put_cut(1.0, 1.0, 'L', 9.0);
+    const int32_t b = put_cut(0.0, 1.0, 'L', 9.0);
+    load({a, b});
+    const int32_t m0 = model_rows;
+    OneBased<int32_t> header = int_array(ARR_BASIS_HEADER);
+    OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+    if (shape == kSlacksCrossed) {
+      header[m0 + 1] = m0 + 2;
+      header[m0 + 2] = m0 + 1;
+    } else {
+      ASSERT_EQ(status[1] & PS_BASIC, 0);
+      header[m0 + 1] = 1;
+      status[1] |= PS_BASIC;
+      status[m0 + 1] &= ~PS_BASIC;
+    }
+    status_code = STATUS_OK;
+    const int32_t first[1] = {0};  // the first cut row, from the index base 1
+    delcut(0, 0, 0, -1.0, 1, first);
+    ASSERT_EQ(status_code, STATUS_OK);
+    ASSERT_EQ(cut_row_count, 1);
+    header = int_array(ARR_BASIS_HEADER);
+    status = int_array(ARR_POS_STATUS);
+    EXPECT_EQ(header[m0 + 1], m0 + 1);  // the kept row's slack, renumbered
+    if (shape == kModelSlackInThePlace) {
+      EXPECT_EQ(status[1] & PS_BASIC, 0);
+    }
+    expect_square_basis();
+    EXPECT_NEAR(maximise(), 6.8, 1e-9);
+  }
+}
+
 // A cut whose coefficients are all below ZTOLDA gives an empty row and its
 // element room back; under the restore rule nothing grows.
 TEST_F(CutRows, EmptyCutAndNoGrowthUnderRestore) {
