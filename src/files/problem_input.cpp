@@ -10,7 +10,9 @@
 #include "files/load_support.h"
 #include "files/mps_prescan.h"
 #include "files/mps_reader.h"
+#include "problem/cut_manager.h"
 #include "problem/loader.h"
+#include "problem/search_state.h"
 #include "problem/store.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"
@@ -281,6 +283,9 @@ void input_problem_keeping_name(const ProblemName& name_before) {
     status_code = STATUS_REPORTED;
     return;
   }
+  // The caller's cut manager hears that the cuts of the search it followed
+  // are about to go with their problem.
+  if (node_cut_lists_in_use != 0) invoke_cms_callback();
   // A failed read leaves the loaded problem as it was: its name and the
   // controls the sizing changed come back too.
   const ProblemName kept_name = name_before;

@@ -29,8 +29,8 @@
 namespace kl {
 
 namespace routine {
-inline constexpr const char* kLoadcut = "loadcut";
-inline constexpr const char* kDelcut = "delcut";
+inline constexpr const char* kLoadcut = "loadcut ";
+inline constexpr const char* kDelcut = "delcut  ";
 }  // namespace routine
 
 // How a cut's type is compared with the type asked for.
@@ -80,7 +80,9 @@ void delcut(int32_t keep_binding, int32_t type, int32_t rule, double threshold, 
 // Takes every cut row out of the LP: nrow and cut_row_count drop, rows and
 // elements go back to the spare counts. Status words of the vacated
 // positions are left for a restore to reuse. The column copy must be
-// rebuilt afterwards (flag cleared here).
+// rebuilt afterwards (make_column_copy_current; its flag is cleared here),
+// and the basis header from the statuses when a cut row's slack was basic
+// away from its own position.
 void remove_all_cut_rows();
 
 }  // namespace kl

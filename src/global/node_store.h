@@ -22,8 +22,14 @@
 //   alloc_global_arrays(error)        image and arrays 21-25, 55; error = failed id
 //   pack_node() / unpack_node() / swap_node() / keep_node_header()
 //   read_image_header() / write_image_header(h)  the image's header fields
-//   store_active_node(mode)           mode 1: current state, 0: the image
-//   take_active_node()                the record of the current slot into the image
+//   store_active_node(mode)           mode 1: current state, 0: the image; the
+//                                     slot used becomes the current slot; a
+//                                     full table grows first (status 32 when
+//                                     it cannot)
+//   take_active_node()                the record of the current slot into the
+//                                     image (node id negated when the slot was
+//                                     dropped), slot id := 0, node depth
+//                                     attribute := the image's depth
 //   write_node_record(n, buffer) / read_node_record()
 //   grow_active_table(error)          MXANOD doubles, contents kept
 //   write_rec_file() / read_rec_file()
@@ -111,7 +117,8 @@ void set_active_node_next_free(int32_t slot, int32_t next);
 int32_t& active_node_cut_list(int32_t slot);
 // Frees slot: node id 0, pushed on the free list.
 void free_active_slot(int32_t slot);
-// Every slot free and linked k -> k + 1, head 1, active count 2.
+// Every slot free and linked k -> k + 1, head 1, active count 2, current
+// slot 2 (the start of a search).
 void reset_active_table();
 
 // A set's window (array 23).

@@ -16,6 +16,7 @@ int32_t global_search_started = 0;
 SearchRecord search_record;
 int32_t node_factor_reusable = 0;
 int32_t node_cut_lists_in_use = 0;
+int32_t root_cut_count = 0;
 NodeCutListState node_cut_list_state;
 
 void delete_global_work_files() {

@@ -77,15 +77,15 @@ extern int32_t node_factor_reusable;
 // lists are kept and the cut file is open; set by invoke_cmi_if_set and
 // once a root is solved, read by the loaders before they drop a problem.
 extern int32_t node_cut_lists_in_use;
+// Cut rows in the LP once the root was solved: their statuses travel in the
+// node records, those of later rows in the lists.
+extern int32_t root_cut_count;
 struct NodeCutListState {
   // Reference of the list the LP's cut rows came from or were written to;
   // 0 none; -1 the cut rows match no list any more.
   int32_t current_cut_list = 0;
   // Record of the cut file where the next list goes (from 1).
   int32_t cut_file_next = 1;
-  // Cut rows in the LP once the root was solved: their statuses travel in
-  // the node records, those of later rows in the lists.
-  int32_t root_cut_count = 0;
   // Set when the LP's cut rows changed at this node beyond what its list
   // holds (cut rounds, callbacks), so the next branching writes a list.
   int32_t cut_rows_changed = 0;
