@@ -556,7 +556,7 @@ void branch_and_bound_loop(int32_t& code) {
         if (choice.branch_entity < 1 || choice.branch_entity > nglent) {
           // A branching object of the caller's: this search cannot branch on
           // it, and ignoring it would solve the same node without end.
-          report_plain_error(MSG_SEARCH_NODE_UNSOLVABLE);
+          report_plain_error(MSG_NODE_NOT_SOLVABLE);
           code = -NODE_STOP_STORE_ERROR;
           return;
         }

@@ -27,8 +27,6 @@ namespace kl {
 NodeHeader node_header;
 NodeHeader kept_node_header;
 ActiveNodeTable active_table;
-int32_t node_cut_lists_in_use = 0;
-int32_t root_cut_count = 0;
 int32_t direct_child_flag = 0;
 int32_t two_bit_entity_count = 0;
 void (*restore_node_cuts_hook)() = nullptr;

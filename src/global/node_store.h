@@ -57,6 +57,8 @@
 
 #include <cstdint>
 
+#include "problem/search_state.h"
+
 namespace kl {
 
 // The node being processed; travels in every node record.
@@ -100,8 +102,7 @@ struct ActiveNodeTable {
 };
 extern ActiveNodeTable active_table;
 
-extern int32_t node_cut_lists_in_use;
-extern int32_t root_cut_count;
+// node_cut_lists_in_use and root_cut_count: problem/search_state.h.
 extern int32_t direct_child_flag;
 // Number of entities of type 2 or 3 (T), set by count_two_bit_entities.
 extern int32_t two_bit_entity_count;

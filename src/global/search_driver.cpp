@@ -192,7 +192,6 @@ int32_t solve_root() {
     if (node_cut_lists_in_use != 0 && active_table.current_slot != 0)
       node_header.second_cut_list = active_node_cut_list(active_table.current_slot);
     root_cut_count = cut_row_count;
-    node_cut_list_state.root_cut_count = cut_row_count;
     set_node_record_size();
     if (status_code != STATUS_OK) return kEndDriver;
     node_cut_lists_in_use = 1;
@@ -379,7 +378,7 @@ void global_search_driver() {
     if (next == Next::kDispatch) {
       switch (std::abs(code)) {
         case NODE_STOP_UNBOUNDED:
-          begin_message(MSG_SEARCH_NODE_UNSOLVABLE);
+          begin_message(MSG_NODE_NOT_SOLVABLE);
           emit_message();
           return;
         case NODE_STOP_SOLUTION_RETURN:
@@ -507,7 +506,6 @@ void reset_global_search(int32_t mode) {
   }
   problem_state = kSearchResetState;
   root_cut_count = 0;
-  node_cut_list_state.root_cut_count = 0;
   if ((problem_flags & PF_ROW_LISTS) != 0) free_row_lists();
   if (node_count > 0 && search_work_files.units[0] >= 0) {
     node_cut_lists_in_use = 0;
