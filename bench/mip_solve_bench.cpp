@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
   double objective = 0.0, bound = 0.0, seconds = 0.0;
   if (KLINPUT(file.c_str()) == 0 && KLSETPROB((scratch / name).string().c_str()) == 0) {
     const auto start = std::chrono::steady_clock::now();
-    KLMINIM("");
+    KLMINIM("g");
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     KLGETIPV(kMipStatus, &mip_status);
     KLGETIPV(kNodeCount, &nodes);

@@ -40,8 +40,9 @@ bench, folder = sys.argv[1], sys.argv[2]
 seconds = float(os.environ.get("BENCH_SECONDS", "300"))
 nodes = int(os.environ.get("BENCH_NODES", "1000000"))
 controls = os.environ.get("BENCH_CONTROLS", "").split()
-# MAXNOD is integer control 18, MAXTIM integer control 20.
-limits = ["-c", "18=%d" % nodes, "-c", "20=%d" % max(1, int(seconds))]
+# MAXNOD is integer control 18, MAXTIM integer control 20 (negative: the
+# limit holds whether or not an integer solution has been found).
+limits = ["-c", "18=%d" % nodes, "-c", "20=%d" % -max(1, int(seconds))]
 floor = 0.001
 
 known = {}

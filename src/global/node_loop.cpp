@@ -27,6 +27,7 @@
 #include "runtime/messages.h"
 #include "runtime/units.h"
 #include "runtime/work_files.h"
+#include "simplex/iteration_log.h"
 #include "simplex/lp_driver.h"
 #include "simplex/primal_driver.h"
 
@@ -621,6 +622,9 @@ void branch_and_bound_loop(int32_t& code) {
       }
     }
     if (code == NODE_STOP_NONE) {
+      // The node LPs test the time limit and the interrupt only while they
+      // iterate; a search of quick nodes tests them here as well.
+      if (search.stop_flag == 0 && check_stop_request() != 0) search.stop_flag = 1;
       if (node_count >= icv(ic::MAXNOD)) code = NODE_STOP_NODE_LIMIT;
       else if (search.stop_flag != 0) code = -NODE_STOP_INTERRUPTED;
     }

@@ -557,9 +557,13 @@ bool run_dual(int32_t mode) {
 bool judge_infeasibility(int32_t mode, bool dual) {
   if (status_letter != kLetterInfeasible) return true;
   ++lp_driver_stats.infeasibility_rechecks;
-  begin_message(MSG_INFEASIBILITY_RECHECK);
-  insert_message_real(dcv(dc::SUMINF));
-  emit_message();
+  // A quiet re-optimisation (the nodes of a global search) keeps its log to
+  // the counter: one line per infeasible node would bury the node log.
+  if (mode < OPT_REOPTIMISE || icv(ic::IQUIET) == 0) {
+    begin_message(MSG_INFEASIBILITY_RECHECK);
+    insert_message_real(dcv(dc::SUMINF));
+    emit_message();
+  }
   set_slack_basis();
   normalise_status_flags();
   problem_flags &= ~(PF_FACTOR_VALID | PF_SOLUTION_CURRENT);

@@ -410,3 +410,103 @@ TEST_F(GlobalSearch, CompactNodeLogLines) {
 }
 
 }  // namespace
+
+namespace {
+
+int32_t cm_calls = 0;
+int32_t upn_calls = 0;
+int32_t cm_repeat = 0;
+int32_t gl_lines = 0;
+int32_t gl_stop_after = 0;
+
+int32_t count_cm() {
+  ++cm_calls;
+  // Asks once to be called again at the same node.
+  if (cm_repeat > 0) {
+    --cm_repeat;
+    return 1;
+  }
+  return 0;
+}
+void count_upn(int32_t* discard) {
+  ++upn_calls;
+  *discard = 0;
+}
+int32_t stop_after_lines() {
+  ++gl_lines;
+  return gl_stop_after > 0 && gl_lines >= gl_stop_after ? 1 : 0;
+}
+
+// The cut manager is called at every node whose LP is optimal (never more
+// often than nodes start), again while it asks for it; the search still
+// reaches the optimum.
+TEST_F(GlobalSearch, CutManagerSeesTheNodes) {
+  const ArrayProblem p = knapsack(20);
+  KLSETICV(kIfpres, 0);
+  ASSERT_EQ(p.load_global(name("cm").c_str()), 0);
+  cm_calls = upn_calls = 0;
+  cm_repeat = 1;
+  KLDEFINECMENTRY(count_cm);
+  KLDEFINEUPNENTRY(count_upn);
+  ASSERT_EQ(KLMINIM("g"), 0);
+  KLDEFINECMENTRY(nullptr);
+  KLDEFINEUPNENTRY(nullptr);
+  EXPECT_EQ(int_attribute_value(kMipStatus), 6);
+  EXPECT_NEAR(double_attribute(kDintsl), knapsack_optimum(p), 1e-6);
+  EXPECT_GT(cm_calls, 2);
+  EXPECT_LE(cm_calls, upn_calls + 1);
+  // The node count also counts the nodes the table drops against the
+  // cut-off, which are never started.
+  EXPECT_LE(upn_calls, int_attribute_value(kNodeCount));
+}
+
+// The search log entry stops the search: it stays under way (problem
+// state of a stopped search) and KLGLOBAL finishes it.
+TEST_F(GlobalSearch, LogEntryStopsTheSearch) {
+  const ArrayProblem p = knapsack(24);
+  KLSETICV(kIfpres, 0);
+  KLSETICV(kGprint, 3);
+  ASSERT_EQ(p.load_global(name("gl").c_str()), 0);
+  gl_lines = 0;
+  gl_stop_after = 3;
+  KLDEFINEGLENTRY(stop_after_lines);
+  kltest::captured_lines().clear();
+  ASSERT_EQ(KLMINIM("g"), 0);
+  const int32_t status = int_attribute_value(kMipStatus);
+  EXPECT_TRUE(status == 3 || status == 4) << status;
+  EXPECT_TRUE(kltest::any_line_contains("Global search stopped"));
+  gl_stop_after = 0;
+  ASSERT_EQ(KLGLOBAL(), 0);
+  KLDEFINEGLENTRY(nullptr);
+  EXPECT_EQ(int_attribute_value(kMipStatus), 6);
+  EXPECT_NEAR(double_attribute(kDintsl), knapsack_optimum(p), 1e-6);
+}
+
+// KLINIGLOBAL ends a stopped search: the problem is back at its root
+// bounds, the work files are gone, and a new search starts afresh.
+TEST_F(GlobalSearch, IniGlobalEndsAStoppedSearch) {
+  const ArrayProblem p = knapsack(22);
+  KLSETICV(kIfpres, 0);
+  KLSETICV(kMaxnod, 8);
+  ASSERT_EQ(p.load_global(name("ini").c_str()), 0);
+  ASSERT_EQ(KLMINIM("g"), 0);
+  ASSERT_EQ(KLINIGLOBAL(), 0);
+  std::vector<double> lower(22), upper(22);
+  KLGETBDL(lower.data(), 0, 21);
+  KLGETBDU(upper.data(), 0, 21);
+  for (int j = 0; j < 22; ++j) {
+    EXPECT_EQ(lower[static_cast<std::size_t>(j)], 0.0);
+    EXPECT_EQ(upper[static_cast<std::size_t>(j)], 1.0);
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    const std::string f = entry.path().filename().string();
+    EXPECT_EQ(f.find(".glb"), std::string::npos) << f;
+    EXPECT_EQ(f.find(".GLB"), std::string::npos) << f;
+  }
+  KLSETICV(kMaxnod, 100000000);
+  ASSERT_EQ(KLMINIM("g"), 0);
+  EXPECT_EQ(int_attribute_value(kMipStatus), 6);
+  EXPECT_NEAR(double_attribute(kDintsl), knapsack_optimum(p), 1e-6);
+}
+
+}  // namespace
