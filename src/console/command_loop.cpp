@@ -9,6 +9,7 @@
 #include "console/araobj_command.h"
 #include "console/command_handlers.h"
 #include "console/control_words.h"
+#include "console/directives_command.h"
 #include "console/iis_command.h"
 #include "runtime/options.h"
 #include "runtime/problem_name.h"
@@ -69,7 +70,7 @@ const CommandBody kCommandBodies[kCommandCount + 1] = {
     invert_command,                                      // 13 INVERT
     objective_command,                                   // 14 OBJECTIVE
     nullptr,                                             // 15 GLOBAL
-    nullptr,                                             // 16 DIRECTIVES
+    directives_command,                                  // 16 DIRECTIVES
     nullptr,                                             // 17 ALTER
     range_problem,                                       // 18 RANGE
     nullptr,                                             // 19 VORNIN

@@ -30,6 +30,9 @@ extern int32_t memory_marks[4];
 // 1 once a search has started; every load and copy of a problem clears it.
 extern int32_t global_search_started;
 extern int32_t search_node_count;
+// Rows marked as model cuts (KLMODELCUTS, the directives file); a row
+// marked twice counts twice.
+extern int32_t model_cut_count;
 
 // The search's counters and the cut-pool counts: one block of 52 words that
 // a slot's save buffer keeps whole, so every count here follows its problem.
