@@ -589,6 +589,23 @@ KLAPI int32_t KLGETPIVOTS(int32_t entering, int32_t* list, double* solution, dou
                           int32_t maximum);
 KLAPI int32_t KLGETBASICPIV(int32_t* header);
 
+/* Branching directives of the global entities. An entity is named by its
+ * column number, or a set by minus its set number; n < 0 gives one item per
+ * entity in order (columns then unread). Priorities 1 (first) to 1000,
+ * default 500; directions 'U' up first, 'D' down first, 'N' none; up and
+ * down pseudo costs. Any array may be null. KLILOADDIR takes columns of the
+ * presolved problem. KLGETDIR returns every entity's directive. */
+KLAPI int32_t KLLOADDIR(int32_t n, const int32_t* columns, const int32_t* priorities, const char* directions,
+                        const double* up_costs, const double* down_costs);
+KLAPI int32_t KLILOADDIR(int32_t n, const int32_t* columns, const int32_t* priorities, const char* directions,
+                         const double* up_costs, const double* down_costs);
+KLAPI int32_t KLGETDIR(int32_t* n, int32_t* columns, int32_t* priorities, char* directions, double* up_costs,
+                       double* down_costs);
+/* Marks n rows as model cuts: rows that belong in the cut pool. */
+KLAPI int32_t KLMODELCUTS(int32_t n, const int32_t* rows);
+/* Reads the directives file NAME.dir of the problem, or the file named. */
+KLAPI int32_t KLDIRECTIVES(const char* name);
+
 #ifdef __cplusplus
 }
 #endif

@@ -10,6 +10,7 @@
 #include "console/command_handlers.h"
 #include "console/control_words.h"
 #include "console/fixglobal_command.h"
+#include "console/directives_command.h"
 #include "console/iis_command.h"
 #include "runtime/options.h"
 #include "runtime/problem_name.h"
@@ -71,7 +72,7 @@ const CommandBody kCommandBodies[kCommandCount + 1] = {
     invert_command,                                      // 13 INVERT
     objective_command,                                   // 14 OBJECTIVE
     run_global_command,                                  // 15 GLOBAL
-    nullptr,                                             // 16 DIRECTIVES
+    directives_command,                                  // 16 DIRECTIVES
     nullptr,                                             // 17 ALTER
     range_problem,                                       // 18 RANGE
     nullptr,                                             // 19 VORNIN

@@ -13,6 +13,7 @@ SearchWorkFiles search_work_files;
 CutManagerEntries cut_manager_entries;
 int32_t memory_marks[4] = {};
 int32_t global_search_started = 0;
+int32_t model_cut_count = 0;
 SearchRecord search_record;
 int32_t node_factor_reusable = 0;
 int32_t node_cut_lists_in_use = 0;

@@ -32,6 +32,9 @@ extern int32_t memory_marks[4];
 extern int32_t global_search_started;
 // The nodes the search has solved: problem attribute 1013.
 inline int32_t& search_node_count = integer_attributes[13];
+// Rows marked as model cuts (KLMODELCUTS, the directives file); a row
+// marked twice counts twice.
+extern int32_t model_cut_count;
 
 // The search's counters and the cut-pool counts: one block of 52 words that
 // a slot's save buffer keeps whole, so every count here follows its problem.
