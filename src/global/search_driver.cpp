@@ -11,6 +11,7 @@
 #include "global/node_selection.h"
 #include "global/node_store.h"
 #include "klsol/message_ids.h"
+#include "presolve/array_switch.h"
 #include "problem/cut_manager.h"
 #include "problem/matrix_storage.h"
 #include "problem/search_state.h"
@@ -42,16 +43,21 @@ constexpr float kDefaultAddcut = -1e-5f;
 bool int_user_set(int control) { return integer_set_flags[control] != 0; }
 bool double_user_set(int control) { return double_set_flags[control] != 0; }
 
-// The step g that every objective coefficient of an all-integer problem is
-// a multiple of; 0 when there is none.
+// The step g that every objective coefficient is a multiple of, when only
+// integer and binary columns carry costs; 0 when there is none.
 double common_cost_step() {
   OneBased<int32_t> status = int_array(ARR_POS_STATUS);
   OneBased<double> cost = real_array(ARR_OBJECTIVE);
   const double zteta = dcv(dc::ZTETA);
   double g = 0.0;
   for (int32_t j = store.first_col; j <= nseq; ++j) {
-    if ((status[j] & PS_INTEGER_OR_BINARY) == 0) return 0.0;
     const double c = std::fabs(cost[j]);
+    // A continuous column without a cost leaves every objective value a
+    // sum of integer multiples of the step.
+    if ((status[j] & PS_INTEGER_OR_BINARY) == 0) {
+      if (c == 0.0) continue;
+      return 0.0;
+    }
     if (g == 0.0) {
       g = c;
       continue;
@@ -82,7 +88,6 @@ void set_addcut_from_costs() {
   // problem's costs, which could prune this problem's optimum.
   dcv(dc::ADDCUT) = sense_factor * std::min(static_cast<double>(kDefaultAddcut),
                                             -(dcv(dc::PERCUT) * 0.01 * std::fabs(caller_objective(objval))));
-  if (ncols() != nglent) return;
   const double g = common_cost_step();
   const double ztolis = dcv(dc::ZTOLIS);
   if (g > kSmallestCommonStep && ztolis < sense_factor * dcv(dc::ADDCUT) + g)
@@ -450,6 +455,23 @@ void run_global_command() {
   if (!search_possible()) {
     finish_entry();
     return;
+  }
+  if (global_search_started == 0 && (problem_flags & PF_PRESOLVED_GLOBAL) != 0 &&
+      (problem_flags & PF_PRESOLVED_LP) == 0 && status_letter == kLetterOptimal) {
+    // A relaxation presolved for the search is solved again as loaded: the
+    // search runs on the loaded problem (see optimise_entry).
+    discard_presolved_problem();
+    const int32_t ifpres = icv(ic::IFPRES);
+    const int32_t ifmem = icv(ic::IFMEM);
+    icv(ic::IFPRES) = 0;
+    icv(ic::IFMEM) |= kIfmemNoSolutionFileBit;
+    optimise_lp(sense_factor < 0.0 ? OPT_MAXIMISE : OPT_MINIMISE);
+    icv(ic::IFPRES) = ifpres;
+    icv(ic::IFMEM) = ifmem;
+    if (status_code != STATUS_OK) {
+      finish_entry();
+      return;
+    }
   }
   if (global_search_started == 0 &&
       (status_letter != kLetterOptimal || (problem_flags & PF_PRESOLVED_LP) != 0)) {

@@ -23,6 +23,7 @@
 #include "global/node_loop.h"
 #include "global/search_driver.h"
 #include "problem/cut_manager.h"
+#include "problem/search_state.h"
 #include "presolve/array_switch.h"
 #include "presolve/postsolve.h"
 #include "presolve/presolve_driver.h"
@@ -729,8 +730,18 @@ void optimise_entry(int32_t mode) {
     lp_algorithm = kAlgorithmPrimal + kAlgorithmForcedOffset;
   }
 
+  // The cut-off an earlier search left behind (its last solution's value)
+  // belongs to that search: a fresh optimisation is not cut off by it.
+  if (global_search_started == 0 && double_set_flags[dc::CUTOFF] == 0)
+    dcv(dc::CUTOFF) = (mode == OPT_MAXIMISE ? -1.0 : 1.0) * kDefaultCutoff;
   seed_random();
+  // The search runs on the problem as loaded: presolve with global entities
+  // does not yet give a relaxation whose optimum bounds the loaded
+  // problem's, so a search over it could prove a wrong optimum.
+  const int32_t ifpres = icv(ic::IFPRES);
+  if (search_follows) icv(ic::IFPRES) = 0;
   optimise_lp(mode);
+  icv(ic::IFPRES) = ifpres;
   if (status_code != STATUS_OK) {
     finish();
     return;

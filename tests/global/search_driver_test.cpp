@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <functional>
 #include <random>
+#include <sstream>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -508,6 +510,163 @@ TEST_F(GlobalSearch, IniGlobalEndsAStoppedSearch) {
   ASSERT_EQ(KLMINIM("g"), 0);
   EXPECT_EQ(int_attribute_value(kMipStatus), 6);
   EXPECT_NEAR(double_attribute(kDintsl), knapsack_optimum(p), 1e-6);
+}
+
+}  // namespace
+
+namespace {
+
+// Special ordered sets and semi-continuous columns: small fixtures with
+// known optima.
+TEST_F(GlobalSearch, SpecialOrderedSetsAndSemiContinuousColumns) {
+  struct Case {
+    const char* what;
+    std::function<ArrayProblem()> build;
+    bool maximise;
+    double optimum;
+  };
+  const Case cases[] = {
+      {"set of type 1: one member non-zero",
+       [] {
+         ArrayProblem p;
+         p.row('L', 2.0);
+         p.column(-1.0, 0.0, 1.0, {{0, 1.0}});
+         p.column(-2.0, 0.0, 1.0, {{0, 1.0}});
+         p.column(-3.0, 0.0, 0.5, {{0, 1.0}});
+         p.set('1', {{0, 1.0}, {1, 2.0}, {2, 3.0}});
+         return p;
+       },
+       false, -2.0},
+      {"set of type 2: two adjacent members non-zero",
+       [] {
+         ArrayProblem p;
+         p.row('E', 1.0);  // the weights sum to 1
+         p.row('E', 2.5);  // at reference 2.5
+         const double cost[] = {0.0, 3.0, 1.0, 4.0};
+         for (int j = 0; j < 4; ++j) p.column(cost[j], 0.0, 1.0, {{0, 1.0}, {1, j + 1.0}});
+         p.set('2', {{0, 1.0}, {1, 2.0}, {2, 3.0}, {3, 4.0}});
+         return p;
+       },
+       false, 2.0},
+      {"semi-continuous: zero or at least its limit, pushed up",
+       [] {
+         ArrayProblem p;
+         p.row('G', 1.0);
+         p.column(1.0, 0.0, 5.0, {{0, 1.0}});
+         p.entity('S', 0, 2.0);
+         return p;
+       },
+       false, 2.0},
+      {"semi-continuous: the limit out of reach, zero",
+       [] {
+         ArrayProblem p;
+         p.row('L', 1.5);
+         p.column(1.0, 0.0, 5.0, {{0, 1.0}});
+         p.column(0.5, 0.0, 1.0, {{0, 1.0}});
+         p.entity('S', 0, 2.0);
+         return p;
+       },
+       true, 0.5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    KLSETICV(kIfpres, 0);
+    KLSETICV(kGprint, 3);
+    ASSERT_EQ(c.build().load_global(name("sets").c_str()), 0);
+    kltest::captured_lines().clear();
+    ASSERT_EQ(c.maximise ? KLMAXIM("g") : KLMINIM("g"), 0);
+    EXPECT_EQ(int_attribute_value(kMipStatus), 6);
+    EXPECT_NEAR(double_attribute(kDintsl), c.optimum, 1e-6);
+  }
+}
+
+// The detailed log line of the first branching: the entity's name and the
+// direction letter (L: the lower bound is raised first, U: the upper
+// bound is lowered first).
+struct FirstBranch {
+  std::string name;
+  char direction = ' ';
+};
+FirstBranch first_branch_in_log() {
+  for (const kltest::CapturedLine& line : kltest::captured_lines()) {
+    const std::string& t = line.text;
+    if (t.size() < 60 || t.find("Node") != std::string::npos) continue;
+    const char last = t.back();
+    if (last != 'L' && last != 'U') continue;
+    std::istringstream fields(t);
+    std::string node, parent, objective, estimate, fractional, active, entity;
+    fields >> node >> parent >> objective >> estimate >> fractional >> active >> entity;
+    return {entity, last};
+  }
+  return {};
+}
+
+// Directives: a priority puts its entity first whatever the estimates, and
+// a direction decides which child is dived into first.
+TEST_F(GlobalSearch, DirectivesChangeTheBranchingOrder) {
+  const ArrayProblem p = knapsack(12);
+  char names[12 * 9] = {};
+  for (int32_t favoured : {3, 7}) {
+    for (char direction : {'U', 'D'}) {
+      SCOPED_TRACE(std::string("column ") + std::to_string(favoured) + " direction " + direction);
+      KLSETICV(kIfpres, 0);
+      KLSETICV(kGprint, 3);
+      ASSERT_EQ(p.load_global(name("dir").c_str()), 0);
+      ASSERT_EQ(KLGETNAMES(2, names, 0, 11), 0);
+      std::vector<int32_t> columns(12), priorities(12, 500);
+      std::string directions(12, direction);
+      for (int32_t j = 0; j < 12; ++j) columns[static_cast<std::size_t>(j)] = j;
+      priorities[static_cast<std::size_t>(favoured)] = 1;
+      ASSERT_EQ(KLLOADDIR(12, columns.data(), priorities.data(), directions.data(), nullptr, nullptr), 0);
+      kltest::captured_lines().clear();
+      ASSERT_EQ(KLMINIM("g"), 0);
+      EXPECT_EQ(int_attribute_value(kMipStatus), 6);
+      EXPECT_NEAR(double_attribute(kDintsl), knapsack_optimum(p), 1e-6);
+      // The names come NUL-separated; the favoured one is the first branch
+      // when it is fractional at the root, else some column of priority 500.
+      const char* at = names;
+      for (int32_t j = 0; j < favoured; ++j) at += std::strlen(at) + 1;
+      const FirstBranch first = first_branch_in_log();
+      EXPECT_EQ(first.direction, direction == 'U' ? 'L' : 'U');
+      EXPECT_FALSE(first.name.empty());
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// With presolve left on, the search still answers for the problem as
+// loaded, through KLMINIM with option g and through KLGLOBAL after a plain
+// KLMINIM.
+TEST_F(GlobalSearch, PresolveOnGivesTheLoadedProblemsOptimum) {
+  int searched = 0;
+  for (uint32_t seed = 300; seed <= 360; ++seed) {
+    const IntegerProgram p = random_program(seed);
+    const double best = p.enumerate_minimum();
+    if (std::isnan(best)) continue;
+    for (bool through_global : {false, true}) {
+      SCOPED_TRACE("seed " + std::to_string(seed) + (through_global ? " KLGLOBAL" : " option g"));
+      KLSETICV(kIfpres, 1);
+      ASSERT_EQ(p.to_array().load_global(name("pre").c_str()), 0);
+      if (through_global) {
+        ASSERT_EQ(KLMINIM(""), 0);
+        if (int_attribute_value(1010) != 1) continue;
+        ASSERT_EQ(KLGLOBAL(), 0);
+      } else {
+        ASSERT_EQ(KLMINIM("g"), 0);
+        if (int_attribute_value(1010) != 1) continue;
+      }
+      ASSERT_EQ(int_attribute_value(kMipStatus), 6);
+      EXPECT_NEAR(double_attribute(kDintsl), best, 1e-6);
+      const std::vector<double> x = solution(p.columns);
+      EXPECT_TRUE(p.feasible(x, 1e-6));
+      EXPECT_NEAR(p.objective(x), best, 1e-6);
+      ++searched;
+    }
+  }
+  EXPECT_GT(searched, 20);
 }
 
 }  // namespace
