@@ -670,3 +670,28 @@ TEST_F(GlobalSearch, PresolveOnGivesTheLoadedProblemsOptimum) {
 }
 
 }  // namespace
+
+namespace {
+
+// MAXNOD -1 solves the root only: message 43, a stopped search whose best
+// bound is the root's objective; KLGLOBAL then finishes it.
+TEST_F(GlobalSearch, NodeLimitMinusOneSolvesTheRootOnly) {
+  const ArrayProblem p = knapsack(20);
+  KLSETICV(kIfpres, 0);
+  KLSETICV(kMaxnod, -1);
+  ASSERT_EQ(p.load_global(name("root").c_str()), 0);
+  kltest::captured_lines().clear();
+  ASSERT_EQ(KLMINIM("g"), 0);
+  EXPECT_EQ(int_attribute_value(kMipStatus), 3);
+  EXPECT_TRUE(kltest::any_line_contains("node limit MAXNOD"));
+  double relaxation = 0.0;
+  KLGETDPV(KLDA_OBJVAL, &relaxation);
+  EXPECT_NEAR(double_attribute(kBestBound), relaxation, 1e-9);
+  EXPECT_LE(relaxation, knapsack_optimum(p) + 1e-9);
+  KLSETICV(kMaxnod, 100000000);
+  ASSERT_EQ(KLGLOBAL(), 0);
+  EXPECT_EQ(int_attribute_value(kMipStatus), 6);
+  EXPECT_NEAR(double_attribute(kDintsl), knapsack_optimum(p), 1e-6);
+}
+
+}  // namespace
