@@ -143,6 +143,24 @@ TEST_F(BranchingTest, ColumnEstimateFromPseudoCosts) {
   EXPECT_DOUBLE_EQ(kl::branch_estimates.min_degradation, 0.25);
 }
 
+TEST_F(BranchingTest, SemiContinuousBetweenZeroAndItsLimit) {
+  // x0 semi-continuous with limit 2: x0 >= rhs puts it at rhs.
+  struct Case {
+    double rhs;
+    int32_t fractional;
+  };
+  for (const Case& k : {Case{1.0, 1}, Case{0.0, 0}, Case{2.0, 0}, Case{3.5, 0}}) {
+    SCOPED_TRACE(k.rhs);
+    ArrayProblem p;
+    p.row('G', k.rhs);
+    p.column(1.0, 0.0, 10.0, {{0, 1.0}});
+    p.entity('S', 0, 2.0);
+    const kl::BranchChoice c = solve_and_choose(p);
+    EXPECT_EQ(c.fractional_count, k.fractional);
+    EXPECT_EQ(c.branch_entity, k.fractional == 1 ? entity_of(0) : 0);
+  }
+}
+
 // A set over x0, x1, x2 (references 1, 2, 3) with x0 = x2 = 0.5 at the LP
 // optimum: minimise -x0 - x2, x0 + x1 + x2 <= 1, x0 and x2 at most 0.5.
 ArrayProblem two_member_set(char type, bool adjacent) {
