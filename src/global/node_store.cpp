@@ -128,6 +128,8 @@ bool ensure_image(int64_t bytes) {
     first.assign(static_cast<unsigned char*>(array_cells[ARR_NODE_IMAGE]),
                  static_cast<unsigned char*>(array_cells[ARR_NODE_IMAGE]) + old_stride);
   }
+  // The registry's allocate never releases the block it replaces.
+  free_array(ARR_NODE_IMAGE, array_cells[ARR_NODE_IMAGE]);
   if (allocate_array(ARR_NODE_IMAGE, array_cells[ARR_NODE_IMAGE], 2 * bytes / 4) != 0) return false;
   std::memset(array_cells[ARR_NODE_IMAGE], 0, static_cast<size_t>(4 * block_words(array_cells[ARR_NODE_IMAGE])));
   if (!first.empty()) std::memcpy(array_cells[ARR_NODE_IMAGE], first.data(), first.size());
@@ -276,6 +278,7 @@ void alloc_global_arrays(int32_t& error) {
                 {ARR_NODE_BOUND, words_for_reals(slots)},  {ARR_NODE_ESTIMATE, words_for_reals(slots)},
                 {ARR_NODE_CUT_LIST, words_for_ints(slots)}, {ARR_SET_WINDOW, words_for_reals(2 * (nglent + 1))}};
   for (const auto& a : arrays) {
+    free_array(a.id, array_cells[a.id]);
     if (allocate_array(a.id, array_cells[a.id], a.words) != 0) {
       error = a.id;
       return;

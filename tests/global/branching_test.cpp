@@ -10,6 +10,7 @@
 #include "problem/store.h"
 #include "runtime/controls.h"
 #include "support/library_session.h"
+#include "support/temp_dir.h"
 
 namespace kltest {
 namespace {
@@ -36,7 +37,7 @@ class BranchingTest : public LibrarySession {
   }
   // Solves the LP relaxation of p and chooses a branch.
   kl::BranchChoice solve_and_choose(const ArrayProblem& p) {
-    EXPECT_EQ(p.load_global("branch"), 0);
+    EXPECT_EQ(p.load_global(dir_.file("branch").c_str()), 0);
     return choose();
   }
   kl::BranchChoice choose() {
@@ -46,6 +47,8 @@ class BranchingTest : public LibrarySession {
     kl::select_branch_entity(choice);
     return choice;
   }
+  // The solution files go here.
+  TempDir dir_;
 };
 
 // minimise -x0 - x1 with 2 x0 <= 3 and 2 x1 <= 5: x0 = 1.5, x1 = 2.5.
@@ -62,7 +65,7 @@ ArrayProblem two_fractional_integers() {
 
 TEST_F(BranchingTest, PriorityDecidesWhateverTheEstimates) {
   const ArrayProblem p = two_fractional_integers();
-  ASSERT_EQ(p.load_global("branch"), 0);
+  ASSERT_EQ(p.load_global(dir_.file("branch").c_str()), 0);
   for (const bool first_preferred : {true, false}) {
     SCOPED_TRACE(first_preferred);
     const int32_t columns[] = {0, 1};
@@ -80,7 +83,7 @@ TEST_F(BranchingTest, PriorityDecidesWhateverTheEstimates) {
 
 TEST_F(BranchingTest, DirectionsSetTheFirstChild) {
   const ArrayProblem p = two_fractional_integers();
-  ASSERT_EQ(p.load_global("branch"), 0);
+  ASSERT_EQ(p.load_global(dir_.file("branch").c_str()), 0);
   kl::dcv(kl::dc::PSTCST) = 1e6;  // the preference outweighs any estimate
   struct Case {
     const char* directions;
@@ -127,7 +130,7 @@ TEST_F(BranchingTest, ColumnEstimateFromPseudoCosts) {
   p.row('L', 9.0);
   p.column(0.0, 0.0, 10.0, {{0, 1.0}});
   p.entity('I', 0);
-  ASSERT_EQ(p.load_global("branch"), 0);
+  ASSERT_EQ(p.load_global(dir_.file("branch").c_str()), 0);
   ASSERT_EQ(KLMINIM("l"), 0);
   const int32_t e = entity_of(0);
   kl::float_array(kl::ARR_ROW_PRICES)[1] = 0.0f;
@@ -138,6 +141,24 @@ TEST_F(BranchingTest, ColumnEstimateFromPseudoCosts) {
   EXPECT_DOUBLE_EQ(kl::branch_estimates.up_degradation, 0.75);
   EXPECT_DOUBLE_EQ(kl::branch_estimates.down_degradation, 0.25);
   EXPECT_DOUBLE_EQ(kl::branch_estimates.min_degradation, 0.25);
+}
+
+TEST_F(BranchingTest, SemiContinuousBetweenZeroAndItsLimit) {
+  // x0 semi-continuous with limit 2: x0 >= rhs puts it at rhs.
+  struct Case {
+    double rhs;
+    int32_t fractional;
+  };
+  for (const Case& k : {Case{1.0, 1}, Case{0.0, 0}, Case{2.0, 0}, Case{3.5, 0}}) {
+    SCOPED_TRACE(k.rhs);
+    ArrayProblem p;
+    p.row('G', k.rhs);
+    p.column(1.0, 0.0, 10.0, {{0, 1.0}});
+    p.entity('S', 0, 2.0);
+    const kl::BranchChoice c = solve_and_choose(p);
+    EXPECT_EQ(c.fractional_count, k.fractional);
+    EXPECT_EQ(c.branch_entity, k.fractional == 1 ? entity_of(0) : 0);
+  }
 }
 
 // A set over x0, x1, x2 (references 1, 2, 3) with x0 = x2 = 0.5 at the LP
