@@ -1,12 +1,13 @@
 // Problem input: the body of KLINPUT and of the INPUT command. It finds the
 // problem file by its extensions, sizes the capacity controls from the
-// pre-scan and reads it with the MPS reader.
+// pre-scan and reads it with the MPS reader, or reads an LP-format file with
+// the LP reader.
 //
 // The extensions are tried in the order "mat", "mps", "qps", "lp" (from
 // "lp" alone with option letter l), each as given in lower case and then in
 // upper case; the stem keeps the caller's case. A name with an explicit
-// extension is opened as given. LP-format files cannot be read yet: finding
-// one is reported (message 970) and refused.
+// extension is opened as given; only the exact lower-case extension "lp"
+// chooses the LP reader.
 //
 // A read that fails leaves the problem that was loaded before it in place,
 // with its name, its controls and its solution: the reader checks what it
