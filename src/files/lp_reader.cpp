@@ -238,8 +238,10 @@ int32_t lp_read_row_terms() {
     } else if (lp_current_char() == '[' && objective) {
       lp_read_quadratic(value);
     } else {
+      // A dangling operator before the keyword that ends the objective
+      // leaves the keyword in place.
       lp_error(LP_NAME_EXPECTED, 0);
-      if (!lp_at_end_of_file()) lp_next_char();
+      if (!lp_at_end_of_file() && !keyword_follows) lp_next_char();
     }
     if (is_operator(lp_current_char()) && !(objective && objective_ends_here())) {
       op = lp_current_char();

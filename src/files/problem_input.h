@@ -13,7 +13,9 @@
 // with its name, its controls and its solution: the reader checks what it
 // read and obtains the new problem's storage before it gives up the old
 // one. Only a shortage of memory in the set-up that follows the commit
-// leaves no problem.
+// leaves no problem. The LP reader checks what it read before it hands the
+// problem to the loaders, which give up the old problem first: there a
+// shortage of memory in the loaders leaves no problem.
 #ifndef KLSOL_FILES_PROBLEM_INPUT_H
 #define KLSOL_FILES_PROBLEM_INPUT_H
 

@@ -14,6 +14,7 @@
 #include "files/lp_reader.h"
 #include "klsol32.h"
 #include "problem/store.h"
+#include "runtime/arrays.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"
 #include "runtime/text_io.h"
@@ -474,6 +475,46 @@ TEST_F(LpReader, AFailedReadLeavesThePreviousProblem) {
     EXPECT_EQ(kl::lp_state.columns.size(), 0u);
     EXPECT_EQ(kl::lp_state.row_records.size(), 0u);
   }
+}
+
+// Storage runs out in the loaders, after the hand-over: the read fails
+// with the loaders' message and message 516, no problem is left, and the
+// next read loads.
+TEST_F(LpReader, NoMemoryAfterTheHandOver) {
+  const std::string good = "max\n x + 2 y\nst\n c: x + y <= 4\nend\n";
+  ASSERT_EQ(load(good), 0);
+  kl::fail_next_allocations(1);
+  EXPECT_EQ(load(good), KL_STATUS_REPORTED);
+  kl::fail_next_allocations(0);
+  EXPECT_TRUE(kltest::any_line_contains("LP problem refused by the problem store"));
+  EXPECT_EQ(kl::problem_state, 0);
+  EXPECT_EQ(kl::lp_state.columns.size(), 0u);
+  ASSERT_EQ(load(good), 0);
+  ASSERT_EQ(KLMAXIM(""), 0);
+  EXPECT_EQ(kltest::objective_value(), 8.0);
+}
+
+// The forms the library's own LP writer produces read back as meant: the
+// constant before the first term, a ranged row's unnamed second line, sets
+// after their comment, "x <= inf" keeping a general integer, and the type
+// sections; an objective without terms is written as the line "0".
+TEST_F(LpReader, TheWritersFormsReadBack) {
+  ASSERT_EQ(load("\\Problem name: p \n\nMinimize\nobj: 5 + 3 x - y + 2.5 z + w\n\nSubject To\n"
+                 "r1:      x + y <= 4\n         x + y >= 1\nr2:      - x + 2 z = 0\n"
+                 "\n\\Special Ordered Sets\ns1:      x + 2 y + 3 z = S1\n"
+                 "\nBounds\n w <= 9\n y <= inf\n -1 <= z <= 7\n"
+                 "\nIntegers\ny \n\nBinaries\nz \n\nPartial Integers\nw > 2\n\nEnd\n"),
+            0);
+  EXPECT_EQ(kl::dcv(kl::kObjectiveConstantSlot), 5.0);
+  EXPECT_EQ(row_types(), "LGE");
+  EXPECT_EQ(names(1), (std::vector<std::string>{"r1", "C0000002", "r2"}));
+  EXPECT_EQ(names(2), (std::vector<std::string>{"x", "y", "z", "w"}));
+  EXPECT_EQ(column_types(), "CIBP");
+  EXPECT_EQ(attribute(KLIA_NSETS), 1);
+
+  ASSERT_EQ(load("\\Problem name: p \n\nMinimize\n\n0\n\nSubject To\nr1:      x + y <= 4\n\nBounds\n\nEnd\n"), 0);
+  EXPECT_EQ(columns_of(KLGETOBJ), (std::vector<double>{0, 0}));
+  EXPECT_EQ(kl::dcv(kl::kObjectiveConstantSlot), 0.0);
 }
 
 }  // namespace
