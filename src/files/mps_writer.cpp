@@ -369,7 +369,10 @@ void write_sets(MpsWriter& w) {
         }
       }
       if (w.opt.one_pair || slot == 0) {
+        // The set's name leads a member line: free fields read the members
+        // from the second token on.
         w.line.clear();
+        put(w, kNameColumn, std::string(set_label, kNameChars));
         put_name(w, w.pair_name_column, name);
         put(w, w.pair_value_column, fixed_number(w, ref));
         slot = 1;
@@ -484,6 +487,9 @@ void write_bounds(MpsWriter& w) {
         case ENT_PARTIAL_INTEGER: {
           const double limit = static_cast<double>(entity_type[e] >> 4);
           bound_line(w, " PI", vector, j, &limit);
+          // PI sets no bound: an upper bound below the integer infinity
+          // follows as a bound of its own, or it would be lost.
+          if (hi < intmax) bound_line(w, " UP", vector, j, &hi);
           break;
         }
         default:
