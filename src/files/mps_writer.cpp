@@ -59,6 +59,10 @@ struct MpsWriter {
   double objective_rhs = 0.0;
   bool objective_stored = false;
   int32_t objective_row = 0;
+  std::vector<double> row_range;       // rows 1..nrow: the span of a ranged L row
+  // Option p: numbers run as long as they need, so the fields are written
+  // free, one blank apart, and the file reads with free fields.
+  bool free_layout = false;
   std::string line;
   bool failed = false;
 
@@ -74,13 +78,23 @@ std::string fixed_number(const MpsWriter& w, double v) {
   return std::string(field, kFieldWidth);
 }
 
+// Puts a field at its column; a file of free fields takes the fields in
+// turn, one blank apart.
 void put(MpsWriter& w, int32_t column, const std::string& text) {
+  if (w.free_layout) {
+    w.line += " " + text;
+    return;
+  }
   const size_t at = static_cast<size_t>(column - 1);
   if (w.line.size() < at) w.line.resize(at, ' ');
   w.line.replace(at, std::min(text.size(), w.line.size() - at), text);
 }
 
 void put_name(MpsWriter& w, int32_t column, const std::string& name) {
+  if (w.free_layout) {
+    put(w, column, name);
+    return;
+  }
   std::string padded = name;
   if (padded.size() < static_cast<size_t>(w.name_chars)) padded.resize(static_cast<size_t>(w.name_chars), ' ');
   put(w, column, padded);
@@ -201,6 +215,7 @@ void compute_limits(MpsWriter& w) {
   OneBased<double> column_upper = search ? real_array(ARR_WORK_UPPER) : upper;
   w.row_lo.assign(static_cast<size_t>(nrow) + 1, 0.0);
   w.row_hi.assign(static_cast<size_t>(nrow) + 1, 0.0);
+  w.row_range.assign(static_cast<size_t>(nrow) + 1, 0.0);
   for (int32_t i = 1; i <= nrow; ++i) {
     const double f = inverse_scale_of(i, w.opt.stored);
     double r = f * rhs[i];
@@ -213,6 +228,9 @@ void compute_limits(MpsWriter& w) {
         break;
       case ROW_L:
         lo = upper[i] >= kWriterInfinity ? -kInfinity : r - f * upper[i];
+        // The range as stored: the difference of the limits need not give
+        // it back to the last digit.
+        w.row_range[static_cast<size_t>(i)] = f * upper[i];
         break;
       default:
         break;
@@ -430,7 +448,7 @@ void write_ranges(MpsWriter& w) {
       write_plain(w, "RANGES");
       header = true;
     }
-    add_pair(w, pl, vector, w.names[static_cast<size_t>(i)], w.row_hi[static_cast<size_t>(i)] - lo);
+    add_pair(w, pl, vector, w.names[static_cast<size_t>(i)], w.row_range[static_cast<size_t>(i)]);
   }
   end_pairs(w, pl);
 }
@@ -568,6 +586,7 @@ void write_mps_file() {
   }
   MpsWriter w;
   w.opt = opt;
+  w.free_layout = opt.exact;
   w.name_chars = opt.generated ? kNameChars : kNameChars * std::max(name_words, 1);
   if (w.name_chars > kNameChars) w.opt.one_pair = true;
   w.pair_name_column = w.name_chars + 7;

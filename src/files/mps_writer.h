@@ -4,8 +4,8 @@
 // (files/lp_writer.h).
 //
 // Option letters: o one (row, value) pair per line; p numbers that read
-// back exactly (the shortest text that does, so a line runs as long as its
-// numbers and the file reads with free fields), one pair per line; c leave
+// back exactly (the shortest text that does), one pair per line, in free
+// fields (one blank apart), as the numbers do not fit the fixed ones; c leave
 // out fixed columns and free rows, their share moved into the right-hand
 // sides and the objective constant; n the stored (scaled) values; s
 // generated names "VVVVVVVV" with the position number; b the bounds of the
