@@ -8,6 +8,7 @@
 #include "runtime/options.h"
 #include "runtime/problem_name.h"
 #include "files/load_support.h"
+#include "files/lp_reader.h"
 #include "files/mps_prescan.h"
 #include "files/mps_reader.h"
 #include "problem/loader.h"
@@ -269,6 +270,18 @@ int32_t read_mps_problem(const std::string& file) {
   return result;
 }
 
+// The LP reader over the open file, which is closed afterwards. The reader
+// passes 0-based indices to the loaders, so the index base is 1 meanwhile.
+int32_t read_lp_problem() {
+  const int32_t kept_base = icv(ic::IFDBG);
+  icv(ic::IFDBG) = 1;
+  const int32_t result = read_lp_file();
+  icv(ic::IFDBG) = kept_base;
+  close_text_input();
+  if (result != 0) status_code = STATUS_REPORTED;
+  return result;
+}
+
 }  // namespace
 
 void input_problem() { input_problem_keeping_name(problem_name); }
@@ -290,13 +303,8 @@ void input_problem_keeping_name(const ProblemName& name_before) {
   int32_t format = FORMAT_MAT;
   bool loaded = false;
   if (open_problem_file(file, format)) {
-    if (format == FORMAT_LP) {
-      close_text_input();
-      begin_message(MSG_INPUT_LP_NOT_READABLE);
-      insert_message_string(file.c_str());
-      emit_message();
-      status_code = STATUS_REPORTED;
-    } else if (read_mps_problem(file) == 0) {
+    const int32_t result = format == FORMAT_LP ? read_lp_problem() : read_mps_problem(file);
+    if (result == 0) {
       problem_state = 1;
       problem_flags |= PF_LOADED;
       global_status = 1;

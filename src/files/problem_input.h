@@ -1,18 +1,21 @@
 // Problem input: the body of KLINPUT and of the INPUT command. It finds the
 // problem file by its extensions, sizes the capacity controls from the
-// pre-scan and reads it with the MPS reader.
+// pre-scan and reads it with the MPS reader, or reads an LP-format file with
+// the LP reader.
 //
 // The extensions are tried in the order "mat", "mps", "qps", "lp" (from
 // "lp" alone with option letter l), each as given in lower case and then in
 // upper case; the stem keeps the caller's case. A name with an explicit
-// extension is opened as given. LP-format files cannot be read yet: finding
-// one is reported (message 970) and refused.
+// extension is opened as given; only the exact lower-case extension "lp"
+// chooses the LP reader.
 //
 // A read that fails leaves the problem that was loaded before it in place,
 // with its name, its controls and its solution: the reader checks what it
 // read and obtains the new problem's storage before it gives up the old
 // one. Only a shortage of memory in the set-up that follows the commit
-// leaves no problem.
+// leaves no problem. The LP reader checks what it read before it hands the
+// problem to the loaders, which give up the old problem first: there a
+// shortage of memory in the loaders leaves no problem.
 #ifndef KLSOL_FILES_PROBLEM_INPUT_H
 #define KLSOL_FILES_PROBLEM_INPUT_H
 

@@ -567,24 +567,33 @@ TEST_F(ProblemInput, CommandLineNamesTheFile) {
   EXPECT_EQ(kl::error_number, 85);
 }
 
-TEST_F(ProblemInput, LpFormatFilesAreRefusedForNow) {
+TEST_F(ProblemInput, TheExtensionSearchFindsLpFormatFiles) {
   ASSERT_EQ(load(kSmallLp), 0);
-  write("only.lp", "minimize\n x\nend\n");
+  write("only.lp", "minimize\n x + 2 y\nsubject to\n c: x + y >= 1\nend\n");
   for (const std::string& name : {dir.file("only"), dir.file("only.lp")}) {
-    kltest::captured_lines().clear();
-    EXPECT_EQ(KLINPUT(name.c_str()), KL_STATUS_REPORTED);
-    EXPECT_EQ(kl::error_number, 970);
-    EXPECT_TRUE(kltest::any_line_contains(dir.file("only.lp")));
-    expect_small_lp_loaded();
+    ASSERT_EQ(load(kSmallLp), 0);
+    EXPECT_EQ(KLINPUT(name.c_str()), 0);
+    EXPECT_EQ(attribute(1001), 1);
+    EXPECT_EQ(column_values(KLGETOBJ), (std::vector<double>{1.0, 2.0}));
   }
-  // Option letter l (the INPUT command's) starts the search at "lp".
+  // Both an MPS and an LP file: the MPS file comes first, option letter l
+  // (the INPUT command's) starts the search at "lp".
   write("only.mps", kSmallLp);
+  kl::set_problem_name(dir.file("only").c_str());
+  kl::input_problem();
+  EXPECT_EQ(kl::status_code, 0);
+  EXPECT_EQ(column_values(KLGETOBJ), (std::vector<double>{1.0, 2.0}));
+  EXPECT_EQ(row_types(), "NL");
   kl::set_problem_name(dir.file("only").c_str());
   kl::set_option_letters("l");
   kl::input_problem();
   kl::clear_option_letters();
-  EXPECT_EQ(kl::status_code, KL_STATUS_REPORTED);
-  EXPECT_EQ(kl::error_number, 970);
+  EXPECT_EQ(kl::status_code, 0);
+  EXPECT_EQ(row_types(), "G");
+  // Only the exact lower-case extension chooses the LP reader.
+  write("upper.LP", "minimize\n x\nend\n");
+  EXPECT_EQ(KLINPUT(dir.file("upper.LP").c_str()), KL_STATUS_REPORTED);
+  EXPECT_EQ(row_types(), "G");
 }
 
 // Whatever way a read fails, through KLINPUT or the INPUT command, the
@@ -609,7 +618,9 @@ TEST_F(ProblemInput, AFailedReadLeavesTheProblemItsNameAndItsSolution) {
        0, 0},
       {"bad entity bound", "entity.mps", lp + "BOUNDS\n" + fx("LI", "BND", "X", "-1e12") + "ENDATA\n", 972, 0},
       {"no memory for the new problem", "fine.mps", kSmallLp, 20, 1},
-      {"LP format", "only.lp", "", 970, 0},
+      {"LP format error", "bad.lp", "minimize\n x\nsubject to\n x + y\nend\n", 509, 0},
+      {"LP format refused before the hand-over", "crossed.lp", "min\n x\nst\n x + y >= 1\nbounds\n x >= 3\n x <= 2\nend\n",
+       536, 0},
   };
   const std::string good = write("good.mps", kSmallLp);
   for (const bool command : {false, true}) {
@@ -658,7 +669,6 @@ TEST_F(ProblemInput, AFailedReadLeavesTheProblemItsNameAndItsSolution) {
   }
   // The missing file with an extension is named as given, not with another
   // extension behind it.
-  EXPECT_TRUE(kltest::any_line_contains(dir.file("only.lp")));
   kltest::captured_lines().clear();
   KLINPUT(dir.file("absent.mps").c_str());
   EXPECT_TRUE(kltest::any_line_contains("Cannot open file for reading: " + dir.file("absent.mps")));
