@@ -133,11 +133,37 @@ void choose_names(LpWriter& w) {
                                                       : written_columns.first_rewritten());
 }
 
+// Columns that no written row holds (no entries, or entries in free rows
+// only): they stand in the objective with a zero coefficient, which enters
+// them, or the file would lose them and their bounds would name unknown
+// columns.
+std::vector<uint8_t> columns_without_rows() {
+  std::vector<uint8_t> alone(static_cast<size_t>(nseq) + 1, 1);
+  OneBased<int32_t> row_type = int_array(ARR_ROW_TYPE);
+  OneBased<int32_t> col_start = int_array(ARR_COL_START);
+  OneBased<int32_t> elem_row = int_array(ARR_ELEM_ROW);
+  OneBased<double> elem_value = real_array(ARR_ELEM_VALUE);
+  for (int32_t j = store.first_col; j <= nseq; ++j) {
+    for (int32_t k = col_start[j]; k < col_start[j + 1]; ++k) {
+      const int32_t i = elem_row[k];
+      if (i >= 1 && i <= nrow && elem_value[k] != 0.0 && (row_type[i] & ROW_TYPE_MASK) != ROW_N) {
+        alone[static_cast<size_t>(j)] = 0;
+        break;
+      }
+    }
+  }
+  return alone;
+}
+
 void write_objective(LpWriter& w) {
   OneBased<double> cost = real_array(ARR_OBJECTIVE);
   const double constant = written_objective_constant();
   bool first = true;
   bool any = false;
+  bool any_cost = false;
+  for (int32_t j = store.first_col; j <= nseq && !any_cost; ++j) any_cost = cost[j] != 0.0;
+  // An objective of zero terms alone would be no objective for a reader.
+  const std::vector<uint8_t> alone = any_cost ? columns_without_rows() : std::vector<uint8_t>();
   for (int32_t j = store.first_col; j <= nseq && !w.failed; ++j) {
     if (cost[j] == 0.0) continue;
     std::string piece;
@@ -153,6 +179,9 @@ void write_objective(LpWriter& w) {
     any = true;
     append(w, piece, kObjectiveLimit, false, 0);
   }
+  for (int32_t j = store.first_col; any && j <= nseq && !w.failed; ++j)
+    if (cost[j] == 0.0 && alone[static_cast<size_t>(j)] != 0)
+      append(w, " + 0 " + w.names[static_cast<size_t>(j)], kObjectiveLimit, false, 0);
   bool quadratic = false;
   if (nqelem > 0) {
     OneBased<int32_t> upper_start = int_array(ARR_QUAD_UPPER_START);
@@ -406,7 +435,7 @@ void write_file(LpWriter& w) {
 bool lp_name_acceptable(const std::string& name) {
   if (name.empty() || name.size() > kLpNameMax) return false;
   const char first = name[0];
-  if (!(letter(first) || special(first)) || first == 'e' || first == 'E') return false;
+  if (!(letter(first) || special(first))) return false;
   if (!std::all_of(name.begin(), name.end(), name_char)) return false;
   return !is_keyword(name);
 }
@@ -415,7 +444,7 @@ std::string lp_name_rewritten(const std::string& name) {
   std::string out = name;
   for (char& c : out)
     if (!name_char(c)) c = '_';
-  if (out.empty() || !(letter(out[0]) || special(out[0])) || out[0] == 'e' || out[0] == 'E' || is_keyword(out))
+  if (out.empty() || !(letter(out[0]) || special(out[0])) || is_keyword(out))
     out.insert(out.begin(), '_');
   if (out.size() > kLpNameBase) out.resize(kLpNameBase);
   return out;

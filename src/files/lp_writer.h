@@ -10,10 +10,11 @@
 // or without the precision flag. Names that an LP reader could not take
 // back are written in another form (message 1010): every character outside
 // letters, digits, the full stop and !"#$%&()/,;?@_`'{}|~ becomes "_"; a
-// name that would begin with a digit, a full stop or the letter e or E
-// (which a reader takes for the exponent of a number before it), or that is
-// a keyword of the format, gets "_" in front; a name is cut to 56
-// characters; a name then taken gets "~" and a number.
+// name that would begin with a digit or a full stop (a reader takes it for
+// a number), or that is a keyword of the format, gets "_" in front; a name
+// is cut to 56 characters; a name then taken gets "~" and a number. A
+// number is always followed by a blank, so a name beginning with e or E is
+// never read as its exponent.
 #ifndef KLSOL_FILES_LP_WRITER_H
 #define KLSOL_FILES_LP_WRITER_H
 

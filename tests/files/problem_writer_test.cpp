@@ -249,6 +249,7 @@ TEST_F(ProblemWriter, LpLinesOfTheSpecialCases) {
   EXPECT_EQ(lines[0], "\\Problem name: mixed    ");
   EXPECT_EQ(lines[2], "Minimize");
   EXPECT_EQ(lines[3], " -7.5 + x + 2 y - z + iv + bn + 0.5 big + 3 f + pi + 0.25 s1a + 0.125 s1b");
+  EXPECT_EQ(lines[4], " + 0 lonely") << "a column in no row is entered through the objective";
   EXPECT_TRUE(has_line(lines, "r1: x + 2 y + 0.3333333333333333 z <= 10 "));
   EXPECT_TRUE(has_line(lines, "r4: x + pi + s1a + s1b <= 6 "));
   EXPECT_TRUE(has_line(lines, "          x + pi + s1a + s1b >= 1 ")) << "the range as an unnamed row";
@@ -305,7 +306,7 @@ TEST_F(ProblemWriter, LpNamesOtherReadersCannotTake) {
     const char* written;
   } cases[] = {
       {"ok_name", "ok_name"}, {"1st", "_1st"},     {"x-y", "x_y"},      {"a[1]", "a_1_"},   {"b:c", "b_c"},
-      {"e12", "_e12"},        {"E", "_E"},         {"end", "_end"},     {"Free", "_Free"}, {"my col", "my_col"},
+      {"e12", "e12"},         {"E", "E"},          {"end", "_end"},     {"Free", "_Free"}, {"my col", "my_col"},
       {".5", "_.5"},          {"a+b", "a_b"},      {"{ok}", "{ok}"},    {"", "_"},
   };
   for (const auto& c : cases) {
