@@ -48,9 +48,16 @@ bool digit(char c) { return c >= '0' && c <= '9'; }
 bool special(char c) { return c != '\0' && std::strchr(kNameSpecials, c) != nullptr; }
 bool name_char(char c) { return letter(c) || digit(c) || special(c) || c == '.'; }
 
+// Sense keywords some readers also take in part ("maxim", "minimu"): no
+// name may be such a beginning of three letters or more.
+constexpr const char* kSenseWords[] = {"maximize", "maximum", "minimize", "minimum"};
+
 bool is_keyword(const std::string& name) {
   std::string lower = name;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower.size() >= 3 && std::any_of(std::begin(kSenseWords), std::end(kSenseWords),
+                                       [&](const char* k) { return std::string(k).compare(0, lower.size(), lower) == 0; }))
+    return true;
   return std::any_of(std::begin(kKeywords), std::end(kKeywords), [&](const char* k) { return lower == k; });
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -71,11 +72,31 @@ struct MpsWriter {
   }
 };
 
+// The most digits of v that a 12-character field holds: the shortest text
+// that reads back exactly when it fits, else the longest rounding that
+// does (no leading zero before the point, no "+" or leading zeros in the
+// exponent).
+std::string twelve_character_number(double v) {
+  std::string text = round_trip_number(v);
+  for (int32_t digits = 17; text.size() > static_cast<size_t>(kFieldWidth) && digits >= 1; --digits) {
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%.*g", digits, v);
+    text = buffer;
+    const size_t zero = text.find("0.");
+    if (zero == 0 || (zero == 1 && text[0] == '-')) text.erase(zero, 1);
+    const size_t e = text.find('e');
+    if (e != std::string::npos) {
+      if (text[e + 1] == '+') text.erase(e + 1, 1);
+      size_t d = text[e + 1] == '-' ? e + 2 : e + 1;
+      while (d + 1 < text.size() && text[d] == '0') text.erase(d, 1);
+    }
+  }
+  if (text.size() < static_cast<size_t>(kFieldWidth)) text.insert(0, static_cast<size_t>(kFieldWidth) - text.size(), ' ');
+  return text;
+}
+
 std::string fixed_number(const MpsWriter& w, double v) {
-  if (w.opt.exact) return round_trip_number(v);
-  char field[kFieldWidth];
-  format_double_field(v, field);
-  return std::string(field, kFieldWidth);
+  return w.opt.exact ? round_trip_number(v) : twelve_character_number(v);
 }
 
 // Puts a field at its column; a file of free fields takes the fields in

@@ -3,6 +3,10 @@
 // the extension "mat", or, with option letter l, as an LP-format file
 // (files/lp_writer.h).
 //
+// Numbers go into the 12-character fields with as many digits as fit: the
+// shortest text that reads back exactly when it fits, else the longest
+// rounding that does (10 or 11 significant digits).
+//
 // Option letters: o one (row, value) pair per line; p numbers that read
 // back exactly (the shortest text that does), one pair per line, in free
 // fields (one blank apart), as the numbers do not fit the fixed ones; c leave

@@ -76,6 +76,9 @@ std::vector<std::string> file_lines(const std::string& path) {
   return lines;
 }
 
+// A number as a 12-character field holds it: right-aligned.
+std::string field(const std::string& number) { return std::string(12 - number.size(), ' ') + number; }
+
 bool has_line(const std::vector<std::string>& lines, const std::string& wanted) {
   for (const std::string& line : lines)
     if (line == wanted) return true;
@@ -116,23 +119,42 @@ TEST_F(ProblemWriter, MpsLinesOfTheSpecialCases) {
   EXPECT_EQ(lines[1], "ROWS");
   EXPECT_EQ(lines[2], " N  __OBJ___") << "the objective comes first when it is no stored row";
   EXPECT_TRUE(has_line(lines, " N  r5"));
-  EXPECT_TRUE(has_line(lines, "    RHS00001  __OBJ___      7.500000   r1           10.000000"));
-  EXPECT_TRUE(has_line(lines, "    RNG00001  r4            5.000000"));
+  EXPECT_TRUE(has_line(lines, "    RHS00001  __OBJ___  " + field("7.5") + "   r1        " + field("10")));
+  EXPECT_TRUE(has_line(lines, "    RNG00001  r4        " + field("5")));
   EXPECT_EQ(lines_starting(lines, "    RNG00001").size(), 1u) << "only the ranged row has a range";
-  EXPECT_TRUE(has_line(lines, " UI BND00001  iv           10.000000"));
+  EXPECT_TRUE(has_line(lines, " UI BND00001  iv        " + field("10")));
   EXPECT_EQ(lines_starting(lines, " LO BND00001  iv").size(), 0u);
   EXPECT_TRUE(has_line(lines, " BV BND00001  bn"));
-  EXPECT_TRUE(has_line(lines, " UI BND00001  big        2147483645."));
-  EXPECT_TRUE(has_line(lines, " FX BND00001  f             2.000000"));
-  EXPECT_TRUE(has_line(lines, " LO BND00001  y         -1.00000E+20"));
-  EXPECT_TRUE(has_line(lines, " UP BND00001  y             5.000000"));
+  EXPECT_TRUE(has_line(lines, " UI BND00001  big       " + field("2147483645")));
+  EXPECT_TRUE(has_line(lines, " FX BND00001  f         " + field("2")));
+  EXPECT_TRUE(has_line(lines, " LO BND00001  y         " + field("-1e+20")));
+  EXPECT_TRUE(has_line(lines, " UP BND00001  y         " + field("5")));
   EXPECT_TRUE(has_line(lines, " FR BND00001  z"));
-  EXPECT_TRUE(has_line(lines, " PI BND00001  pi            5.000000"));
-  EXPECT_TRUE(has_line(lines, " UP BND00001  pi           20.000000")) << "a partial integer keeps its upper bound";
-  EXPECT_TRUE(has_line(lines, "    SSSSSSS1  s1b           2.000000"));
-  EXPECT_TRUE(has_line(lines, " S1 SSSSSSS1                           s1a           1.000000"));
-  EXPECT_TRUE(has_line(lines, "    lonely    __OBJ___       .000000")) << "a column without entries is declared";
+  EXPECT_TRUE(has_line(lines, " PI BND00001  pi        " + field("5")));
+  EXPECT_TRUE(has_line(lines, " UP BND00001  pi        " + field("20"))) << "a partial integer keeps its upper bound";
+  EXPECT_TRUE(has_line(lines, "    SSSSSSS1  s1b       " + field("2")));
+  EXPECT_TRUE(has_line(lines, " S1 SSSSSSS1                           s1a       " + field("1")));
+  EXPECT_TRUE(has_line(lines, "    lonely    __OBJ___  " + field("0"))) << "a column without entries is declared";
   EXPECT_EQ(lines.back(), "ENDATA");
+}
+
+// The 12-character fields hold as many digits as fit.
+TEST_F(ProblemWriter, MpsFieldsKeepTheDigitsThatFit) {
+  const double rhs[] = {1.0 / 3.0};
+  const double cost[] = {-2.0 / 3.0, 123456.7890123};
+  const int32_t starts[] = {0, 1, 2};
+  const int32_t rows[] = {0, 0};
+  const double values[] = {1e-7 / 3.0, -0.1};
+  const double lower[] = {0, 0};
+  const double upper[] = {kInf, 12345678901234.5};
+  ASSERT_EQ(KLLOADPROB("digits", 2, 1, "G", rhs, nullptr, cost, starts, nullptr, rows, values, lower, upper), 0);
+  ASSERT_EQ(KLADDNAMES(2, "x\0y", 0, 1), 0);
+  const std::vector<std::string> lines = file_lines(output("digits", "o"));
+  for (const char* wanted : {"-.6666666667", "3.3333333e-8", "123456.7890", "-0.1", ".3333333333", "1.2345679e13"}) {
+    bool found = false;
+    for (const std::string& line : lines) found = found || line.find(std::string(" ") + wanted) != std::string::npos;
+    EXPECT_TRUE(found) << wanted;
+  }
 }
 
 // Each option that keeps the problem as it is reads back as the same
@@ -179,7 +201,7 @@ TEST_F(ProblemWriter, MpsFileReadsBackAsTheSameProblem) {
 TEST_F(ProblemWriter, MpsOptionCLeavesOutFixedColumnsAndFreeRows) {
   load_mixed_problem();
   const std::vector<std::string> lines = file_lines(output("compact", "c"));
-  EXPECT_TRUE(has_line(lines, "    RHS00001  __OBJ___      1.500000   r1           10.000000")) << "7.5 less 3 x 2";
+  EXPECT_TRUE(has_line(lines, "    RHS00001  __OBJ___  " + field("1.5") + "   r1        " + field("10"))) << "7.5 less 3 x 2";
   EXPECT_EQ(lines_starting(lines, " N  r5").size(), 0u);
   ASSERT_EQ(KLINPUT(dir.file("compact.mat").c_str()), 0);
   const kltest::ProblemSnapshot read = kltest::take_snapshot();
@@ -306,7 +328,7 @@ TEST_F(ProblemWriter, LpNamesOtherReadersCannotTake) {
     const char* written;
   } cases[] = {
       {"ok_name", "ok_name"}, {"1st", "_1st"},     {"x-y", "x_y"},      {"a[1]", "a_1_"},   {"b:c", "b_c"},
-      {"e12", "e12"},         {"E", "E"},          {"end", "_end"},     {"Free", "_Free"}, {"my col", "my_col"},
+      {"e12", "e12"},         {"E", "E"},          {"end", "_end"},     {"Free", "_Free"},  {"MAXIM", "_MAXIM"}, {"Min", "_Min"}, {"MAX1", "MAX1"}, {"my col", "my_col"},
       {".5", "_.5"},          {"a+b", "a_b"},      {"{ok}", "{ok}"},    {"", "_"},
   };
   for (const auto& c : cases) {
