@@ -240,6 +240,9 @@ void write_row(LpWriter& w, int32_t i, const char* relation, const std::string& 
     append(w, pending, kRowLimit, true, indent);
     pending.clear();
   }
+  // A row without terms holds one of coefficient 0: other readers take no
+  // row of no terms at all, and a zero term adds nothing.
+  if (first && store.first_col <= nseq) pending += " 0 " + w.names[static_cast<size_t>(store.first_col)];
   const std::string closing = pending + " " + relation + " " + number(rhs);
   append(w, closing, kRowLimit, true, indent);
   flush(w);

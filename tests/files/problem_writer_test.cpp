@@ -296,6 +296,27 @@ TEST_F(ProblemWriter, LpLinesOfTheSpecialCases) {
   EXPECT_EQ(lines.back(), "End");
 }
 
+// A row without terms holds a zero term, which other readers need and
+// which adds nothing; the row reads back empty.
+TEST_F(ProblemWriter, LpRowWithoutTerms) {
+  const double rhs[] = {1, 0};
+  const double cost[] = {1, 1};
+  const int32_t starts[] = {0, 1, 2};
+  const int32_t rows[] = {0, 0};
+  const double values[] = {1, 1};
+  const double lower[] = {0, 0};
+  const double upper[] = {kInf, kInf};
+  ASSERT_EQ(KLLOADPROB("empty", 2, 2, "GL", rhs, nullptr, cost, starts, nullptr, rows, values, lower, upper), 0);
+  ASSERT_EQ(KLADDNAMES(1, "c1\0c2", 0, 1), 0);
+  ASSERT_EQ(KLADDNAMES(2, "x\0y", 0, 1), 0);
+  const std::string file = output("empty", "l", "lp");
+  EXPECT_TRUE(has_line(file_lines(file), "c2: 0 x <= 0 "));
+  ASSERT_EQ(KLINPUT(file.c_str()), 0);
+  const kltest::ProblemSnapshot read = kltest::take_snapshot();
+  EXPECT_EQ(read.row_names, (std::vector<std::string>{"c1", "c2"}));
+  EXPECT_EQ(read.element.size(), 2u);
+}
+
 // Generated names: R and the row number, C and the column's position.
 TEST_F(ProblemWriter, LpGeneratedNames) {
   load_mixed_problem();
