@@ -403,6 +403,44 @@ TEST_F(ProblemWriter, MpsNamesWithBlanks) {
   EXPECT_EQ(kltest::take_snapshot().row_names.back(), "row_one");
 }
 
+// The quadratic objective travels in both forms: a QUADOBJ section (one
+// triangle) in MPS, the bracket in LP; the off-diagonal entry 0.5 is
+// written as x * y without a number.
+TEST_F(ProblemWriter, QuadraticObjectiveReadsBack) {
+  const double rhs[] = {1};
+  const double cost[] = {1, -1};
+  const int32_t starts[] = {0, 1, 2};
+  const int32_t rows[] = {0, 0};
+  const double values[] = {1, 1};
+  const double lower[] = {0, 0};
+  const double upper[] = {kInf, kInf};
+  const int32_t q1[] = {0, 0, 1};
+  const int32_t q2[] = {0, 1, 1};
+  const double qv[] = {2, 0.5, kThird};
+  ASSERT_EQ(KLLOADQPROB("quad", 2, 1, "G", rhs, nullptr, cost, starts, nullptr, rows, values, lower, upper, 3, q1, q2,
+                        qv),
+            0);
+  ASSERT_EQ(KLADDNAMES(2, "x\0y", 0, 1), 0);
+  const std::vector<std::string> lp = file_lines(output("quad", "l", "lp"));
+  ASSERT_GE(lp.size(), 4u);
+  EXPECT_EQ(lp[3], " x - y + [ 2 x^2 + x * y + 0.3333333333333333 y^2 ]");
+  for (const char* options : {"p", "l"}) {
+    SCOPED_TRACE(options);
+    ASSERT_EQ(KLLOADQPROB("quad", 2, 1, "G", rhs, nullptr, cost, starts, nullptr, rows, values, lower, upper, 3, q1,
+                          q2, qv),
+              0);
+    ASSERT_EQ(KLADDNAMES(2, "x\0y", 0, 1), 0);
+    ASSERT_EQ(KLINPUT(output("quad", options, options[0] == 'l' ? "lp" : "mat").c_str()), 0);
+    double v[3] = {};
+    ASSERT_EQ(KLGETQOBJ(0, 0, &v[0]), 0);
+    ASSERT_EQ(KLGETQOBJ(0, 1, &v[1]), 0);
+    ASSERT_EQ(KLGETQOBJ(1, 1, &v[2]), 0);
+    EXPECT_EQ(v[0], 2.0);
+    EXPECT_EQ(v[1], 0.5);
+    EXPECT_EQ(v[2], kThird);
+  }
+}
+
 TEST_F(ProblemWriter, FailuresAreReported) {
   EXPECT_EQ(KLOUTPUT(dir.file("none").c_str(), nullptr), KL_STATUS_REPORTED);
   EXPECT_EQ(kl::error_number, 91);
