@@ -27,9 +27,8 @@ namespace {
 
 constexpr int32_t kNameChars = 8;
 constexpr int32_t kFieldWidth = 12;
-// Fixed columns of the fields: type, first name, second name, first value,
-// third name, second value.
-constexpr int32_t kTypeColumn = 2;
+// Fixed columns of the first name field and of the second pair (name,
+// value); the first pair's columns follow from the name width.
 constexpr int32_t kNameColumn = 5;
 constexpr int32_t kSecondPairName = 40;
 constexpr int32_t kSecondPairValue = 50;
@@ -226,7 +225,6 @@ void choose_names(MpsWriter& w) {
 // Row activity limits and column bounds in the caller's terms.
 void compute_limits(MpsWriter& w) {
   OneBased<int32_t> row_type = int_array(ARR_ROW_TYPE);
-  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
   OneBased<double> rhs = real_array(ARR_RHS);
   OneBased<double> lower = real_array(ARR_LOWER);
   OneBased<double> upper = real_array(ARR_UPPER);
@@ -270,7 +268,6 @@ void compute_limits(MpsWriter& w) {
     w.col_lo[static_cast<size_t>(j)] = lo;
     w.col_hi[static_cast<size_t>(j)] = hi;
   }
-  (void)status;
   w.entity_of.assign(static_cast<size_t>(nseq) + 1, 0);
   OneBased<int32_t> entity_type = int_array(ARR_ENTITY_TYPE);
   OneBased<int32_t> entity_column = int_array(ARR_ENTITY_COLUMN);
