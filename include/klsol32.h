@@ -382,6 +382,14 @@ KLAPI int32_t KLSETPROB(const char* name);
 KLAPI int32_t KLINPUT(const char* name);
 KLAPI int32_t KLGETPROB(char* name);
 
+/* Writes the current problem as an MPS file (extension mat) or, with option
+ * letter l, as an LP-format file (extension lp), named after name, or after
+ * the problem when name is null or empty. Option letters: o one pair per
+ * line; p numbers that read back exactly; c leave out fixed columns and
+ * free rows; n the stored (scaled) values; s generated names; b the bounds
+ * of the global search while one runs. */
+KLAPI int32_t KLOUTPUT(const char* name, const char* options);
+
 /* Solution reports, read back from the problem's solution file. KLTOASC
  * writes it as comma-separated text files (extensions hdr and asc) named
  * after name, or after the problem when name is null or empty; option

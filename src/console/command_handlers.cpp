@@ -4,6 +4,7 @@
 #include "factor/basis.h"
 #include "factor/invert.h"
 #include "factor/starting_basis.h"
+#include "files/mps_writer.h"
 #include "files/solution_file.h"
 #include "presolve/postsolve.h"
 #include "problem/factor_arrays.h"
@@ -75,6 +76,11 @@ void out_command() {}
 void user_command() {}
 void objective_command() {}
 void size_command() {}
+
+void output_command() {
+  if ((problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) == 0) free_factor_arrays();
+  write_mps_file();
+}
 
 void invert_command() {
   begin_body();

@@ -42,6 +42,11 @@ void user_command();
 void objective_command();
 void size_command();
 
+// OUTPUT: writes the problem as an MPS or LP-format file (files/mps_writer.h)
+// with the command's option letters, after freeing the factorisation arrays
+// (a presolved problem keeps its factor, which postsolve reads).
+void output_command();
+
 // INVERT: refactorises the current basis and recomputes the duals, the
 // values and the objective as the end of an optimisation would, then
 // rewrites the solution file (unless a global search is under way). Stops

@@ -88,7 +88,7 @@ const CommandBody kCommandBodies[kCommandCount + 1] = {
     help_command,                                        // 29 HELP
     user_command,                                        // 30 USER
     nullptr,                                             // 31 ANALYSE
-    nullptr,                                             // 32 OUTPUT
+    output_command,                                      // 32 OUTPUT
     [] {                                                 // 33 RECURSE
       recurse_problem();
       if (icv(ic::IFPMSG) > 0) end_of_call();
