@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,7 @@ bool bounds_consistent() {
       upper = round_integer_upper(upper);
     }
     if (upper >= lower) continue;
-    report_column(MSG_LP_CROSSED_BOUNDS, s.columns[j].name);
+    report_column(MSG_LP_CROSSED_BOUNDS, s.columns[j]->name);
     status_code = STATUS_REPORTED;
     consistent = false;
   }
@@ -55,8 +56,8 @@ bool bounds_consistent() {
 // weights lie too close together fail the set-up, so they fail the read
 // here, before the hand-over, unless IGNORE allows them.
 bool set_spacing_acceptable() {
-  const lp_reader_state& s = lp_state;
-  const auto spacing_errors = [&s](bool report) {
+  const auto spacing_errors = [](bool report) {
+    const lp_reader_state& s = lp_state;
     int32_t close = 0;
     for (size_t k = 0; k < s.set_records.size(); ++k) {
       const lp_row_record& set = s.set_records[k];
@@ -68,7 +69,7 @@ bool set_spacing_acceptable() {
       std::vector<std::string> names;
       for (size_t i : order) {
         refs.push_back(set.coefficients[i]);
-        std::string name = s.columns[static_cast<size_t>(set.columns[i])].name;
+        std::string name = s.columns[static_cast<size_t>(set.columns[i])]->name;
         name.resize(8, ' ');
         names.push_back(name);
       }
@@ -82,17 +83,17 @@ bool set_spacing_acceptable() {
     return close;
   };
   if (spacing_errors(false) == 0) return true;
-  if (s.errors + kSetReferenceErrorWeight <= icv(ic::IGNORE)) return true;
+  if (lp_state.errors + kSetReferenceErrorWeight <= icv(ic::IGNORE)) return true;
   spacing_errors(true);
   return false;
 }
 
 // The names of one table in entry order, each ended by a NUL.
-bool lay_names(const std::deque<lp_name_entry>& entries, size_t first, int32_t bytes, std::vector<char>& buffer) {
+bool lay_names(const std::vector<std::unique_ptr<lp_name_entry>>& entries, size_t first, int32_t bytes, std::vector<char>& buffer) {
   buffer.clear();
   buffer.reserve(static_cast<size_t>(bytes));
   for (size_t k = first; k < entries.size(); ++k) {
-    buffer.insert(buffer.end(), entries[k].name.begin(), entries[k].name.end());
+    buffer.insert(buffer.end(), entries[k]->name.begin(), entries[k]->name.end());
     buffer.push_back('\0');
   }
   return buffer.size() == static_cast<size_t>(bytes);
@@ -197,7 +198,7 @@ int32_t lp_load_parsed_problem() {
   int32_t remaining = s.element_total;
   int32_t walked = 0;
   for (int32_t j = columns - 1; j >= 0; --j) {
-    remaining -= s.columns[static_cast<size_t>(j)].row_count;
+    remaining -= s.columns[static_cast<size_t>(j)]->row_count;
     starts[static_cast<size_t>(j)] = remaining;
     ++walked;
   }

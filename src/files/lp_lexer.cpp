@@ -231,7 +231,9 @@ int32_t lp_lookup_name(const std::string& name, int mode, lp_name_entry** entry)
     return e->index;
   }
   if ((mode & 2) != 0) return 0;
-  lp_name_entry& added = row ? s.rows.emplace_back() : s.columns.emplace_back();
+  std::vector<std::unique_ptr<lp_name_entry>>& entries = row ? s.rows : s.columns;
+  entries.push_back(std::make_unique<lp_name_entry>());
+  lp_name_entry& added = *entries.back();
   added.name = name;
   if (length > s.longest_name) s.longest_name = (length + 7) / 8 * 8;
   if (row) {

@@ -14,8 +14,8 @@
 #define KLSOL_FILES_LP_LEXER_H
 
 #include <cstdint>
-#include <deque>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -98,8 +98,11 @@ struct lp_reader_state {
   std::string name;  // the last name read
   std::vector<lp_name_entry*> row_table;
   std::vector<lp_name_entry*> column_table;
-  std::deque<lp_name_entry> rows;     // entries in order of entry
-  std::deque<lp_name_entry> columns;  // entries in order of entry
+  // Entries in order of entry. Every container here is empty without
+  // storage when default-made, so that releasing the state after a failed
+  // allocation allocates nothing.
+  std::vector<std::unique_ptr<lp_name_entry>> rows;
+  std::vector<std::unique_ptr<lp_name_entry>> columns;
   int32_t row_count = -1;  // -1 until the objective is entered
   int32_t column_count = 0;
   int32_t row_name_bytes = 0;

@@ -57,7 +57,7 @@ void pass_relation() {
   if (lp_current_char() == '=') lp_next_char();
 }
 
-lp_name_entry& column_entry(int32_t index) { return lp_state.columns[static_cast<size_t>(index - 1)]; }
+lp_name_entry& column_entry(int32_t index) { return *lp_state.columns[static_cast<size_t>(index - 1)]; }
 
 // A column named at the position, looked up only: its 0-based number, or -1
 // after error 5 (the rest of the line dropped).

@@ -47,8 +47,10 @@ struct Loaded {
 
 int32_t attribute(int32_t n) { return kltest::int_attribute_value(n); }
 
-Loaded describe_and_solve() {
+// The solution file goes to scratch_name, never into the data set.
+Loaded describe_and_solve(const std::string& scratch_name) {
   Loaded d;
+  EXPECT_EQ(KLSETPROB(scratch_name.c_str()), 0);
   const int32_t rows = attribute(KLIA_NROW);
   std::string types(static_cast<size_t>(rows), ' ');
   if (rows > 0) KLGETROWTYPE(types.data(), 0, rows - 1);
@@ -114,7 +116,7 @@ TEST_F(LpData, EveryFileReadsAsTheMpsFileItWasWrittenFrom) {
     if (mip) mps = kltest::data_file("miplib3/" + stem + ".mps");
     ASSERT_FALSE(mps.empty());
     ASSERT_EQ(KLINPUT(mps.c_str()), 0);
-    const Loaded from_mps = describe_and_solve();
+    const Loaded from_mps = describe_and_solve(dir.file(stem));
 
     kltest::captured_lines().clear();
     const std::string lp = folder + "/" + name + ".lp";
@@ -132,7 +134,7 @@ TEST_F(LpData, EveryFileReadsAsTheMpsFileItWasWrittenFrom) {
       continue;
     }
     ++read;
-    const Loaded from_lp = describe_and_solve();
+    const Loaded from_lp = describe_and_solve(dir.file(name));
     EXPECT_EQ(from_lp.lp_status, 1);
     // The other writer rounds coefficients to five decimals and may write
     // a reduced problem: only the optimum is held against its known value.

@@ -252,6 +252,8 @@ TEST_F(LpReader, GrammarTable) {
       {"a lone number before the first term", "max 3\n x + y\nst\n c: x <= 1\nend\n", 0, "L", {3, 1}, {1}},
       {"the first coefficient keeps every digit", "max 0.12345678901234567\n x\nst\n c: x <= 1\nend\n", 0, "L",
        {0.12345678901234567}, {1}},
+      {"a comment inside a statement", "MINIMIZE\n x + \\ y\n 2 y\ns.t.\n c: x <= 1\nEnd\n", 0, "L", {1, 2}, {1}},
+      {"the other constraint keywords", "minimum\n x\nsuch that\n c: x <= 1\nend\n", 0, "L", {1}, {1}},
       {"two rows on one line", "min\n x\nst\n c1: x + y <= 3 c2: x - y >= 1\nend\n", 0, "LG", {1, 0}, {3, 1}},
       {"<, = and >", "min\n x\nst\n x + y < 3\n x - y = 1\n y > 0\nend\n", 0, "LEG", {1, 0}, {3, 1, 0}},
       {"=< is no relation", "min\n x\nst\n c: x =< 3\nend\n", 507, "", {}, {}},
