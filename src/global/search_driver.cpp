@@ -113,6 +113,28 @@ void clear_free_marks_of_entities() {
   }
 }
 
+// A continuation finds the node and cut files open as the search left
+// them; a file closed in between (its name kept) is opened again for
+// update. False when the node file cannot be had.
+bool reopen_search_files() {
+  const int64_t lengths[2] = {node_record_bytes, 4};
+  for (int k = 0; k < 2; ++k) {
+    if (search_work_files.units[k] >= 0) continue;
+    if (search_work_files.names[k].empty()) {
+      if (k == 0) return false;
+      continue;
+    }
+    int32_t unit = -1, error = 0;
+    open_unit_update(search_work_files.names[k].c_str(), unit, lengths[k], error);
+    if (error != 0) {
+      if (k == 0) return false;
+      continue;
+    }
+    search_work_files.units[k] = unit;
+  }
+  return true;
+}
+
 void emit_with_seconds(int32_t message) {
   begin_message(message);
   insert_message_int(search_elapsed_seconds());
@@ -260,6 +282,12 @@ void start_global_search(int32_t mode) {
   node_header.node_id = 0;
   direct_child_flag = -1;
   search.log_line_counter = 1;
+  if (mode == 0 && node_count >= 1 && !reopen_search_files()) {
+    begin_message(MSG_SEARCH_NODE_FILE_REOPEN);
+    emit_message();
+    status_code = STATUS_REPORTED;
+    return;
+  }
   clear_free_marks_of_entities();
   if (mode == 0) return;
 
