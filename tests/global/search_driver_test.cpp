@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "global/search_driver.h"
 #include "klsol32.h"
 #include "problem/array_problem.h"
 #include "support/library_session.h"
@@ -692,6 +693,37 @@ TEST_F(GlobalSearch, NodeLimitMinusOneSolvesTheRootOnly) {
   ASSERT_EQ(KLGLOBAL(), 0);
   EXPECT_EQ(int_attribute_value(kMipStatus), 6);
   EXPECT_NEAR(double_attribute(kDintsl), knapsack_optimum(p), 1e-6);
+}
+
+}  // namespace
+
+namespace {
+
+constexpr int32_t kAddcut = 12;
+
+// With a positive ADDCUT the cut-off lies beyond the incumbent, so integer
+// nodes no better than it are solved too: they must not replace it, nor its
+// solution file, nor loosen the cut-off further.
+TEST_F(GlobalSearch, OnlyABetterSolutionReplacesTheIncumbent) {
+  const ArrayProblem p = knapsack(16);
+  KLSETICV(kIfpres, 0);
+  ASSERT_EQ(p.load_global(name("better").c_str()), 0);
+  // Set after the relaxation, whose run may tighten ADDCUT by PERCUT.
+  ASSERT_EQ(KLMINIM(""), 0);
+  KLSETDCV(kAddcut, 3.0);
+  const int64_t not_better = kl::search_stats.integer_solutions_not_better;
+  ASSERT_EQ(KLGLOBAL(), 0);
+  EXPECT_GT(kl::search_stats.integer_solutions_not_better, not_better);
+  EXPECT_EQ(int_attribute_value(kMipStatus), 6);
+  EXPECT_NEAR(double_attribute(kDintsl), knapsack_optimum(p), 1e-6);
+  std::vector<double> x(16);
+  ASSERT_EQ(KLSOLUTION(x.data(), nullptr, nullptr, nullptr), 0);
+  double z = 0.0;
+  for (int j = 0; j < 16; ++j) z += p.cost[static_cast<std::size_t>(j)] * x[static_cast<std::size_t>(j)];
+  EXPECT_NEAR(z, knapsack_optimum(p), 1e-6);
+  double cutoff = 0.0;
+  KLGETDCV(13, &cutoff);
+  EXPECT_NEAR(cutoff, knapsack_optimum(p) + 3.0, 1e-6);
 }
 
 }  // namespace
