@@ -727,3 +727,44 @@ TEST_F(GlobalSearch, OnlyABetterSolutionReplacesTheIncumbent) {
 }
 
 }  // namespace
+
+namespace {
+
+// KLDELNODE on a stopped search: a pair of children still in the table
+// (numbered by the node count at its branching, as the node log shows) can
+// lose its first child (any mode but 1) and then be removed (mode 1), after
+// which it is unknown; the search then finishes without it.
+TEST_F(GlobalSearch, DeleteNodeDropsActiveNodes) {
+  const ArrayProblem p = knapsack(22);
+  KLSETICV(kIfpres, 0);
+  KLSETICV(kGprint, 3);
+  KLSETICV(kMaxnod, 25);
+  ASSERT_EQ(p.load_global(name("del").c_str()), 0);
+  kltest::captured_lines().clear();
+  ASSERT_EQ(KLMINIM("g"), 0);
+  std::vector<int32_t> branched;
+  for (const kltest::CapturedLine& line : kltest::captured_lines()) {
+    const std::string& t = line.text;
+    if (t.size() < 60 || (t.back() != 'L' && t.back() != 'U')) continue;
+    branched.push_back(std::atoi(t.c_str()));
+  }
+  ASSERT_FALSE(branched.empty());
+  int32_t deleted = 0;
+  for (int32_t node : branched) {
+    if (KLDELNODE(node, 0) != 0) continue;
+    EXPECT_EQ(KLDELNODE(node, 1), 0);
+    EXPECT_EQ(KLDELNODE(node, 1), 32);
+    EXPECT_EQ(int_attribute_value(kLastError), 432);
+    ++deleted;
+  }
+  EXPECT_GT(deleted, 0);
+  KLSETICV(kMaxnod, 100000000);
+  ASSERT_EQ(KLGLOBAL(), 0);
+  const int32_t status = int_attribute_value(kMipStatus);
+  EXPECT_TRUE(status == 5 || status == 6) << status;
+  if (status == 6) {
+    EXPECT_GE(double_attribute(kDintsl), knapsack_optimum(p) - 1e-6);
+  }
+}
+
+}  // namespace
