@@ -768,3 +768,40 @@ TEST_F(GlobalSearch, DeleteNodeDropsActiveNodes) {
 }
 
 }  // namespace
+
+namespace {
+
+int32_t il_calls = 0;
+int32_t il_stop_at = 0;
+int32_t stop_an_iteration() {
+  ++il_calls;
+  return il_stop_at > 0 && il_calls == il_stop_at ? 1 : 0;
+}
+
+// A node LP stopped in mid-solve (by the iteration log's stop request)
+// stops the search with every unfinished node filed; KLGLOBAL finishes it
+// at the optimum.
+TEST_F(GlobalSearch, NodeStoppedInItsLpIsSolvedOnContinuation) {
+  const ArrayProblem p = knapsack(24);
+  KLSETICV(kIfpres, 0);
+  KLSETICV(KLIC_ITRLOG, 1);
+  KLSETICV(83, 0);  // IQUIET set by the user: the node LPs log
+  ASSERT_EQ(p.load_global(name("lpstop").c_str()), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  il_calls = 0;
+  il_stop_at = 40;
+  KLDEFINEILENTRY(stop_an_iteration);
+  kltest::captured_lines().clear();
+  ASSERT_EQ(KLGLOBAL(), 0);
+  const int32_t status = int_attribute_value(kMipStatus);
+  ASSERT_GE(il_calls, il_stop_at);
+  EXPECT_TRUE(status == 3 || status == 4) << status;
+  EXPECT_TRUE(kltest::any_line_contains("Global search stopped"));
+  il_stop_at = 0;
+  ASSERT_EQ(KLGLOBAL(), 0);
+  KLDEFINEILENTRY(nullptr);
+  EXPECT_EQ(int_attribute_value(kMipStatus), 6);
+  EXPECT_NEAR(double_attribute(kDintsl), knapsack_optimum(p), 1e-6);
+}
+
+}  // namespace
