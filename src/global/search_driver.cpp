@@ -377,7 +377,9 @@ void global_search_driver() {
 
   for (;;) {
     if (next == Next::kLoop) {
+      search.node_in_process = 1;
       branch_and_bound_loop(code);
+      search.node_in_process = 0;
       search.last_stop_code = code;
       next = code == NODE_STOP_NONE ? Next::kSelect : Next::kDispatch;
     }
@@ -602,7 +604,7 @@ void delete_node(int32_t node, int32_t mode) {
     else if (id > 0)
       id = -id;
   }
-  if (node == search.current_node_number || node == node_header.node_number) {
+  if (search.node_in_process != 0 && (node == search.current_node_number || node == node_header.node_number)) {
     if (mode == 1) search.first_child_open = 0;
     search.second_child_open = 0;
     found = true;

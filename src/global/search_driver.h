@@ -111,6 +111,9 @@ struct SearchDriverState {
   int32_t stop_flag = 0;
   // The node loop's stop code of the last run.
   int32_t last_stop_code = 0;
+  // 1 while the node loop runs: only then is there a node being processed
+  // for KLDELNODE to act on.
+  int32_t node_in_process = 0;
 };
 extern SearchDriverState search;
 

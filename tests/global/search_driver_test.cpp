@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "global/search_driver.h"
 #include "klsol32.h"
 #include "problem/array_problem.h"
 #include "support/library_session.h"
@@ -690,6 +691,115 @@ TEST_F(GlobalSearch, NodeLimitMinusOneSolvesTheRootOnly) {
   EXPECT_LE(relaxation, knapsack_optimum(p) + 1e-9);
   KLSETICV(kMaxnod, 100000000);
   ASSERT_EQ(KLGLOBAL(), 0);
+  EXPECT_EQ(int_attribute_value(kMipStatus), 6);
+  EXPECT_NEAR(double_attribute(kDintsl), knapsack_optimum(p), 1e-6);
+}
+
+}  // namespace
+
+namespace {
+
+constexpr int32_t kAddcut = 12;
+
+// With a positive ADDCUT the cut-off lies beyond the incumbent, so integer
+// nodes no better than it are solved too: they must not replace it, nor its
+// solution file, nor loosen the cut-off further.
+TEST_F(GlobalSearch, OnlyABetterSolutionReplacesTheIncumbent) {
+  const ArrayProblem p = knapsack(16);
+  KLSETICV(kIfpres, 0);
+  ASSERT_EQ(p.load_global(name("better").c_str()), 0);
+  // Set after the relaxation, whose run may tighten ADDCUT by PERCUT.
+  ASSERT_EQ(KLMINIM(""), 0);
+  KLSETDCV(kAddcut, 3.0);
+  const int64_t not_better = kl::search_stats.integer_solutions_not_better;
+  ASSERT_EQ(KLGLOBAL(), 0);
+  EXPECT_GT(kl::search_stats.integer_solutions_not_better, not_better);
+  EXPECT_EQ(int_attribute_value(kMipStatus), 6);
+  EXPECT_NEAR(double_attribute(kDintsl), knapsack_optimum(p), 1e-6);
+  std::vector<double> x(16);
+  ASSERT_EQ(KLSOLUTION(x.data(), nullptr, nullptr, nullptr), 0);
+  double z = 0.0;
+  for (int j = 0; j < 16; ++j) z += p.cost[static_cast<std::size_t>(j)] * x[static_cast<std::size_t>(j)];
+  EXPECT_NEAR(z, knapsack_optimum(p), 1e-6);
+  double cutoff = 0.0;
+  KLGETDCV(13, &cutoff);
+  EXPECT_NEAR(cutoff, knapsack_optimum(p) + 3.0, 1e-6);
+}
+
+}  // namespace
+
+namespace {
+
+// KLDELNODE on a stopped search: a pair of children still in the table
+// (numbered by the node count at its branching, as the node log shows) can
+// lose its first child (any mode but 1) and then be removed (mode 1), after
+// which it is unknown; the search then finishes without it.
+TEST_F(GlobalSearch, DeleteNodeDropsActiveNodes) {
+  const ArrayProblem p = knapsack(22);
+  KLSETICV(kIfpres, 0);
+  KLSETICV(kGprint, 3);
+  KLSETICV(kMaxnod, 25);
+  ASSERT_EQ(p.load_global(name("del").c_str()), 0);
+  kltest::captured_lines().clear();
+  ASSERT_EQ(KLMINIM("g"), 0);
+  std::vector<int32_t> branched;
+  for (const kltest::CapturedLine& line : kltest::captured_lines()) {
+    const std::string& t = line.text;
+    if (t.size() < 60 || (t.back() != 'L' && t.back() != 'U')) continue;
+    branched.push_back(std::atoi(t.c_str()));
+  }
+  ASSERT_FALSE(branched.empty());
+  int32_t deleted = 0;
+  for (int32_t node : branched) {
+    if (KLDELNODE(node, 0) != 0) continue;
+    EXPECT_EQ(KLDELNODE(node, 1), 0);
+    EXPECT_EQ(KLDELNODE(node, 1), 32);
+    EXPECT_EQ(int_attribute_value(kLastError), 432);
+    ++deleted;
+  }
+  EXPECT_GT(deleted, 0);
+  KLSETICV(kMaxnod, 100000000);
+  ASSERT_EQ(KLGLOBAL(), 0);
+  const int32_t status = int_attribute_value(kMipStatus);
+  EXPECT_TRUE(status == 5 || status == 6) << status;
+  if (status == 6) {
+    EXPECT_GE(double_attribute(kDintsl), knapsack_optimum(p) - 1e-6);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+int32_t il_calls = 0;
+int32_t il_stop_at = 0;
+int32_t stop_an_iteration() {
+  ++il_calls;
+  return il_stop_at > 0 && il_calls == il_stop_at ? 1 : 0;
+}
+
+// A node LP stopped in mid-solve (by the iteration log's stop request)
+// stops the search with every unfinished node filed; KLGLOBAL finishes it
+// at the optimum.
+TEST_F(GlobalSearch, NodeStoppedInItsLpIsSolvedOnContinuation) {
+  const ArrayProblem p = knapsack(24);
+  KLSETICV(kIfpres, 0);
+  KLSETICV(KLIC_ITRLOG, 1);
+  KLSETICV(83, 0);  // IQUIET set by the user: the node LPs log
+  ASSERT_EQ(p.load_global(name("lpstop").c_str()), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  il_calls = 0;
+  il_stop_at = 40;
+  KLDEFINEILENTRY(stop_an_iteration);
+  kltest::captured_lines().clear();
+  ASSERT_EQ(KLGLOBAL(), 0);
+  const int32_t status = int_attribute_value(kMipStatus);
+  ASSERT_GE(il_calls, il_stop_at);
+  EXPECT_TRUE(status == 3 || status == 4) << status;
+  EXPECT_TRUE(kltest::any_line_contains("Global search stopped"));
+  il_stop_at = 0;
+  ASSERT_EQ(KLGLOBAL(), 0);
+  KLDEFINEILENTRY(nullptr);
   EXPECT_EQ(int_attribute_value(kMipStatus), 6);
   EXPECT_NEAR(double_attribute(kDintsl), knapsack_optimum(p), 1e-6);
 }
