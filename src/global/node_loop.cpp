@@ -1,5 +1,6 @@
 #include "global/node_loop.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -9,6 +10,7 @@
 #include "factor/starting_basis.h"
 #include "files/solution_file.h"
 #include "global/branching.h"
+#include "global/cut_rows.h"
 #include "global/node_bounds.h"
 #include "global/node_cut_lists.h"
 #include "global/node_log.h"
@@ -18,6 +20,9 @@
 #include "klsol/message_ids.h"
 #include "presolve/postsolve.h"
 #include "problem/cut_manager.h"
+#include "problem/cut_store.h"
+#include "problem/array_ids.h"
+#include "runtime/arrays.h"
 #include "problem/matrix_storage.h"
 #include "problem/search_state.h"
 #include "problem/store.h"
@@ -427,6 +432,7 @@ void fix_by_reduced_cost() {
 void run_node_callbacks(int32_t mode) {
   int32_t added = 0;
   int32_t result = 0;
+  bool finished = false;
   do {
     search_record.cut_rows_added = 0;
     search_record.cut_rows_deleted = 0;
@@ -452,8 +458,16 @@ void run_node_callbacks(int32_t mode) {
         break;
       }
     }
+    finished = result == 0;
   } while (result != 0);
-  (void)added;
+  // Rows the callback added go into the pool once it is content, so that
+  // the node cut lists can name them.
+  if (finished && added > 0) scan_cut_rows();
+  if (array_cells[ARR_CUT_RECORD] != nullptr) {
+    const int32_t last = std::max(0, icv(ic::MXCPOL) - search_record.saved_bound_count);
+    for (int32_t r = 1; r <= last; ++r)
+      if (cut_record_field(r, CUT_FIELD_FIRST) >= 0) cut_record_field(r, CUT_FIELD_FLAGS) &= ~CUT_NEW_IN_ROUND;
+  }
 }
 
 void solve_node(int32_t& cut_off) {
