@@ -8,6 +8,7 @@
 
 #include "factor/simplex_state.h"
 #include "factor/starting_basis.h"
+#include "problem/factor_arrays.h"
 #include "files/solution_file.h"
 #include "global/branching.h"
 #include "global/cut_rows.h"
@@ -35,6 +36,7 @@
 #include "simplex/iteration_log.h"
 #include "simplex/lp_driver.h"
 #include "simplex/primal_driver.h"
+#include "simplex/successive_lp.h"
 
 namespace kl {
 
@@ -225,6 +227,36 @@ bool drop_node() {
     if (status_code != STATUS_OK) return false;
   }
   return true;
+}
+
+// A search started by successive LP (option r) solves every node the same
+// way: from the typed values of the root, an optimum of the node's matrix,
+// then the passes to their fixed point.
+void solve_node_by_recursion() {
+  if ((problem_flags & PF_ROW_LISTS) != 0) free_row_lists();
+  free_factor_arrays();
+  const int32_t ifmem = icv(ic::IFMEM);
+  // The node's LP is solved as it stands: a presolve would renumber the
+  // search's problem under it.
+  const int32_t ifpres = icv(ic::IFPRES);
+  problem_flags &= ~PF_SEARCH_RUNNING;
+  icv(ic::IFMEM) |= kIfmemNoSolutionFileBit;
+  icv(ic::IFPRES) = 0;
+  const auto restore = [&] {
+    problem_flags |= PF_SEARCH_RUNNING;
+    icv(ic::IFMEM) = ifmem;
+    icv(ic::IFPRES) = ifpres;
+  };
+  read_rec_file();
+  if (status_code != STATUS_OK) {
+    restore();
+    return;
+  }
+  optimise_lp(sense_factor < 0.0 ? OPT_MAXIMISE : OPT_MINIMISE);
+  problem_flags |= PF_SEARCH_RUNNING;
+  icv(ic::IFMEM) = ifmem;
+  if (status_code == STATUS_OK && lp_status == LP_OPTIMAL) recurse_problem();
+  restore();
 }
 
 }  // namespace
@@ -482,6 +514,11 @@ void solve_node(int32_t& cut_off) {
   refresh_scaled_cutoff();
   for (;;) {
     if (direct_child_flag < 1) problem_flags &= ~PF_FACTOR_VALID;
+    if ((problem_flags & PF_CLOCK_STARTED) != 0) {
+      solve_node_by_recursion();
+      if (status_code != STATUS_OK) return;
+      break;
+    }
     optimise_lp(OPT_REOPTIMISE);
     if (status_code != STATUS_OK) return;
     if ((icv(ic::IFINTP) & kIfintpReducedCostFixing) == 0 || lp_status != LP_OPTIMAL) break;
