@@ -565,6 +565,7 @@ void branch_and_bound_loop(int32_t& code) {
     }
     ++node_count;
     ++search_stats.nodes_solved;
+    search.deleted_node = 0;
     bool leaf = lp_status == LP_INFEASIBLE;
     bool solution = false;
     bool recorded = false;
@@ -604,7 +605,14 @@ void branch_and_bound_loop(int32_t& code) {
         return;
       }
       search.fractional_count = choice.fractional_count;
-      if (choice.fractional_count != 0) {
+      if (choice.fractional_count != 0 && search.deleted_node == node_count) {
+        // Deleted by the caller while being processed: no children.
+        leaf = true;
+        if (!drop_node()) {
+          code = -NODE_STOP_STORE_ERROR;
+          return;
+        }
+      } else if (choice.fractional_count != 0) {
         if (choice.branch_entity < 1 || choice.branch_entity > nglent) {
           // A branching object of the caller's: this search cannot branch on
           // it, and ignoring it would solve the same node without end.

@@ -618,9 +618,15 @@ void delete_node(int32_t node, int32_t mode) {
     else if (id > 0)
       id = -id;
   }
-  if (search.node_in_process != 0 && (node == search.current_node_number || node == node_header.node_number)) {
+  // The node being processed goes by its number in the log (the node count,
+  // which its children will carry) or by the pair it was taken from.
+  if (search.node_in_process != 0 &&
+      (node == node_count || node == search.current_node_number || node == node_header.node_number)) {
     if (mode == 1) search.first_child_open = 0;
     search.second_child_open = 0;
+    // The flags only steer the next dive decision; the node itself must
+    // not make children either.
+    if (mode == 1 && node == node_count) search.deleted_node = node_count;
     found = true;
   }
   if (!found) unknown();
