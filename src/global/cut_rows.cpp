@@ -435,3 +435,62 @@ void remove_all_cut_rows() {
 }
 
 }  // namespace kl
+
+namespace kl {
+
+void scan_cut_rows() {
+  if (cut_row_count <= 0) return;
+  if (!make_row_copy_current()) return;
+  const int32_t m0 = cut_row_model_rows();
+  OneBased<int32_t> row_type = int_array(ARR_ROW_TYPE);
+  OneBased<int32_t> list = int_array(ARR_CUT_ROW_LIST);
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  OneBased<double> rhs = real_array(ARR_RHS);
+  OneBased<int32_t> copy_start = int_array(ARR_ROW_COPY_START);
+  OneBased<int32_t> copy_col = int_array(ARR_ROW_COPY_COL);
+  OneBased<double> copy_val = real_array(ARR_ROW_COPY_VAL);
+  for (int32_t k = 1; k <= cut_row_count; ++k) {
+    const int32_t row = m0 + k;
+    const uint32_t word = static_cast<uint32_t>(row_type[row]);
+    if ((word & RF_CUT) == 0) continue;
+    if (array_cells[ARR_CUT_RECORD] == nullptr || search_record.pool_free_head <= 0 ||
+        search_record.stored_cut_count + 1 > icv(ic::MXCPOL) - search_record.saved_bound_count) {
+      error_number = MSG_CUT_POOL_NO_RECORD_FOR_ROW;
+      report_plain_error(MSG_CUT_POOL_NO_RECORD_FOR_ROW);
+      return;
+    }
+    const int32_t begin = copy_start[row];
+    const int32_t length = copy_start[row + 1] - begin;
+    if (static_cast<int64_t>(search_record.pool_elements_used) + length > icv(ic::MXCPEL)) {
+      error_number = MSG_CUT_POOL_NO_ELEMENTS_FOR_ROW;
+      report_plain_error(MSG_CUT_POOL_NO_ELEMENTS_FOR_ROW);
+      return;
+    }
+    const int32_t record = search_record.pool_free_head;
+    search_record.pool_free_head = cut_record_field(record, CUT_FIELD_FLAGS);
+    ++search_record.stored_cut_count;
+    const int32_t first = search_record.pool_elements_used + 1;
+    OneBased<int32_t> pool_columns = int_array(ARR_CUT_ELEM_COLUMN);
+    OneBased<double> pool_values = real_array(ARR_CUT_ELEM_VALUE);
+    int32_t key = length;
+    for (int32_t e = 0; e < length; ++e) {
+      const int32_t q = copy_col[begin + e];
+      key += q;
+      pool_columns[first + e] = q;
+      // The row holds coefficients per unit of the scaled column.
+      pool_values[first + e] = copy_val[begin + e] * scale_powers[2 * kNeutralScaleExponent - scale_exponent(status[q])];
+    }
+    search_record.pool_elements_used += length;
+    cut_record_field(record, CUT_FIELD_TYPE) = list[k];
+    cut_record_field(record, CUT_FIELD_FLAGS) = static_cast<int32_t>(word & 7u);
+    cut_record_field(record, CUT_FIELD_FIRST) = first;
+    cut_record_field(record, CUT_FIELD_LENGTH) = length;
+    cut_record_field(record, CUT_FIELD_KEY) = key;
+    cut_record_field(record, CUT_FIELD_REFERENCES) = 1;
+    real_array(ARR_CUT_RHS)[record] = rhs[row];
+    list[k] = record;
+    row_type[row] = static_cast<int32_t>(word & ~static_cast<uint32_t>(RF_CUT));
+  }
+}
+
+}  // namespace kl

@@ -9,6 +9,8 @@
 //   remove_all_cut_rows()                            every cut row out, no checks
 //   cut_type_matches(record_type, type, rule)        the rule of both
 //   cut_row_model_rows()                             nrow - cut_row_count
+//   scan_cut_rows()                                  rows added by the cut
+//                                                    manager -> pool records
 // State read and written: nrow, spare_rows_left, spare_elems_left, nelem,
 // cut_row_count, the row copy (ids 35-37), row_type, pos_status, bounds,
 // rhs and work rhs, basis header (33), array 34 and 64 of the cut rows,
@@ -84,6 +86,14 @@ void delcut(int32_t keep_binding, int32_t type, int32_t rule, double threshold, 
 // and the basis header from the statuses when a cut row's slack was basic
 // away from its own position.
 void remove_all_cut_rows();
+
+// Moves every cut row the cut manager added straight into the LP (row type
+// bit 0x80, its type in cut_row_list) into the pool: a record of that type
+// with the row's sense, right-hand side and coefficients (per unit of the
+// unscaled column), referenced once by the row, which then names it.
+// Errors (status 32, rows moved before stay moved): 285 no record left
+// below the saved bounds, 286 no room for the row's elements.
+void scan_cut_rows();
 
 }  // namespace kl
 

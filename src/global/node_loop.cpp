@@ -1,5 +1,6 @@
 #include "global/node_loop.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -7,8 +8,10 @@
 
 #include "factor/simplex_state.h"
 #include "factor/starting_basis.h"
+#include "problem/factor_arrays.h"
 #include "files/solution_file.h"
 #include "global/branching.h"
+#include "global/cut_rows.h"
 #include "global/node_bounds.h"
 #include "global/node_cut_lists.h"
 #include "global/node_log.h"
@@ -18,6 +21,9 @@
 #include "klsol/message_ids.h"
 #include "presolve/postsolve.h"
 #include "problem/cut_manager.h"
+#include "problem/cut_store.h"
+#include "problem/array_ids.h"
+#include "runtime/arrays.h"
 #include "problem/matrix_storage.h"
 #include "problem/search_state.h"
 #include "problem/store.h"
@@ -30,6 +36,7 @@
 #include "simplex/iteration_log.h"
 #include "simplex/lp_driver.h"
 #include "simplex/primal_driver.h"
+#include "simplex/successive_lp.h"
 
 namespace kl {
 
@@ -220,6 +227,36 @@ bool drop_node() {
     if (status_code != STATUS_OK) return false;
   }
   return true;
+}
+
+// A search started by successive LP (option r) solves every node the same
+// way: from the typed values of the root, an optimum of the node's matrix,
+// then the passes to their fixed point.
+void solve_node_by_recursion() {
+  if ((problem_flags & PF_ROW_LISTS) != 0) free_row_lists();
+  free_factor_arrays();
+  const int32_t ifmem = icv(ic::IFMEM);
+  // The node's LP is solved as it stands: a presolve would renumber the
+  // search's problem under it.
+  const int32_t ifpres = icv(ic::IFPRES);
+  problem_flags &= ~PF_SEARCH_RUNNING;
+  icv(ic::IFMEM) |= kIfmemNoSolutionFileBit;
+  icv(ic::IFPRES) = 0;
+  const auto restore = [&] {
+    problem_flags |= PF_SEARCH_RUNNING;
+    icv(ic::IFMEM) = ifmem;
+    icv(ic::IFPRES) = ifpres;
+  };
+  read_rec_file();
+  if (status_code != STATUS_OK) {
+    restore();
+    return;
+  }
+  optimise_lp(sense_factor < 0.0 ? OPT_MAXIMISE : OPT_MINIMISE);
+  problem_flags |= PF_SEARCH_RUNNING;
+  icv(ic::IFMEM) = ifmem;
+  if (status_code == STATUS_OK && lp_status == LP_OPTIMAL) recurse_problem();
+  restore();
 }
 
 }  // namespace
@@ -427,6 +464,7 @@ void fix_by_reduced_cost() {
 void run_node_callbacks(int32_t mode) {
   int32_t added = 0;
   int32_t result = 0;
+  bool finished = false;
   do {
     search_record.cut_rows_added = 0;
     search_record.cut_rows_deleted = 0;
@@ -452,8 +490,16 @@ void run_node_callbacks(int32_t mode) {
         break;
       }
     }
+    finished = result == 0;
   } while (result != 0);
-  (void)added;
+  // Rows the callback added go into the pool once it is content, so that
+  // the node cut lists can name them.
+  if (finished && added > 0) scan_cut_rows();
+  if (array_cells[ARR_CUT_RECORD] != nullptr) {
+    const int32_t last = std::max(0, icv(ic::MXCPOL) - search_record.saved_bound_count);
+    for (int32_t r = 1; r <= last; ++r)
+      if (cut_record_field(r, CUT_FIELD_FIRST) >= 0) cut_record_field(r, CUT_FIELD_FLAGS) &= ~CUT_NEW_IN_ROUND;
+  }
 }
 
 void solve_node(int32_t& cut_off) {
@@ -468,6 +514,11 @@ void solve_node(int32_t& cut_off) {
   refresh_scaled_cutoff();
   for (;;) {
     if (direct_child_flag < 1) problem_flags &= ~PF_FACTOR_VALID;
+    if ((problem_flags & PF_CLOCK_STARTED) != 0) {
+      solve_node_by_recursion();
+      if (status_code != STATUS_OK) return;
+      break;
+    }
     optimise_lp(OPT_REOPTIMISE);
     if (status_code != STATUS_OK) return;
     if ((icv(ic::IFINTP) & kIfintpReducedCostFixing) == 0 || lp_status != LP_OPTIMAL) break;
@@ -514,6 +565,7 @@ void branch_and_bound_loop(int32_t& code) {
     }
     ++node_count;
     ++search_stats.nodes_solved;
+    search.deleted_node = 0;
     bool leaf = lp_status == LP_INFEASIBLE;
     bool solution = false;
     bool recorded = false;
@@ -553,7 +605,14 @@ void branch_and_bound_loop(int32_t& code) {
         return;
       }
       search.fractional_count = choice.fractional_count;
-      if (choice.fractional_count != 0) {
+      if (choice.fractional_count != 0 && search.deleted_node == node_count) {
+        // Deleted by the caller while being processed: no children.
+        leaf = true;
+        if (!drop_node()) {
+          code = -NODE_STOP_STORE_ERROR;
+          return;
+        }
+      } else if (choice.fractional_count != 0) {
         if (choice.branch_entity < 1 || choice.branch_entity > nglent) {
           // A branching object of the caller's: this search cannot branch on
           // it, and ignoring it would solve the same node without end.

@@ -11,6 +11,7 @@
 //   solve_node(cut_off)                the current node's LP; cut_off = 1 when
 //                                      the node is dropped without its result
 //   run_node_callbacks(mode)           CM (0) or TCM (1) until it returns 0
+//                                      (rows it added then go to the pool)
 //   measure_integer_infeasibilities()  search.fractional_count at the values
 //   set_nonbasic_values()              the value of every position (array 58)
 //   fix_by_reduced_cost()              binaries fixed against the cut-off

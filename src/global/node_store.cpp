@@ -662,12 +662,18 @@ void grow_active_table(int32_t& error) {
   }
 }
 
+namespace {
+// The name of the file write_rec_file made, until delete_rec_file.
+std::string rec_file_written;
+}  // namespace
+
 void write_rec_file() {
   std::vector<double> values;
   save_recurse_values(values);
   const std::string name = make_work_file_name("rec");
   int32_t unit = -1, error = 0;
   create_unit_words(name.c_str(), unit, error);
+  if (error == 0) rec_file_written = name;
   if (error == 0 && !values.empty()) {
     std::vector<unsigned char> bytes(values.size() * 8);
     for (size_t i = 0; i < values.size(); ++i) put_f64(&bytes[8 * i], values[i]);
@@ -693,6 +699,12 @@ void read_rec_file() {
   int32_t close_error = 0;
   if (unit >= 0) close_unit(unit, close_error);
   if (error != 0 || close_error != 0) report_file_error(name);
+}
+
+void delete_rec_file() {
+  if (rec_file_written.empty()) return;
+  remove_file_parts(rec_file_written.c_str());
+  rec_file_written.clear();
 }
 
 }  // namespace kl

@@ -32,7 +32,7 @@
 //                                     attribute := the image's depth
 //   write_node_record(n, buffer) / read_node_record()
 //   grow_active_table(error)          MXANOD doubles, contents kept
-//   write_rec_file() / read_rec_file()
+//   write_rec_file() / read_rec_file() / delete_rec_file()
 //   (applying a node's states to the LP's bounds: node_bounds.h)
 //
 // Entity states: arrays 13 (upper) and 14 (lower) hold one 32-bit word per
@@ -158,6 +158,8 @@ void grow_active_table(int32_t& error);
 
 void write_rec_file();
 void read_rec_file();
+// Removes the file write_rec_file made, if any.
+void delete_rec_file();
 
 }  // namespace kl
 

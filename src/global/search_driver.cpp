@@ -210,6 +210,13 @@ constexpr int32_t kEndDriver = 101;
 
 int32_t solve_root() {
   pack_node();
+  const bool recursion = (problem_flags & PF_CLOCK_STARTED) != 0;
+  // The root is solved by successive LP too, from the typed values it
+  // holds now: the file must hold them before its solve reads it back.
+  if (recursion) {
+    write_rec_file();
+    if (status_code != STATUS_OK) return kEndDriver;
+  }
   int32_t cut_off = 0;
   solve_node(cut_off);
   if (status_code != STATUS_OK) return -NODE_STOP_RESTORE_ERROR;
@@ -222,6 +229,11 @@ int32_t solve_root() {
     set_node_record_size();
     if (status_code != STATUS_OK) return kEndDriver;
     node_cut_lists_in_use = 1;
+    if (recursion) {
+      // Every node starts its passes from the root's fixed point.
+      write_rec_file();
+      if (status_code != STATUS_OK) return kEndDriver;
+    }
     for (int pass = 0; pass < 2; ++pass) {
       if (pass == 1) pack_node();
       NodeHeader image = read_image_header();
@@ -576,6 +588,8 @@ void reset_global_search(int32_t mode) {
   if (status_code == STATUS_OK) restore_node_bounds();
   problem_flags &= ~(PF_SEARCH_RUNNING | PF_FACTOR_VALID);
   delete_global_work_files();
+  // The typed values a successive-LP search kept for its nodes go too.
+  if ((problem_flags & PF_KEEP_SEARCH_FILES) == 0) delete_rec_file();
   node_cut_lists_in_use = 0;
 }
 
@@ -604,9 +618,15 @@ void delete_node(int32_t node, int32_t mode) {
     else if (id > 0)
       id = -id;
   }
-  if (search.node_in_process != 0 && (node == search.current_node_number || node == node_header.node_number)) {
+  // The node being processed goes by its number in the log (the node count,
+  // which its children will carry) or by the pair it was taken from.
+  if (search.node_in_process != 0 &&
+      (node == node_count || node == search.current_node_number || node == node_header.node_number)) {
     if (mode == 1) search.first_child_open = 0;
     search.second_child_open = 0;
+    // The flags only steer the next dive decision; the node itself must
+    // not make children either.
+    if (mode == 1 && node == node_count) search.deleted_node = node_count;
     found = true;
   }
   if (!found) unknown();

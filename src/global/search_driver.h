@@ -114,6 +114,9 @@ struct SearchDriverState {
   // 1 while the node loop runs: only then is there a node being processed
   // for KLDELNODE to act on.
   int32_t node_in_process = 0;
+  // The node count of a node being processed that KLDELNODE removed with
+  // mode 1: it is not branched on (0: none).
+  int32_t deleted_node = 0;
 };
 extern SearchDriverState search;
 

@@ -320,4 +320,113 @@ TEST_F(CutRows, EmptyCutAndNoGrowthUnderRestore) {
   EXPECT_EQ(cut_row_count, 1);
 }
 
+// Rows the cut manager adds straight into the LP (row type bit 0x80, their
+// type in the cut-row list) move into the pool after its loop: one record
+// each with the row's type, sense, right-hand side, index sum and
+// coefficients per unit of the unscaled column, referenced once. Without a
+// free record or element room the scan stops with 285 or 286 and leaves
+// the rows as they were.
+TEST_F(CutRows, ScanMovesCallbackRowsIntoThePool) {
+  // Column scale exponents 66 and 61: a row's coefficients a, b (per unit
+  // of the scaled column) are a / 4 and b x 8 per unit of the column.
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  int32_t x = store.first_col, y = store.first_col + 1;
+  status[x] = static_cast<int32_t>((static_cast<uint32_t>(status[x]) & 0x00FFFFFFu) | (66u << 24));
+  status[y] = static_cast<int32_t>((static_cast<uint32_t>(status[y]) & 0x00FFFFFFu) | (61u << 24));
+
+  // Two rows made as the cut manager's export would: loaded, then taken
+  // out of the pool again, the rows marked as the callback's own.
+  const int32_t elements_before = search_record.pool_elements_used;
+  const int32_t stored_before = search_record.stored_cut_count;
+  const int32_t first = put_cut(1.5, -2.0, 'G', -3.0);
+  const int32_t second = put_cut(3.0, 0.25, 'L', 7.0);
+  load({first, second});
+  ASSERT_EQ(cut_row_count, 2);
+  x = store.first_col;  // the rows' growth moved the columns
+  y = x + 1;
+  const int32_t records[2] = {first, second};
+  unstore_cuts(records, 2, elements_before);
+  ASSERT_EQ(search_record.stored_cut_count, stored_before);
+  OneBased<int32_t> row_type = int_array(ARR_ROW_TYPE);
+  OneBased<int32_t> list = int_array(ARR_CUT_ROW_LIST);
+  const int32_t m0 = model_rows;
+  const int32_t types[2] = {7, 9};
+  for (int32_t k = 1; k <= 2; ++k) {
+    row_type[m0 + k] |= static_cast<int32_t>(RF_CUT);
+    list[k] = types[k - 1];
+  }
+
+  struct Failure {
+    const char* what;
+    int32_t message;
+  };
+  for (const Failure& f : {Failure{"no record", MSG_CUT_POOL_NO_RECORD_FOR_ROW},
+                           Failure{"no elements", MSG_CUT_POOL_NO_ELEMENTS_FOR_ROW}}) {
+    SCOPED_TRACE(f.what);
+    const int32_t saved = search_record.saved_bound_count;
+    const int32_t elements = icv(ic::MXCPEL);
+    if (f.message == MSG_CUT_POOL_NO_RECORD_FOR_ROW)
+      search_record.saved_bound_count = icv(ic::MXCPOL) - search_record.stored_cut_count;
+    else
+      icv(ic::MXCPEL) = search_record.pool_elements_used + 1;
+    status_code = STATUS_OK;
+    error_number = 0;
+    captured_lines().clear();
+    scan_cut_rows();
+    search_record.saved_bound_count = saved;
+    icv(ic::MXCPEL) = elements;
+    EXPECT_EQ(status_code, STATUS_REPORTED);
+    EXPECT_EQ(error_number, f.message);
+    EXPECT_TRUE(any_line_contains("cut manager"));
+    EXPECT_EQ(search_record.stored_cut_count, stored_before);
+    EXPECT_EQ(list[1], 7);
+    EXPECT_NE(row_type[m0 + 1] & static_cast<int32_t>(RF_CUT), 0);
+  }
+
+  status_code = STATUS_OK;
+  scan_cut_rows();
+  ASSERT_EQ(status_code, STATUS_OK);
+  EXPECT_EQ(search_record.stored_cut_count, stored_before + 2);
+  struct Expected {
+    int32_t type;
+    int32_t sense;
+    double rhs;
+    double a, b;
+  };
+  const Expected expected[2] = {{7, CUT_SENSE_G, -3.0, 1.5, -2.0}, {9, CUT_SENSE_L, 7.0, 3.0, 0.25}};
+  std::vector<int32_t> scanned;
+  for (int32_t k = 1; k <= 2; ++k) {
+    SCOPED_TRACE(k);
+    const Expected& e = expected[k - 1];
+    EXPECT_EQ(row_type[m0 + k] & static_cast<int32_t>(RF_CUT), 0);
+    const int32_t r = list[k];
+    ASSERT_GE(r, 1);
+    ASSERT_LE(r, icv(ic::MXCPOL));
+    scanned.push_back(r);
+    EXPECT_EQ(cut_record_field(r, CUT_FIELD_TYPE), e.type);
+    EXPECT_EQ(cut_record_field(r, CUT_FIELD_FLAGS), e.sense);
+    EXPECT_EQ(cut_record_field(r, CUT_FIELD_LENGTH), 2);
+    EXPECT_EQ(cut_record_field(r, CUT_FIELD_KEY), 2 + x + y);
+    EXPECT_EQ(references(r), 1);
+    EXPECT_EQ(real_array(ARR_CUT_RHS)[r], e.rhs);
+    const int32_t at = cut_record_field(r, CUT_FIELD_FIRST);
+    EXPECT_EQ(int_array(ARR_CUT_ELEM_COLUMN)[at], x);
+    EXPECT_EQ(int_array(ARR_CUT_ELEM_COLUMN)[at + 1], y);
+    EXPECT_DOUBLE_EQ(real_array(ARR_CUT_ELEM_VALUE)[at], e.a / 4.0);
+    EXPECT_DOUBLE_EQ(real_array(ARR_CUT_ELEM_VALUE)[at + 1], e.b * 8.0);
+  }
+  EXPECT_NE(scanned[0], scanned[1]);
+
+  // The records load back as the same rows.
+  const std::vector<double> before(&real_array(ARR_ROW_COPY_VAL)[int_array(ARR_ROW_COPY_START)[m0 + 1]],
+                                   &real_array(ARR_ROW_COPY_VAL)[int_array(ARR_ROW_COPY_START)[m0 + 3]]);
+  ASSERT_EQ(before.size(), 4u);
+  EXPECT_EQ(before, (std::vector<double>{1.5, -2.0, 3.0, 0.25}));
+  remove_all_cut_rows();
+  load(scanned);
+  const std::vector<double> after(&real_array(ARR_ROW_COPY_VAL)[int_array(ARR_ROW_COPY_START)[m0 + 1]],
+                                  &real_array(ARR_ROW_COPY_VAL)[int_array(ARR_ROW_COPY_START)[m0 + 3]]);
+  EXPECT_EQ(before, after);
+}
+
 }  // namespace

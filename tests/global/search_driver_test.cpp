@@ -805,3 +805,85 @@ TEST_F(GlobalSearch, NodeStoppedInItsLpIsSolvedOnContinuation) {
 }
 
 }  // namespace
+
+namespace {
+
+int32_t delete_at_node = 0;
+int32_t delete_mode = 1;
+int32_t delete_result = -1;
+void delete_current_node(int32_t* discard) {
+  *discard = 0;
+  if (int_attribute_value(kNodeCount) == delete_at_node) delete_result = KLDELNODE(delete_at_node, delete_mode);
+}
+
+// Nodes of a GPRINT 3 log: node count, and the number of the pair it came
+// from (the node count of its parent).
+struct LoggedNode {
+  int32_t count;
+  int32_t parent;
+};
+std::vector<LoggedNode> logged_nodes() {
+  std::vector<LoggedNode> nodes;
+  for (const kltest::CapturedLine& line : kltest::captured_lines()) {
+    const std::string& t = line.text;
+    if (t.size() < 60) continue;
+    std::istringstream in(t);
+    LoggedNode n{0, 0};
+    if (in >> n.count >> n.parent) nodes.push_back(n);
+  }
+  return nodes;
+}
+
+// KLDELNODE with the number of the node being processed (its node count, as
+// the log shows it) from the UPN entry: with mode 1 that node makes no
+// children, and the search finishes without them; with another mode only
+// the dive is steered. The number is unknown outside the node loop.
+TEST_F(GlobalSearch, DeleteNodeBeingProcessed) {
+  const ArrayProblem p = knapsack(22);
+  KLSETICV(kIfpres, 0);
+  KLSETICV(kGprint, 3);
+  ASSERT_EQ(p.load_global(name("delcur").c_str()), 0);
+  kltest::captured_lines().clear();
+  ASSERT_EQ(KLMINIM("g"), 0);
+  const auto children_of = [](int32_t node) {
+    int32_t children = 0;
+    for (const LoggedNode& n : logged_nodes()) children += n.parent == node ? 1 : 0;
+    return children;
+  };
+  // A node of the loop (the root's record is node 1) whose children are
+  // solved.
+  int32_t target = 0;
+  for (const LoggedNode& n : logged_nodes())
+    if (target == 0 && n.count > 2 && children_of(n.count) > 0) target = n.count;
+  ASSERT_GT(target, 0);
+
+  for (const int32_t mode : {1, 0}) {
+    SCOPED_TRACE(mode);
+    ASSERT_EQ(p.load_global(name("delcur").c_str()), 0);
+    delete_at_node = target;
+    delete_mode = mode;
+    delete_result = -1;
+    KLDEFINEUPNENTRY(delete_current_node);
+    kltest::captured_lines().clear();
+    ASSERT_EQ(KLMINIM("g"), 0);
+    KLDEFINEUPNENTRY(nullptr);
+    EXPECT_EQ(delete_result, 0);
+    if (mode == 1) {
+      EXPECT_EQ(children_of(target), 0);
+    } else {
+      EXPECT_GT(children_of(target), 0);
+    }
+    const int32_t status = int_attribute_value(kMipStatus);
+    EXPECT_TRUE(status == 5 || status == 6) << status;
+    if (status == 6) {
+      EXPECT_GE(double_attribute(kDintsl), knapsack_optimum(p) - 1e-6);
+    }
+    if (mode == 0) {
+      EXPECT_NEAR(double_attribute(kDintsl), knapsack_optimum(p), 1e-6);
+    }
+  }
+  // Outside the node loop the number names no node being processed.
+  EXPECT_EQ(KLDELNODE(target, 1), 32);
+}
+
+}  // namespace
