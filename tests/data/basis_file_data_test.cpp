@@ -1,0 +1,89 @@
+// Netlib problems through the basis file: the optimal basis written, read
+// into the problem loaded afresh, re-solves in no iteration; the basis a
+// presolved problem writes is the one its original problem writes with the
+// same statuses, and it too re-solves in no iteration. The problem files are
+// copied into the test's own directory, beside which the basis files go.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "klsol32.h"
+#include "support/data_dir.h"
+#include "support/library_session.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+std::string file_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool near(double a, double b) { return std::fabs(a - b) <= 1e-7 * (1.0 + std::fabs(b)); }
+
+class NetlibBasisFile : public kltest::LibrarySessionOf<::testing::TestWithParam<std::string>> {
+ protected:
+  kltest::TempDir dir;
+};
+
+TEST_P(NetlibBasisFile, BasisOutInResolvesWithoutIterations) {
+  const std::string name = GetParam();
+  KLTEST_REQUIRE_DATA(source, "netlib/" + name + ".mps");
+  std::filesystem::copy_file(source, dir.file(name + ".mps"));
+  const std::string stem = dir.file(name);
+  const std::string plain = dir.file("plain");
+  const std::string presolved = dir.file("presolved");
+  const std::string unpresolved = dir.file("unpresolved");
+
+  // Without presolve.
+  KLSETICV(KLIC_IFPRES, 0);
+  ASSERT_EQ(KLINPUT(stem.c_str()), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  ASSERT_EQ(kltest::int_attribute_value(KLIA_LPSTATUS), 1);
+  const double optimum = kltest::objective_value();
+  ASSERT_EQ(KLBASISOUT(plain.c_str(), nullptr), 0);
+  ASSERT_EQ(KLINPUT(stem.c_str()), 0);
+  ASSERT_EQ(KLBASISIN(plain.c_str(), nullptr), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  EXPECT_EQ(kltest::int_attribute_value(KLIA_LPSTATUS), 1);
+  EXPECT_EQ(kltest::int_attribute_value(KLIA_ITCNT), 0) << "without presolve";
+  EXPECT_TRUE(near(kltest::objective_value(), optimum)) << kltest::objective_value() << " vs " << optimum;
+
+  // With presolve: the presolved problem writes the basis of the original.
+  KLSETICV(KLIC_IFPRES, 1);
+  ASSERT_EQ(KLINPUT(stem.c_str()), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  ASSERT_EQ(kltest::int_attribute_value(KLIA_LPSTATUS), 1);
+  ASSERT_EQ(KLBASISOUT(presolved.c_str(), nullptr), 0);
+  const int32_t rows = kltest::int_attribute_value(KLIA_NROW);
+  const int32_t columns = kltest::int_attribute_value(1018);
+  std::vector<int32_t> row_status(static_cast<size_t>(rows)), column_status(static_cast<size_t>(columns));
+  ASSERT_EQ(KLGETBASIS(row_status.data(), column_status.data()), 0);
+  KLSETICV(KLIC_IFPRES, 0);
+  ASSERT_EQ(KLINPUT(stem.c_str()), 0);
+  ASSERT_EQ(KLLOADBASIS(row_status.data(), column_status.data()), 0);
+  ASSERT_EQ(KLBASISOUT(unpresolved.c_str(), nullptr), 0);
+  EXPECT_EQ(file_text(presolved + ".bss"), file_text(unpresolved + ".bss"));
+
+  ASSERT_EQ(KLINPUT(stem.c_str()), 0);
+  ASSERT_EQ(KLBASISIN(presolved.c_str(), nullptr), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  EXPECT_EQ(kltest::int_attribute_value(KLIA_LPSTATUS), 1);
+  EXPECT_EQ(kltest::int_attribute_value(KLIA_ITCNT), 0) << "from the basis a presolved problem wrote";
+  EXPECT_TRUE(near(kltest::objective_value(), optimum)) << kltest::objective_value() << " vs " << optimum;
+}
+
+INSTANTIATE_TEST_SUITE_P(Netlib, NetlibBasisFile,
+                         ::testing::Values("afiro", "adlittle", "sc50a", "sc105", "blend", "share2b", "kb2",
+                                           "scagr7", "stocfor1", "israel", "boeing2", "brandy"),
+                         kltest::problem_test_name);
+
+}  // namespace
