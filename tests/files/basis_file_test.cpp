@@ -14,6 +14,7 @@
 #include "runtime/controls.h"
 #include "support/library_session.h"
 #include "support/output_capture.h"
+#include "support/scripted_console.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -390,10 +391,44 @@ TEST_F(BasisFile, PresolvedProblemWritesTheOriginalAndRefusesToRead) {
   const std::vector<std::string> lines = file_lines(path("p"));
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines.back(), "ENDATA");
+  ASSERT_EQ(KLBASISOUT(dir.file("pc").c_str(), "t"), 0);
+  EXPECT_NE(kl::problem_flags & kl::PF_PRESOLVED_LP, 0);
+  const std::vector<std::string> compact = file_lines(path("pc"));
+  ASSERT_EQ(compact.size(), 2u);
+  EXPECT_EQ(std::stoi(compact[0].substr(8, 12)), 5) << "the original problem's rows";
 
   kltest::captured_lines().clear();
   EXPECT_EQ(KLBASISIN(dir.file("p").c_str(), nullptr), 0);
   EXPECT_TRUE(kltest::any_line_contains("presolved"));
+}
+
+// The console commands name the file after the problem and take the option
+// letters; the name stays the problem's.
+TEST_F(BasisFile, ConsoleCommandsWriteAndReadTheProblemsFile) {
+  load_small_problem();
+  ASSERT_EQ(KLSETPROB(dir.file("small").c_str()), 0);
+  kltest::console_lines() = {"MINIM", "BASISOUT", "BASISOUT -t " + dir.file("compact"), "QUIT"};
+  KLCONTROL(kltest::scripted_console);
+  const std::vector<uint32_t> solved = states();
+  const double optimum = kltest::objective_value();
+  EXPECT_EQ(file_lines(path("small")).back(), "ENDATA");
+  EXPECT_EQ(file_lines(path("compact")).size(), 2u);
+
+  load_small_problem();
+  ASSERT_EQ(KLSETPROB(dir.file("small").c_str()), 0);
+  kltest::console_lines() = {"BASISIN -t " + dir.file("compact"), "QUIT"};
+  KLCONTROL(kltest::scripted_console);
+  EXPECT_EQ(states(), solved);
+  load_small_problem();
+  ASSERT_EQ(KLSETPROB(dir.file("small").c_str()), 0);
+  kltest::console_lines() = {"BASISIN", "MINIM", "QUIT"};
+  KLCONTROL(kltest::scripted_console);
+  EXPECT_EQ(kltest::int_attribute_value(KLIA_ITCNT), 0);
+  EXPECT_NEAR(kltest::objective_value(), optimum, 1e-9);
+  EXPECT_FALSE(kltest::any_line_contains("not available"));
+  char name[512] = {};
+  ASSERT_EQ(KLGETPROB(name), 0);
+  EXPECT_EQ(std::string(name), dir.file("small"));
 }
 
 }  // namespace
