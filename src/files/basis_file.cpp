@@ -319,8 +319,18 @@ void write_basis_file(bool exchange_two_sided) {
 }
 
 void read_basis_file(bool exchange_two_sided) {
+  // A read that fails part way gives the basis back as it was found.
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  OneBased<int32_t> header = int_array(ARR_BASIS_HEADER);
+  const std::vector<int32_t> kept_status(&status[1], &status[1] + nseq);
+  const std::vector<int32_t> kept_header(&header[1], &header[1] + (store.first_col - 1));
   BasisReader reader(exchange_two_sided);
-  if (reader.read()) after_basis_read();
+  if (reader.read()) {
+    after_basis_read();
+  } else {
+    std::copy(kept_status.begin(), kept_status.end(), &status[1]);
+    std::copy(kept_header.begin(), kept_header.end(), &header[1]);
+  }
   leave_command_line_empty();
 }
 

@@ -43,7 +43,8 @@ void write_basis_file(bool exchange_two_sided);
 // with names of more than one word). Lines that name nothing known, or put
 // a variable at an infinite bound, are reported and skipped. On success
 // IFNBAS := 1 and the factor and solution are no longer current. A read
-// error: message 9 and status 32. command_line is left empty.
+// error: message 9 and status 32, and the basis is as it was. command_line
+// is left empty.
 void read_basis_file(bool exchange_two_sided);
 
 // Writes the compact basis file into the open text output.
