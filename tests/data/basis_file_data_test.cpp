@@ -104,9 +104,8 @@ TEST_P(NetlibBasisFile, BasisOutInResolvesWithoutIterations) {
   EXPECT_TRUE(near(kltest::objective_value(), optimum)) << kltest::objective_value() << " vs " << optimum;
 }
 
-INSTANTIATE_TEST_SUITE_P(Netlib, NetlibBasisFile,
-                         ::testing::Values("afiro", "adlittle", "sc50a", "sc105", "blend", "share2b", "kb2",
-                                           "scagr7", "stocfor1", "israel", "boeing2", "brandy"),
+INSTANTIATE_TEST_SUITE_P(Netlib, NetlibBasisFile, ::testing::ValuesIn(kltest::mps_problems("netlib")),
                          kltest::problem_test_name);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(NetlibBasisFile);
 
 }  // namespace
