@@ -1,5 +1,6 @@
 // Netlib problems through the basis file: the optimal basis written, read
-// into the problem loaded afresh, re-solves in no iteration; the basis a
+// into the problem loaded afresh, re-solves in no iteration (in the standard
+// form, with option z on both sides, and in the compact form); the basis a
 // presolved problem writes is the one its original problem writes with the
 // same statuses, and it too re-solves in no iteration. The problem files are
 // copied into the test's own directory, beside which the basis files go.
@@ -56,6 +57,13 @@ TEST_P(NetlibBasisFile, BasisOutInResolvesWithoutIterations) {
   EXPECT_EQ(kltest::int_attribute_value(KLIA_LPSTATUS), 1);
   EXPECT_EQ(kltest::int_attribute_value(KLIA_ITCNT), 0) << "without presolve";
   EXPECT_TRUE(near(kltest::objective_value(), optimum)) << kltest::objective_value() << " vs " << optimum;
+
+  // Written and read with option z, the basis is the same.
+  ASSERT_EQ(KLBASISOUT(plain.c_str(), "z"), 0);
+  ASSERT_EQ(KLINPUT(stem.c_str()), 0);
+  ASSERT_EQ(KLBASISIN(plain.c_str(), "z"), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  EXPECT_EQ(kltest::int_attribute_value(KLIA_ITCNT), 0) << "with option z on both sides";
 
   // The compact form too.
   ASSERT_EQ(KLBASISOUT(plain.c_str(), "t"), 0);
