@@ -614,6 +614,15 @@ KLAPI int32_t KLMODELCUTS(int32_t n, const int32_t* rows);
 /* Reads the directives file NAME.dir of the problem, or the file named. */
 KLAPI int32_t KLDIRECTIVES(const char* name);
 
+/* Basis file. KLBASISOUT writes the basis of the current problem (of the
+ * original problem when it is presolved) to NAME.bss, or to the file named;
+ * KLBASISIN reads it back into the statuses, and the next optimisation starts
+ * from it. Options: "t" the compact form (one status character per row and
+ * column), "c" alone no file, "z" the bounds of two-sided rows exchanged.
+ * KLBASISIN refuses a presolved problem. */
+KLAPI int32_t KLBASISIN(const char* name, const char* options);
+KLAPI int32_t KLBASISOUT(const char* name, const char* options);
+
 #ifdef __cplusplus
 }
 #endif

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "console/araobj_command.h"
+#include "console/basis_command.h"
 #include "console/command_handlers.h"
 #include "console/control_words.h"
 #include "console/fixglobal_command.h"
@@ -66,8 +67,8 @@ const CommandBody kCommandBodies[kCommandCount + 1] = {
     out_command,                                         // 7 ?OUT
     size_command,                                        // 8 SIZE
     write_solution_ascii,                                // 9 TOASC
-    nullptr,                                             // 10 BASISIN
-    nullptr,                                             // 11 BASISOUT
+    basisin_command,                                     // 10 BASISIN
+    basisout_command,                                    // 11 BASISOUT
     print_solution_file,                                 // 12 FPRINT
     invert_command,                                      // 13 INVERT
     objective_command,                                   // 14 OBJECTIVE
