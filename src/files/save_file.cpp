@@ -425,9 +425,9 @@ bool read_search_files(Reader& r, SearchFileImage (&images)[2]) {
 }
 
 // Re-creates the node and cut files of a restored search under the restored
-// problem's name and leaves them open as the search's units. False after
-// message 5.
-bool recreate_search_files(const SearchFileImage (&images)[2]) {
+// problem's name and leaves them open as the search's units. Message 5 and
+// status 32 when one cannot be written.
+void recreate_search_files(const SearchFileImage (&images)[2]) {
   for (int k = 0; k < 2; ++k) {
     const SearchFileImage& image = images[k];
     if (image.record_bytes == 0) continue;
@@ -443,12 +443,11 @@ bool recreate_search_files(const SearchFileImage (&images)[2]) {
       insert_message_chars(kSearchFileExtensions[k], 3);
       emit_message();
       status_code = STATUS_REPORTED;
-      return false;
+      return;
     }
     search_work_files.units[k] = unit;
     search_work_files.names[k] = name;
   }
-  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -639,8 +638,8 @@ int32_t read_save_file(const std::string& name, StateImage& image, std::string& 
   return 0;
 }
 
-// Replaces the current problem by what was read. Nothing here can fail but
-// the re-created work arrays and search files, which are reported.
+// Replaces the current problem by what was read. Only the re-created work
+// arrays and search files can fail here; they are reported.
 void commit_restore(StateImage& image, const std::string& name_text, int32_t name_length, ScratchBlocks& blocks,
                     const SearchFileImage (&files)[2]) {
   release_slot_derived_arrays();
@@ -668,7 +667,9 @@ void commit_restore(StateImage& image, const std::string& name_text, int32_t nam
   commit_state(image);
   problem_name.text = name_text;
   problem_name.length = name_length;
-  if (!recreate_search_files(files)) return;
+  // A search file that cannot be written is reported; the problem is
+  // restored all the same (its search then cannot continue).
+  recreate_search_files(files);
   rebuild_slot_work_arrays();
 }
 

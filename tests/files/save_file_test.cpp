@@ -18,6 +18,7 @@
 #include "problem/store.h"
 #include "support/library_session.h"
 #include "support/output_capture.h"
+#include "support/scripted_console.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -294,6 +295,28 @@ TEST_F(SaveFile, NewSessionRestoresUnderTheNameGiven) {
   ASSERT_EQ(KLMINIM(""), 0);
   EXPECT_EQ(int_attribute_value(KLIA_ITCNT), 0);
   EXPECT_NEAR(double_attribute(KLDA_OBJVAL), before.objective, 1e-9);
+}
+
+// The console commands: SAVE, a bound changed, RESTORE, and the solve
+// after it finds the saved problem's optimum without an iteration.
+TEST_F(SaveFile, ConsoleSaveAndRestore) {
+  ASSERT_EQ(transport(3, 4).load(name("con").c_str()), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  const Visible before = Visible::take();
+  kltest::console_lines() = {"SAVE", "QUIT"};
+  KLCONTROL(kltest::scripted_console);
+  const int32_t col = 1;
+  const char letter = 'L';
+  const double bound = 3.0;
+  ASSERT_EQ(KLCHGBDS(1, &col, &letter, &bound), 0);
+  kltest::captured_lines().clear();
+  kltest::console_lines() = {"RESTORE", "MINIM", "QUIT"};
+  KLCONTROL(kltest::scripted_console);
+  EXPECT_FALSE(kltest::any_line_contains("not available"));
+  EXPECT_EQ(int_attribute_value(KLIA_ITCNT), 0);
+  Visible after = Visible::take();
+  EXPECT_EQ(after.lower, before.lower);
+  EXPECT_NEAR(after.objective, before.objective, 1e-9);
 }
 
 TEST_F(SaveFile, SaveNeedsAProblem) {
