@@ -112,6 +112,25 @@ void put_file(const std::string& path, const std::vector<char>& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+uint32_t crc32(const char* data, size_t n) {
+  uint32_t c = 0xFFFFFFFFu;
+  for (size_t k = 0; k < n; ++k) {
+    c ^= static_cast<uint8_t>(data[k]);
+    for (int b = 0; b < 8; ++b) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+  }
+  return c ^ 0xFFFFFFFFu;
+}
+
+// A save file cut to its first payload_bytes of payload, with a header that
+// agrees (size and checksum): only the reader's own bounds can refuse it.
+std::vector<char> consistent_prefix(const std::vector<char>& file, size_t payload_bytes) {
+  std::vector<char> out(file.begin(), file.begin() + 32 + static_cast<std::ptrdiff_t>(payload_bytes));
+  for (int k = 0; k < 8; ++k) out[16 + k] = static_cast<char>(static_cast<uint64_t>(payload_bytes) >> (8 * k));
+  const uint32_t crc = crc32(out.data() + 32, payload_bytes);
+  for (int k = 0; k < 4; ++k) out[24 + k] = static_cast<char>(crc >> (8 * k));
+  return out;
+}
+
 class SaveFile : public kltest::LibrarySession {
  protected:
   kltest::TempDir dir;
@@ -255,6 +274,10 @@ TEST_F(SaveFile, BadFilesLeaveTheProblemIntact) {
   std::vector<char> version = good;
   version[8] = 9;
   cases.push_back({"another version", version, 1021});
+  ASSERT_EQ(consistent_prefix(good, good.size() - 32), good) << "the test's checksum is the file's";
+  cases.push_back({"payload cut short, header agreeing", consistent_prefix(good, (good.size() - 32) / 2), 1022});
+  cases.push_back({"last bytes missing, header agreeing", consistent_prefix(good, good.size() - 32 - 3), 1022});
+  cases.push_back({"records only, header agreeing", consistent_prefix(good, 200), 1022});
   const std::string text = "NAME          OTHER\nROWS\n N  COST\nENDATA\n";
   cases.push_back({"an MPS file", std::vector<char>(text.begin(), text.end()), 1021});
   for (const Case& c : cases) {
