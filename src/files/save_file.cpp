@@ -519,18 +519,19 @@ void save_to_file() {
   header.u(crc32(payload.data(), payload.size()), 4);
   header.u(0, 4);
 
+  // Written beside the file and renamed over it once complete, so that a
+  // save that fails part-way leaves the previous save file as it was.
   const std::string name = make_work_file_name(kSaveExtension);
+  const std::string partial = name + "~";
   int32_t unit = -1, error = 0;
-  create_unit_bytes(name.c_str(), unit, error);
+  create_unit_bytes(partial.c_str(), unit, error);
   if (error == 0) write_unit_bytes(unit, header.bytes.data(), static_cast<int64_t>(header.bytes.size()), error);
   if (error == 0) write_unit_bytes(unit, payload.data(), static_cast<int64_t>(payload.size()), error);
   int32_t close_error = 0;
   if (unit >= 0) close_unit(unit, close_error);
-  if (error != 0 || close_error != 0) {
-    // A partial file must not pass for a save.
-    remove_file_parts(name.c_str());
-    report_file(MSG_FILE_ERROR, name);
-  }
+  if (error == 0 && close_error == 0 && rename_file(partial.c_str(), name.c_str()) == 0) return;
+  remove_file_parts(partial.c_str());
+  report_file(MSG_FILE_ERROR, name);
 }
 
 // Reads up to n bytes; returns how many the file held.

@@ -342,6 +342,22 @@ TEST_F(SaveFile, ConsoleSaveAndRestore) {
   EXPECT_NEAR(after.objective, before.objective, 1e-9);
 }
 
+// A save that cannot be written (its directory is gone) gives message 5
+// and status 32; a save file already there is left whole.
+TEST_F(SaveFile, FailedSaveKeepsTheEarlierFile) {
+  ASSERT_EQ(transport(2, 2).load(name("keep").c_str()), 0);
+  ASSERT_EQ(KLSAVE(), 0);
+  const std::vector<char> earlier = file_bytes(name("keep.svf"));
+  std::filesystem::create_directory(name("keep.svf~"));  // the partial file cannot be created
+  EXPECT_EQ(KLSAVE(), 32);
+  EXPECT_EQ(int_attribute_value(1023), 5);
+  EXPECT_EQ(file_bytes(name("keep.svf")), earlier);
+  std::filesystem::remove(name("keep.svf~"));
+  ASSERT_EQ(KLSETPROB(name("gone/keep").c_str()), 0);
+  EXPECT_EQ(KLSAVE(), 32);
+  EXPECT_EQ(int_attribute_value(1023), 5);
+}
+
 TEST_F(SaveFile, SaveNeedsAProblem) {
   EXPECT_EQ(KLSAVE(), 32);
   EXPECT_EQ(int_attribute_value(1023), 91);
