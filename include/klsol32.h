@@ -482,6 +482,14 @@ KLAPI int32_t KLRESMAT(int32_t slot);
 KLAPI int32_t KLCPYMAT(const char* name, int32_t* slot);
 KLAPI int32_t KLDELMAT(int32_t slot);
 
+/* Save file: KLSAVE writes the whole state of the current problem (presolved
+ * and global-search states included) to <problem>.svf; KLRESTORE reads it
+ * back in place of the current problem. A file that is not a save file of
+ * this version, or is short or damaged, is refused with the current problem
+ * left as it was. */
+KLAPI int32_t KLSAVE(void);
+KLAPI int32_t KLRESTORE(void);
+
 /* Queries: first and last are caller indices; the output receives
  * last - first + 1 values. The I variants return the stored (scaled) form. */
 KLAPI int32_t KLGETOBJ(double* values, int32_t first, int32_t last);

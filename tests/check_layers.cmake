@@ -25,6 +25,7 @@ set(exceptions
   "runtime/frame.cpp|problem/store.h|the end of every call checks the problem state word"
   "factor/invert.cpp|simplex/basic_values.h|a fresh factor recomputes the basic values"
   "files/|factor/simplex_state.h|the readers and the solution file set the optimiser's outcome and sense"
+  "files/save_file.cpp|||the save file keeps every subsystem's records of the problem, the global search's included"
   "files/solution_file.cpp|simplex/successive_lp.h|the solution file records the successive-LP pass"
   "files/solution_text.cpp|factor/starting_basis.h|a loaded basis is inverted and its solution recomputed"
   "problem/loader.cpp|files/load_support.h|the loaders call the cut-space sizing of the file subsystem"

@@ -18,6 +18,7 @@
 #include "problem/factor_arrays.h"
 #include "factor/scaling.h"
 #include "files/problem_input.h"
+#include "files/save_file.h"
 #include "files/solution_report.h"
 #include "files/solution_text.h"
 #include "global/search_driver.h"
@@ -80,8 +81,8 @@ const CommandBody kCommandBodies[kCommandCount + 1] = {
     print_ranging_screen,                                // 20 RPRINT
     nullptr,                                             // 21 OMNIOUT
     problem_command,                                     // 22 PROBLEM
-    nullptr,                                             // 23 SAVE
-    nullptr,                                             // 24 RESTORE
+    save_state,                                          // 23 SAVE
+    restore_state,                                       // 24 RESTORE
     nullptr,                                             // 25 ?PSXSOL
     nullptr,                                             // 26 ?PSXRNG
     nullptr,                                             // 27 STOP (run by the loop)

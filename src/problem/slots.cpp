@@ -88,11 +88,15 @@ static_assert(std::is_trivially_copyable_v<SavedRecords>, "a save buffer is copi
 // units are in the buffer).
 std::string saved_work_file_names[kSlotCount + 1][2];
 
+}  // namespace
+
 // Arrays that move with a slot. The solver work arrays, row lists and the
 // factor are freed before a switch and rebuilt after it.
-constexpr int32_t kPersistentIds[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 18, 19,
+const int32_t kPersistentIds[kPersistentIdCount] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 18, 19,
                                       20, 21, 22, 24, 25, 26, 27, 28, 29, 30, 31, 33, 34, 43, 55, 56, 57, 59, 60,
                                       61, 63, 74, 79, 82, 83, 84, 85, 86, 88, 95, 96, 97, 98};
+
+namespace {
 
 bool valid_slot(int32_t s) { return s >= 1 && s <= kSlotCount; }
 
@@ -355,6 +359,9 @@ bool rebuild_work_arrays() {
 }
 
 }  // namespace
+
+void release_slot_derived_arrays() { release_derived_arrays(); }
+bool rebuild_slot_work_arrays() { return rebuild_work_arrays(); }
 
 void reset_problem_slots() {
   for (void*& buffer : slot_save_buffer) buffer = nullptr;

@@ -31,6 +31,19 @@ extern void* slot_save_buffer[kSlotCount + 1];
 // 55 and 74, -2 for 28..30, 1 otherwise.
 extern int32_t array_slot_class[kMaxArrayId + 1];
 
+// Ids of the arrays that belong to a problem and move with its slot (both
+// registry tables); everything else is derived and rebuilt after a switch.
+inline constexpr int kPersistentIdCount = 52;
+extern const int32_t kPersistentIds[kPersistentIdCount];
+
+// Before the current problem's arrays are replaced: the column copy made the
+// master again, then the factor, row lists and solver work arrays freed.
+void release_slot_derived_arrays();
+// After a problem's persistent arrays became current: the solver work
+// arrays, the row copy and a cleared work vector, no valid factor. False
+// after message 20 (status 32).
+bool rebuild_slot_work_arrays();
+
 // Start-up: no save buffers, slot 1 current, the class table filled.
 void reset_problem_slots();
 
