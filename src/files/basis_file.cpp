@@ -122,6 +122,23 @@ void report_line(int32_t message, int32_t line, const std::string& text) {
   emit_message();
 }
 
+// The column-not-found and infinite-bound reports share their numbers with
+// other areas' reports, so their texts are general and the details go into
+// the inserts.
+void report_column_not_found(const std::string& name) {
+  begin_message(MSG_QOBJ_BAD_COLUMN);
+  insert_message_chars(name.data(), static_cast<int32_t>(name.size()));
+  emit_message();
+}
+
+void report_infinite_bound(int32_t line, const std::string& name) {
+  const std::string shown = name.substr(0, name.find_last_not_of(' ') + 1);
+  const std::string detail = ": basis file line " + std::to_string(line) + ", " + shown + "; line ignored";
+  begin_message(MSG_SOLUTION_HEADER_UNREADABLE);
+  insert_message_chars(detail.data(), static_cast<int32_t>(detail.size()));
+  emit_message();
+}
+
 class BasisReader {
  public:
   explicit BasisReader(bool exchange) : exchange_(exchange) {
@@ -194,12 +211,12 @@ class BasisReader {
     const std::string column_field = s.field(2);
     const int32_t j = find(columns_, column_field);
     if (j == 0) {
-      report_line(MSG_BASIS_COLUMN_NOT_FOUND, line_number_, column_field);
+      report_column_not_found(column_field);
       return;
     }
     if (ul) {
       if (upper[j] >= kInfinity) {
-        report_line(MSG_BASIS_BOUND_INFINITE, line_number_, column_field);
+        report_infinite_bound(line_number_, column_field);
         return;
       }
       status[j] |= PS_AT_UPPER;
@@ -217,14 +234,14 @@ class BasisReader {
     if (exchange_ && two_sided(row_status)) at_upper = !at_upper;
     if (at_upper) {
       if (upper[i] >= kInfinity) {
-        report_line(MSG_BASIS_BOUND_INFINITE, line_number_, row_field);
+        report_infinite_bound(line_number_, row_field);
         return;
       }
       status[i] |= PS_AT_UPPER;
     } else {
       status[i] &= ~PS_AT_UPPER;
       if (lower[i] <= -kInfinity) {
-        report_line(MSG_BASIS_BOUND_INFINITE, line_number_, row_field);
+        report_infinite_bound(line_number_, row_field);
         return;
       }
     }
