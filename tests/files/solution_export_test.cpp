@@ -21,6 +21,7 @@
 #include "runtime/frame.h"
 #include "runtime/options.h"
 #include "support/output_capture.h"
+#include "support/scripted_console.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -280,6 +281,68 @@ TEST_F(SolutionExport, Failures) {
   kltest::captured_lines().clear();
   EXPECT_EQ(run_psx(kl::PSX_SOLUTION), 32);
   EXPECT_TRUE(kltest::any_line_contains("Cannot open file"));
+}
+
+// The console commands on a solved and ranged maximisation: max 3x + 2y,
+// x + y <= 4, x + 3y <= 7, 0 <= x <= 3, y >= 0 (x = 3 at its bound, y = 1).
+TEST_F(SolutionExport, ConsoleCommandsOnASolvedMaximisation) {
+  const char types[] = {'L', 'L'};
+  const double rhs[] = {4, 7};
+  const double cost[] = {3, 2};
+  const int32_t starts[] = {0, 2, 4};
+  const int32_t rows[] = {0, 1, 0, 1};
+  const double values[] = {1, 1, 1, 3};
+  const double lower[] = {0, 0};
+  const double upper[] = {3, 1e20};
+  ASSERT_EQ(KLLOADPROB(stem_.c_str(), 2, 2, types, rhs, nullptr, cost, starts, nullptr, rows, values, lower, upper), 0);
+  ASSERT_EQ(KLMAXIM(""), 0);
+  ASSERT_EQ(KLRANGE(), 0);
+  int32_t row_basis[2], col_basis[2];
+  ASSERT_EQ(KLGETBASIS(row_basis, col_basis), 0);
+
+  const fs::path kept = fs::current_path();
+  fs::current_path(dir_.path());
+  kltest::console_lines() = {"OMNIOUT", "?PSXSOL", "?PSXRNG"};
+  KLCONTROL(kltest::scripted_console);
+  fs::current_path(kept);
+  EXPECT_FALSE(kltest::any_line_contains("not available"));
+
+  const std::string sfs = kltest::file_text(stem_ + ".sfs");
+  const std::string sfr = kltest::file_text(stem_ + ".sfr");
+  const std::string solfile = kltest::file_text(dir_.file("SOLFILE"));
+  ASSERT_GT(sfs.size(), 500u);
+  ASSERT_GT(sfr.size(), 500u);
+  ASSERT_EQ(solfile.size() % 512, 0u);
+  EXPECT_EQ(sfs.substr(sfs.size() - 16), std::string("ENDATA          "));
+  EXPECT_EQ(sfr.substr(sfr.size() - 16), std::string("ENDATA          "));
+  // Header record from byte 368: TARGET at 108, STATUS at 112.
+  EXPECT_EQ(sfs.substr(368 + 108, 8), "MAX OPTM");
+  EXPECT_EQ(sfr.substr(368 + 108, 8), "MAX OPTM");
+  EXPECT_EQ(solfile.substr(120, 8), "MAX OPTM");
+
+  // Each position lands in the basic or the nonbasic section by its basis
+  // status (1 basic).
+  int32_t basic_rows = 0, basic_cols = 0;
+  for (int k = 0; k < 2; ++k) {
+    basic_rows += row_basis[k] == 1;
+    basic_cols += col_basis[k] == 1;
+  }
+  std::vector<int32_t> records;
+  std::size_t at = 16 + 16 + 168 + 168 + 200 + 200;
+  for (int section = 1; section <= 4; ++section) {
+    ASSERT_EQ(sfr.substr(at, 8), "SECTION" + std::to_string(section));
+    int32_t n = 0;
+    std::memcpy(&n, sfr.data() + at + 8, 4);
+    at += 16 + 16 * static_cast<std::size_t>(n);
+    int32_t count = 0;
+    while (sfr.substr(at, 8) != "$ENDSEC$") {
+      at += 8 * static_cast<std::size_t>(n);
+      ++count;
+    }
+    at += 8 * static_cast<std::size_t>(n);
+    records.push_back(count);
+  }
+  EXPECT_EQ(records, (std::vector<int32_t>{2 - basic_rows, 2 - basic_cols, basic_rows, basic_cols}));
 }
 
 }  // namespace
