@@ -130,7 +130,7 @@ struct Collection {
   bool failed = false;
 };
 
-void write_record(Collection& out, Record& record) {
+void write_solfile_record(Collection& out, Record& record) {
   if (out.failed) return;
   int32_t error = 0;
   const unsigned char* bytes = record.finished();
@@ -263,7 +263,7 @@ void write_packed_columns(Collection& out, Record& r, const SolutionHeaderCopy& 
     column_entries(j, rows, entries);
     const int32_t first_piece = pack.head_bytes + (entries.empty() ? 0 : pack.entry_bytes);
     if (r.fill() > pack.start_limit || r.fill() + first_piece > r.size()) {
-      write_record(out, r);
+      write_solfile_record(out, r);
       r.begin("MCOL");
     }
     std::size_t next = 0;
@@ -289,12 +289,12 @@ void write_packed_columns(Collection& out, Record& r, const SolutionHeaderCopy& 
       }
       r.i32_at(count_at, count);
       if (!cut_off) break;
-      write_record(out, r);
+      write_solfile_record(out, r);
       r.begin("MCOL");
       if (next >= entries.size() || out.failed) break;
     }
   }
-  if (r.fill() > kTagBytes) write_record(out, r);
+  if (r.fill() > kTagBytes) write_solfile_record(out, r);
 }
 
 // Older layout without packing: one record per column (more for a long one).
@@ -318,7 +318,7 @@ void write_unpacked_columns(Collection& out, Record& r, const SolutionHeaderCopy
         ++count;
       }
       r.i32_at(count_at, count);
-      write_record(out, r);
+      write_solfile_record(out, r);
     } while (next < entries.size() && !out.failed);
   }
 }
@@ -397,13 +397,13 @@ bool write_solution_entries(Collection& out, Record& r, const SolutionHeaderCopy
       }
       add_solution_entry(r, h, k, old_layout, next_moved);
       if (++in_record == per_record) {
-        write_record(out, r);
+        write_solfile_record(out, r);
         if (out.failed) return false;
         r.begin(tag);
         in_record = 0;
       }
     }
-    if (in_record > 0 || last < first) write_record(out, r);
+    if (in_record > 0 || last < first) write_solfile_record(out, r);
     return !out.failed;
   };
   return section("SROW", 1, h.rows) && section("SCOL", h.rows + 1, h.rows + h.columns);
@@ -438,7 +438,7 @@ void write_header_current(Collection& out, Record& r, const SolutionHeaderCopy& 
   r.blanks(8);
   r.raw(h.bound_name, 8);
   r.blanks(8);
-  write_record(out, r);
+  write_solfile_record(out, r);
 }
 
 void write_header_old(Collection& out, Record& r, const SolutionHeaderCopy& h, bool second) {
@@ -459,7 +459,7 @@ void write_header_old(Collection& out, Record& r, const SolutionHeaderCopy& h, b
   r.zeros(4);
   r.raw(h.range_name, 8);
   r.raw(h.bound_name, 8);
-  write_record(out, r);
+  write_solfile_record(out, r);
 }
 
 void write_matrix(Collection& out, Record& r, const SolutionHeaderCopy& h, bool old_layout) {
@@ -471,7 +471,7 @@ void write_matrix(Collection& out, Record& r, const SolutionHeaderCopy& h, bool 
   if (!old_layout) r.blanks(8);
   r.i32(rows);
   r.i32(matrix_columns());
-  write_record(out, r);
+  write_solfile_record(out, r);
 
   const int32_t per_record = old_layout ? kOldRowNamesPerRecord : kRowNamesPerRecord;
   int32_t in_record = 0;
@@ -487,11 +487,11 @@ void write_matrix(Collection& out, Record& r, const SolutionHeaderCopy& h, bool 
       r.i32(i);
     }
     if (++in_record == per_record) {
-      write_record(out, r);
+      write_solfile_record(out, r);
       in_record = 0;
     }
   }
-  if (in_record > 0) write_record(out, r);
+  if (in_record > 0) write_solfile_record(out, r);
   if (out.failed) return;
 
   if (!old_layout) {
@@ -533,7 +533,7 @@ bool write_sequence(Collection& out, bool old_layout, bool second) {
   if (ok && (icv(ic::OMNIMAT) & kOmnimatMatrixBits) != 0) write_matrix(out, r, h, old_layout);
   if (ok && !out.failed) {
     r.begin("END ");
-    write_record(out, r);
+    write_solfile_record(out, r);
   }
   return ok && !out.failed;
 }

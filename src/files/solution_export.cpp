@@ -192,7 +192,7 @@ void write_end(ExportStream& out, int32_t& status) {
   if (!out.flush()) status = 1;
 }
 
-bool name_matches(const char* mask, const char* name) {
+bool psx_name_matches(const char* mask, const char* name) {
   for (int32_t k = 0; k < kField; ++k)
     if (mask[k] != '?' && mask[k] != name[k]) return false;
   return true;
@@ -209,7 +209,7 @@ std::vector<SolutionField> chosen_fields() {
   return fields;
 }
 
-void solution_block(ExportStream& out, const std::vector<SolutionField>& fields, bool rows) {
+void psx_write_block(ExportStream& out, const std::vector<SolutionField>& fields, bool rows) {
   section_card(out, rows ? "RSECTION" : "CSECTION", static_cast<int32_t>(fields.size()));
   for (const SolutionField& f : fields) out.text(rows ? f.row_name : f.column_name, kField);
   for (const SolutionField& f : fields) {
@@ -273,18 +273,18 @@ void write_psx_solution(int32_t unit, int32_t& status) {
           status_code = STATUS_REPORTED;
           return false;
         }
-        if (name_matches(mask, solution_line.name)) solution_record(out, fields, k, k <= h.rows);
+        if (psx_name_matches(mask, solution_line.name)) solution_record(out, fields, k, k <= h.rows);
         if (!out.flush()) return false;
       }
       end_of_section(out, bytes);
       return out.flush();
     };
-    solution_block(out, fields, true);
+    psx_write_block(out, fields, true);
     if (!walk(1, h.rows)) {
       status = 1;
       return;
     }
-    solution_block(out, fields, false);
+    psx_write_block(out, fields, false);
     if (!walk(h.rows + 1, h.rows + h.columns)) {
       status = 1;
       return;
