@@ -235,6 +235,23 @@ TEST_F(SolutionCollection, OlderLayoutMatchesHandMadeBytes) {
   EXPECT_EQ(solfile(), old_sequence(false)) << kltest::first_difference(solfile(), old_sequence(false));
 }
 
+// When the last successive-LP pass still moved columns (attribute 1029), the
+// older layout repeats the sequence under the name NONCVRGD; the current
+// layout never does.
+TEST_F(SolutionCollection, OlderLayoutRepeatsAnUnconvergedSequence) {
+  lay_fixture();
+  kl::int_attribute(kl::ATTR_OPTIMISER_1029) = 1;
+  ASSERT_EQ(KLSETICV(KLIC_OMNIMAT, 0), 0);
+  ASSERT_EQ(KLOMNIOUT(), 0);
+  std::string second = old_sequence(false);
+  second.replace(8, 8, "NONCVRGD");
+  EXPECT_EQ(solfile(), old_sequence(false) + second) << kltest::first_difference(solfile(), old_sequence(false) + second);
+  fs::remove(dir_.file("SOLFILE"));
+  ASSERT_EQ(KLSETICV(KLIC_OMNIMAT, 0x10), 0);
+  ASSERT_EQ(KLOMNIOUT(), 0);
+  EXPECT_EQ(solfile(), current_sequence(false));
+}
+
 TEST_F(SolutionCollection, SenseAndSearchStatusWords) {
   lay_fixture();
   ASSERT_EQ(KLSETICV(KLIC_OMNIMAT, 0x10), 0);
