@@ -403,6 +403,13 @@ KLAPI int32_t KLFPRINT(void);
  * extension rrt. */
 KLAPI int32_t KLRTOASC(const char* name, const char* options);
 KLAPI int32_t KLFRPRINT(void);
+/* The solution collection: appends the current solution, read back from the
+ * solution file, and with OMNIMAT bits 0-1 the matrix, to the binary file
+ * SOLFILE in the current directory. OMNIMAT bit 4 chooses the current layout
+ * (4096-byte records of doubles); without it the older layout (512-byte
+ * records of singles) is written, which refuses problems of more than 32767
+ * rows when the matrix is asked for. */
+KLAPI int32_t KLOMNIOUT(void);
 
 /* Loading a problem from arrays. Column c holds the elements start[c] ..
  * start[c+1]-1, or start[c] .. start[c]+length[c]-1 when lengths are given

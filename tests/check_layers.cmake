@@ -27,6 +27,8 @@ set(exceptions
   "files/|factor/simplex_state.h|the readers and the solution file set the optimiser's outcome and sense"
   "files/save_file.cpp|||the save file keeps every subsystem's records of the problem, the global search's included"
   "files/solution_file.cpp|simplex/successive_lp.h|the solution file records the successive-LP pass"
+  "files/solution_collection.cpp|simplex/successive_lp.h|the older SOLFILE layout repeats the solution with the values recorded by successive LP"
+  "files/solution_collection.cpp|presolve/postsolve.h|SOLFILE describes a presolved problem in original terms"
   "files/solution_text.cpp|factor/starting_basis.h|a loaded basis is inverted and its solution recomputed"
   "problem/loader.cpp|files/load_support.h|the loaders call the cut-space sizing of the file subsystem"
   "problem/setup.cpp|factor/|the set-up scales the loaded problem and sets the big-M mode of the factor"

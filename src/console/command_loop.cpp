@@ -13,12 +13,14 @@
 #include "console/fixglobal_command.h"
 #include "console/directives_command.h"
 #include "console/iis_command.h"
+#include "console/psx_command.h"
 #include "runtime/options.h"
 #include "runtime/problem_name.h"
 #include "problem/factor_arrays.h"
 #include "factor/scaling.h"
 #include "files/problem_input.h"
 #include "files/save_file.h"
+#include "files/solution_collection.h"
 #include "files/solution_report.h"
 #include "files/solution_text.h"
 #include "global/search_driver.h"
@@ -79,12 +81,12 @@ const CommandBody kCommandBodies[kCommandCount + 1] = {
     range_problem,                                       // 18 RANGE
     nullptr,                                             // 19 VORNIN
     print_ranging_screen,                                // 20 RPRINT
-    nullptr,                                             // 21 OMNIOUT
+    append_solfile,                                      // 21 OMNIOUT
     problem_command,                                     // 22 PROBLEM
     save_state,                                          // 23 SAVE
     restore_state,                                       // 24 RESTORE
-    nullptr,                                             // 25 ?PSXSOL
-    nullptr,                                             // 26 ?PSXRNG
+    [] { psx_command(PSX_SOLUTION); },                   // 25 ?PSXSOL
+    [] { psx_command(PSX_RANGING); },                    // 26 ?PSXRNG
     nullptr,                                             // 27 STOP (run by the loop)
     write_ranging_ascii,                                 // 28 RTOASC
     help_command,                                        // 29 HELP
