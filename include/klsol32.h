@@ -614,6 +614,12 @@ KLAPI int32_t KLMODELCUTS(int32_t n, const int32_t* rows);
 /* Reads the directives file NAME.dir of the problem, or the file named. */
 KLAPI int32_t KLDIRECTIVES(const char* name);
 
+/* ALTER file: applies the changes of NAME.alt (or of the file named; the
+ * stem alone when NAME.alt will not open) to the loaded problem, or reads
+ * them as row, column, value triplets from the console when name is null or
+ * empty. The next solve and the writers see every change. */
+KLAPI int32_t KLALTER(const char* name);
+
 #ifdef __cplusplus
 }
 #endif

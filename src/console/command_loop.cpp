@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "console/alter_command.h"
 #include "console/araobj_command.h"
 #include "console/command_handlers.h"
 #include "console/control_words.h"
@@ -73,7 +74,7 @@ const CommandBody kCommandBodies[kCommandCount + 1] = {
     objective_command,                                   // 14 OBJECTIVE
     run_global_command,                                  // 15 GLOBAL
     directives_command,                                  // 16 DIRECTIVES
-    nullptr,                                             // 17 ALTER
+    alter_command,                                       // 17 ALTER
     range_problem,                                       // 18 RANGE
     nullptr,                                             // 19 VORNIN
     print_ranging_screen,                                // 20 RPRINT
