@@ -95,7 +95,11 @@ TEST_P(AlterFileWithPresolve, ChangesReachTheNextSolveAndTheWriter) {
   load();
   kl::icv(kl::ic::IFPRES) = GetParam();
   EXPECT_NEAR(solve(), 1.0, 1e-9);
+  const bool presolved = (kltest::int_attribute_value(KLIA_PROBLEMFLAGS) & 0x2) != 0;
   ASSERT_EQ(alter(kAlterFile), 0);
+  // A presolved problem is given up for the problem as loaded first.
+  EXPECT_EQ(said("postsolved before the changes"), presolved);
+  EXPECT_EQ(kltest::int_attribute_value(KLIA_PROBLEMFLAGS) & 0x6, 0);
   EXPECT_EQ(kltest::int_attribute_value(KLIA_NCOLS), 3);
   EXPECT_NEAR(solve(), 2.5, 1e-9);
 
@@ -159,6 +163,21 @@ TEST_F(AlterFile, NewElementWithoutSpareRoom) {
   EXPECT_EQ(cost[1], 2.0);
   // Z (cost 0) meets LIM2 in place of x: optimum 0.
   EXPECT_NEAR(solve(), 0.0, 1e-9);
+}
+
+// Bounds of global entities are not ALTER's to change.
+TEST_F(AlterFile, EntityBoundIsLeftAlone) {
+  load();
+  const int32_t column = 1;
+  const char type = 'I';
+  ASSERT_EQ(KLCHGCOLTYPE(1, &column, &type), 0);
+  double before[2] = {};
+  ASSERT_EQ(KLGETBDU(before, 0, 1), 0);
+  EXPECT_EQ(alter("NAME\nCOLUMNS\n  MODIFY\nBOUNDS\n  MODIFY\n UP BND       Y            7.0\nENDATA\n"), 0);
+  EXPECT_TRUE(said("global entity column not changed by ALTER: Y"));
+  double upper[2] = {};
+  ASSERT_EQ(KLGETBDU(upper, 0, 1), 0);
+  EXPECT_EQ(upper[1], before[1]);
 }
 
 TEST_F(AlterFile, NoSpareColumnMeansNotFound) {
