@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "klsol32.h"
@@ -49,7 +50,7 @@ const char kAlterFile[] =
     "  MODIFY\n"
     "    Y         LIM2         1.0\n"
     "    X         LIM2         0.0\n"
-    "    Z         COST        -1.0   LIM1         1.0\n"
+    "    Z         COST              -1.0   LIM1               1.0\n"
     "    RHS       LIM2         2.0\n"
     "BOUNDS\n"
     "  MODIFY\n"
@@ -86,15 +87,17 @@ class AlterFile : public kltest::LibrarySession {
   kltest::TempDir dir;
 };
 
-class AlterFileWithPresolve : public AlterFile, public ::testing::WithParamInterface<int32_t> {};
+// Parameters: IFPRES, and FREFMT for the ALTER file (0 fixed fields, -1 tokens).
+class AlterFileWithPresolve : public AlterFile, public ::testing::WithParamInterface<std::tuple<int32_t, int32_t>> {};
 
 // Every kind of change of the done list: the next solve (warm, after a
 // solve of the unchanged problem, with and without presolve) and the
 // problem the MPS writer writes both see them.
 TEST_P(AlterFileWithPresolve, ChangesReachTheNextSolveAndTheWriter) {
   load();
-  kl::icv(kl::ic::IFPRES) = GetParam();
+  kl::icv(kl::ic::IFPRES) = std::get<0>(GetParam());
   EXPECT_NEAR(solve(), 1.0, 1e-9);
+  kl::icv(kl::ic::FREFMT) = std::get<1>(GetParam());
   const bool presolved = (kltest::int_attribute_value(KLIA_PROBLEMFLAGS) & 0x2) != 0;
   ASSERT_EQ(alter(kAlterFile), 0);
   // A presolved problem is given up for the problem as loaded first.
@@ -114,6 +117,7 @@ TEST_P(AlterFileWithPresolve, ChangesReachTheNextSolveAndTheWriter) {
   text << in.rdbuf();
   ASSERT_FALSE(text.str().empty());
   ASSERT_EQ(KLSETICV(kl::ic::NCXTRA, 0), 0);
+  kl::icv(kl::ic::FREFMT) = -1;
   ASSERT_EQ(KLINPUT(dir.file("out.mat").c_str()), 0);
   EXPECT_EQ(kltest::int_attribute_value(KLIA_NCOLS), 3);
   EXPECT_NEAR(solve(), 2.5, 1e-9);
@@ -133,7 +137,8 @@ TEST_P(AlterFileWithPresolve, ChangesReachTheNextSolveAndTheWriter) {
   EXPECT_EQ(lim2_entries, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Presolve, AlterFileWithPresolve, ::testing::Values(0, 1));
+INSTANTIATE_TEST_SUITE_P(PresolveAndFields, AlterFileWithPresolve,
+                         ::testing::Combine(::testing::Values(0, 1), ::testing::Values(0, -1)));
 
 TEST_F(AlterFile, ZeroedCoefficientGivesItsSlotBack) {
   load();
