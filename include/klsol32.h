@@ -620,6 +620,10 @@ KLAPI int32_t KLDIRECTIVES(const char* name);
  * empty. The next solve and the writers see every change. */
 KLAPI int32_t KLALTER(const char* name);
 
+/* Modeller's binary load: the problem of NAME.sol and NAME.bif (name null
+ * or empty: the current problem name). */
+KLAPI int32_t KLVORNIN(const char* name);
+
 #ifdef __cplusplus
 }
 #endif

@@ -13,6 +13,7 @@
 #include "console/fixglobal_command.h"
 #include "console/directives_command.h"
 #include "console/iis_command.h"
+#include "console/vornin_command.h"
 #include "runtime/options.h"
 #include "runtime/problem_name.h"
 #include "problem/factor_arrays.h"
@@ -76,7 +77,7 @@ const CommandBody kCommandBodies[kCommandCount + 1] = {
     directives_command,                                  // 16 DIRECTIVES
     alter_command,                                       // 17 ALTER
     range_problem,                                       // 18 RANGE
-    nullptr,                                             // 19 VORNIN
+    vornin_command,                                      // 19 VORNIN
     print_ranging_screen,                                // 20 RPRINT
     nullptr,                                             // 21 OMNIOUT
     problem_command,                                     // 22 PROBLEM
