@@ -121,7 +121,7 @@ class ModellerLoad {
       report_file("SOL");
       return false;
     }
-    problem_text_ = f.chars(1);
+    for (int32_t n = 0; n < 3; ++n) vector_names_[n] = f.chars(11 + n);
     R_ = f.word(2, 0);
     C_ = f.word(2, 1);
     S_ = f.word(7, 0);
@@ -463,6 +463,11 @@ class ModellerLoad {
     for (const Column& c : columns_) names += c.name + std::string(1, '\0');
     if (status_code == 0 && C_ > 0) addnames(2, names.c_str(), 0, C_ - 1);
     if (status_code != 0) return false;
+    // Character attributes 3003, 3004 and 3002: the writers name their
+    // vectors with them, and ALTER finds right-hand sides by the second.
+    std::memcpy(character_attributes[3], vector_names_[0].data(), 8);
+    std::memcpy(character_attributes[4], vector_names_[1].data(), 8);
+    std::memcpy(character_attributes[2], vector_names_[2].data(), 8);
     if (objective_row_ > 0) {
       store.objective_row = objective_row_;
       const int32_t constant_column = -1;
@@ -498,7 +503,8 @@ class ModellerLoad {
   };
 
   ModellerDirectives* after_;
-  std::string problem_text_;
+  // Objective row, right-hand-side and bound vector names (items 11-13).
+  std::string vector_names_[3];
   int32_t R_ = 0;
   int32_t C_ = 0;
   int32_t S_ = 0;

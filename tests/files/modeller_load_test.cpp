@@ -161,6 +161,12 @@ TEST_F(ModellerLoad, EachSupportedVersionLoadsTheProblem) {
     EXPECT_EQ(said("differs from version"), version != 12) << version;
     expect_the_problem();
   }
+  // The right-hand-side vector keeps its name: ALTER finds it.
+  ASSERT_EQ(load(Fixture{}), 0);
+  std::ofstream(dir.file("mod.alt")) << "C2\nRHS\n2\n";
+  ASSERT_EQ(KLALTER(dir.file("mod").c_str()), 0);
+  ASSERT_EQ(KLMINIM(""), 0);
+  EXPECT_NEAR(kltest::objective_value(), 2.0, 1e-9);
 }
 
 // Every refusal leaves the problem loaded before it as it was.
