@@ -638,6 +638,16 @@ KLAPI int32_t KLDIRECTIVES(const char* name);
 KLAPI int32_t KLBASISIN(const char* name, const char* options);
 KLAPI int32_t KLBASISOUT(const char* name, const char* options);
 
+/* ALTER file: applies the changes of NAME.alt (or of the file named; the
+ * stem alone when NAME.alt will not open) to the loaded problem, or reads
+ * them as row, column, value triplets from the console when name is null or
+ * empty. The next solve and the writers see every change. */
+KLAPI int32_t KLALTER(const char* name);
+
+/* Modeller's binary load: the problem of NAME.sol and NAME.bif (name null
+ * or empty: the current problem name). */
+KLAPI int32_t KLVORNIN(const char* name);
+
 #ifdef __cplusplus
 }
 #endif

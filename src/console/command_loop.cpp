@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "console/alter_command.h"
 #include "console/araobj_command.h"
 #include "console/basis_command.h"
 #include "console/command_handlers.h"
@@ -14,6 +15,7 @@
 #include "console/directives_command.h"
 #include "console/iis_command.h"
 #include "console/psx_command.h"
+#include "console/vornin_command.h"
 #include "runtime/options.h"
 #include "runtime/problem_name.h"
 #include "problem/factor_arrays.h"
@@ -77,9 +79,9 @@ const CommandBody kCommandBodies[kCommandCount + 1] = {
     objective_command,                                   // 14 OBJECTIVE
     run_global_command,                                  // 15 GLOBAL
     directives_command,                                  // 16 DIRECTIVES
-    nullptr,                                             // 17 ALTER
+    alter_command,                                       // 17 ALTER
     range_problem,                                       // 18 RANGE
-    nullptr,                                             // 19 VORNIN
+    vornin_command,                                      // 19 VORNIN
     print_ranging_screen,                                // 20 RPRINT
     append_solfile,                                      // 21 OMNIOUT
     problem_command,                                     // 22 PROBLEM
