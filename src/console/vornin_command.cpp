@@ -3,6 +3,8 @@
 
 #include "files/modeller_load.h"
 #include "global/directives.h"
+#include "problem/cut_manager.h"
+#include "problem/search_state.h"
 #include "problem/store.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"
@@ -33,6 +35,9 @@ void apply_directives(const ModellerDirectives& after) {
 void vornin_command() {
   const int32_t kept_m_m = icv(ic::M_M);
   begin_body();
+  // The caller's cut manager hears that the cuts of the search it followed
+  // are about to go with their problem.
+  if (node_cut_lists_in_use != 0) invoke_cms_callback();
   if (!command_argument().empty()) problem_command();
   int32_t result = 1;
   ModellerDirectives after;

@@ -11,6 +11,7 @@
 
 #include "klsol/message_ids.h"
 #include "problem/add_rows_cols.h"
+#include "problem/array_ids.h"
 #include "problem/change_problem.h"
 #include "problem/loader.h"
 #include "problem/store.h"
@@ -97,8 +98,16 @@ struct Column {
 };
 
 struct Set {
+  std::string name;
   int32_t count = 0;
   int32_t type = 1;
+  int32_t reference_row = 0;  // from 1; 0: none
+  // Branching directives of the set, as for a column.
+  int32_t priority = 0;
+  char direction = 'N';
+  bool has_directive = false;
+  double up_cost = 0.0;
+  double down_cost = 0.0;
   std::vector<std::pair<double, int32_t>> members;  // (weight, column from 0)
 };
 
@@ -126,6 +135,9 @@ class ModellerLoad {
     C_ = f.word(2, 1);
     S_ = f.word(7, 0);
     intmax_ = f.word(7, 1);
+    const int64_t entity_estimate = int64_t{f.word(5, 1)} + f.word(6, 0) + f.word(6, 1) + f.word(7, 0) + f.word(8, 1);
+    if (fixed(ic::NGEMAX) && entity_estimate + icv(ic::NGXTRA) > icv(ic::NGEMAX))
+      return too_small(MSG_MPS_TOO_MANY_ENTITIES, icv(ic::NGEMAX));
     const int32_t version = static_cast<int32_t>(static_cast<uint32_t>(f.word(8, 0)) >> 24);
     const int32_t expected = icv(ic::VERNO) / 100;
     if (version != expected) {
@@ -152,6 +164,15 @@ class ModellerLoad {
       status_code = STATUS_INVALID_DATA;
       return false;
     }
+    // Capacities the user fixed must hold the problem with its spare rows,
+    // columns and elements.
+    const int64_t spare_elements = std::max<int64_t>(icv(ic::NMXTRA), 2 * int64_t{icv(ic::NRXTRA)} + icv(ic::NCXTRA));
+    if (fixed(ic::M_R) && int64_t{R_} + icv(ic::NRXTRA) > icv(ic::M_R))
+      return too_small(MSG_MPS_TOO_MANY_ROWS, icv(ic::M_R));
+    if (fixed(ic::M_C) && int64_t{R_} + C_ + icv(ic::NRXTRA) + icv(ic::NCXTRA) > int64_t{icv(ic::M_C)} - 5)
+      return too_small(MSG_MPS_TOO_MANY_COLUMNS, icv(ic::M_C) - 5);
+    if (fixed(ic::M_M) && int64_t{f.word(5, 0)} + spare_elements > icv(ic::M_M))
+      return too_small(MSG_MPS_ELEMENT_SPACE, icv(ic::M_M));
     const int32_t objective_key = f.word(14, 0);
     kind_key_[1] = f.word(14, 1);
     for (int32_t d = 2; d <= kKindCount; ++d) kind_key_[d] = f.word(15 + (d - 2) / 2, (d - 2) % 2);
@@ -177,10 +198,12 @@ class ModellerLoad {
     sets_.resize(static_cast<size_t>(S_));
     for (int32_t k = 0; k < S_; ++k, item += kRecordItems) {
       Set& s = sets_[static_cast<size_t>(k)];
+      s.name = f.chars(item);
       s.count = f.word(item + 1, 0);
       s.type = f.word(item + 1, 1);
       if (s.count < 0 || (s.type != 1 && s.type != 2)) return bad_sol();
       if (!enter_key(f.word(item + 2, 1), R_ + C_ + k + 1)) return bad_sol();
+      reference_keys_.push_back(f.word(item + 4, 0));
     }
     for (int32_t d = 1; d <= kKindCount; ++d) {
       // A kind key the modeller does not use is 0; one that names a row,
@@ -191,12 +214,30 @@ class ModellerLoad {
       if (it != keys_.end() && it->second <= R_ + C_ + S_) return bad_sol();
       keys_.emplace(key, R_ + C_ + S_ + d);
     }
+    // A set's reference row: a key that names no row leaves the set
+    // without one, as the modeller's 0 does.
+    for (int32_t k = 0; k < S_; ++k) {
+      const auto it = keys_.find(reference_keys_[static_cast<size_t>(k)]);
+      if (it != keys_.end() && it->second <= R_) sets_[static_cast<size_t>(k)].reference_row = it->second;
+    }
     if (objective_key != 0) {
       auto it = keys_.find(objective_key);
       if (it == keys_.end() || it->second > R_) return bad_sol();
       objective_row_ = it->second;
     }
     return true;
+  }
+
+  static bool fixed(int control) { return integer_set_flags[control] < 0; }
+
+  // A capacity the user fixed is too small for the file.
+  static bool too_small(int message, int32_t capacity) {
+    begin_message(message);
+    insert_message_int(capacity);
+    insert_message_string("");
+    emit_message();
+    status_code = STATUS_REPORTED;
+    return false;
   }
 
   bool bad_sol() {
@@ -248,9 +289,11 @@ class ModellerLoad {
             std::none_of(s.members.begin(), s.members.end(),
                          [&](const auto& m) { return m.second == second - R_ - 1; })) {
           s.members.emplace_back(v, second - R_ - 1);
+        } else if (second <= R_) {
+          s.reference_row = second;
         } else if (second > K && (second - K) >= K_PR && (second - K) <= K_PD) {
-          // Branching directives of sets are not kept by this load.
-        } else if (second > R_) {
+          set_directive(s, second - K, v);
+        } else {
           reject("  ", v, "set");
         }
       } else if (first == K + K_IF && second <= R_) {
@@ -262,6 +305,20 @@ class ModellerLoad {
       }
     }
     return true;
+  }
+
+  void set_directive(Set& s, int32_t kind, double v) {
+    switch (kind) {
+      case K_PR:
+        if (!(v >= 0.0) || v > kMaxPriority) return reject(kKindCode[kind], v, s.name);
+        s.priority = static_cast<int32_t>(v);
+        break;
+      case K_BRANCH_UP: s.direction = 'U'; break;
+      case K_BRANCH_DOWN: s.direction = 'D'; break;
+      case K_PU: s.up_cost = v; break;
+      default: s.down_cost = v; break;
+    }
+    s.has_directive = true;
   }
 
   void reject(const char* code, double v, const std::string& name) {
@@ -474,6 +531,27 @@ class ModellerLoad {
       const double constant = -rows_[static_cast<size_t>(objective_row_ - 1)].rhs;
       chgobj(1, &constant_column, &constant);
     }
+    // Set names and reference rows (-1: none), which the load from arrays
+    // does not take.
+    if (S_ > 0) {
+      char* set_names = name_array(ARR_SET_NAME);
+      OneBased<int32_t> set_word = int_array(ARR_SET_WORD);
+      for (int32_t k = 1; k <= S_; ++k) {
+        const Set& s = sets_[static_cast<size_t>(k - 1)];
+        std::memcpy(set_names + static_cast<size_t>(k - 1) * 8, s.name.data(), 8);
+        set_word[k] = s.reference_row > 0 ? s.reference_row : -1;
+      }
+    }
+    for (int32_t k = 1; k <= S_; ++k) {
+      const Set& s = sets_[static_cast<size_t>(k - 1)];
+      if (!s.has_directive) continue;
+      // A negative item names set k to the directive loader.
+      after_->columns.push_back(-k);
+      after_->priorities.push_back(s.priority > 0 ? s.priority : kDefaultPriority);
+      after_->directions.push_back(s.direction);
+      after_->up_costs.push_back(s.up_cost != 0.0 ? s.up_cost : dcv(dc::PSEUDO));
+      after_->down_costs.push_back(s.down_cost != 0.0 ? s.down_cost : dcv(dc::PSEUDO));
+    }
     for (int32_t i = 0; i < R_; ++i)
       if (rows_[static_cast<size_t>(i)].model_cut) after_->model_cut_rows.push_back(i);
     for (int32_t j = 0; j < C_; ++j) {
@@ -512,6 +590,7 @@ class ModellerLoad {
   int32_t objective_row_ = 0;
   int32_t kind_key_[kKindCount + 1] = {};
   std::map<int32_t, int32_t> keys_;
+  std::vector<int32_t> reference_keys_;
   std::vector<Row> rows_;
   std::vector<Column> columns_;
   std::vector<Set> sets_;

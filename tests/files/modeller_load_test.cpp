@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "klsol32.h"
+#include "problem/array_ids.h"
+#include "problem/cut_manager.h"
+#include "problem/search_state.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"
 #include "support/library_session.h"
@@ -51,6 +54,7 @@ struct Fixture {
   int32_t row_key_2 = 102;
   int32_t reserved_x = 3;
   bool end_record = true;
+  int32_t set_reference_key = 0;
   std::vector<std::vector<double>> extra;  // (first key, second key, value)
 
   Items sol() const {
@@ -91,7 +95,7 @@ struct Fixture {
     f.words(2, 1);
     f.words(0, 301);
     f.blank(1);
-    f.words(0, 0);
+    f.words(set_reference_key, 0);
     f.blank(3);
     return f;
   }
@@ -245,6 +249,95 @@ TEST_F(ModellerLoad, DirectivesOfEntities) {
     EXPECT_EQ(directions[k], 'D');
   }
   EXPECT_TRUE(found);
+}
+
+// The set keeps its name, its reference row and its members' reference
+// values in weight order, as a set read from an MPS file does.
+TEST_F(ModellerLoad, SetNamesAndReferenceRows) {
+  Fixture f;
+  f.set_reference_key = 102;
+  ASSERT_EQ(load(f), 0);
+  EXPECT_EQ(std::string(kl::name_array(kl::ARR_SET_NAME), 8), "S1      ");
+  EXPECT_EQ(kl::int_array(kl::ARR_SET_WORD)[1], 2);
+  kl::OneBased<double> ref = kl::real_array(kl::ARR_SET_MEMBER_REF);
+  EXPECT_EQ(ref[1], 1.0);
+  EXPECT_EQ(ref[2], 2.0);
+  // A set-to-row record names the reference row too; no reference row at all
+  // is -1.
+  f.extra = {{301, 103, 0.0}};
+  ASSERT_EQ(load(f), 0);
+  EXPECT_EQ(kl::int_array(kl::ARR_SET_WORD)[1], 3);
+  ASSERT_EQ(load(Fixture{}), 0);
+  EXPECT_EQ(kl::int_array(kl::ARR_SET_WORD)[1], -1);
+  EXPECT_EQ(std::string(kl::name_array(kl::ARR_SET_NAME), 8), "S1      ");
+}
+
+// Directive records whose first key is a set reach the set's entity.
+TEST_F(ModellerLoad, DirectivesOfSets) {
+  Fixture f;
+  f.extra = {{301, 912, 9.0}, {301, 913, 0.0}};
+  ASSERT_EQ(load(f), 0);
+  int32_t n = 0;
+  int32_t columns[4] = {};
+  int32_t priorities[4] = {};
+  char directions[4] = {};
+  ASSERT_EQ(KLGETDIR(&n, columns, priorities, directions, nullptr, nullptr), 0);
+  bool found = false;
+  for (int32_t k = 0; k < n; ++k) {
+    if (columns[k] != -1) continue;
+    found = true;
+    EXPECT_EQ(priorities[k], 9);
+    EXPECT_EQ(directions[k], 'U');
+  }
+  EXPECT_TRUE(found);
+}
+
+int32_t cms_calls = 0;
+void count_cms() { ++cms_calls; }
+
+// The caller's cut manager hears that a searched problem is replaced, and
+// only then.
+TEST_F(ModellerLoad, ReplacingASearchedProblemCallsTheEndEntry) {
+  cms_calls = 0;
+  ASSERT_EQ(KLDEFINECMSENTRY(count_cms), 0);
+  ASSERT_EQ(load(Fixture{}), 0);
+  EXPECT_EQ(cms_calls, 0);
+  kl::node_cut_lists_in_use = 1;
+  ASSERT_EQ(load(Fixture{}), 0);
+  kl::node_cut_lists_in_use = 0;
+  EXPECT_EQ(cms_calls, 1);
+  expect_the_problem();
+}
+
+// A capacity the user fixed too small for the file refuses it, and the
+// problem loaded before stays.
+TEST_F(ModellerLoad, FixedCapacitiesTooSmall) {
+  struct Case {
+    int control;
+    int32_t value;
+    const char* message;
+  };
+  const Case cases[] = {
+      {kl::ic::M_R, 2, "More rows than M_R"},
+      {kl::ic::M_C, 5, "More columns than M_C"},
+      {kl::ic::M_M, 1, "Matrix element space exhausted"},
+      {kl::ic::NGEMAX, 1, "More global entities than NGEMAX"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(load(Fixture{}), 0);
+    const int32_t kept = kl::icv(c.control);
+    const int32_t kept_flag = kl::integer_set_flags[c.control];
+    kl::icv(c.control) = c.value;
+    kl::integer_set_flags[c.control] = -1;
+    EXPECT_EQ(load(Fixture{}), 32) << c.message;
+    EXPECT_TRUE(said(c.message)) << c.message;
+    // Fixed large enough, the same file loads.
+    kl::icv(c.control) = 100000;
+    EXPECT_EQ(load(Fixture{}), 0) << c.message;
+    kl::icv(c.control) = kept;
+    kl::integer_set_flags[c.control] = kept_flag;
+    expect_the_problem();
+  }
 }
 
 TEST_F(ModellerLoad, MissingFiles) {
