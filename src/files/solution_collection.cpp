@@ -31,11 +31,11 @@ constexpr int32_t kTagBytes = 8;  // tag and used length
 constexpr int32_t kNameBytes = 8;
 
 // Current layout.
-constexpr int32_t kHeaderUsed = 228;
-constexpr int32_t kSolutionEntryBytes = 60;
+[[maybe_unused]] constexpr int32_t kHeaderUsed = 228;
+[[maybe_unused]] constexpr int32_t kSolutionEntryBytes = 60;
 constexpr int32_t kSolutionEntriesPerRecord = 68;
-constexpr int32_t kMatrixHeaderUsed = 32;
-constexpr int32_t kRowNameEntryBytes = 20;
+[[maybe_unused]] constexpr int32_t kMatrixHeaderUsed = 32;
+[[maybe_unused]] constexpr int32_t kRowNameEntryBytes = 20;
 constexpr int32_t kRowNamesPerRecord = 204;
 constexpr int32_t kColumnHeadBytes = 20;   // name 16, count
 constexpr int32_t kColumnEntryBytes = 12;  // row, double
@@ -43,12 +43,12 @@ constexpr int32_t kColumnStartLimit = 4060;
 constexpr int32_t kColumnFlushLimit = 4084;
 
 // Older layout.
-constexpr int32_t kOldHeaderUsed = 164;
-constexpr int32_t kOldSolutionEntryBytes = 32;
+[[maybe_unused]] constexpr int32_t kOldHeaderUsed = 164;
+[[maybe_unused]] constexpr int32_t kOldSolutionEntryBytes = 32;
 constexpr int32_t kOldSolutionEntriesPerRecord = 15;
-constexpr int32_t kOldMatrixHeaderUsed = 24;
+[[maybe_unused]] constexpr int32_t kOldMatrixHeaderUsed = 24;
 constexpr int32_t kOldRowNamesStart = 20;
-constexpr int32_t kOldRowNameEntryBytes = 10;
+[[maybe_unused]] constexpr int32_t kOldRowNameEntryBytes = 10;
 constexpr int32_t kOldRowNamesPerRecord = 49;
 constexpr int32_t kOldColumnHeadBytes = 12;  // name 8, count
 constexpr int32_t kOldColumnEntryBytes = 8;  // row, single
