@@ -216,8 +216,9 @@ class RecordUndo {
   int32_t type_ = 0;
 };
 
-// Column c was row r's slack: it takes the part of the row's range the
-// activity leaves, and becomes basic in r when that part lies in its bounds.
+// The singleton column served as its row's slack: it takes back the part
+// of the row's range the other columns' activity leaves, and becomes basic
+// in that row when the part lies within the column's bounds.
 void RecordUndo::column_singleton() {
   const int32_t r_field = pop_int();
   const int32_t c_field = pop_int();
