@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "files/record_fields.h"
 #include "klsol/message_ids.h"
 #include "problem/array_ids.h"
 #include "problem/search_state.h"
@@ -85,24 +86,7 @@ void split_fixed(SplitLine& s) {
 // read like " PR X 5"; a line starting in column 1 is read as if indented
 // by one column, which keeps its other fields whole.
 void split_free(SplitLine& s) {
-  if (!s.line.empty() && s.line[0] != ' ') s.line.insert(s.line.begin(), ' ');
-  s.line.push_back(' ');
-  const int32_t length = static_cast<int32_t>(s.line.size()) - 1;
-  s.fields = 0;
-  int32_t c = 1;
-  while (c <= length && s.fields < kMaxFields) {
-    while (c <= length && s.line[static_cast<size_t>(c - 1)] == ' ') ++c;
-    if (c > length) break;
-    s.start[++s.fields] = c;
-    while (c <= length && s.line[static_cast<size_t>(c - 1)] != ' ') ++c;
-  }
-  s.start[s.fields + 1] = length + 2;
-  if (s.fields >= 1 && s.start[1] != 2) {
-    const std::string code = s.line.substr(static_cast<size_t>(s.start[1] - 1), 4);
-    if (s.line.size() < 6) s.line.resize(6, ' ');
-    for (size_t k = 0; k < 4; ++k) s.line[1 + k] = k < code.size() ? code[k] : ' ';
-    s.line[0] = ' ';
-  }
+  s.fields = split_free_record(s.line, s.start, kMaxFields);
 }
 
 class DirectivesReader {
