@@ -68,6 +68,10 @@ enum CutSelectionBits : int32_t {
   SEL_TOP_CUTS_AGAIN = 0x400,
 };
 
+// Rounds of the row-based cut round since the search started (the search
+// start-up resets it).
+extern int32_t cut_round_counter;
+
 // min(spare_rows, max(50, floor(0.4 x spare_rows))).
 int32_t cut_count_limit(int32_t spare_rows);
 
