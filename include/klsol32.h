@@ -565,6 +565,35 @@ KLAPI int32_t KLINIGLOBAL(void);
  * from a search under way: mode 1 the node, any other mode its first child
  * only. Error 432 when there is no search or no such node. */
 KLAPI int32_t KLDELNODE(int32_t node, int32_t mode);
+/* The cut generators one at a time, typically from the cut-manager
+ * callbacks; they need a current optimal LP solution. Pool numbers count
+ * records from 1 whatever IFDBG. KLGENKNPCUT (lifted cover and other row
+ * cuts under the selection word), KLGENGOMCUT (Gomory) and KLGENCLQCUT
+ * (clique) make one separation pass, store each new cut with the given
+ * type and list its pool number once while the list has room; count is the
+ * numbers listed; nothing enters the LP. KLLOADBESTCUT loads the most
+ * violated of the listed cuts (mode 1 also the cuts just generated, mode 2
+ * also those of the top node) and re-solves; delete_level 1 first drops
+ * the non-binding cut rows, 2 also after the re-solve. KLSEPCUT separates
+ * sum a_j x_j <= b + s, 0 <= x_j <= u_j, s >= 0, for the caller's own
+ * data: type 1 an MIR cut sum c_j x_j - f s <= rhs (continuous out: f),
+ * other types a lifted cover cut sum c_j x_j <= rhs + g s (out: g); result
+ * 1 cut, 0 none, -1 more than 30000 items, -2 a negative weight.
+ * KLGOMORY and KLLIFTCOVERS run the Gomory or the row-based cut round:
+ * mode 1 one pass storing cuts of the given type (count: cuts stored);
+ * other modes a round as at the current node, loading the cuts and
+ * re-solving (count: cuts found). */
+KLAPI int32_t KLGOMORY(int32_t mode, int32_t type, int32_t* count);
+KLAPI int32_t KLLIFTCOVERS(int32_t mode, int32_t type, int32_t* count);
+KLAPI int32_t KLGENKNPCUT(int32_t selection, int32_t max_aggregation, int32_t type, int32_t capacity,
+                          int32_t* count, int32_t* list);
+KLAPI int32_t KLGENGOMCUT(int32_t type, int32_t capacity, int32_t* count, int32_t* list);
+KLAPI int32_t KLGENCLQCUT(int32_t type, int32_t capacity, int32_t* count, int32_t* list);
+KLAPI int32_t KLLOADBESTCUT(int32_t mode, int32_t delete_level, int32_t count, const int32_t* list,
+                            int32_t* violated, int32_t* loaded, int32_t* deleted);
+KLAPI int32_t KLSEPCUT(int32_t type, int32_t n, const double* weights, const double* ranges, const double* values,
+                       double capacity, double slack, int32_t* result, double* coefficients, double* rhs,
+                       double* continuous);
 /* Successive linear programming from an optimal solution: the typed entries
  * of the problem file rewrite the matrix from the solution, pass after pass,
  * until the solution stops moving or NRCRLP passes are done. Integer

@@ -1,0 +1,30 @@
+// Probing at the start of a global search: every free binary is fixed
+// tentatively at 1 and at 0; when propagation proves one side infeasible the
+// binary is fixed for good at the other, and the passes repeat while they fix
+// something.
+//
+// Interface summary (all in namespace kl):
+//   probe_binaries()   run by the search driver after a fresh start-up when
+//                      IFINTP has bit kIfintpProbing; lp_status 2 when the
+//                      problem is found infeasible. A propagation whose list
+//                      overflowed proves nothing and fixes nothing.
+//   probing_stats      counters for tests
+#ifndef KLSOL_GLOBAL_PROBING_H
+#define KLSOL_GLOBAL_PROBING_H
+
+#include <cstdint>
+
+namespace kl {
+
+struct ProbingStats {
+  int64_t passes = 0;
+  int64_t fixings = 0;           // binaries fixed by probing, with their implications
+  int64_t overflow_no_fix = 0;   // probes that overflowed and so fixed nothing
+};
+extern ProbingStats probing_stats;
+
+void probe_binaries();
+
+}  // namespace kl
+
+#endif
