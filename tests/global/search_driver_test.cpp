@@ -737,6 +737,7 @@ namespace {
 TEST_F(GlobalSearch, DeleteNodeDropsActiveNodes) {
   const ArrayProblem p = knapsack(22);
   KLSETICV(kIfpres, 0);
+  KLSETICV(KLIC_CUTSTRAT, 0);  // a tree large enough to leave active nodes
   KLSETICV(kGprint, 3);
   KLSETICV(kMaxnod, 25);
   ASSERT_EQ(p.load_global(name("del").c_str()), 0);
@@ -784,6 +785,7 @@ int32_t stop_an_iteration() {
 TEST_F(GlobalSearch, NodeStoppedInItsLpIsSolvedOnContinuation) {
   const ArrayProblem p = knapsack(24);
   KLSETICV(kIfpres, 0);
+  KLSETICV(KLIC_CUTSTRAT, 0);  // enough node LPs for the stop to fall in one
   KLSETICV(KLIC_ITRLOG, 1);
   KLSETICV(83, 0);  // IQUIET set by the user: the node LPs log
   ASSERT_EQ(p.load_global(name("lpstop").c_str()), 0);
