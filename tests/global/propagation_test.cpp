@@ -187,6 +187,22 @@ TEST_F(Probing, FixesABinaryWhoseOneSideIsInfeasibleAndKeepsTheOptimum) {
   EXPECT_EQ(bounds(3), "0/1 0/1 0/1");
 }
 
+TEST_F(Probing, AProblemLoadedAfterAStoppedSearchKeepsItsBounds) {
+  const Fixture f{"BBB", {}, {'L', 'L', 'L'}, {0, 1, 1.5}, {{1, -1, 0}, {1, 1, 0}, {0, 1, 1}}, {}, {1, 2, 1}};
+  ASSERT_EQ(build(f).load_global(), 0);
+  KLSETICV(KLIC_IFINTP, 4);
+  KLSETICV(KLIC_MAXNOD, -1);  // stop after the root, the search under way
+  ASSERT_EQ(KLMAXIM("g"), 0);
+  ASSERT_GE(probing_stats.fixings, 1);
+  // Another problem of the same shape, then the end of the old search.
+  Fixture g{"BBB", {}, {'L'}, {2}, {{1, 1, 1}}, {}, {1, 1, 1}};
+  ArrayProblem p = build(g);
+  p.lower[0] = 1.0;
+  ASSERT_EQ(p.load_global(), 0);
+  KLINIGLOBAL();
+  EXPECT_EQ(bounds(3), "1/1 0/1 0/1");
+}
+
 TEST_F(Probing, ProvesAnIntegerInfeasibleProblemInfeasible) {
   // x1 + x2 = 1 and x1 = x2: the relaxation has x = 0.5, no integer point.
   const Fixture f{"BB", {}, {'E', 'E'}, {1, 0}, {{1, 1}, {1, -1}}, {}, {1, 1}};
