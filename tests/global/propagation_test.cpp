@@ -17,6 +17,7 @@
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
 #include "support/library_session.h"
+#include "support/output_capture.h"
 
 namespace {
 
@@ -155,6 +156,23 @@ TEST_F(Propagation, TentativeModeLeavesTheBoundsAsTheyWere) {
   for (int32_t j = 1; j < 4; ++j) EXPECT_EQ(int_array(ARR_POS_STATUS)[col(j)] & PS_SEARCH_FIXED, 0);
   for (int32_t r = 1; r <= nrow; ++r)
     EXPECT_EQ(int_array(ARR_ROW_TYPE)[r] & static_cast<int32_t>(RF_PROPAGATION_1 | RF_PROPAGATION_2), 0);
+}
+
+TEST_F(Propagation, PermanentFixingsAreReportedAndRecordedInTheEntityStates) {
+  prepare({"BBB", {}, {'L'}, {1}, {{1, 1, 1}}});
+  KLSETICV(KLIC_IFMSG, 2);
+  captured_lines().clear();
+  const Outcome o = propagate(3, {{0, 1}}, PROPAGATE_PERMANENT);
+  EXPECT_EQ(o.fixed, 2);
+  int32_t reported = 0;
+  for (const CapturedLine& line : captured_lines())
+    if (line.text.find("bound propagation") != std::string::npos) ++reported;
+  EXPECT_EQ(reported, 2);
+  // Entities 2 and 3 (columns 1 and 2) now have both state words 0.
+  for (int32_t e = 2; e <= 3; ++e) {
+    EXPECT_EQ(int_array(ARR_ENTITY_ROOT_UPPER)[e], 0);
+    EXPECT_EQ(int_array(ARR_ENTITY_ROOT_LOWER)[e], 0);
+  }
 }
 
 TEST_F(Propagation, AListOutOfRoomConcludesNothing) {
