@@ -298,7 +298,10 @@ class Propagator {
     if (OneBased<double> copy = real_array(ARR_WORK_UPPER)) copy[j] = value;
     if (icv(ic::IFMSG) >= 2) {
       begin_message(MSG_PROPAGATION_FIXED);
-      insert_message_vector_name(j);
+      // The names stay those of the problem as loaded.
+      OneBased<int32_t> map = int_array(ARR_POSITION_MAP);
+      const bool presolved = (problem_flags & PF_PRESOLVED_GLOBAL) != 0 && map;
+      insert_message_vector_name(presolved ? map[j] : j);
       insert_message_int(value);
       emit_message();
     }
