@@ -125,6 +125,21 @@ TEST_F(RowClasses, VariableBoundRowsGiveTheReferences) {
   EXPECT_DOUBLE_EQ(real_array(ARR_WORK_UPPER)[column(0)], 10.0);
 }
 
+TEST_F(RowClasses, APresolvedSearchGetsTheBoundsNotThePresolveWorkingValues) {
+  // Presolve keeps its own working bounds (clipped to 1e8, or implied) in
+  // the arrays the search copies its bounds into: the search start must
+  // replace them, or a cut would treat 1e8 as a bound.
+  classify({{'C', 0, 1e20}, {'B', 0, 1}}, {{'L', 0, {1, -5}}});
+  problem_flags |= PF_PRESOLVED_GLOBAL;
+  real_array(ARR_WORK_UPPER)[column(0)] = 1e8;
+  int_array(ARR_VUB_REF)[column(0)] = 0;
+  int32_t error = -1;
+  preprocess_mip_rows(error);
+  problem_flags &= ~PF_PRESOLVED_GLOBAL;
+  EXPECT_EQ(real_array(ARR_WORK_UPPER)[column(0)], real_array(ARR_UPPER)[column(0)]);
+  EXPECT_EQ(int_array(ARR_VUB_REF)[column(0)], column(1));
+}
+
 TEST_F(RowClasses, GubKnapsackNeedsTwoColumnsInOneSetRow) {
   const Col b{'B', 0, 1};
   // Two of the knapsack's columns in one set row.
@@ -147,6 +162,17 @@ TEST_F(RowClasses, ALaterSearchClassifiesAfresh) {
   preprocess_mip_rows(error);
   EXPECT_EQ(row_class(0), RC_BINARY_KNAPSACK | RC_BINARY_ACTIVE);
   EXPECT_EQ(int_array(ARR_ROW_TYPE)[row_from_caller(0)] & ROW_TYPE_MASK, ROW_L);
+}
+
+TEST_F(RowClasses, ASearchMakesTheClassesAvailableToTheCaller) {
+  const Col b{'B', 0, 1};
+  ASSERT_EQ(build({b, b, b}, {{'L', 1, {1, 1, 1}}, {'L', 6, {5, 4, 3}}}).load_global(), 0);
+  int32_t classes[2] = {-1, -1};
+  EXPECT_NE(KLGETRCLASS(classes), 0);  // before any search: message 473
+  ASSERT_EQ(KLMINIM("g"), 0);
+  ASSERT_EQ(KLGETRCLASS(classes), 0);
+  EXPECT_EQ(classes[0], RC_SET_LE >> 10);
+  EXPECT_EQ(classes[1], RC_GUB_KNAPSACK >> 10);  // it shares columns with the set row
 }
 
 TEST_F(RowClasses, ReportCountsTheClassesWhenPrtcutIsSet) {
