@@ -125,7 +125,8 @@ void separate_gub_cover(int32_t group_count, const int32_t* group_starts, int32_
 // 1 (single_call == 1: the caller's type and mode 2). When the store
 // succeeded, adds record_flags to the record and, in single mode, appends
 // its index to cut_list (once, while list_count < list_capacity). Returns
-// true when the pool's stored count grew.
+// true when the pool's stored count grew; a cut left without coefficients is
+// not stored.
 bool store_separated_cut(int32_t count, const int32_t* positions, const double* coefs, double rhs, int32_t cut_type,
                          int32_t record_flags, int32_t single_call, int32_t caller_cut_type, int32_t list_capacity,
                          int32_t& list_count, int32_t* cut_list);
