@@ -96,6 +96,11 @@ void lift_cover_by_knapsack_dp(int32_t n, double b_fixed, const double* a, const
 void build_knapsack_dp_table(int32_t& table_size, double* table, double weight, double range, double coef,
                              int32_t& overflow);
 
+// Least weights per sum never decrease with the sum; rounding in the sums
+// could break that by an ulp, so each entry is lowered to the next one's
+// (which only makes f larger, the safe side) and f can bisect.
+void keep_dp_table_monotone(int32_t table_size, double* table);
+
 double rank_in_dp_table(int32_t table_size, const double* table, double weight);
 
 // ---- GUB cover cuts ----
