@@ -76,9 +76,6 @@ void size_graph() {
 double x_of(int32_t j) { return real_array(ARR_X)[j]; }
 double literal_value(int32_t lit) { return lit > 0 ? x_of(lit) : 1.0 - x_of(-lit); }
 char& mark_of(int32_t lit) { return lit > 0 ? g.mark_positive[static_cast<size_t>(lit)] : g.mark_complement[static_cast<size_t>(-lit)]; }
-int32_t node_of(int32_t lit) {
-  return lit > 0 ? g.positive_node[static_cast<size_t>(lit)] : g.complement_node[static_cast<size_t>(-lit)];
-}
 bool live(int32_t node) { return g.degree[static_cast<size_t>(node)] != -1; }
 int32_t list_begin(int32_t node) { return g.start[static_cast<size_t>(node)]; }
 int32_t list_end(int32_t node) { return g.start[static_cast<size_t>(node) + 1]; }

@@ -11,6 +11,7 @@
 #include "global/gomory_cuts.h"
 #include "global/knapsack_cuts.h"
 #include "global/node_cut_lists.h"
+#include "global/node_loop.h"
 #include "klsol/message_ids.h"
 #include "problem/add_rows_cols.h"
 #include "problem/array_ids.h"
@@ -67,6 +68,7 @@ bool ready_for_generation() {
       work_upper[p] = upper[p];
     }
   }
+  set_nonbasic_values();
   return true;
 }
 

@@ -9,6 +9,7 @@
 #include "global/clique_cuts.h"
 #include "global/cut_test_support.h"
 #include "global/row_classes.h"
+#include "global/node_loop.h"
 #include "klsol32.h"
 #include "problem/array_ids.h"
 #include "problem/cut_store.h"
@@ -39,6 +40,7 @@ class CliqueCuts : public LibrarySession {
     int32_t error = 0;
     preprocess_mip_rows(error);
     if (error != 0) return false;
+    set_nonbasic_values();
     x.assign(static_cast<size_t>(ip.columns()), 0.0);
     return KLSOLUTION(x.data(), nullptr, nullptr, nullptr) == 0;
   }
