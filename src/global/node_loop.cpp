@@ -11,6 +11,7 @@
 #include "problem/factor_arrays.h"
 #include "files/solution_file.h"
 #include "global/branching.h"
+#include "global/cut_rounds.h"
 #include "global/cut_rows.h"
 #include "global/node_bounds.h"
 #include "global/node_cut_lists.h"
@@ -502,6 +503,64 @@ void run_node_callbacks(int32_t mode) {
   }
 }
 
+namespace {
+
+// Model cuts (type bit 0x100) that the LP violates enter it, round after
+// round, until none is violated. cut_off := 1 when the LP then fails.
+void run_model_cut_rounds(int32_t& cut_off) {
+  const int32_t prtcut = icv(ic::PRTCUT);
+  if (node_count == 0 && prtcut >= 0) {
+    begin_message(MSG_MODEL_CUT_ROUNDS);
+    emit_message();
+  }
+  const int32_t base = icv(ic::IFDBG);
+  icv(ic::IFDBG) = 0;
+  const int32_t last = std::max(0, icv(ic::MXCPOL) - search_record.saved_bound_count);
+  int32_t round = 0;
+  for (;;) {
+    for (int32_t r = 1; r <= last; ++r)
+      if (cut_record_field(r, CUT_FIELD_FIRST) >= 0 && (cut_record_field(r, CUT_FIELD_TYPE) & kModelCutType) != 0)
+        cut_record_field(r, CUT_FIELD_FLAGS) |= CUT_NEW_IN_ROUND;
+    measure_integer_infeasibilities();
+    const int32_t rows_before = cut_row_count;
+    ++round;
+    int32_t violated = 0, selected = 0;
+    select_active_cuts(1, 0, nullptr, dcv(dc::ZTOLZE), violated, selected);
+    bool failed = false;
+    if (selected > 0) {
+      loadcut(0, CUT_RULE_COMMON_BIT, -1, nullptr, LOAD_SELECTED);
+      status_code = STATUS_OK;
+      node_cut_list_state.cut_rows_changed = 1;
+      if ((problem_flags & PF_SOLUTION_CURRENT) == 0) {
+        if ((problem_flags & PF_COLUMN_COPY) == 0) build_column_copy();
+        optimise_lp(OPT_REOPTIMISE);
+        if (status_code != STATUS_OK) break;
+        if (lp_status != LP_OPTIMAL) {
+          node_cut_list_state.current_cut_list = -1;
+          cut_off = 1;
+          failed = true;
+        }
+      }
+    }
+    for (int32_t r = 1; r <= last; ++r)
+      if (cut_record_field(r, CUT_FIELD_FIRST) >= 0) cut_record_field(r, CUT_FIELD_FLAGS) &= ~CUT_NEW_IN_ROUND;
+    if (failed || selected == 0) break;
+    if ((node_count == 0 && prtcut >= 0) || prtcut > 0) {
+      begin_message(MSG_MODEL_CUT_ROUND);
+      insert_message_int(round);
+      insert_message_real(objval);
+      insert_message_chars("M", 1);
+      insert_message_int(cut_row_count - rows_before);
+      insert_message_int(0);
+      insert_message_int(elapsed_seconds());
+      emit_message();
+    }
+  }
+  icv(ic::IFDBG) = base;
+}
+
+}  // namespace
+
 void solve_node(int32_t& cut_off) {
   cut_off = 0;
   int32_t discard = 0;
@@ -527,6 +586,12 @@ void solve_node(int32_t& cut_off) {
   }
   if (node_count != 1) {
     node_cut_list_state.cut_rows_changed = 0;
+    if (lp_status == LP_OPTIMAL && model_cut_count > 0 && array_cells[ARR_CUT_RECORD] != nullptr) {
+      run_model_cut_rounds(cut_off);
+      if (status_code != STATUS_OK || cut_off != 0) return;
+    }
+    if (lp_status == LP_OPTIMAL) generate_node_cuts();
+    if (status_code != STATUS_OK) return;
     if (lp_status == LP_OPTIMAL && node_count == 0) {
       best_bound = objval;
       if (wants_solution_lines()) report_search_sign(icv(ic::GPRINT));
