@@ -16,6 +16,7 @@
 #include "console/iis_command.h"
 #include "console/psx_command.h"
 #include "console/vornin_command.h"
+#include "console/vub_command.h"
 #include "runtime/options.h"
 #include "runtime/problem_name.h"
 #include "problem/factor_arrays.h"
@@ -101,7 +102,10 @@ const CommandBody kCommandBodies[kCommandCount + 1] = {
     },
     [] { araobj_command(3); },                           // 34 ?ARAOBJ
     print_ranging_file,                                  // 35 FRPRINT
-    nullptr,                                             // 36 ?VUB
+    [] {                                                 // 36 ?VUB
+      static int32_t vub_cut_counter = 0;
+      vub_command(vub_cut_counter);
+    },
     nullptr,                                             // 37 STATS
     nullptr,                                             // 38 ASSERT
     run_global_if_lp_solved,                             // 39 ?AXGLOBAL

@@ -8,6 +8,9 @@
 //                      IFINTP has bit kIfintpProbing; lp_status 2 when the
 //                      problem is found infeasible. A propagation whose list
 //                      overflowed proves nothing and fixes nothing.
+//   undo_probing_fixings()  the end of the search puts back the bounds and
+//                      entity states probing fixed: the problem after a
+//                      search is the problem before it
 //   probing_stats      counters for tests
 #ifndef KLSOL_GLOBAL_PROBING_H
 #define KLSOL_GLOBAL_PROBING_H
@@ -24,6 +27,7 @@ struct ProbingStats {
 extern ProbingStats probing_stats;
 
 void probe_binaries();
+void undo_probing_fixings();
 
 }  // namespace kl
 

@@ -10,6 +10,8 @@
 #include "global/node_loop.h"
 #include "global/node_selection.h"
 #include "global/node_store.h"
+#include "global/probing.h"
+#include "global/row_classes.h"
 #include "klsol/message_ids.h"
 #include "presolve/array_switch.h"
 #include "problem/cut_manager.h"
@@ -304,9 +306,12 @@ void start_global_search(int32_t mode) {
   if (mode == 0) return;
 
   seed_random();
-  if ((problem_flags & PF_ROW_LISTS) != 0) free_row_lists();
   int32_t error = 0;
-  alloc_global_arrays(error);
+  preprocess_mip_rows(error);
+  if (error == 0) {
+    if ((problem_flags & PF_ROW_LISTS) != 0) free_row_lists();
+    alloc_global_arrays(error);
+  }
   if (error != 0) {
     set_message_mode(0);
     begin_message(MSG_ARRAY_NO_MEMORY);
@@ -351,10 +356,16 @@ void start_global_search(int32_t mode) {
 namespace {
 
 void global_search_driver() {
-  if (global_search_started == 0)
+  bool infeasible_by_probing = false;
+  if (global_search_started == 0) {
     start_global_search(1);
-  else
+    if (status_code == STATUS_OK && (icv(ic::IFINTP) & kIfintpProbing) != 0) {
+      probe_binaries();
+      infeasible_by_probing = lp_status == LP_INFEASIBLE;
+    }
+  } else {
     start_global_search(0);
+  }
   if (status_code != STATUS_OK) {
     if (node_cut_lists_in_use != 0) invoke_cms_callback();
     return;
@@ -363,7 +374,10 @@ void global_search_driver() {
   int32_t code = NODE_STOP_NONE;
   enum class Next { kLoop, kSelect, kDispatch, kComplete, kFinal, kEnd };
   Next next = Next::kLoop;
-  if (node_count == 0) {
+  if (infeasible_by_probing) {
+    // No integer point satisfies the rows: the root is infeasible.
+    next = Next::kComplete;
+  } else if (node_count == 0) {
     code = solve_root();
     if (code == kComplete) {
       next = Next::kComplete;
@@ -586,6 +600,7 @@ void reset_global_search(int32_t mode) {
   }
   node_header.branch_entity = 0;
   if (status_code == STATUS_OK) restore_node_bounds();
+  undo_probing_fixings();
   problem_flags &= ~(PF_SEARCH_RUNNING | PF_FACTOR_VALID);
   delete_global_work_files();
   // The typed values a successive-LP search kept for its nodes go too.
