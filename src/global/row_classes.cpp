@@ -16,7 +16,6 @@
 
 namespace kl {
 
-int32_t cut_round_counter = 0;
 RowClassCounts last_row_class_counts;
 
 namespace {
