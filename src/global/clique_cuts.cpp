@@ -262,7 +262,12 @@ bool store_clique(int32_t size, int32_t single_call, int32_t caller_cut_type, in
   int32_t record = 0;
   const int32_t before = search_record.stored_cut_count;
   status_code = STATUS_OK;
+  // Positions and record numbers are internal (from 1) whatever the
+  // caller's index base.
+  const int32_t base = icv(ic::IFDBG);
+  icv(ic::IFDBG) = 0;
   storecut(1, 0, &type, &sense, &rhs, start, &record, columns.data(), values.data(), mode);
+  icv(ic::IFDBG) = base;
   if (status_code == STATUS_OK && record > 0) {
     cut_record_field(record, CUT_FIELD_FLAGS) |= CUT_NEW_IN_ROUND;
     if (single_call == 1 && list_count < list_capacity) {

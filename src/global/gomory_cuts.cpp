@@ -414,7 +414,12 @@ void separate_gomory_cut(int32_t position, int32_t& result, double& efficacy, in
   int32_t record = 0;
   const int32_t stored_before = search_record.stored_cut_count;
   status_code = STATUS_OK;
+  // Positions and record numbers are internal (from 1) whatever the
+  // caller's index base.
+  const int32_t base = icv(ic::IFDBG);
+  icv(ic::IFDBG) = 0;
   storecut(1, 0, &type, &sense, &beta, start, &record, scratch.cut_col.data(), scratch.cut_val.data(), mode);
+  icv(ic::IFDBG) = base;
   result = GOMORY_NOT_STORED;
   if (status_code == STATUS_OK && record > 0) {
     int32_t flags = CUT_NEW_IN_ROUND;
