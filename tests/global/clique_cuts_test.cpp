@@ -151,7 +151,7 @@ TEST_F(CliqueCuts, CutsHoldAtEveryBinaryFeasiblePoint) {
       a.push_back(row);
       const bool ge = !set_row && coin(rng) == 0;
       types.push_back(ge ? 'G' : 'L');
-      rhs.push_back(set_row ? 1.0 : (ge ? -std::floor(total / 2) : std::floor(total * 0.45) + 1));
+      rhs.push_back(set_row ? 1.0 : (ge ? -std::floor(total / 2) : std::floor(total * 0.3) + 1));
     }
     std::vector<double> cost;
     for (int j = 0; j < n; ++j) cost.push_back(value(rng));
