@@ -195,10 +195,17 @@ void load_best_cuts(int32_t mode, int32_t delete_level, int32_t count, const int
     }
   const int32_t base = icv(ic::IFDBG);
   icv(ic::IFDBG) = 0;
+  // The node loop learns from this mark that the LP's cut rows no longer
+  // match the node's cut list, also when the rows were re-solved here.
   struct Restore {
     int32_t base;
-    ~Restore() { icv(ic::IFDBG) = base; }
-  } restore{base};
+    int32_t* loaded;
+    int32_t* deleted;
+    ~Restore() {
+      icv(ic::IFDBG) = base;
+      if (*loaded + *deleted > 0) node_cut_list_state.cut_rows_changed = 1;
+    }
+  } restore{base, loaded, deleted};
 
   if (delete_level >= 1) {
     const int32_t removed = drop_nonbinding_cut_rows();
