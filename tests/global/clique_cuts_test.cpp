@@ -20,6 +20,7 @@
 #include "runtime/controls.h"
 #include "runtime/frame.h"
 #include "support/library_session.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -28,6 +29,10 @@ using namespace kltest;
 
 class CliqueCuts : public LibrarySession {
  protected:
+  // Each test writes its solution files in a directory of its own, so
+  // tests running side by side never share one.
+  TempDir dir;
+  std::string problem_name() const { return dir.file("p"); }
   void SetUp() override {
     LibrarySession::SetUp();
     KLSETICV(KLIC_IFPRES, 0);
@@ -36,7 +41,7 @@ class CliqueCuts : public LibrarySession {
   // Loads ip with its binaries, solves the relaxation and classifies the
   // rows as the search start does.
   bool prepare(const DenseIp& ip, bool max, std::vector<double>& x) {
-    if (ip.array().load_global() != 0) return false;
+    if (ip.array().load_global(problem_name().c_str()) != 0) return false;
     if ((max ? KLMAXIM("l") : KLMINIM("l")) != 0 || lp_status != 1) return false;
     int32_t error = 0;
     preprocess_mip_rows(error);

@@ -20,6 +20,7 @@
 #include "runtime/controls.h"
 #include "runtime/frame.h"
 #include "support/library_session.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -28,6 +29,10 @@ using namespace kltest;
 
 class GomoryCuts : public LibrarySession {
  protected:
+  // Each test writes its solution files in a directory of its own, so
+  // tests running side by side never share one.
+  TempDir dir;
+  std::string problem_name() const { return dir.file("p"); }
   void SetUp() override {
     LibrarySession::SetUp();
     KLSETICV(KLIC_IFPRES, 0);
@@ -36,7 +41,7 @@ class GomoryCuts : public LibrarySession {
   // Loads ip, solves its LP relaxation (maximising when max) and gives the
   // search's bound copies the column bounds, as the search start does.
   bool solve_relaxation(const DenseIp& ip, bool max, std::vector<double>& x) {
-    if (ip.array().load_global() != 0) return false;
+    if (ip.array().load_global(problem_name().c_str()) != 0) return false;
     if ((max ? KLMAXIM("l") : KLMINIM("l")) != 0 || lp_status != 1) return false;
     OneBased<double> lower = real_array(ARR_LOWER);
     OneBased<double> upper = real_array(ARR_UPPER);
