@@ -32,8 +32,6 @@
 
 namespace kl {
 
-int32_t cut_round_counter = 0;
-
 namespace {
 
 // Row classes the separators read (set by the row classification at

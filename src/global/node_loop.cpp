@@ -18,6 +18,7 @@
 #include "global/node_log.h"
 #include "global/node_selection.h"
 #include "global/node_store.h"
+#include "global/propagation.h"
 #include "global/search_driver.h"
 #include "klsol/message_ids.h"
 #include "presolve/postsolve.h"
@@ -398,6 +399,25 @@ void measure_integer_infeasibilities() {
   search.fractional_entity_count = count;
 }
 
+// The changed-column list of the node's propagation: room for every
+// position twice over, so that it never runs out.
+std::vector<int32_t>& changed_columns() {
+  static std::vector<int32_t> list;
+  const std::size_t room = static_cast<std::size_t>(2 * nseq) + 2;
+  if (list.size() < room) list.assign(room, 0);
+  return list;
+}
+
+// Propagates the fixings of the first count entries of the changed-column
+// list for good (IFINTP bit 2); lp_status 2 when the node is infeasible.
+void propagate_node_fixings(int32_t count) {
+  if ((icv(ic::IFINTP) & kIfintpPropagation) == 0 || count == 0) return;
+  std::vector<int32_t>& list = changed_columns();
+  int32_t fixed = 0, unused = 0, overflow = 0;
+  propagate_bounds(list.data(), static_cast<int32_t>(list.size()), count, PROPAGATE_PERMANENT, fixed, unused,
+                   overflow);
+}
+
 void fix_by_reduced_cost() {
   if (nqelem > 0 || store.objective_row == 0) return;
   refresh_scaled_cutoff();
@@ -420,6 +440,7 @@ void fix_by_reduced_cost() {
   // off a solution better than the cut-off.
   const double margin = 1e-9 * std::max(1.0, std::fabs(objval));
   int32_t fixed = 0;
+  std::vector<int32_t>& list = changed_columns();
   for (int32_t j = store.first_col; j <= nseq; ++j) {
     const int32_t s = status[j];
     if ((s & PS_BINARY) == 0) continue;
@@ -439,6 +460,7 @@ void fix_by_reduced_cost() {
     if (work_upper) work_upper[j] = value;
     status[j] |= PS_SEARCH_FIXED | PS_MARK;
     fixed_entity_constant += value * cost[j];
+    list[static_cast<std::size_t>(fixed)] = value > 0.5 ? -j : j;
     ++fixed;
   }
   if (fixed == 0) return;
@@ -460,6 +482,8 @@ void fix_by_reduced_cost() {
     state_lower[e] = v;
   }
   compute_objective_value();
+  // A fixing that forces others leaves lp_status 0 (solve again) or 2.
+  propagate_node_fixings(fixed);
 }
 
 void run_node_callbacks(int32_t mode) {
@@ -569,6 +593,18 @@ void solve_node(int32_t& cut_off) {
     lp_status = LP_INFEASIBLE;
     cut_off = 1;
     return;
+  }
+  // The binary just branched on may force others through its rows.
+  const int32_t e = node_header.branch_entity;
+  if (e >= 1 && e <= nglent && (int_array(ARR_ENTITY_TYPE)[e] & ENT_TYPE_MASK) == ENT_BINARY) {
+    lp_status = 0;
+    const int32_t j = int_array(ARR_ENTITY_COLUMN)[e];
+    changed_columns()[0] = real_array(ARR_UPPER)[j] > 0.5 ? -j : j;
+    propagate_node_fixings(1);
+    if (lp_status == LP_INFEASIBLE) {
+      cut_off = 1;
+      return;
+    }
   }
   refresh_scaled_cutoff();
   for (;;) {
