@@ -8,6 +8,11 @@
 
 #include "klsol32.h"
 #include "problem/array_problem.h"
+#include "problem/array_ids.h"
+#include "problem/cut_pool.h"
+#include "problem/cut_store.h"
+#include "runtime/arrays.h"
+#include "runtime/controls.h"
 #include "support/library_session.h"
 #include "support/scripted_console.h"
 #include "support/temp_dir.h"
@@ -81,6 +86,51 @@ TEST_F(GlobalCommands, GlobalAfterTheRelaxation) {
 TEST_F(GlobalCommands, FixGlobalNeedsAProblem) {
   run({"FIXGLOBAL", "QUIT"});
   EXPECT_EQ(int_attribute_value(KLIA_ERRORCODE), 91);
+}
+
+// Pool records of type 16 (variable upper bound) as "x_coef y_coef rhs".
+std::vector<std::string> vub_cuts() {
+  std::vector<std::string> cuts;
+  if (kl::array_cells[kl::ARR_CUT_RECORD] == nullptr) return cuts;
+  for (int32_t r = 1; r <= kl::icv(kl::ic::MXCPOL); ++r) {
+    if (kl::cut_record_field(r, kl::CUT_FIELD_FIRST) < 0 || kl::cut_record_field(r, kl::CUT_FIELD_TYPE) != 16) continue;
+    EXPECT_EQ(kl::cut_record_field(r, kl::CUT_FIELD_FLAGS) & 0x304, 0x304);
+    const int32_t first = kl::cut_record_field(r, kl::CUT_FIELD_FIRST);
+    std::string text;
+    for (int32_t k = 0; k < kl::cut_record_field(r, kl::CUT_FIELD_LENGTH); ++k)
+      text += std::to_string(static_cast<int>(kl::real_array(kl::ARR_CUT_ELEM_VALUE)[first + k])) + " ";
+    cuts.push_back(text + std::to_string(static_cast<int>(kl::real_array(kl::ARR_CUT_RHS)[r])));
+  }
+  return cuts;
+}
+
+TEST_F(GlobalCommands, VubStoresTheViolatedVariableUpperBound) {
+  // maximise x - 3y: x - 10y <= 0, 0 <= x <= 4, y binary. The relaxation
+  // has y = 0.4, x = 4: x <= 4y (the column's own bound through the binary)
+  // is violated by 0.6.
+  kltest::ArrayProblem p;
+  p.row('L', 0.0);
+  p.column(1.0, 0.0, 4.0, {{0, 1.0}});
+  p.column(-3.0, 0.0, 1.0, {{0, -10.0}});
+  p.entity('B', 1);
+  KLSETICV(KLIC_IFPRES, 0);
+  KLSETICV(KLIC_IFSCAL, 0);
+  ASSERT_EQ(p.load_global(dir_.file("vub").c_str()), 0);
+  // Before any search there are no links: no cut.
+  run({"MAXIM", "?VUB"});
+  EXPECT_TRUE(vub_cuts().empty());
+  // The search's start-up finds the link; the relaxation solved again
+  // violates it.
+  run({"MAXIM -g", "MAXIM", "?VUB", "QUIT"});
+  EXPECT_EQ(vub_cuts(), std::vector<std::string>{"1 -4 0"});
+}
+
+TEST_F(GlobalCommands, VubNeedsAnOptimalLp) {
+  KLSETICV(KLIC_IFPRES, 0);
+  ASSERT_EQ(small_knapsack(4).load_global(dir_.file("vubnolp").c_str()), 0);
+  run({"?VUB", "QUIT"});
+  EXPECT_EQ(int_attribute_value(KLIA_ERRORCODE), 11);
+  EXPECT_TRUE(vub_cuts().empty());
 }
 
 }  // namespace

@@ -149,6 +149,17 @@ TEST_F(RowClasses, ALaterSearchClassifiesAfresh) {
   EXPECT_EQ(int_array(ARR_ROW_TYPE)[row_from_caller(0)] & ROW_TYPE_MASK, ROW_L);
 }
 
+TEST_F(RowClasses, ASearchMakesTheClassesAvailableToTheCaller) {
+  const Col b{'B', 0, 1};
+  ASSERT_EQ(build({b, b, b}, {{'L', 1, {1, 1, 1}}, {'L', 6, {5, 4, 3}}}).load_global(), 0);
+  int32_t classes[2] = {-1, -1};
+  EXPECT_NE(KLGETRCLASS(classes), 0);  // before any search: message 473
+  ASSERT_EQ(KLMINIM("g"), 0);
+  ASSERT_EQ(KLGETRCLASS(classes), 0);
+  EXPECT_EQ(classes[0], RC_SET_LE >> 10);
+  EXPECT_EQ(classes[1], RC_GUB_KNAPSACK >> 10);  // it shares columns with the set row
+}
+
 TEST_F(RowClasses, ReportCountsTheClassesWhenPrtcutIsSet) {
   const Col b{'B', 0, 1}, x{'C', 0, 5};
   KLSETICV(KLIC_PRTCUT, 1);
