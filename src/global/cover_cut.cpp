@@ -73,13 +73,29 @@ void build_knapsack_dp_table(int32_t& table_size, double* table, double weight, 
       if (w < table[k]) table[k] = w;
     }
   }
+  keep_dp_table_monotone(table_size, table);
+}
+
+void keep_dp_table_monotone(int32_t table_size, double* table) {
+  for (int32_t k = table_size - 1; k >= 1; --k)
+    if (table[k + 1] < table[k]) table[k] = table[k + 1];
 }
 
 double rank_in_dp_table(int32_t table_size, const double* table, double weight) {
+  // The table is nondecreasing, so the first entry above the limit is
+  // found by bisection.
   const double limit = weight + dcv(dc::ZTOLDA);
-  for (int32_t k = 1; k <= table_size; ++k)
-    if (table[k] > limit) return static_cast<double>(k - 1);
-  return static_cast<double>(table_size);
+  int32_t low = 1;
+  int32_t high = table_size + 1;
+  while (low < high) {
+    const int32_t mid = low + (high - low) / 2;
+    if (table[mid] > limit) {
+      high = mid;
+    } else {
+      low = mid + 1;
+    }
+  }
+  return static_cast<double>(low - 1);
 }
 
 void lift_cover_by_knapsack_dp(int32_t n, double b_fixed, const double* a, const double* x, const double* u,

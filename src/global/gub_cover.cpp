@@ -84,6 +84,7 @@ bool add_gub_group_to_dp(GubKnapsack& k, int32_t g) {
       if (w < k.table[s]) k.table[s] = w;
     }
   }
+  keep_dp_table_monotone(k.table_size, k.table);
   return true;
 }
 

@@ -137,6 +137,8 @@ bool store_separated_cut(int32_t count, const int32_t* positions, const double* 
     kept_positions.push_back(positions[k]);
     kept_coefs.push_back(coefs[k]);
   }
+  // Every coefficient dropped: nothing is left to cut with.
+  if (kept_positions.empty()) return false;
   const bool single = single_call == kSingleCallMode;
   const int32_t type = single ? caller_cut_type : cut_type;
   const int32_t base = icv(ic::IFDBG);

@@ -96,6 +96,11 @@ void lift_cover_by_knapsack_dp(int32_t n, double b_fixed, const double* a, const
 void build_knapsack_dp_table(int32_t& table_size, double* table, double weight, double range, double coef,
                              int32_t& overflow);
 
+// Least weights per sum never decrease with the sum; rounding in the sums
+// could break that by an ulp, so each entry is lowered to the next one's
+// (which only makes f larger, the safe side) and f can bisect.
+void keep_dp_table_monotone(int32_t table_size, double* table);
+
 double rank_in_dp_table(int32_t table_size, const double* table, double weight);
 
 // ---- GUB cover cuts ----
@@ -125,7 +130,8 @@ void separate_gub_cover(int32_t group_count, const int32_t* group_starts, int32_
 // 1 (single_call == 1: the caller's type and mode 2). When the store
 // succeeded, adds record_flags to the record and, in single mode, appends
 // its index to cut_list (once, while list_count < list_capacity). Returns
-// true when the pool's stored count grew.
+// true when the pool's stored count grew; a cut left without coefficients is
+// not stored.
 bool store_separated_cut(int32_t count, const int32_t* positions, const double* coefs, double rhs, int32_t cut_type,
                          int32_t record_flags, int32_t single_call, int32_t caller_cut_type, int32_t list_capacity,
                          int32_t& list_count, int32_t* cut_list);

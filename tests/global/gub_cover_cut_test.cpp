@@ -213,15 +213,19 @@ TEST_F(GubCover, EveryCutHoldsAtEveryIntegerPoint) {
 // Row 1, the knapsack: 3x1 + 4x2 + 5x3 - 2x4 + 6x5 - 3x6 + 2x7 <= 9, with
 // the set rows x1 + x2 <= 1, x3 - x4 <= 0 (x4 enters complemented) and
 // x5 + x6 <= 1; x7 lies in no set row.
-class GubRow : public LibrarySession {
+// With greater_side the knapsack is loaded as its G row
+// -3x1 - 4x2 - ... >= -9 and separated on its side 1.
+class GubRow : public LibrarySession, public ::testing::WithParamInterface<bool> {
  protected:
   static constexpr int32_t kColumns = 7;
   void SetUp() override {
     LibrarySession::SetUp();
     KLSETICV(KLIC_IFPRES, 0);
     KLSETICV(KLIC_IFSCAL, 0);
+    greater_side_ = GetParam();
+    const double sign = greater_side_ ? -1.0 : 1.0;
     ArrayProblem p;
-    p.row('L', 9.0);
+    p.row(greater_side_ ? 'G' : 'L', sign * 9.0);
     p.row('L', 1.0);
     p.row('L', 0.0);
     p.row('L', 1.0);
@@ -229,7 +233,7 @@ class GubRow : public LibrarySession {
     const int32_t set_row[kColumns] = {1, 1, 2, 2, 3, 3, -1};
     const double set_coef[kColumns] = {1.0, 1.0, 1.0, -1.0, 1.0, 1.0, 0.0};
     for (int32_t j = 0; j < kColumns; ++j) {
-      std::vector<std::pair<int32_t, double>> elements{{0, knapsack[j]}};
+      std::vector<std::pair<int32_t, double>> elements{{0, sign * knapsack[j]}};
       if (set_row[j] > 0) elements.emplace_back(set_row[j], set_coef[j]);
       p.column(1.0, 0.0, 1.0, elements);
       p.entity('B', j);
@@ -289,10 +293,13 @@ class GubRow : public LibrarySession {
     return worst;
   }
 
+  int32_t side() const { return greater_side_ ? 1 : 0; }
+
   int32_t base_ = 1;
+  bool greater_side_ = false;
 };
 
-TEST_F(GubRow, GroupsFollowTheSetRows) {
+TEST_P(GubRow, GroupsFollowTheSetRows) {
   set_values({0.5, 0.5, 0.6, 0.8, 0.5, 0.2, 0.3});
   const OneBased<int32_t> start = int_array(ARR_ROW_COPY_START);
   const int32_t n = start[2] - start[1];
@@ -314,7 +321,7 @@ TEST_F(GubRow, GroupsFollowTheSetRows) {
   EXPECT_EQ(found, (std::vector<std::vector<int32_t>>{{1, 2}, {3, -4}, {5, 6}, {7}}));
 }
 
-TEST_F(GubRow, StoredCutsHoldInTheOriginalColumns) {
+TEST_P(GubRow, StoredCutsHoldInTheOriginalColumns) {
   // Points that put the knapsack over its capacity, with every group rule
   // kept: negative weights (x4 complemented, x6 through its group's slack),
   // members at 1 and weightless members all take part.
@@ -328,7 +335,7 @@ TEST_F(GubRow, StoredCutsHoldInTheOriginalColumns) {
     set_values({x1, x2, x3, x4, x5, x6, tenth()});
     int32_t result = -9, list_count = 0;
     const int32_t before = search_record.stored_cut_count;
-    separate_row_gub_cover_cut(1, 0, result, 0, 0, 0, list_count, nullptr);
+    separate_row_gub_cover_cut(1, side(), result, 0, 0, 0, list_count, nullptr);
     EXPECT_EQ(result == 1, search_record.stored_cut_count == before + 1);
     if (result != 1) continue;
     ++stored;
@@ -344,21 +351,23 @@ TEST_F(GubRow, StoredCutsHoldInTheOriginalColumns) {
   EXPECT_GT(stored, 20);
 }
 
-TEST_F(GubRow, SingleModeListsEachCutOnce) {
+TEST_P(GubRow, SingleModeListsEachCutOnce) {
   set_values({0.5, 0.5, 1.0, 1.0, 0.5, 0.0, 0.5});
   int32_t list[1] = {-1};
   int32_t list_count = 0, result = 0;
-  separate_row_gub_cover_cut(1, 0, result, 1, 9, 1, list_count, list);
+  separate_row_gub_cover_cut(1, side(), result, 1, 9, 1, list_count, list);
   ASSERT_EQ(result, 1);
   ASSERT_EQ(list_count, 1);
   EXPECT_EQ(cut_record_field(list[0], CUT_FIELD_TYPE), 9);  // the caller's type
   const GubCut cut = newest_cut();
   EXPECT_EQ(cut.result, list[0]);
   // A second cut finds the list full.
-  separate_row_gub_cover_cut(1, 0, result, 1, 9, 1, list_count, list);
+  separate_row_gub_cover_cut(1, side(), result, 1, 9, 1, list_count, list);
   EXPECT_EQ(result, 1);
   EXPECT_EQ(list_count, 1);
   EXPECT_EQ(search_record.stored_cut_count, 2);
 }
+
+INSTANTIATE_TEST_SUITE_P(BothSides, GubRow, ::testing::Bool());
 
 }  // namespace
