@@ -16,6 +16,7 @@
 
 namespace kl {
 
+int32_t cut_round_counter = 0;
 RowClassCounts last_row_class_counts;
 
 namespace {
