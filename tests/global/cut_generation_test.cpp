@@ -195,6 +195,33 @@ TEST_F(CutGeneration, GomoryRoundTightensTheRoot) {
   EXPECT_EQ(cut_row_count, rows);
 }
 
+// Minimising a positive objective outside a search: the re-solves after
+// loading cuts end optimal (no search cutoff applies).
+TEST_F(CutGeneration, GomoryRoundOutsideASearchIgnoresTheCutoff) {
+  DenseIp ip;
+  ip.types = "GG";
+  ip.rhs = {4.5, 2.5};
+  ip.a = {{3.0, 2.0, 2.0}, {0.0, 1.0, 3.5}};
+  ip.cost = {5.0, 4.0, 3.0};
+  ip.lower.assign(3, 0.0);
+  ip.upper.assign(3, 3.0);
+  ip.integer.assign(3, true);
+  double optimum = std::numeric_limits<double>::infinity();
+  ip.for_each_feasible([&](const std::vector<double>& x) {
+    optimum = std::min(optimum, 5.0 * x[0] + 4.0 * x[1] + 3.0 * x[2]);
+  });
+  ASSERT_EQ(ip.array().load_global(problem_name().c_str()), 0);
+  ASSERT_EQ(KLMINIM("l"), 0);
+  const double lp = double_attr(kObjectiveValue);
+  ASSERT_LT(lp, optimum - 1e-6);
+  int32_t found = 0;
+  ASSERT_EQ(KLGOMORY(0, 0, &found), 0);
+  EXPECT_GT(found, 0);
+  EXPECT_EQ(lp_status, 1);
+  EXPECT_GT(double_attr(kObjectiveValue), lp + 1e-7);
+  EXPECT_LE(double_attr(kObjectiveValue), optimum + 1e-6);
+}
+
 // KLSEPCUT's limits and an MIR cut on a small knapsack: 2x1 + 2x2 <= 3 at
 // x = 0.75 gives 2x1 + 2x2 <= 2.
 TEST_F(CutGeneration, SeparateUserKnapsack) {
