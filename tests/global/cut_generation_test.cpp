@@ -282,4 +282,50 @@ TEST_F(CutGeneration, CallbackCutsKeepTheSearchOptimum) {
   KLDEFINECMENTRY(nullptr);
 }
 
+// The row-based and clique generators through their exports, from the
+// callback of a search over binaries with knapsack and set rows.
+int32_t row_cuts_listed = 0;
+int32_t clique_cuts_listed = 0;
+int32_t row_cut_callback() {
+  if (callback_rounds >= 100) return 0;
+  std::vector<int32_t> list(60, 0);
+  int32_t knapsack = 0, clique = 0;
+  if (KLGENKNPCUT(0x3ff, 6, 11, 30, &knapsack, list.data()) != 0) return 0;
+  if (KLGENCLQCUT(12, 30, &clique, list.data() + knapsack) != 0) return 0;
+  row_cuts_listed += knapsack;
+  clique_cuts_listed += clique;
+  if (knapsack + clique == 0) return 0;
+  int32_t violated = 0, loaded = 0, deleted = 0;
+  if (KLLOADBESTCUT(0, 0, knapsack + clique, list.data(), &violated, &loaded, &deleted) != 0) return 0;
+  ++callback_rounds;
+  return loaded > 0 ? 1 : 0;
+}
+
+TEST_F(CutGeneration, RowAndCliqueCutsFromACallbackKeepTheOptimum) {
+  DenseIp ip;
+  ip.types = "LLLLL";
+  ip.rhs = {9.0, 1.0, 1.0, 1.0, 11.0};
+  ip.a = {{4, 5, 3, 6, 2, 0, 0, 0},
+          {1, 1, 0, 0, 0, 0, 0, 0},
+          {0, 1, 1, 0, 0, 1, 0, 0},
+          {0, 0, 0, 1, 1, 0, 1, 1},
+          {0, 3, 0, 4, 5, 6, 7, 2}};
+  ip.cost = {7, 8, 5, 9, 4, 6, 5, 3};
+  ip.lower.assign(8, 0.0);
+  ip.upper.assign(8, 1.0);
+  ip.integer.assign(8, true);
+  ip.binaries_as_b = true;
+  const double optimum = ip_optimum(ip);
+  KLSETICV(KLIC_CUTSTRAT, 0);
+  callback_rounds = 0;
+  row_cuts_listed = 0;
+  clique_cuts_listed = 0;
+  ASSERT_EQ(ip.array().load_global(problem_name().c_str()), 0);
+  ASSERT_EQ(KLDEFINECMENTRY(row_cut_callback), 0);
+  ASSERT_EQ(KLMAXIM("g"), 0);
+  EXPECT_GT(row_cuts_listed + clique_cuts_listed, 0);
+  EXPECT_NEAR(double_attr(kBestIntegerObjective), optimum, 1e-6);
+  KLDEFINECMENTRY(nullptr);
+}
+
 }  // namespace
