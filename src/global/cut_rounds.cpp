@@ -103,10 +103,13 @@ bool store_row_cut(const std::vector<int32_t>& positions, const std::vector<doub
   const bool single = target.single_call == 1;
   const int32_t type = single ? target.caller_cut_type : cut_type;
   const int32_t count_before = search_record.stored_cut_count;
-  const int32_t start[2] = {1, static_cast<int32_t>(cols.size()) + 1};
+  // storecut counts entries from the index base IFDBG.
+  const int32_t first_entry = 1 - icv(ic::IFDBG);
+  const int32_t start[2] = {first_entry, first_entry + static_cast<int32_t>(cols.size())};
   int32_t index = 0;
   status_code = STATUS_OK;
   storecut(1, 0, &type, "L", &rhs, start, &index, cols.data(), vals.data(), single ? 2 : 1);
+  index += icv(ic::IFDBG);  // the record itself
   if (status_code != STATUS_OK) return false;
   if (search_record.stored_cut_count == count_before) return false;
   cut_record_field(index, CUT_FIELD_FLAGS) |= record_flags;
