@@ -30,6 +30,19 @@ struct ProbedColumn {
 };
 std::vector<ProbedColumn> probed_columns;
 std::vector<int32_t> entity_of_column;
+// The problem probed: a load or a switch of problem since must not have the
+// fixings of another problem put back on it.
+struct ProbedProblem {
+  const void* status_array = nullptr;
+  int32_t positions = 0;
+  int32_t entities = 0;
+};
+ProbedProblem probed_problem;
+
+bool same_problem_as_probed() {
+  return probed_problem.status_array == array_cells[ARR_POS_STATUS] && probed_problem.positions == nseq &&
+         probed_problem.entities == nglent;
+}
 
 void remember(int32_t column) {
   if (entity_of_column.empty()) {
@@ -118,6 +131,7 @@ int32_t fix_for_good(int32_t e, int32_t j, int32_t value, std::vector<int32_t>& 
 void probe_binaries() {
   probed_columns.clear();
   entity_of_column.clear();
+  probed_problem = {array_cells[ARR_POS_STATUS], nseq, nglent};
   if (icv(ic::PRTCUT) > 0) {
     begin_message(MSG_PROBING_START);
     emit_message();
@@ -168,13 +182,20 @@ void probe_binaries() {
   if (total > 0) rebuild_basic_lists();
 }
 
-void undo_probing_fixings() {
+void undo_probing_fixings(bool search_under_way) {
+  if (probed_columns.empty()) return;
+  if (!search_under_way || !same_problem_as_probed()) {
+    probed_columns.clear();
+    return;
+  }
+  OneBased<int32_t> entity_column = int_array(ARR_ENTITY_COLUMN);
   OneBased<double> lower = real_array(ARR_LOWER);
   OneBased<double> upper = real_array(ARR_UPPER);
   OneBased<int32_t> status = int_array(ARR_POS_STATUS);
   // Newest first, so that each column ends with what it had before probing.
   for (auto it = probed_columns.rbegin(); it != probed_columns.rend(); ++it) {
     if (it->column < 1 || it->column > nseq) continue;
+    if (it->entity != 0 && entity_column[it->entity] != it->column) continue;
     lower[it->column] = it->lower;
     upper[it->column] = it->upper;
     status[it->column] &= ~PS_SEARCH_FIXED;

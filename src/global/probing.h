@@ -8,9 +8,11 @@
 //                      IFINTP has bit kIfintpProbing; lp_status 2 when the
 //                      problem is found infeasible. A propagation whose list
 //                      overflowed proves nothing and fixes nothing.
-//   undo_probing_fixings()  the end of the search puts back the bounds and
-//                      entity states probing fixed: the problem after a
-//                      search is the problem before it
+//   undo_probing_fixings(search_under_way)
+//                      the end of the search puts back the bounds and
+//                      entity states probing fixed, so the problem after a
+//                      search is the problem before it; without the search
+//                      under way (a load came between) it only forgets them
 //   probing_stats      counters for tests
 #ifndef KLSOL_GLOBAL_PROBING_H
 #define KLSOL_GLOBAL_PROBING_H
@@ -27,7 +29,7 @@ struct ProbingStats {
 extern ProbingStats probing_stats;
 
 void probe_binaries();
-void undo_probing_fixings();
+void undo_probing_fixings(bool search_under_way);
 
 }  // namespace kl
 

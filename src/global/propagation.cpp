@@ -298,23 +298,38 @@ class Propagator {
     if (OneBased<double> copy = real_array(ARR_WORK_UPPER)) copy[j] = value;
     if (icv(ic::IFMSG) >= 2) {
       begin_message(MSG_PROPAGATION_FIXED);
-      insert_message_vector_name(j);
+      // The names stay those of the problem as loaded.
+      OneBased<int32_t> map = int_array(ARR_POSITION_MAP);
+      const bool presolved = (problem_flags & PF_PRESOLVED_GLOBAL) != 0 && map;
+      insert_message_vector_name(presolved ? map[j] : j);
       insert_message_int(value);
       emit_message();
     }
-    if (entity_of_.empty()) {
-      entity_of_.assign(static_cast<std::size_t>(nseq) + 1, 0);
-      OneBased<int32_t> type = int_array(ARR_ENTITY_TYPE);
-      OneBased<int32_t> column = int_array(ARR_ENTITY_COLUMN);
-      for (int32_t e = 1; e <= nglent; ++e) {
-        const int32_t kind = type[e] & ENT_TYPE_MASK;
-        if (kind != ENT_SET1 && kind != ENT_SET2 && column[e] >= 1 && column[e] <= nseq) entity_of_[column[e]] = e;
-      }
-    }
-    if (const int32_t e = entity_of_[static_cast<std::size_t>(j)]) {
+    if (const int32_t e = entity_of_column(j)) {
       int_array(ARR_ENTITY_ROOT_UPPER)[e] = value;
       int_array(ARR_ENTITY_ROOT_LOWER)[e] = value;
     }
+  }
+
+  // The entity on column j (0: none), from a map kept across calls: a
+  // node's fixings must not cost a pass over every column. An entry that
+  // no longer matches (another problem, renumbered entities) rebuilds it.
+  static int32_t entity_of_column(int32_t j) {
+    static std::vector<int32_t> map;
+    OneBased<int32_t> column = int_array(ARR_ENTITY_COLUMN);
+    const auto valid = [&](int32_t e) { return e >= 1 && e <= nglent && column[e] == j; };
+    // Every binary the propagation fixes is an entity's column, so an
+    // entry of 0 is as stale as one naming another column.
+    if (static_cast<std::size_t>(j) < map.size() && valid(map[static_cast<std::size_t>(j)]))
+      return map[static_cast<std::size_t>(j)];
+    map.assign(static_cast<std::size_t>(nseq) + 1, 0);
+    OneBased<int32_t> type = int_array(ARR_ENTITY_TYPE);
+    for (int32_t e = 1; e <= nglent; ++e) {
+      const int32_t kind = type[e] & ENT_TYPE_MASK;
+      if (kind != ENT_SET1 && kind != ENT_SET2 && column[e] >= 1 && column[e] <= nseq)
+        map[static_cast<std::size_t>(column[e])] = e;
+    }
+    return map[static_cast<std::size_t>(j)];
   }
 
   int32_t* list_;
@@ -322,7 +337,6 @@ class Propagator {
   int32_t& count_;
   int32_t mode_;
   int32_t applied_ = 0;
-  std::vector<int32_t> entity_of_;
 };
 
 void clear_waiting_marks(RowQueue& queue) {

@@ -580,6 +580,8 @@ void reset_global_search(int32_t mode) {
   if (problem_state < 0) return;
   // KLINIGLOBAL without a search that filed its root has nothing to undo.
   if (mode == 0 && global_search_started == 0 && node_count == 0 && search_work_files.units[0] < 0) return;
+  // A load since the search started leaves nothing of it to put back.
+  const bool probed_problem_current = global_search_started != 0;
   active_table.current_slot = 1;
   active_node_count = 0;
   direct_child_flag = 0;
@@ -600,7 +602,7 @@ void reset_global_search(int32_t mode) {
   }
   node_header.branch_entity = 0;
   if (status_code == STATUS_OK) restore_node_bounds();
-  undo_probing_fixings();
+  undo_probing_fixings(probed_problem_current);
   problem_flags &= ~(PF_SEARCH_RUNNING | PF_FACTOR_VALID);
   delete_global_work_files();
   // The typed values a successive-LP search kept for its nodes go too.

@@ -17,6 +17,7 @@
 #include "runtime/arrays.h"
 #include "runtime/controls.h"
 #include "support/library_session.h"
+#include "support/output_capture.h"
 
 namespace {
 
@@ -157,6 +158,23 @@ TEST_F(Propagation, TentativeModeLeavesTheBoundsAsTheyWere) {
     EXPECT_EQ(int_array(ARR_ROW_TYPE)[r] & static_cast<int32_t>(RF_PROPAGATION_1 | RF_PROPAGATION_2), 0);
 }
 
+TEST_F(Propagation, PermanentFixingsAreReportedAndRecordedInTheEntityStates) {
+  prepare({"BBB", {}, {'L'}, {1}, {{1, 1, 1}}});
+  KLSETICV(KLIC_IFMSG, 2);
+  captured_lines().clear();
+  const Outcome o = propagate(3, {{0, 1}}, PROPAGATE_PERMANENT);
+  EXPECT_EQ(o.fixed, 2);
+  int32_t reported = 0;
+  for (const CapturedLine& line : captured_lines())
+    if (line.text.find("bound propagation") != std::string::npos) ++reported;
+  EXPECT_EQ(reported, 2);
+  // Entities 2 and 3 (columns 1 and 2) now have both state words 0.
+  for (int32_t e = 2; e <= 3; ++e) {
+    EXPECT_EQ(int_array(ARR_ENTITY_ROOT_UPPER)[e], 0);
+    EXPECT_EQ(int_array(ARR_ENTITY_ROOT_LOWER)[e], 0);
+  }
+}
+
 TEST_F(Propagation, AListOutOfRoomConcludesNothing) {
   // x1 at 1 makes the set row infeasible for x2 at 1 too; with room for
   // the seed only, the first push overflows: no fixing and no verdict.
@@ -185,6 +203,22 @@ TEST_F(Probing, FixesABinaryWhoseOneSideIsInfeasibleAndKeepsTheOptimum) {
   EXPECT_GE(probing_stats.fixings, 1);
   // After the search the problem is the one loaded: no bound left fixed.
   EXPECT_EQ(bounds(3), "0/1 0/1 0/1");
+}
+
+TEST_F(Probing, AProblemLoadedAfterAStoppedSearchKeepsItsBounds) {
+  const Fixture f{"BBB", {}, {'L', 'L', 'L'}, {0, 1, 1.5}, {{1, -1, 0}, {1, 1, 0}, {0, 1, 1}}, {}, {1, 2, 1}};
+  ASSERT_EQ(build(f).load_global(), 0);
+  KLSETICV(KLIC_IFINTP, 4);
+  KLSETICV(KLIC_MAXNOD, -1);  // stop after the root, the search under way
+  ASSERT_EQ(KLMAXIM("g"), 0);
+  ASSERT_GE(probing_stats.fixings, 1);
+  // Another problem of the same shape, then the end of the old search.
+  Fixture g{"BBB", {}, {'L'}, {2}, {{1, 1, 1}}, {}, {1, 1, 1}};
+  ArrayProblem p = build(g);
+  p.lower[0] = 1.0;
+  ASSERT_EQ(p.load_global(), 0);
+  KLINIGLOBAL();
+  EXPECT_EQ(bounds(3), "1/1 0/1 0/1");
 }
 
 TEST_F(Probing, ProvesAnIntegerInfeasibleProblemInfeasible) {

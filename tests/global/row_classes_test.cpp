@@ -125,6 +125,21 @@ TEST_F(RowClasses, VariableBoundRowsGiveTheReferences) {
   EXPECT_DOUBLE_EQ(real_array(ARR_WORK_UPPER)[column(0)], 10.0);
 }
 
+TEST_F(RowClasses, APresolvedSearchGetsTheBoundsNotThePresolveWorkingValues) {
+  // Presolve keeps its own working bounds (clipped to 1e8, or implied) in
+  // the arrays the search copies its bounds into: the search start must
+  // replace them, or a cut would treat 1e8 as a bound.
+  classify({{'C', 0, 1e20}, {'B', 0, 1}}, {{'L', 0, {1, -5}}});
+  problem_flags |= PF_PRESOLVED_GLOBAL;
+  real_array(ARR_WORK_UPPER)[column(0)] = 1e8;
+  int_array(ARR_VUB_REF)[column(0)] = 0;
+  int32_t error = -1;
+  preprocess_mip_rows(error);
+  problem_flags &= ~PF_PRESOLVED_GLOBAL;
+  EXPECT_EQ(real_array(ARR_WORK_UPPER)[column(0)], real_array(ARR_UPPER)[column(0)]);
+  EXPECT_EQ(int_array(ARR_VUB_REF)[column(0)], column(1));
+}
+
 TEST_F(RowClasses, GubKnapsackNeedsTwoColumnsInOneSetRow) {
   const Col b{'B', 0, 1};
   // Two of the knapsack's columns in one set row.
