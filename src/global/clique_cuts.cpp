@@ -76,9 +76,6 @@ void size_graph() {
 double x_of(int32_t j) { return real_array(ARR_X)[j]; }
 double literal_value(int32_t lit) { return lit > 0 ? x_of(lit) : 1.0 - x_of(-lit); }
 char& mark_of(int32_t lit) { return lit > 0 ? g.mark_positive[static_cast<size_t>(lit)] : g.mark_complement[static_cast<size_t>(-lit)]; }
-[[maybe_unused]] int32_t node_of(int32_t lit) {
-  return lit > 0 ? g.positive_node[static_cast<size_t>(lit)] : g.complement_node[static_cast<size_t>(-lit)];
-}
 bool live(int32_t node) { return g.degree[static_cast<size_t>(node)] != -1; }
 int32_t list_begin(int32_t node) { return g.start[static_cast<size_t>(node)]; }
 int32_t list_end(int32_t node) { return g.start[static_cast<size_t>(node) + 1]; }
@@ -265,7 +262,12 @@ bool store_clique(int32_t size, int32_t single_call, int32_t caller_cut_type, in
   int32_t record = 0;
   const int32_t before = search_record.stored_cut_count;
   status_code = STATUS_OK;
+  // Positions and record numbers are internal (from 1) whatever the
+  // caller's index base.
+  const int32_t base = icv(ic::IFDBG);
+  icv(ic::IFDBG) = 0;
   storecut(1, 0, &type, &sense, &rhs, start, &record, columns.data(), values.data(), mode);
+  icv(ic::IFDBG) = base;
   if (status_code == STATUS_OK && record > 0) {
     cut_record_field(record, CUT_FIELD_FLAGS) |= CUT_NEW_IN_ROUND;
     if (single_call == 1 && list_count < list_capacity) {

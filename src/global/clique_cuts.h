@@ -14,8 +14,10 @@
 //       counted from 1 appended to cut_list while list_count <
 //       list_capacity and not listed yet). Record flag 0x200 on each stored
 //       cut. cuts_found := cuts stored. Loads nothing into the LP.
-//       Leaves lp_status 0 and entries in array 65 when it probed: the
-//       caller sets lp_status back to 1 and clears array 65.
+//       Probing works in scratch of its own: array 65 (the working costs)
+//       is never touched, and lp_status is restored to what it was, so the
+//       caller has nothing to clear afterwards (clearing array 65 would
+//       wipe working costs the LP still uses).
 //   probe_binary_implications, separate_clique_cut, find_clique_components,
 //   extend_clique: the steps, exposed for tests (fixed scratch storage,
 //   1-based node numbers).

@@ -11,6 +11,7 @@
 #include "global/gomory_cuts.h"
 #include "global/knapsack_cuts.h"
 #include "global/node_cut_lists.h"
+#include "global/node_loop.h"
 #include "klsol/message_ids.h"
 #include "problem/add_rows_cols.h"
 #include "problem/array_ids.h"
@@ -23,6 +24,7 @@
 #include "runtime/controls.h"
 #include "runtime/frame.h"
 #include "runtime/messages.h"
+#include "factor/simplex_state.h"
 #include "simplex/lp_driver.h"
 
 namespace kl {
@@ -67,6 +69,7 @@ bool ready_for_generation() {
       work_upper[p] = upper[p];
     }
   }
+  set_nonbasic_values();
   return true;
 }
 
@@ -130,6 +133,20 @@ int32_t drop_nonbinding_cut_rows() {
   return before - cut_row_count;
 }
 
+// Outside a search the re-solves after loading cuts compare against no
+// cutoff: the search's cutoff (0 unless a search set it) would report an
+// optimal LP as "not better than the cutoff".
+struct NoCutoffOutsideSearch {
+  bool active = (problem_flags & PF_SEARCH_RUNNING) == 0;
+  double saved = lp_driver.search_cutoff;
+  NoCutoffOutsideSearch() {
+    if (active) lp_driver.search_cutoff = (sense_factor < 0.0 ? -1.0 : 1.0) * 1e300;
+  }
+  ~NoCutoffOutsideSearch() {
+    if (active) lp_driver.search_cutoff = saved;
+  }
+};
+
 }  // namespace
 
 void generate_knapsack_cut(int32_t selection, int32_t max_aggregation, int32_t type, int32_t capacity,
@@ -191,12 +208,20 @@ void load_best_cuts(int32_t mode, int32_t delete_level, int32_t count, const int
       report_bad_record(n + 1, list[n]);
       return;
     }
+  NoCutoffOutsideSearch no_cutoff;
   const int32_t base = icv(ic::IFDBG);
   icv(ic::IFDBG) = 0;
+  // The node loop learns from this mark that the LP's cut rows no longer
+  // match the node's cut list, also when the rows were re-solved here.
   struct Restore {
     int32_t base;
-    ~Restore() { icv(ic::IFDBG) = base; }
-  } restore{base};
+    int32_t* loaded;
+    int32_t* deleted;
+    ~Restore() {
+      icv(ic::IFDBG) = base;
+      if (*loaded + *deleted > 0) node_cut_list_state.cut_rows_changed = 1;
+    }
+  } restore{base, loaded, deleted};
 
   if (delete_level >= 1) {
     const int32_t removed = drop_nonbinding_cut_rows();
@@ -274,6 +299,7 @@ void separate_user_knapsack(int32_t type, int32_t n, const double* a, const doub
 void run_gomory_export(int32_t mode, int32_t type, int32_t* count) {
   begin_body();
   if (!require_argument(count, 3, kGomoryName) || !ready_for_generation()) return;
+  NoCutoffOutsideSearch no_cutoff;
   const bool top = search_node_count <= 1;
   int32_t listed = 0, round_number = 0, found = 0, added = 0, removed = 0, outcome = 0;
   const int32_t before = search_record.stored_cut_count;
@@ -292,6 +318,7 @@ void run_gomory_export(int32_t mode, int32_t type, int32_t* count) {
 void run_lift_covers_export(int32_t mode, int32_t type, int32_t* count) {
   begin_body();
   if (!require_argument(count, 3, kLiftCoversName) || !ready_for_generation()) return;
+  NoCutoffOutsideSearch no_cutoff;
   const bool top = search_node_count <= 1;
   int32_t listed = 0, round_number = 0, found = 0, vub_found = 0, added = 0, removed = 0, outcome = 0;
   const int32_t before = search_record.stored_cut_count;

@@ -56,14 +56,6 @@ constexpr int32_t kDenseTerms = 500;
 constexpr int32_t kDenseRows = 10;
 constexpr double kInfiniteMagnitude = 5e19;
 
-// Messages of a cut round, shared with the row-based round.
-constexpr int32_t kMsgRoundStart = 461;
-constexpr int32_t kMsgRowsAdded = 466;
-constexpr int32_t kMsgRowsRemoved = 432;
-constexpr int32_t kMsgObjective = 450;
-constexpr int32_t kMsgElements = 465;
-constexpr int32_t kMsgCutRows = 464;
-
 // Scratch kept between calls so that separation allocates nothing once
 // warm. alpha is indexed by position and is all zero between calls.
 struct Scratch {
@@ -414,7 +406,12 @@ void separate_gomory_cut(int32_t position, int32_t& result, double& efficacy, in
   int32_t record = 0;
   const int32_t stored_before = search_record.stored_cut_count;
   status_code = STATUS_OK;
+  // Positions and record numbers are internal (from 1) whatever the
+  // caller's index base.
+  const int32_t base = icv(ic::IFDBG);
+  icv(ic::IFDBG) = 0;
   storecut(1, 0, &type, &sense, &beta, start, &record, scratch.cut_col.data(), scratch.cut_val.data(), mode);
+  icv(ic::IFDBG) = base;
   result = GOMORY_NOT_STORED;
   if (status_code == STATUS_OK && record > 0) {
     int32_t flags = CUT_NEW_IN_ROUND;
@@ -491,7 +488,7 @@ void generate_gomory_cuts(int32_t single_call, int32_t caller_cut_type, int32_t 
     ++cut_round_counter;
     ++round_number;
     if (prtcut >= 3 || (prtcut >= 2 && top)) {
-      begin_message(kMsgRoundStart);
+      begin_message(MSG_COVER_ROUND_START);
       insert_message_int(round_number);
       emit_message();
     }
@@ -552,10 +549,9 @@ void generate_gomory_cuts(int32_t single_call, int32_t caller_cut_type, int32_t 
           insert_message_int(stored);
           emit_message();
         }
-        begin_message(kMsgRowsAdded);
+        // The rows added and removed share one line with the row-based round.
+        begin_message(MSG_COVER_ROUND_ROWS);
         insert_message_int(added);
-        emit_message();
-        begin_message(kMsgRowsRemoved);
         insert_message_int(removed);
         emit_message();
       } else {
@@ -570,15 +566,15 @@ void generate_gomory_cuts(int32_t single_call, int32_t caller_cut_type, int32_t 
       }
       if (prtcut >= 2 && (added > 0 || removed > 0)) {
         emit_message();
-        begin_message(kMsgObjective);
+        begin_message(MSG_COVER_ROUND_OBJECTIVE);
         insert_message_real(objval);
         insert_message_real(objval - objective_before);
         emit_message();
-        begin_message(kMsgElements);
+        begin_message(MSG_COVER_ROUND_ELEMENTS);
         insert_message_int(nelem);
         insert_message_int(nelem - elements_before);
         emit_message();
-        begin_message(kMsgCutRows);
+        begin_message(MSG_COVER_ROUND_CUT_ROWS);
         insert_message_int(cut_row_count);
         insert_message_int(cut_row_count - cut_rows_before);
         emit_message();
