@@ -360,8 +360,8 @@ void delcut(int32_t keep_binding, int32_t type, int32_t rule, double threshold, 
     report_plain_error(MSG_SOLUTION_NOT_CURRENT);
     return;
   }
-  if (cut_row_count <= 0) return;
   const int32_t base = icv(ic::IFDBG);
+  // A listed cut row must exist, also when there are none.
   if (count >= 0) {
     for (int32_t k = 0; k < count; ++k) {
       const int32_t c = list[k] + base;
@@ -371,6 +371,7 @@ void delcut(int32_t keep_binding, int32_t type, int32_t rule, double threshold, 
       }
     }
   }
+  if (cut_row_count <= 0) return;
   if (!make_row_copy_current()) return;
   if (problem_flags & PF_ROW_LISTS) free_row_lists();
 
