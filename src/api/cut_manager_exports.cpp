@@ -1,5 +1,7 @@
 // The cut-manager interface: cuts and bounds a caller adds, lists, reads,
 // loads, removes and attaches to a branch during the global search.
+#include <vector>
+
 #include "api/export_frame.h"
 #include "global/cut_interface.h"
 #include "global/cut_rows.h"
@@ -21,6 +23,15 @@ KLAPI int32_t KLSTORECUTS(int32_t n, int32_t duplicate_mode, const int32_t* type
     kl::begin_body();
     if (!kl::check_storecut_arguments(n, type, sense, rhs, start, index_out, columns, coefficients) || n == 0)
       return;
+    // Cuts without elements may come without element arrays: they then
+    // read from a placeholder, their starts moved onto it.
+    if (columns == nullptr || coefficients == nullptr) {
+      static const int32_t no_columns[1] = {0};
+      static const double no_coefficients[1] = {0.0};
+      const std::vector<int32_t> starts(static_cast<size_t>(n) + 1, 1 - kl::icv(kl::ic::IFDBG));
+      kl::storecut(n, duplicate_mode, type, sense, rhs, starts.data(), index_out, no_columns, no_coefficients, 0);
+      return;
+    }
     kl::storecut(n, duplicate_mode, type, sense, rhs, start, index_out, columns, coefficients, 0);
   });
 }
@@ -29,6 +40,9 @@ KLAPI int32_t KLLOADCUTS(int32_t type, int32_t rule, int32_t count, const int32_
   return kl::run_export(__func__, [&] {
     kl::begin_body();
     if (!kl::check_cut_list_arguments(count, list, kl::routine::kLoadcut)) return;
+    // For the caller every rule other than 1, 2 and 3 means every cut; the
+    // library's own restore rule is not the caller's to ask for.
+    if (rule == kl::CUT_RULE_RESTORE) rule = 0;
     kl::loadcut(type, rule, count, list, kl::LOAD_CALLER_LIST);
   });
 }

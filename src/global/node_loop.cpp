@@ -104,7 +104,8 @@ void remove_cut_rows_after(int32_t cut_rows_before) {
 // branch's list goes to the second child, the chosen direction's to the
 // first, whose cuts and bounds are loaded at once. A branch left without
 // attachments would be its parent again and the search could never end:
-// that is message 41. Returns false after an error.
+// that is message 41, as is an object of more than two branches (fewer
+// than two count as two). Returns false after an error.
 bool write_children_cut_lists(const BranchChoice& choice) {
   NodeCutListState& state = node_cut_list_state;
   const int32_t slot = active_table.current_slot;
@@ -123,6 +124,12 @@ bool write_children_cut_lists(const BranchChoice& choice) {
       restore_current_node_cuts();
     }
     return status_code == STATUS_OK;
+  }
+  // A pair of children is what the node record can stand for; an object of
+  // more branches is refused rather than searched in part.
+  if (choice.user_branch_count > 2) {
+    report_plain_error(MSG_NODE_NOT_SOLVABLE);
+    return false;
   }
   direct_child_flag = -1;
   const int32_t object = choice.branch_entity - nglent - icv(ic::IFDBG);

@@ -253,6 +253,24 @@ TEST_F(CutInterface, BoundRecordsAndTheirSavedBound) {
   EXPECT_EQ(search_record.stored_cut_count, 3);
 }
 
+// A cut without elements needs no element arrays, and the caller's rule -2
+// means every cut like any other rule beyond 1 to 3: the rows it loads get
+// their slacks basic, as every caller's row does.
+TEST_F(CutInterface, EmptyCutAndEveryRule) {
+  const int32_t type = 6;
+  const char sense = 'G';
+  const double rhs = -1.0;
+  const int32_t start[2] = {4, 4};
+  int32_t index = -1;
+  ASSERT_EQ(KLSTORECUTS(1, 0, &type, &sense, &rhs, start, &index, nullptr, nullptr), 0);
+  EXPECT_EQ(record_field(index, CUT_FIELD_LENGTH), 0);
+  ASSERT_EQ(KLLOADCUTS(0, -2, -1, nullptr), 0);
+  ASSERT_EQ(cut_row_count, 1);
+  EXPECT_NE(int_array(ARR_POS_STATUS)[nrow] & PS_BASIC, 0);
+  ASSERT_EQ(KLMAXIM("l"), 0);
+  EXPECT_NEAR(objective_value(), 6.8, 1e-9);
+}
+
 // Bad input: the status word 32 and a numbered message; nothing added.
 TEST_F(CutInterface, BadInputGetsItsMessage) {
   const int32_t type = 1;

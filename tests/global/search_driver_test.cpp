@@ -902,6 +902,7 @@ struct UserObjects {
   int32_t offered = 0;
   int32_t branches_set_up = 0;
   bool attach_nothing = false;
+  int32_t branch_count = 2;
 } user_objects;
 
 double node_value(int32_t j) {
@@ -921,7 +922,7 @@ void offer_fractional_column(int32_t* object, int32_t* priority, double* first, 
     *second = std::ceil(x) - x;
     *value = x;
     *direction = j % 2;
-    *branch_count = 2;
+    *branch_count = user_objects.branch_count;
     ++user_objects.offered;
     return;
   }
@@ -979,25 +980,32 @@ TEST_F(GlobalSearch, UserBranchObjectsMatchEnumeration) {
   EXPECT_GT(branched, 10);
 }
 
-// A branch that USE leaves as it was would be its parent again: the search
-// stops with message 41 instead of branching without end.
-TEST_F(GlobalSearch, UserBranchWithoutAttachmentsStops) {
+// A branch that USE leaves as it was would be its parent again, and an
+// object of three branches cannot be filed as a pair of children: either
+// stops the search with message 41 instead of searching without end or in
+// part.
+TEST_F(GlobalSearch, UserBranchObjectsTheSearchCannotTakeStopIt) {
   KLDEFINEUBEENTRY(offer_fractional_column);
   KLDEFINEUSEENTRY(set_up_branch);
-  for (uint32_t seed = 1; seed <= 40; ++seed) {
-    const IntegerProgram p = random_program(seed);
-    KLSETICV(kIfpres, 0);
-    ASSERT_EQ(p.to_array().load_global(name("n").c_str()), 0);
-    user_objects = UserObjects{};
-    user_objects.columns = p.columns;
-    user_objects.attach_nothing = true;
-    KLMINIM("g");
-    if (user_objects.offered == 0) continue;
-    SCOPED_TRACE("seed " + std::to_string(seed));
-    EXPECT_EQ(int_attribute_value(kLastError), 41);
-    EXPECT_EQ(user_objects.offered, 1);
-    EXPECT_EQ(user_objects.branches_set_up, 1);
-    break;
+  for (const bool three : {false, true}) {
+    SCOPED_TRACE(three ? "three branches" : "no attachments");
+    bool tried = false;
+    for (uint32_t seed = 1; seed <= 40 && !tried; ++seed) {
+      const IntegerProgram p = random_program(seed);
+      KLSETICV(kIfpres, 0);
+      ASSERT_EQ(p.to_array().load_global(name("n").c_str()), 0);
+      user_objects = UserObjects{};
+      user_objects.columns = p.columns;
+      user_objects.attach_nothing = !three;
+      user_objects.branch_count = three ? 3 : 2;
+      KLMINIM("g");
+      if (user_objects.offered == 0) continue;
+      tried = true;
+      EXPECT_EQ(int_attribute_value(kLastError), 41);
+      EXPECT_EQ(user_objects.offered, 1);
+      EXPECT_EQ(user_objects.branches_set_up, three ? 0 : 1);
+    }
+    EXPECT_TRUE(tried);
   }
   KLDEFINEUBEENTRY(nullptr);
   KLDEFINEUSEENTRY(nullptr);
