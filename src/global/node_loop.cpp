@@ -636,7 +636,6 @@ void branch_and_bound_loop(int32_t& code) {
   search.pending_work = PENDING_NOTHING;
   for (;;) {
     lp_status = LP_OPTIMAL;
-    drop_unused_attachments();
     restore_node_bounds();
     if (status_code != STATUS_OK) {
       code = -NODE_STOP_RESTORE_ERROR;
@@ -736,6 +735,8 @@ void branch_and_bound_loop(int32_t& code) {
       }
     }
     if (leaf || solution) {
+      // What the caller attached at a node that did not branch goes.
+      drop_unused_attachments();
       switch (search.dive_state) {
         case 2:
           search.second_child_open = search.first_child_open;

@@ -980,6 +980,53 @@ TEST_F(GlobalSearch, UserBranchObjectsMatchEnumeration) {
   EXPECT_GT(branched, 10);
 }
 
+// A bound record the cut manager attaches at the root with KLBRANCHCUT,
+// outside any branching object, binds both children of the root's
+// branching and all below them, but not the root itself: a search that
+// branches finds the optimum with x0 at its lower bound, one whose root is
+// integral the optimum of the whole problem.
+bool attach_at_next_call = false;
+double attached_upper = 0.0;
+int32_t attach_root_bound() {
+  if (!attach_at_next_call) return 0;
+  attach_at_next_call = false;
+  const int32_t column = 0;
+  const char letter = 'U';
+  int32_t index = -1;
+  if (KLSTOREBNDS(1, &column, &letter, &attached_upper, &index) == 0) KLBRANCHCUT(1, &index);
+  return 0;
+}
+
+TEST_F(GlobalSearch, BoundsAttachedAtTheRootBindItsChildren) {
+  KLDEFINECMENTRY(attach_root_bound);
+  int branched = 0;
+  for (uint32_t seed = 1; seed <= 80; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const IntegerProgram p = random_program(seed);
+    IntegerProgram fixed = p;
+    fixed.upper[0] = fixed.lower[0];
+    const double best = p.enumerate_minimum();
+    const double restricted = fixed.enumerate_minimum();
+    KLSETICV(kIfpres, 0);
+    ASSERT_EQ(p.to_array().load_global(name("a").c_str()), 0);
+    attach_at_next_call = true;
+    attached_upper = p.lower[0];
+    ASSERT_EQ(KLMINIM("g"), 0);
+    if (int_attribute_value(1010) == 2) continue;  // no relaxation to search
+    const bool branches = int_attribute_value(kNodeCount) > 1;
+    const double expected = branches ? restricted : best;
+    if (std::isnan(expected)) {
+      EXPECT_EQ(int_attribute_value(kMipStatus), 5);
+      continue;
+    }
+    ASSERT_EQ(int_attribute_value(kMipStatus), 6);
+    EXPECT_NEAR(double_attribute(kDintsl), expected, 1e-6);
+    if (branches && restricted != best) ++branched;
+  }
+  KLDEFINECMENTRY(nullptr);
+  EXPECT_GT(branched, 5);
+}
+
 // A branch that USE leaves as it was would be its parent again, and an
 // object of three branches cannot be filed as a pair of children: either
 // stops the search with message 41 instead of searching without end or in
