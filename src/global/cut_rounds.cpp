@@ -524,8 +524,10 @@ void generate_lifted_cover_cuts(int32_t max_aggregation, int32_t single_call, in
     }
     if ((selection & SEL_CLIQUE) && !single) {
       generate_clique_cuts(cliques, single_call, caller_cut_type, list_capacity, list_count, cut_list);
+      // The clique search works in the working costs of the rows: 2 x nrow
+      // 32-bit words, which is nrow reals.
       if (OneBased<double> costs = real_array(ARR_WORKING_COSTS))
-        std::fill(&costs[1], &costs[1] + 2 * static_cast<size_t>(std::max(nrow, 0)), 0.0);
+        std::fill(&costs[1], &costs[1] + static_cast<size_t>(std::max(nrow, 0)), 0.0);
       lp_status = LP_OPTIMAL;
     }
     cuts_found += covers + mirs + gubs + cliques;
