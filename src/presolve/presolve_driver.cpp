@@ -149,7 +149,8 @@ bool run_searches(int32_t& outcome) {
   const int32_t ipslct = icv(ic::IPSLCT);
   if ((ipslct & kSelectNoEntitySweeps) == 0) {
     build_presolve_row_copy(0);
-    presolve_integer_rows();
+    outcome = presolve_integer_rows();
+    if (outcome != PRESOLVE_DONE) return false;
   }
   build_presolve_row_copy(0);
   presolve_state.removed_rows = 0;
