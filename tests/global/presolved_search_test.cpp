@@ -95,6 +95,42 @@ TEST_F(PresolvedSearch, SameOptimumAndLoadedRowsHold) {
        {'L', 'G'},
        {1.0, 0.5},
        0.5},
+      // A zero-cost indicator z with x - 10 z <= 0, x - 2 z >= 0 makes x
+      // semi-continuous in {0} or [2, 10]; z comes back from x.
+      {"indicator split",
+       [] {
+         ArrayProblem p;
+         p.row('G', 1.0);  // x + y >= 1
+         p.row('L', 0.0);  // x - 10 z <= 0
+         p.row('G', 0.0);  // x - 2 z >= 0
+         p.column(1.0, 0.0, 20.0, {{0, 1.0}, {1, 1.0}, {2, 1.0}});
+         p.column(3.0, 0.0, 5.0, {{0, 1.0}});
+         p.column(0.0, 0.0, 1.0, {{1, -10.0}, {2, -2.0}});
+         p.entity('B', 2);
+         return p;
+       },
+       {{1.0, 1.0, 0.0}, {1.0, 0.0, -10.0}, {1.0, 0.0, -2.0}},
+       {'G', 'L', 'G'},
+       {1.0, 0.0, 0.0},
+       2.0},
+      // The same with x >= 1: z = 0 is infeasible, so x lies in [2, 10]
+      // and the split, whose range includes 0, must not happen.
+      {"indicator over a column with a positive lower bound",
+       [] {
+         ArrayProblem p;
+         p.row('G', 1.0);
+         p.row('L', 0.0);
+         p.row('G', 0.0);
+         p.column(3.0, 1.0, 20.0, {{0, 1.0}, {1, 1.0}, {2, 1.0}});
+         p.column(1.0, 0.0, 5.0, {{0, 1.0}});
+         p.column(0.0, 0.0, 1.0, {{1, -10.0}, {2, -2.0}});
+         p.entity('B', 2);
+         return p;
+       },
+       {{1.0, 1.0, 0.0}, {1.0, 0.0, -10.0}, {1.0, 0.0, -2.0}},
+       {'G', 'L', 'G'},
+       {1.0, 0.0, 0.0},
+       6.0},
       // 0.1 x + 0.1 y <= 0.3 divided by 0.1 keeps x + y <= 3.
       {"divided row keeps its integer limit",
        [] {

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "presolve/entity_presolve.h"
 #include "presolve/presolve_driver.h"
+#include "presolve/record_stack.h"
 #include "presolve_state_fixture.h"
 
 namespace kltest {
@@ -54,6 +56,132 @@ TEST_F(EntityPresolveTest, StateWordsFromPresolvedBounds) {
     EXPECT_EQ(int_array(ARR_ENTITY_ROOT_UPPER)[1], c.state_upper);
     KLFREEXO();
     ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
+  }
+}
+
+}  // namespace
+}  // namespace kltest
+
+namespace kltest {
+namespace {
+
+using namespace kl;
+
+class IndicatorSplitTest : public PresolveStateTest {
+ protected:
+  // x (column 0) in [x_lower, 20], binary z (column 1) with cost z_cost:
+  // x - 10 z <= 0, x - 2 z >= 0.
+  void load_indicator(double x_lower, double z_cost) {
+    ArrayProblem p;
+    p.row('L', 0.0);
+    p.row('G', 0.0);
+    p.column(1.0, x_lower, 20.0, {{0, 1.0}, {1, 1.0}});
+    p.column(z_cost, 0.0, 1.0, {{0, -10.0}, {1, -2.0}});
+    p.entity('B', 1);
+    ASSERT_EQ(KLSETICV(KLIC_IFSCAL, 0), 0);
+    ASSERT_EQ(p.load_global(), 0);
+    for (int32_t i = 1; i <= nrow; ++i) real_array(ARR_WORK_RHS)[i] = real_array(ARR_RHS)[i];
+    build_row_copy_for_test(0);
+    compute_activities_for_test();
+    clear_presolve_stack();
+  }
+  static void reload() {
+    KLFREEXO();
+    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
+  }
+};
+
+// z and both rows leave; x becomes semi-continuous in {0} or [2, 10] with
+// upper bound 10, and the split leaves its record (z, x, ra, rb, 12; L, U,
+// x's coefficient in rb).
+TEST_F(IndicatorSplitTest, ZeroCostIndicatorBecomesSemiContinuous) {
+  load_indicator(0.0, 0.0);
+  const int32_t x = col(0), z = col(1);
+  EntityPresolveCounts counts;
+  int32_t state = -1;
+  presolve_global_entities(counts, state);
+  EXPECT_EQ(state, 0);
+  EXPECT_EQ(int_array(ARR_ENTITY_TYPE)[1] & ENT_TYPE_MASK, ENT_SEMICONTINUOUS);
+  EXPECT_EQ(int_array(ARR_ENTITY_COLUMN)[1], x);
+  EXPECT_DOUBLE_EQ(real_array(ARR_SEMICONT_LIMIT)[1], 2.0);
+  EXPECT_DOUBLE_EQ(real_array(ARR_SEMICONT_UPPER)[1], 10.0);
+  EXPECT_DOUBLE_EQ(upper(x), 10.0);
+  EXPECT_NE(status(x) & PS_SEMICONTINUOUS, 0);
+  EXPECT_NE(status(z) & PS_FIXED, 0);
+  EXPECT_NE(status(1) & PS_FREE, 0);
+  EXPECT_NE(status(2) & PS_FREE, 0);
+  EXPECT_EQ(counts.rows_removed, 2);
+  EXPECT_EQ(counts.columns_removed, 1);
+  EXPECT_EQ(int_array(ARR_VUB_REF)[x], 1);
+  EXPECT_EQ(int_array(ARR_VLB_REF)[x], 1);
+  const PresolveRecord r = pop_record(5, 3);
+  EXPECT_EQ(r.ints, (std::vector<int32_t>{z, x, 2, 1, REC_ENTITY_SPLIT}));
+  EXPECT_EQ(r.reals, (std::vector<double>{2.0, 10.0, 1.0}));
+}
+
+// No split when x's own lower bound is positive (z = 0 is then infeasible,
+// and {0} would be wrong), when z has a cost, or with IPSLCT bit 0x800;
+// the bound tables are filled all the same (a binary names itself in
+// vub_ref, the rows in vlb_ref).
+TEST_F(IndicatorSplitTest, NoSplitWithoutItsConditions) {
+  struct Case {
+    const char* what;
+    double x_lower, z_cost;
+    int32_t ipslct;
+  };
+  const Case cases[] = {
+      {"lower bound positive", 1.0, 0.0, 511},
+      {"cost on z", 0.0, 1.0, 511},
+      {"split turned off", 0.0, 0.0, 511 | 0x800},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    load_indicator(c.x_lower, c.z_cost);
+    ASSERT_EQ(KLSETICV(KLIC_IPSLCT, c.ipslct), 0);
+    EntityPresolveCounts counts;
+    int32_t state = -1;
+    presolve_global_entities(counts, state);
+    EXPECT_EQ(state, 0);
+    EXPECT_EQ(int_array(ARR_ENTITY_TYPE)[1] & ENT_TYPE_MASK, ENT_BINARY);
+    EXPECT_EQ(status(col(1)) & PS_FIXED, 0);
+    EXPECT_EQ(status(1) & PS_FREE, 0);
+    EXPECT_EQ(counts.rows_removed, 0);
+    EXPECT_EQ(presolve_int_top, 0);
+    EXPECT_EQ(int_array(ARR_VUB_REF)[col(0)], col(1));
+    EXPECT_EQ(int_array(ARR_VLB_REF)[col(0)], 2);
+    reload();
+  }
+}
+
+// Binaries of a set-packing row lose their entity marks and upper bounds
+// for the duplicate-column pass and get both back after it, the bound as it
+// was; unequal coefficients make no set-packing row.
+TEST_F(IndicatorSplitTest, SetPackingBinariesAroundTheDuplicateColumns) {
+  for (const double a1 : {1.0, 2.0}) {
+    SCOPED_TRACE(a1);
+    ArrayProblem p;
+    p.row('L', a1);  // a1 x1 + x2 + x3 <= a1
+    p.column(1.0, 0.0, 1.0, {{0, a1}});
+    p.column(1.0, 0.0, 1.0, {{0, 1.0}});
+    p.column(1.0, 0.0, 1.0, {{0, 1.0}});
+    for (int32_t k = 0; k < 3; ++k) p.entity('B', k);
+    ASSERT_EQ(KLSETICV(KLIC_IFSCAL, 0), 0);
+    ASSERT_EQ(p.load_global(), 0);
+    for (int32_t i = 1; i <= nrow; ++i) real_array(ARR_WORK_RHS)[i] = real_array(ARR_RHS)[i];
+    build_row_copy_for_test(0);
+    const bool packing = a1 == 1.0;
+    mark_entity_flags(0);
+    for (int32_t k = 0; k < 3; ++k) {
+      EXPECT_EQ((status(col(k)) & PS_ENTITY) == 0, packing) << k;
+      EXPECT_EQ(upper(col(k)), packing ? kInfinity : 1.0) << k;
+    }
+    mark_entity_flags(1);
+    for (int32_t k = 0; k < 3; ++k) {
+      EXPECT_NE(status(col(k)) & PS_ENTITY, 0) << k;
+      EXPECT_NE(status(col(k)) & PS_BINARY, 0) << k;
+      EXPECT_EQ(upper(col(k)), 1.0) << k;
+    }
+    reload();
   }
 }
 
