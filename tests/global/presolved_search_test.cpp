@@ -241,3 +241,4 @@ TEST_F(PresolvedSearch, DividedRowKeepsItsDual) {
 }
 
 }  // namespace
+
