@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -170,6 +171,9 @@ struct SearchCase {
   std::string name;
   int32_t ifpres = 0;
 };
+
+// The listing names the case by its contents, the same in every run.
+void PrintTo(const SearchCase& c, std::ostream* os) { *os << c.name << " IFPRES " << c.ifpres; }
 
 class MiplibSearch : public kltest::LibrarySessionOf<::testing::TestWithParam<SearchCase>> {
  protected:

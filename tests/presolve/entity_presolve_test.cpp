@@ -5,7 +5,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "presolve/activity.h"
 #include "presolve/entity_presolve.h"
+#include "presolve/entity_reductions.h"
+#include "presolve/presolve_state.h"
+#include "presolve/round_work.h"
 #include "presolve/presolve_driver.h"
 #include "presolve/record_stack.h"
 #include "presolve_state_fixture.h"
@@ -182,6 +186,107 @@ TEST_F(IndicatorSplitTest, SetPackingBinariesAroundTheDuplicateColumns) {
       EXPECT_EQ(upper(col(k)), 1.0) << k;
     }
     reload();
+  }
+}
+
+}  // namespace
+}  // namespace kltest
+
+namespace kltest {
+namespace {
+
+using namespace kl;
+
+// The entity sweep of a round inside the search, on one row over the
+// entity columns, with implied bounds set as the round would leave them.
+class EntitySweepTest : public PresolveStateTest {
+ protected:
+  void prepare(const ArrayProblem& p) {
+    ASSERT_EQ(KLSETICV(KLIC_IFSCAL, 0), 0);
+    ASSERT_EQ(p.load_global(), 0);
+    ASSERT_EQ(KLSETICV(KLIC_IPSLCT, 511), 0);
+    for (int32_t i = 1; i <= nrow; ++i) real_array(ARR_WORK_RHS)[i] = real_array(ARR_RHS)[i];
+    reset_presolve_state();
+    compute_row_activity_bounds();
+    build_presolve_row_copy(0);
+    round_work = RoundWork{};
+    round_work.entity_sweeps = true;
+  }
+  static void implied(int32_t j, double l, double u) {
+    real_array(ARR_WORK_LOWER)[j] = l;
+    real_array(ARR_WORK_UPPER)[j] = u;
+    // The implied-bound-finite marks of the round (0x800 lower, 0x8000
+    // upper).
+    int_array(ARR_POS_STATUS)[j] |= 0x800 | 0x8000;
+  }
+  static int32_t kind(int32_t e) { return int_array(ARR_ENTITY_TYPE)[e] & ENT_TYPE_MASK; }
+};
+
+// Implied bounds 0.3 and 2.7 of an integer column become its bounds 1 and
+// 2; implied bounds 0 and 1 make it a binary.
+TEST_F(EntitySweepTest, IntegerColumnsTakeTheirRoundedImpliedBounds) {
+  ArrayProblem p;
+  p.row('L', 100.0);
+  p.column(1.0, 0.0, 5.0, {{0, 1.0}});
+  p.column(1.0, 0.0, 5.0, {{0, 1.0}});
+  p.entity('I', 0);
+  p.entity('I', 1);
+  prepare(p);
+  implied(col(0), 0.3, 2.7);
+  implied(col(1), 0.0, 1.0);
+  sweep_global_entities();
+  EXPECT_EQ(lower(col(0)), 1.0);
+  EXPECT_EQ(upper(col(0)), 2.0);
+  EXPECT_EQ(kind(1), ENT_INTEGER);
+  EXPECT_EQ(upper(col(1)), 1.0);
+  EXPECT_EQ(kind(2), ENT_BINARY);
+  EXPECT_NE(status(col(1)) & PS_BINARY, 0);
+  EXPECT_FALSE(round_work.stop);
+}
+
+// A semi-continuous column forced above zero gets its threshold as lower
+// bound and stops being an entity.
+TEST_F(EntitySweepTest, SemiContinuousColumnForcedOn) {
+  ArrayProblem p;
+  p.row('G', 1.0);
+  p.column(1.0, 0.0, 10.0, {{0, 1.0}});
+  p.entity('S', 0, 2.0);
+  prepare(p);
+  implied(col(0), 0.5, 10.0);
+  sweep_global_entities();
+  EXPECT_EQ(lower(col(0)), 2.0);
+  EXPECT_EQ(int_array(ARR_ENTITY_TYPE)[1], 0);
+  EXPECT_EQ(status(col(0)) & (PS_SEMICONTINUOUS | PS_ENTITY), 0);
+  EXPECT_EQ(round_work.entities_removed, 1);
+}
+
+// A set with a member forced nonzero: in a set of type 1 every other member
+// is fixed at 0; in a set of type 2 the forced member's neighbours keep
+// their bounds. A set whose members may all be 0 is left alone.
+TEST_F(EntitySweepTest, SetsWithAMemberForcedNonzero) {
+  struct Case {
+    char type;
+    int32_t forced;  // member forced to at least 0.5, -1 none
+    std::vector<double> upper_after;
+  };
+  const Case cases[] = {
+      {'1', 1, {0.0, 1.0, 0.0, 0.0}},
+      {'2', 1, {1.0, 1.0, 1.0, 0.0}},
+      {'2', -1, {1.0, 1.0, 1.0, 1.0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(1, c.type) + " forced " + std::to_string(c.forced));
+    ArrayProblem p;
+    p.row('L', 10.0);
+    for (int32_t k = 0; k < 4; ++k) p.column(1.0, 0.0, 1.0, {{0, 1.0}});
+    p.set(c.type, {{0, 1.0}, {1, 2.0}, {2, 3.0}, {3, 4.0}});
+    prepare(p);
+    for (int32_t k = 0; k < 4; ++k) implied(col(k), k == c.forced ? 0.5 : 0.0, 1.0);
+    sweep_global_entities();
+    for (int32_t k = 0; k < 4; ++k) EXPECT_EQ(upper(col(k)), c.upper_after[static_cast<size_t>(k)]) << k;
+    EXPECT_EQ(int_array(ARR_ENTITY_TYPE)[1] == 0, c.forced >= 0);
+    KLFREEXO();
+    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
   }
 }
 
