@@ -134,7 +134,7 @@ void renumber_search_entities(const std::vector<int32_t>& new_position) {
       // Above its integer limit the column is continuous: an upper bound
       // there (7.5 over a limit of 5) stays the column's own and is not
       // rounded into the state word.
-      const double limit = type[e] / 16 - 1;
+      const double limit = type[e] >> 4;
       if (root_lower && lower[c] > root_lower[e]) root_lower[e] = lower_state(lower[c]);
       if (root_upper && upper[c] < root_upper[e] && upper[c] <= limit + ztolis) root_upper[e] = upper_state(upper[c]);
     } else {

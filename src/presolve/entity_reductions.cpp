@@ -163,7 +163,9 @@ void partial_integer_entity(int32_t e, int32_t j) {
   OneBased<double> implied_upper = real_array(ARR_WORK_UPPER);
   const double ztolze = dcv(dc::ZTOLZE);
   const double ztolis = dcv(dc::ZTOLIS);
-  const double limit = type[e] / 16 - 1;
+  // The entity word holds limit x 16 + 4; below the limit the column is
+  // integer.
+  const double limit = type[e] >> 4;
   const bool keep = (status[j] & kKeepOrQuadratic) != 0;
   const double old_l = implied_lower[j];
   const double old_u = implied_upper[j];
@@ -172,7 +174,7 @@ void partial_integer_entity(int32_t e, int32_t j) {
     if ((status[j] & kImpliedUpperFinite) == 0 || implied_upper[j] > limit + ztolze) return;
     // Its whole range lies in the integer part.
     status[j] = (status[j] | PS_INTEGER) & ~static_cast<int32_t>(PS_PARTIAL_INTEGER);
-    type[e] = (type[e] & ~0xffff) | ENT_INTEGER;
+    type[e] = ENT_INTEGER;
     upper[j] = implied_upper[j];
     if (apply_bounds(keep ? 3 : 7, j, old_l, old_u, gone) < -nrow) {
       column_infeasible(j, 0);

@@ -260,6 +260,37 @@ TEST_F(EntitySweepTest, SemiContinuousColumnForcedOn) {
   EXPECT_EQ(round_work.entities_removed, 1);
 }
 
+// A partial integer with limit 5 (integer below 5, continuous from 5 up):
+// an implied lower bound of 4.5 rounds up to 5 and the entity stays; one
+// of 5.5 leaves it continuous in its whole range; implied bounds within
+// [0, 5] make it a plain integer.
+TEST_F(EntitySweepTest, PartialIntegerAgainstItsLimit) {
+  struct Case {
+    double implied_lower, implied_upper;
+    int32_t kind_after;
+    double lower_after;
+  };
+  const Case cases[] = {
+      {4.5, 10.0, ENT_PARTIAL_INTEGER, 5.0},
+      {5.5, 10.0, 0, 0.0},
+      {0.0, 4.0, ENT_INTEGER, 0.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.implied_lower);
+    ArrayProblem p;
+    p.row('L', 100.0);
+    p.column(1.0, 0.0, 10.0, {{0, 1.0}});
+    p.entity('P', 0, 5.0);
+    prepare(p);
+    implied(col(0), c.implied_lower, c.implied_upper);
+    sweep_global_entities();
+    EXPECT_EQ(kind(1), c.kind_after);
+    EXPECT_EQ(lower(col(0)), c.lower_after);
+    KLFREEXO();
+    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
+  }
+}
+
 // A set with a member forced nonzero: in a set of type 1 every other member
 // is fixed at 0; in a set of type 2 the forced member's neighbours keep
 // their bounds. A set whose members may all be 0 is left alone.
