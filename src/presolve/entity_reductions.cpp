@@ -84,8 +84,10 @@ bool settle_integer_column(int32_t j) {
   apply_bounds(code + write_flag(j), j, implied_lower[j], implied_upper[j], gone);
   if (!gone) return true;
   release_basis_slot(j);
-  if (lower[j] > 0.0) return push_bound_record(j, lower[j]);
-  return true;
+  // Every removal leaves its record, at 0 too: an older record (a singleton
+  // row's, say) takes a column that nothing restored for one that left at
+  // its own bound, which the sweep's rounding may have moved.
+  return push_bound_record(j, lower[j]);
 }
 
 void integer_entity(int32_t e, int32_t j) {
@@ -125,7 +127,10 @@ void semicontinuous_entity(int32_t e, int32_t j) {
       column_infeasible(j, 0);
       return;
     }
-    if (gone) release_basis_slot(j);
+    if (gone) {
+      release_basis_slot(j);
+      if (!push_bound_record(j, 0.0)) return;
+    }
     w.entity_changed = true;
     status[j] |= PS_FINITE_UPPER;
     int_array(ARR_ENTITY_ROOT_UPPER)[e] = 0;
@@ -180,7 +185,10 @@ void partial_integer_entity(int32_t e, int32_t j) {
       column_infeasible(j, 0);
       return;
     }
-    if (gone) release_basis_slot(j);
+    if (gone) {
+      release_basis_slot(j);
+      push_bound_record(j, lower[j]);
+    }
     w.entity_changed = true;
     return;
   }
@@ -252,12 +260,12 @@ void set_entity(int32_t e, int32_t set) {
       column_infeasible(j, 0);
       return;
     }
-    if (gone) release_basis_slot(j);
-    w.entity_changed = true;
-    if (sos1) {
-      ++w.set_members_removed;
+    if (gone) {
+      release_basis_slot(j);
       if (!push_bound_record(j, 0.0)) return;
     }
+    w.entity_changed = true;
+    if (sos1) ++w.set_members_removed;
   }
 }
 

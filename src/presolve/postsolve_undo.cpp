@@ -353,6 +353,9 @@ void RecordUndo::row_singleton() {
   };
   if ((carry_[j] & CARRY_NOT_RESTORED) == 0) {
     if (keep_ && (carry_[j] & CARRY_BOUND_CHANGED) != 0) return;
+    // An integer column whose bound from the row was rounded sits at the
+    // rounded bound, where the row does not bind: it keeps its value.
+    if (integral_ && std::fabs(singleton_row_bound(j, lower_side, b / a) - b / a) > zero_tolerance_) return;
     if (lower_side) {
       if (!has(j, kBasisBits)) {
         set(j, PS_BASIC);

@@ -645,7 +645,10 @@ namespace {
 // KLMINIM.
 TEST_F(GlobalSearch, PresolveOnGivesTheLoadedProblemsOptimum) {
   int searched = 0;
-  for (uint32_t seed = 300; seed <= 360; ++seed) {
+  // Seeds 363, 534, 554, 719 and 1567 once met postsolve faults of a
+  // presolved search (an integer column put back at a fractional or
+  // unrounded bound).
+  for (uint32_t seed = 300; seed <= 1600; ++seed) {
     const IntegerProgram p = random_program(seed);
     const double best = p.enumerate_minimum();
     if (std::isnan(best)) continue;
