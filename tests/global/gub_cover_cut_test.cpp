@@ -140,6 +140,24 @@ TEST_F(GubCover, WeightlessMembersOfZeroGroupsAreLifted) {
   EXPECT_LE(worst_excess(k, cut), 1e-9);
 }
 
+TEST_F(GubCover, WeightlessMemberWithACoefficientCountsInTheLifting) {
+  // The cover {c1, c2} just fails to leave room for one of them: b sits
+  // within ZTOLDA below 4, so the weightless e (5e-10) of a zero group is
+  // lifted to 1. Were e left out of the table, g (weight 0.1) would lift to
+  // 1 too, and e = g = 1 (weight 0.1, it fits) would break the cut.
+  GroupedKnapsack k;
+  k.b = 4.0 - 7e-10;
+  k.group({{4.0, 0.9}});
+  k.group({{4.0, 0.85}});
+  k.group({{5e-10, 0.0}});
+  k.group({{0.1, 0.0}});
+  const GubCut cut = run(k);
+  ASSERT_EQ(cut.result, 1);
+  EXPECT_EQ(cut.rhs, 1.0);
+  EXPECT_EQ(cut.coefs[2] + cut.coefs[3], 1.0);
+  EXPECT_LE(worst_excess(k, cut), 1e-9);
+}
+
 TEST_F(GubCover, Refusals) {
   struct Case {
     const char* what;
