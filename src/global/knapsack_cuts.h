@@ -116,7 +116,8 @@ void separate_row_gub_cover_cut(int32_t row, int32_t side, int32_t& result, int3
 void prepare_cut_row(int32_t n, const int32_t* row_columns, int32_t& marked, int32_t& group_count,
                      int32_t* members, int32_t* group_starts, int32_t& inconsistent);
 
-// The knapsack sum w_i x_i <= b with at most one member per group at 1;
+// The knapsack sum w_i x_i <= b, every w_i >= 0 (the row separator
+// rewrites its groups so), with at most one member per group at 1;
 // columns are signed (negative for a group's slack member), read for the
 // reduced costs. Arrays are indexed by item (0 .. n-1), the items of group
 // g being group_starts[g] .. group_starts[g+1]-1.
