@@ -262,7 +262,6 @@ class GubRow : public LibrarySession, public ::testing::WithParamInterface<bool>
   void SetUp() override {
     LibrarySession::SetUp();
     KLSETICV(KLIC_IFPRES, 0);
-    KLSETICV(KLIC_IFSCAL, 0);
     greater_side_ = GetParam();
     const double sign = greater_side_ ? -1.0 : 1.0;
     ArrayProblem p;
