@@ -89,7 +89,7 @@ bool fractional(double x, double tolerance) {
 void remove_cut_rows_after(int32_t cut_rows_before) {
   if (cut_row_count <= cut_rows_before) return;
   std::vector<int32_t> added;
-  for (int32_t k = cut_rows_before + 1; k <= cut_row_count; ++k) added.push_back(k - 1);
+  for (int32_t k = cut_rows_before + 1; k <= cut_row_count; ++k) added.push_back(k);  // base 0: from 1
   const int32_t base = icv(ic::IFDBG);
   icv(ic::IFDBG) = 0;
   delcut(0, 0, 0, -1.0, static_cast<int32_t>(added.size()), added.data());
