@@ -959,35 +959,45 @@ void set_up_branch(int32_t branch, int32_t object, int32_t, double value) {
 TEST_F(GlobalSearch, UserBranchObjectsMatchEnumeration) {
   KLDEFINEUBEENTRY(offer_fractional_column);
   KLDEFINEUSEENTRY(set_up_branch);
-  int solved = 0, branched = 0;
-  for (uint32_t seed = 1; seed <= 80; ++seed) {
-    SCOPED_TRACE("seed " + std::to_string(seed));
-    const IntegerProgram p = random_program(seed);
-    const double best = p.enumerate_minimum();
-    KLSETICV(kIfpres, 0);
-    ASSERT_EQ(p.to_array().load_global(name("u").c_str()), 0);
-    user_objects = UserObjects{};
-    user_objects.columns = p.columns;
-    const int32_t rc = KLMINIM("g");
-    if (rc != 0) for (const auto& line : kltest::captured_lines()) std::printf("%s\n", line.text.c_str());
-    ASSERT_EQ(rc, 0);
-    if (int_attribute_value(1010) == 2 && std::isnan(best)) continue;
-    if (std::isnan(best)) {
-      EXPECT_EQ(int_attribute_value(kMipStatus), 5);
-      continue;
+  // Node selection and the cut-list controls change which nodes come back
+  // from the table and with which lists.
+  struct Setting {
+    int32_t ndsel1, ifndcp, ifdelbc;
+  };
+  for (const Setting& setting : {Setting{1, 1, 0}, Setting{2, 0, 1}, Setting{4, 0, 0}}) {
+    int solved = 0, branched = 0;
+    for (uint32_t seed = 1; seed <= 80; ++seed) {
+      SCOPED_TRACE("NDSEL1 " + std::to_string(setting.ndsel1) + " seed " + std::to_string(seed));
+      const IntegerProgram p = random_program(seed);
+      const double best = p.enumerate_minimum();
+      KLSETICV(kIfpres, 0);
+      ASSERT_EQ(p.to_array().load_global(name("u").c_str()), 0);
+      KLSETICV(KLIC_NDSEL1, setting.ndsel1);
+      KLSETICV(KLIC_IFNDCP, setting.ifndcp);
+      KLSETICV(KLIC_IFDELBC, setting.ifdelbc);
+      user_objects = UserObjects{};
+      user_objects.columns = p.columns;
+      const int32_t rc = KLMINIM("g");
+      if (rc != 0) for (const auto& line : kltest::captured_lines()) std::printf("%s\n", line.text.c_str());
+      ASSERT_EQ(rc, 0);
+      if (int_attribute_value(1010) == 2 && std::isnan(best)) continue;
+      if (std::isnan(best)) {
+        EXPECT_EQ(int_attribute_value(kMipStatus), 5);
+        continue;
+      }
+      ASSERT_EQ(int_attribute_value(kMipStatus), 6);
+      EXPECT_NEAR(double_attribute(kDintsl), best, 1e-6);
+      const std::vector<double> x = solution(p.columns);
+      EXPECT_TRUE(p.feasible(x, 1e-6));
+      EXPECT_EQ(user_objects.branches_set_up, 2 * user_objects.offered);
+      if (user_objects.offered > 1) ++branched;
+      ++solved;
     }
-    ASSERT_EQ(int_attribute_value(kMipStatus), 6);
-    EXPECT_NEAR(double_attribute(kDintsl), best, 1e-6);
-    const std::vector<double> x = solution(p.columns);
-    EXPECT_TRUE(p.feasible(x, 1e-6));
-    EXPECT_EQ(user_objects.branches_set_up, 2 * user_objects.offered);
-    if (user_objects.offered > 1) ++branched;
-    ++solved;
+    EXPECT_GT(solved, 30);
+    EXPECT_GT(branched, 10);
   }
   KLDEFINEUBEENTRY(nullptr);
   KLDEFINEUSEENTRY(nullptr);
-  EXPECT_GT(solved, 30);
-  EXPECT_GT(branched, 10);
 }
 
 // A bound record the cut manager attaches at the root with KLBRANCHCUT,
