@@ -928,32 +928,44 @@ void offer_fractional_column(int32_t* object, int32_t* priority, double* first, 
   }
 }
 
+// Two branches: x <= floor(v) (a pool cut) and x >= ceil(v) (a bound
+// record). Three: x <= floor(v) - 1 (a pool cut), x = floor(v) (two bound
+// records) and x >= ceil(v).
 void set_up_branch(int32_t branch, int32_t object, int32_t, double value) {
   ++user_objects.branches_set_up;
   if (user_objects.attach_nothing) return;
+  const bool three = user_objects.branch_count == 3;
+  const double below = std::floor(value);
+  std::vector<int32_t> attached;
   int32_t index = -1;
   if (branch == 0) {
     const int32_t type = 5;
     const char sense = 'L';
-    const double rhs = std::floor(value);
+    const double rhs = three ? below - 1.0 : below;
     const int32_t start[2] = {0, 1};
     const double one = 1.0;
     // No duplicate test: a tighter stored cut is no substitute for a branch.
     ASSERT_EQ(KLSTORECUTS(1, 0, &type, &sense, &rhs, start, &index, &object, &one), 0);
+    attached.push_back(index);
+  } else if (three && branch == 1) {
+    const int32_t columns[2] = {object, object};
+    const double bounds[2] = {below, below};
+    int32_t indices[2] = {-1, -1};
+    ASSERT_EQ(KLSTOREBNDS(2, columns, "LU", bounds, indices), 0);
+    attached = {indices[0], indices[1]};
   } else {
     const char letter = 'L';
-    const double bound = std::ceil(value);
+    const double bound = below + 1.0;
     ASSERT_EQ(KLSTOREBNDS(1, &object, &letter, &bound, &index), 0);
-    // A row put straight into the LP here is no branch's: it goes again
-    // (x >= floor(v) would cut the other branch's points off if it stayed).
+    attached.push_back(index);
+    // A row put straight into the LP here is no branch's: it goes again.
     const int32_t type = 9;
     const char sense = 'G';
-    const double rhs = std::floor(value) + 1.0;
     const int32_t start[2] = {0, 1};
     const double one = 1.0;
-    ASSERT_EQ(KLADDCUTS(1, &type, &sense, &rhs, start, &object, &one), 0);
+    ASSERT_EQ(KLADDCUTS(1, &type, &sense, &bound, start, &object, &one), 0);
   }
-  ASSERT_EQ(KLBRANCHCUT(1, &index), 0);
+  ASSERT_EQ(KLBRANCHCUT(static_cast<int32_t>(attached.size()), attached.data()), 0);
 }
 
 TEST_F(GlobalSearch, UserBranchObjectsMatchEnumeration) {
@@ -962,12 +974,14 @@ TEST_F(GlobalSearch, UserBranchObjectsMatchEnumeration) {
   // Node selection and the cut-list controls change which nodes come back
   // from the table and with which lists.
   struct Setting {
-    int32_t ndsel1, ifndcp, ifdelbc;
+    int32_t ndsel1, ifndcp, ifdelbc, branches;
   };
-  for (const Setting& setting : {Setting{1, 1, 0}, Setting{2, 0, 1}, Setting{4, 0, 0}}) {
+  for (const Setting& setting :
+       {Setting{1, 1, 0, 2}, Setting{2, 0, 1, 2}, Setting{4, 0, 0, 2}, Setting{1, 1, 0, 3}, Setting{2, 0, 0, 3}}) {
     int solved = 0, branched = 0;
     for (uint32_t seed = 1; seed <= 80; ++seed) {
-      SCOPED_TRACE("NDSEL1 " + std::to_string(setting.ndsel1) + " seed " + std::to_string(seed));
+      SCOPED_TRACE("NDSEL1 " + std::to_string(setting.ndsel1) + ", " + std::to_string(setting.branches) +
+                   " branches, seed " + std::to_string(seed));
       const IntegerProgram p = random_program(seed);
       const double best = p.enumerate_minimum();
       KLSETICV(kIfpres, 0);
@@ -977,6 +991,7 @@ TEST_F(GlobalSearch, UserBranchObjectsMatchEnumeration) {
       KLSETICV(KLIC_IFDELBC, setting.ifdelbc);
       user_objects = UserObjects{};
       user_objects.columns = p.columns;
+      user_objects.branch_count = setting.branches;
       const int32_t rc = KLMINIM("g");
       if (rc != 0) for (const auto& line : kltest::captured_lines()) std::printf("%s\n", line.text.c_str());
       ASSERT_EQ(rc, 0);
@@ -989,7 +1004,7 @@ TEST_F(GlobalSearch, UserBranchObjectsMatchEnumeration) {
       EXPECT_NEAR(double_attribute(kDintsl), best, 1e-6);
       const std::vector<double> x = solution(p.columns);
       EXPECT_TRUE(p.feasible(x, 1e-6));
-      EXPECT_EQ(user_objects.branches_set_up, 2 * user_objects.offered);
+      EXPECT_EQ(user_objects.branches_set_up, setting.branches * user_objects.offered);
       if (user_objects.offered > 1) ++branched;
       ++solved;
     }
@@ -1047,33 +1062,27 @@ TEST_F(GlobalSearch, BoundsAttachedAtTheRootBindItsChildren) {
   EXPECT_GT(branched, 5);
 }
 
-// A branch that USE leaves as it was would be its parent again, and an
-// object of three branches cannot be filed as a pair of children: either
-// stops the search with message 41 instead of searching without end or in
-// part.
-TEST_F(GlobalSearch, UserBranchObjectsTheSearchCannotTakeStopIt) {
+// A branch that USE leaves as it was would be its parent again: the search
+// stops with message 41 instead of branching without end.
+TEST_F(GlobalSearch, UserBranchWithoutAttachmentsStops) {
   KLDEFINEUBEENTRY(offer_fractional_column);
   KLDEFINEUSEENTRY(set_up_branch);
-  for (const bool three : {false, true}) {
-    SCOPED_TRACE(three ? "three branches" : "no attachments");
-    bool tried = false;
-    for (uint32_t seed = 1; seed <= 40 && !tried; ++seed) {
-      const IntegerProgram p = random_program(seed);
-      KLSETICV(kIfpres, 0);
-      ASSERT_EQ(p.to_array().load_global(name("n").c_str()), 0);
-      user_objects = UserObjects{};
-      user_objects.columns = p.columns;
-      user_objects.attach_nothing = !three;
-      user_objects.branch_count = three ? 3 : 2;
-      KLMINIM("g");
-      if (user_objects.offered == 0) continue;
-      tried = true;
-      EXPECT_EQ(int_attribute_value(kLastError), 41);
-      EXPECT_EQ(user_objects.offered, 1);
-      EXPECT_EQ(user_objects.branches_set_up, three ? 0 : 1);
-    }
-    EXPECT_TRUE(tried);
+  bool tried = false;
+  for (uint32_t seed = 1; seed <= 40 && !tried; ++seed) {
+    const IntegerProgram p = random_program(seed);
+    KLSETICV(kIfpres, 0);
+    ASSERT_EQ(p.to_array().load_global(name("n").c_str()), 0);
+    user_objects = UserObjects{};
+    user_objects.columns = p.columns;
+    user_objects.attach_nothing = true;
+    KLMINIM("g");
+    if (user_objects.offered == 0) continue;
+    tried = true;
+    EXPECT_EQ(int_attribute_value(kLastError), 41);
+    EXPECT_EQ(user_objects.offered, 1);
+    EXPECT_EQ(user_objects.branches_set_up, 1);
   }
+  EXPECT_TRUE(tried);
   KLDEFINEUBEENTRY(nullptr);
   KLDEFINEUSEENTRY(nullptr);
 }
