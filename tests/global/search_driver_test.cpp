@@ -1015,24 +1015,35 @@ TEST_F(GlobalSearch, UserBranchObjectsMatchEnumeration) {
   KLDEFINEUSEENTRY(nullptr);
 }
 
-// A bound record the cut manager attaches at the root with KLBRANCHCUT,
-// outside any branching object, binds both children of the root's
-// branching and all below them, but not the root itself: a search that
-// branches finds the optimum with x0 at its lower bound, one whose root is
-// integral the optimum of the whole problem.
+// A bound record or a pool cut that the cut manager attaches at the root
+// with KLBRANCHCUT, outside any branching object, binds both children of
+// the root's branching and all below them, but not the root itself: a
+// search that branches finds the optimum with x0 at its lower bound, one
+// whose root is integral the optimum of the whole problem.
 bool attach_at_next_call = false;
+bool attach_as_cut = false;
 double attached_upper = 0.0;
 int32_t attach_root_bound() {
   if (!attach_at_next_call) return 0;
   attach_at_next_call = false;
   const int32_t column = 0;
-  const char letter = 'U';
   int32_t index = -1;
-  if (KLSTOREBNDS(1, &column, &letter, &attached_upper, &index) == 0) KLBRANCHCUT(1, &index);
+  int32_t rc = 0;
+  if (attach_as_cut) {
+    const int32_t type = 1;
+    const char sense = 'L';
+    const int32_t start[2] = {0, 1};
+    const double one = 1.0;
+    rc = KLSTORECUTS(1, 0, &type, &sense, &attached_upper, start, &index, &column, &one);
+  } else {
+    const char letter = 'U';
+    rc = KLSTOREBNDS(1, &column, &letter, &attached_upper, &index);
+  }
+  if (rc == 0) KLBRANCHCUT(1, &index);
   return 0;
 }
 
-TEST_F(GlobalSearch, BoundsAttachedAtTheRootBindItsChildren) {
+TEST_F(GlobalSearch, AttachmentsAtTheRootBindItsChildren) {
   KLDEFINECMENTRY(attach_root_bound);
   int branched = 0;
   for (uint32_t seed = 1; seed <= 80; ++seed) {
@@ -1045,6 +1056,7 @@ TEST_F(GlobalSearch, BoundsAttachedAtTheRootBindItsChildren) {
     KLSETICV(kIfpres, 0);
     ASSERT_EQ(p.to_array().load_global(name("a").c_str()), 0);
     attach_at_next_call = true;
+    attach_as_cut = seed % 2 == 1;
     attached_upper = p.lower[0];
     ASSERT_EQ(KLMINIM("g"), 0);
     if (int_attribute_value(1010) == 2) continue;  // no relaxation to search
