@@ -91,7 +91,7 @@ bool fractional(double x, double tolerance) {
 void remove_cut_rows_after(int32_t cut_rows_before) {
   if (cut_row_count <= cut_rows_before) return;
   std::vector<int32_t> added;
-  for (int32_t k = cut_rows_before + 1; k <= cut_row_count; ++k) added.push_back(k - 1);
+  for (int32_t k = cut_rows_before + 1; k <= cut_row_count; ++k) added.push_back(k);  // base 0: from 1
   const int32_t base = icv(ic::IFDBG);
   icv(ic::IFDBG) = 0;
   delcut(0, 0, 0, -1.0, static_cast<int32_t>(added.size()), added.data());
@@ -106,8 +106,8 @@ void remove_cut_rows_after(int32_t cut_rows_before) {
 // branch's list goes to the second child, the chosen direction's to the
 // first, whose cuts and bounds are loaded at once. A branch left without
 // attachments would be its parent again and the search could never end:
-// that is message 41, as is an object of more than two branches (fewer
-// than two count as two). Returns false after an error.
+// that is message 41. An object of fewer than two branches counts as two.
+// Returns false after an error.
 bool write_children_cut_lists(const BranchChoice& choice) {
   NodeCutListState& state = node_cut_list_state;
   const int32_t slot = active_table.current_slot;
@@ -127,19 +127,15 @@ bool write_children_cut_lists(const BranchChoice& choice) {
     }
     return status_code == STATUS_OK;
   }
-  // A pair of children is what the node record can stand for; an object of
-  // more branches is refused rather than searched in part.
-  if (choice.user_branch_count > 2) {
-    report_plain_error(MSG_NODE_NOT_SOLVABLE);
-    return false;
-  }
   direct_child_flag = -1;
   const int32_t object = choice.branch_entity - nglent - icv(ic::IFDBG);
   const double value = choice.branch_value;
-  const int32_t direction = choice.first_direction;
+  const int32_t branches = std::max(2, choice.user_branch_count);
+  const int32_t direction =
+      choice.first_direction >= 0 && choice.first_direction < branches ? choice.first_direction : 0;
   const int32_t cut_rows_before = cut_row_count;
-  // What the node had and what the cut manager attached at it go to both
-  // branches; each branch adds its own.
+  // What the node had and what the cut manager attached at it go to every
+  // branch; each branch adds its own.
   const std::vector<int32_t> shared_cuts = pending_branch_cuts;
   const int32_t shared_bounds = search_record.branch_bound_count;
   const int32_t shared_attached = attached_branch_bounds;
@@ -156,7 +152,28 @@ bool write_children_cut_lists(const BranchChoice& choice) {
     attached_branch_bounds = shared_attached;
     return status_code == STATUS_OK;
   };
-  if (!set_up_branch(1 - direction)) return false;
+  std::vector<int32_t> others;
+  for (int32_t u = 0; u < branches; ++u)
+    if (u != direction) others.push_back(u);
+  // Beyond a pair, every other branch but the last is filed as a node of
+  // its own: a record standing for one child, whose list is the branch's.
+  // The pair itself (the chosen direction and the last other branch) goes
+  // on as any pair does.
+  for (size_t i = 0; i + 1 < others.size(); ++i) {
+    if (!set_up_branch(others[i])) return false;
+    const NodeHeader pair = node_header;
+    const int32_t list = state.current_cut_list;
+    ++node_count;
+    node_header.node_id = -node_count;
+    node_header.second_cut_list = list;
+    store_active_node(1);
+    const int32_t filed = active_table.current_slot;
+    active_table.current_slot = slot;
+    node_header = pair;
+    if (status_code != STATUS_OK) return false;
+    active_node_cut_list(filed) = list;
+  }
+  if (!set_up_branch(others.back())) return false;
   node_header.second_cut_list = state.current_cut_list;
   if (!set_up_branch(direction)) return false;
   node_header.first_cut_list = state.current_cut_list;

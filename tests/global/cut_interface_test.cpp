@@ -20,6 +20,7 @@
 #include "runtime/controls.h"
 #include "runtime/frame.h"
 #include "support/library_session.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -48,7 +49,8 @@ class CutInterface : public LibrarySession {
     KLSETICV(KLIC_MXCPEL, 40);
     KLSETICV(KLIC_NRXTRA, 4);
     KLSETICV(KLIC_NMXTRA, 10);
-    ASSERT_EQ(two_row_problem().load_global(), 0);
+    // The problem's files go to a directory of the test's own.
+    ASSERT_EQ(two_row_problem().load_global(dir.file("cuts").c_str()), 0);
     ASSERT_EQ(KLMAXIM("l"), 0);
     model_rows = nrow;
   }
@@ -80,6 +82,7 @@ class CutInterface : public LibrarySession {
 
   int32_t record_field(int32_t index, int32_t field) { return cut_record_field(index + icv(ic::IFDBG), field); }
 
+  kltest::TempDir dir;
   int32_t model_rows = 0;
 };
 

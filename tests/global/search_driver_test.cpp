@@ -935,24 +935,44 @@ void offer_fractional_column(int32_t* object, int32_t* priority, double* first, 
   }
 }
 
+// Two branches: x <= floor(v) (a pool cut) and x >= ceil(v) (a bound
+// record). Three: x <= floor(v) - 1 (a pool cut), x = floor(v) (two bound
+// records) and x >= ceil(v).
 void set_up_branch(int32_t branch, int32_t object, int32_t, double value) {
   ++user_objects.branches_set_up;
   if (user_objects.attach_nothing) return;
+  const bool three = user_objects.branch_count == 3;
+  const double below = std::floor(value);
+  std::vector<int32_t> attached;
   int32_t index = -1;
   if (branch == 0) {
     const int32_t type = 5;
     const char sense = 'L';
-    const double rhs = std::floor(value);
+    const double rhs = three ? below - 1.0 : below;
     const int32_t start[2] = {0, 1};
     const double one = 1.0;
     // No duplicate test: a tighter stored cut is no substitute for a branch.
     ASSERT_EQ(KLSTORECUTS(1, 0, &type, &sense, &rhs, start, &index, &object, &one), 0);
+    attached.push_back(index);
+  } else if (three && branch == 1) {
+    const int32_t columns[2] = {object, object};
+    const double bounds[2] = {below, below};
+    int32_t indices[2] = {-1, -1};
+    ASSERT_EQ(KLSTOREBNDS(2, columns, "LU", bounds, indices), 0);
+    attached = {indices[0], indices[1]};
   } else {
     const char letter = 'L';
-    const double bound = std::ceil(value);
+    const double bound = below + 1.0;
     ASSERT_EQ(KLSTOREBNDS(1, &object, &letter, &bound, &index), 0);
+    attached.push_back(index);
+    // A row put straight into the LP here is no branch's: it goes again.
+    const int32_t type = 9;
+    const char sense = 'G';
+    const int32_t start[2] = {0, 1};
+    const double one = 1.0;
+    ASSERT_EQ(KLADDCUTS(1, &type, &sense, &bound, start, &object, &one), 0);
   }
-  ASSERT_EQ(KLBRANCHCUT(1, &index), 0);
+  ASSERT_EQ(KLBRANCHCUT(static_cast<int32_t>(attached.size()), attached.data()), 0);
 }
 
 // Without cuts (most programs then branch) and with the cut rounds at their
@@ -961,57 +981,83 @@ void set_up_branch(int32_t branch, int32_t object, int32_t, double value) {
 TEST_F(GlobalSearch, UserBranchObjectsMatchEnumeration) {
   KLDEFINEUBEENTRY(offer_fractional_column);
   KLDEFINEUSEENTRY(set_up_branch);
-  int solved = 0, branched = 0;
-  for (uint32_t run = 0; run < 160; ++run) {
-    const uint32_t seed = run % 80 + 1;
-    const bool cuts = run >= 80;
-    SCOPED_TRACE("seed " + std::to_string(seed) + (cuts ? " with cuts" : ""));
-    const IntegerProgram p = random_program(seed);
-    const double best = p.enumerate_minimum();
-    KLSETICV(kIfpres, 0);
-    KLSETICV(KLIC_NITCOV, cuts ? 20 : 0);  // the pool stays for the caller's cuts
-    KLSETICV(KLIC_NITGOM, cuts ? 2 : 0);
-    ASSERT_EQ(p.to_array().load_global(name("u").c_str()), 0);
-    user_objects = UserObjects{};
-    user_objects.columns = p.columns;
-    ASSERT_EQ(KLMINIM("g"), 0);
-    if (int_attribute_value(1010) == 2 && std::isnan(best)) continue;
-    if (std::isnan(best)) {
-      EXPECT_EQ(int_attribute_value(kMipStatus), 5);
-      continue;
+  // Node selection and the cut-list controls change which nodes come back
+  // from the table and with which lists.
+  struct Setting {
+    int32_t ndsel1, ifndcp, ifdelbc, branches;
+    bool cuts;
+  };
+  for (const Setting& setting :
+       {Setting{1, 1, 0, 2, false}, Setting{2, 0, 1, 2, false}, Setting{4, 0, 0, 2, false}, Setting{1, 1, 0, 3, false},
+        Setting{2, 0, 0, 3, false}, Setting{1, 1, 0, 2, true}, Setting{2, 0, 0, 3, true}}) {
+    int solved = 0, branched = 0;
+    for (uint32_t seed = 1; seed <= 80; ++seed) {
+      SCOPED_TRACE("NDSEL1 " + std::to_string(setting.ndsel1) + ", " + std::to_string(setting.branches) +
+                   " branches" + (setting.cuts ? " with cuts" : "") + ", seed " + std::to_string(seed));
+      const IntegerProgram p = random_program(seed);
+      const double best = p.enumerate_minimum();
+      KLSETICV(kIfpres, 0);
+      KLSETICV(KLIC_NITCOV, setting.cuts ? 20 : 0);  // the pool stays for the caller's cuts
+      KLSETICV(KLIC_NITGOM, setting.cuts ? 2 : 0);
+      ASSERT_EQ(p.to_array().load_global(name("u").c_str()), 0);
+      KLSETICV(KLIC_NDSEL1, setting.ndsel1);
+      KLSETICV(KLIC_IFNDCP, setting.ifndcp);
+      KLSETICV(KLIC_IFDELBC, setting.ifdelbc);
+      user_objects = UserObjects{};
+      user_objects.columns = p.columns;
+      user_objects.branch_count = setting.branches;
+      const int32_t rc = KLMINIM("g");
+      if (rc != 0) for (const auto& line : kltest::captured_lines()) std::printf("%s\n", line.text.c_str());
+      ASSERT_EQ(rc, 0);
+      if (int_attribute_value(1010) == 2 && std::isnan(best)) continue;
+      if (std::isnan(best)) {
+        EXPECT_EQ(int_attribute_value(kMipStatus), 5);
+        continue;
+      }
+      ASSERT_EQ(int_attribute_value(kMipStatus), 6);
+      EXPECT_NEAR(double_attribute(kDintsl), best, 1e-6);
+      const std::vector<double> x = solution(p.columns);
+      EXPECT_TRUE(p.feasible(x, 1e-6));
+      EXPECT_EQ(user_objects.branches_set_up, setting.branches * user_objects.offered);
+      if (user_objects.offered > 1) ++branched;
+      ++solved;
     }
-    ASSERT_EQ(int_attribute_value(kMipStatus), 6);
-    EXPECT_NEAR(double_attribute(kDintsl), best, 1e-6);
-    const std::vector<double> x = solution(p.columns);
-    EXPECT_TRUE(p.feasible(x, 1e-6));
-    EXPECT_EQ(user_objects.branches_set_up, 2 * user_objects.offered);
-    if (user_objects.offered > 1 && !cuts) ++branched;
-    ++solved;
+    EXPECT_GT(solved, 30);
+    if (!setting.cuts) EXPECT_GT(branched, 10);
   }
   KLDEFINEUBEENTRY(nullptr);
   KLDEFINEUSEENTRY(nullptr);
-  EXPECT_GT(solved, 60);
-  EXPECT_GT(branched, 10);
 }
 
-// A bound record the cut manager attaches at the root with KLBRANCHCUT,
-// outside any branching object, binds both children of the root's
-// branching and all below them, but not the root itself: a search that
-// branches finds the optimum with x0 at its lower bound, one whose root is
-// integral the optimum of the whole problem.
+// A bound record or a pool cut that the cut manager attaches at the root
+// with KLBRANCHCUT, outside any branching object, binds both children of
+// the root's branching and all below them, but not the root itself: a
+// search that branches finds the optimum with x0 at its lower bound, one
+// whose root is integral the optimum of the whole problem.
 bool attach_at_next_call = false;
+bool attach_as_cut = false;
 double attached_upper = 0.0;
 int32_t attach_root_bound() {
   if (!attach_at_next_call) return 0;
   attach_at_next_call = false;
   const int32_t column = 0;
-  const char letter = 'U';
   int32_t index = -1;
-  if (KLSTOREBNDS(1, &column, &letter, &attached_upper, &index) == 0) KLBRANCHCUT(1, &index);
+  int32_t rc = 0;
+  if (attach_as_cut) {
+    const int32_t type = 1;
+    const char sense = 'L';
+    const int32_t start[2] = {0, 1};
+    const double one = 1.0;
+    rc = KLSTORECUTS(1, 0, &type, &sense, &attached_upper, start, &index, &column, &one);
+  } else {
+    const char letter = 'U';
+    rc = KLSTOREBNDS(1, &column, &letter, &attached_upper, &index);
+  }
+  if (rc == 0) KLBRANCHCUT(1, &index);
   return 0;
 }
 
-TEST_F(GlobalSearch, BoundsAttachedAtTheRootBindItsChildren) {
+TEST_F(GlobalSearch, AttachmentsAtTheRootBindItsChildren) {
   KLDEFINECMENTRY(attach_root_bound);
   int branched = 0;
   for (uint32_t seed = 1; seed <= 80; ++seed) {
@@ -1028,6 +1074,7 @@ TEST_F(GlobalSearch, BoundsAttachedAtTheRootBindItsChildren) {
     KLSETICV(KLIC_NITGOM, 0);
     ASSERT_EQ(p.to_array().load_global(name("a").c_str()), 0);
     attach_at_next_call = true;
+    attach_as_cut = seed % 2 == 1;
     attached_upper = p.lower[0];
     ASSERT_EQ(KLMINIM("g"), 0);
     if (int_attribute_value(1010) == 2) continue;  // no relaxation to search
@@ -1045,33 +1092,27 @@ TEST_F(GlobalSearch, BoundsAttachedAtTheRootBindItsChildren) {
   EXPECT_GT(branched, 5);
 }
 
-// A branch that USE leaves as it was would be its parent again, and an
-// object of three branches cannot be filed as a pair of children: either
-// stops the search with message 41 instead of searching without end or in
-// part.
-TEST_F(GlobalSearch, UserBranchObjectsTheSearchCannotTakeStopIt) {
+// A branch that USE leaves as it was would be its parent again: the search
+// stops with message 41 instead of branching without end.
+TEST_F(GlobalSearch, UserBranchWithoutAttachmentsStops) {
   KLDEFINEUBEENTRY(offer_fractional_column);
   KLDEFINEUSEENTRY(set_up_branch);
-  for (const bool three : {false, true}) {
-    SCOPED_TRACE(three ? "three branches" : "no attachments");
-    bool tried = false;
-    for (uint32_t seed = 1; seed <= 40 && !tried; ++seed) {
-      const IntegerProgram p = random_program(seed);
-      KLSETICV(kIfpres, 0);
-      ASSERT_EQ(p.to_array().load_global(name("n").c_str()), 0);
-      user_objects = UserObjects{};
-      user_objects.columns = p.columns;
-      user_objects.attach_nothing = !three;
-      user_objects.branch_count = three ? 3 : 2;
-      KLMINIM("g");
-      if (user_objects.offered == 0) continue;
-      tried = true;
-      EXPECT_EQ(int_attribute_value(kLastError), 41);
-      EXPECT_EQ(user_objects.offered, 1);
-      EXPECT_EQ(user_objects.branches_set_up, three ? 0 : 1);
-    }
-    EXPECT_TRUE(tried);
+  bool tried = false;
+  for (uint32_t seed = 1; seed <= 40 && !tried; ++seed) {
+    const IntegerProgram p = random_program(seed);
+    KLSETICV(kIfpres, 0);
+    ASSERT_EQ(p.to_array().load_global(name("n").c_str()), 0);
+    user_objects = UserObjects{};
+    user_objects.columns = p.columns;
+    user_objects.attach_nothing = true;
+    KLMINIM("g");
+    if (user_objects.offered == 0) continue;
+    tried = true;
+    EXPECT_EQ(int_attribute_value(kLastError), 41);
+    EXPECT_EQ(user_objects.offered, 1);
+    EXPECT_EQ(user_objects.branches_set_up, 1);
   }
+  EXPECT_TRUE(tried);
   KLDEFINEUBEENTRY(nullptr);
   KLDEFINEUSEENTRY(nullptr);
 }
