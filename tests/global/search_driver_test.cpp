@@ -1023,7 +1023,9 @@ TEST_F(GlobalSearch, UserBranchObjectsMatchEnumeration) {
       ++solved;
     }
     EXPECT_GT(solved, 30);
-    if (!setting.cuts) EXPECT_GT(branched, 10);
+    if (!setting.cuts) {
+      EXPECT_GT(branched, 10);
+    }
   }
   KLDEFINEUBEENTRY(nullptr);
   KLDEFINEUSEENTRY(nullptr);
