@@ -658,6 +658,48 @@ KLAPI int32_t KLMODELCUTS(int32_t n, const int32_t* rows);
 /* Reads the directives file NAME.dir of the problem, or the file named. */
 KLAPI int32_t KLDIRECTIVES(const char* name);
 
+/* Cut manager, mostly for use inside the cut-manager entries. Columns are
+ * the caller's column numbers, pool indices the records of the cut pool;
+ * a count of -1 means every candidate. Senses 'E', 'G', 'L'; the elements
+ * of cut i are start[i] .. start[i+1]-1 of columns and coefficients. Type
+ * rule: 1 type equal, 2 a common bit, 3 all bits of the type, other values
+ * every cut.
+ * KLADDCUTS puts cuts straight into the LP (listed with index 0 less the
+ * index base until the search moves them into the pool); KLSTORECUTS keeps
+ * them in the pool (duplicate_mode 0 none, 1 the same type at least as
+ * tight, 2 any type) and returns their pool indices; KLLOADCUTS and
+ * KLDELCUTS move pool cuts into and out of the LP (KLDELCUTS lists cut-row
+ * numbers, 0 the first cut row); KLDROPCUTS frees pool cuts stored by the
+ * caller that nothing uses. KLGETCNLIST (and its twin KLGETCMLIST) lists
+ * the cuts of the LP, KLGETCPLIST the pool cuts violated by more than
+ * tolerance at the current solution with their violations; both return the
+ * full count even beyond capacity. KLGETCUTS reads pool cuts back (any
+ * output may be null; elements beyond capacity are left out, the starts go
+ * on). KLSTOREBNDS stores bound records ('L' lower, 'U' upper) and
+ * KLBRANCHCUT attaches pool cuts and bound records to the branch being made
+ * (in the UBE/USE entries of a branching object, or for both children of
+ * the next branching). KLGETEST returns the up and down degradation rates
+ * of a column at the last row prices. */
+KLAPI int32_t KLADDCUTS(int32_t n, const int32_t* type, const char* sense, const double* rhs, const int32_t* start,
+                        const int32_t* columns, const double* coefficients);
+KLAPI int32_t KLSTORECUTS(int32_t n, int32_t duplicate_mode, const int32_t* type, const char* sense,
+                          const double* rhs, const int32_t* start, int32_t* index_out, const int32_t* columns,
+                          const double* coefficients);
+KLAPI int32_t KLLOADCUTS(int32_t type, int32_t rule, int32_t count, const int32_t* list);
+KLAPI int32_t KLDELCUTS(int32_t keep_binding, int32_t type, int32_t rule, double threshold, int32_t count,
+                        const int32_t* list);
+KLAPI int32_t KLDROPCUTS(int32_t type, int32_t rule, int32_t count, const int32_t* list);
+KLAPI int32_t KLGETCNLIST(int32_t type, int32_t rule, int32_t* count, int32_t capacity, int32_t* list);
+KLAPI int32_t KLGETCMLIST(int32_t type, int32_t rule, int32_t* count, int32_t capacity, int32_t* list);
+KLAPI int32_t KLGETCPLIST(int32_t type, int32_t rule, double tolerance, int32_t* count, int32_t capacity,
+                          int32_t* list, double* violation);
+KLAPI int32_t KLGETCUTS(const int32_t* list, int32_t count, int32_t capacity, int32_t* type, char* sense,
+                        int32_t* start, int32_t* columns, double* coefficients, double* rhs);
+KLAPI int32_t KLSTOREBNDS(int32_t n, const int32_t* columns, const char* letters, const double* values,
+                          int32_t* index_out);
+KLAPI int32_t KLBRANCHCUT(int32_t n, const int32_t* list);
+KLAPI int32_t KLGETEST(int32_t column, double* up, double* down);
+
 /* Basis file. KLBASISOUT writes the basis of the current problem (of the
  * original problem when it is presolved) to NAME.bss, or to the file named;
  * KLBASISIN reads it back into the statuses, and the next optimisation starts

@@ -360,8 +360,8 @@ void delcut(int32_t keep_binding, int32_t type, int32_t rule, double threshold, 
     report_plain_error(MSG_SOLUTION_NOT_CURRENT);
     return;
   }
-  if (cut_row_count <= 0) return;
   const int32_t base = icv(ic::IFDBG);
+  // A listed cut row must exist, also when there are none.
   if (count >= 0) {
     for (int32_t k = 0; k < count; ++k) {
       const int32_t c = list[k] + base;
@@ -371,6 +371,7 @@ void delcut(int32_t keep_binding, int32_t type, int32_t rule, double threshold, 
       }
     }
   }
+  if (cut_row_count <= 0) return;
   if (!make_row_copy_current()) return;
   if (problem_flags & PF_ROW_LISTS) free_row_lists();
 
@@ -453,15 +454,21 @@ void scan_cut_rows() {
     const int32_t row = m0 + k;
     const uint32_t word = static_cast<uint32_t>(row_type[row]);
     if ((word & RF_CUT) == 0) continue;
-    if (array_cells[ARR_CUT_RECORD] == nullptr || search_record.pool_free_head <= 0 ||
-        search_record.stored_cut_count + 1 > icv(ic::MXCPOL) - search_record.saved_bound_count) {
+    // A full pool grows as it does for storecut; only a pool that cannot
+    // grow stops the scan.
+    const auto records_full = [] {
+      return array_cells[ARR_CUT_RECORD] == nullptr || search_record.pool_free_head <= 0 ||
+             search_record.stored_cut_count + 1 > icv(ic::MXCPOL) - search_record.saved_bound_count;
+    };
+    if (records_full() && (grow_cut_pool(0, 1) != 0 || records_full())) {
       error_number = MSG_CUT_POOL_NO_RECORD_FOR_ROW;
       report_plain_error(MSG_CUT_POOL_NO_RECORD_FOR_ROW);
       return;
     }
     const int32_t begin = copy_start[row];
     const int32_t length = copy_start[row + 1] - begin;
-    if (static_cast<int64_t>(search_record.pool_elements_used) + length > icv(ic::MXCPEL)) {
+    if (static_cast<int64_t>(search_record.pool_elements_used) + length > icv(ic::MXCPEL) &&
+        grow_cut_pool(1, length) != 0) {
       error_number = MSG_CUT_POOL_NO_ELEMENTS_FOR_ROW;
       report_plain_error(MSG_CUT_POOL_NO_ELEMENTS_FOR_ROW);
       return;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "factor/starting_basis.h"
+#include "global/node_cut_lists.h"
 #include "global/node_store.h"
 #include "klsol/message_ids.h"
 #include "problem/array_ids.h"
@@ -300,9 +301,11 @@ void apply_node_bounds() {
   if (has_sets) clear_temporary_marks();
 
   // The bound records the caller attached to the branch, counted down from
-  // the last entry of the cut-row list.
+  // the last entry of the cut-row list; those attached at this node are for
+  // its children only.
   OneBased<int32_t> cut_row_list = int_array(ARR_CUT_ROW_LIST);
-  for (int32_t k = 0; k < search_record.branch_bound_count; ++k) {
+  const int32_t own_bounds = search_record.branch_bound_count - attached_branch_bounds;
+  for (int32_t k = 0; k < own_bounds; ++k) {
     const int32_t r = cut_row_list[nseq - k];
     const int32_t flags = cut_record_field(r, CUT_FIELD_FLAGS);
     if ((flags & (kBoundRecordLower | kBoundRecordUpper)) == 0) continue;
@@ -318,6 +321,10 @@ void apply_node_bounds() {
     }
     clear_bits(c, PS_SEARCH_FIXED);
     note_fixed_if_equal(c);
+    // A record that crosses the column's other bound (an entity's branch,
+    // another record) leaves the node without a solution: the LP must not
+    // be asked to solve it.
+    if (real_array(ARR_LOWER)[c] - real_array(ARR_UPPER)[c] > dcv(dc::ZTOLZE)) lp_status = 2;
   }
 }
 

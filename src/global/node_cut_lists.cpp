@@ -1,10 +1,12 @@
 #include "global/node_cut_lists.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
 #include "global/cut_rows.h"
+#include "global/node_store.h"
 #include "klsol/message_ids.h"
 #include "problem/add_rows_cols.h"
 #include "problem/array_ids.h"
@@ -193,15 +195,33 @@ bool read_cut_list(int32_t reference, bool with_bounds, CutListEntries& list) {
   return true;
 }
 
+std::vector<int32_t> pending_branch_cuts;
+int32_t attached_branch_bounds = 0;
+
+void drop_unused_attachments() {
+  pending_branch_cuts.clear();
+  if (attached_branch_bounds > 0)
+    search_record.branch_bound_count = std::max(0, search_record.branch_bound_count - attached_branch_bounds);
+  attached_branch_bounds = 0;
+}
+
 void start_node_cut_lists() {
   node_cut_list_state = NodeCutListState{};
   root_cut_count = 0;
+  pending_branch_cuts.clear();
+  attached_branch_bounds = 0;
+}
+
+void restore_current_node_cuts() {
+  // The fixed-column constant is rebuilt by the bound step of the node.
+  double fixed_entity_constant = 0.0;
+  restore_node_cuts(active_table.current_slot, fixed_entity_constant);
 }
 
 void bump_cut_references(int32_t slot) {
   NodeCutListState& state = node_cut_list_state;
   const int32_t bound_count = search_record.branch_bound_count;
-  if (cut_row_count <= 0 && bound_count <= 0) {
+  if (cut_row_count <= 0 && bound_count <= 0 && pending_branch_cuts.empty()) {
     state.current_cut_list = 0;
     return;
   }
@@ -209,7 +229,9 @@ void bump_cut_references(int32_t slot) {
   for (int32_t k = 1; k <= cut_row_count; ++k) {
     if (const int32_t r = record_of_cut_row(k, m0); r != 0) ++cut_record_field(r, CUT_FIELD_REFERENCES);
   }
-  if (cut_row_count <= root_cut_count && state.cut_rows_changed == 0) {
+  for (const int32_t r : pending_branch_cuts)
+    if (valid_record(r)) ++cut_record_field(r, CUT_FIELD_REFERENCES);
+  if (cut_row_count <= root_cut_count && state.cut_rows_changed == 0 && pending_branch_cuts.empty()) {
     int_array(ARR_NODE_CUT_LIST)[slot] = state.current_cut_list;
     return;
   }
@@ -227,6 +249,9 @@ void bump_cut_references(int32_t slot) {
       list.cuts.push_back(k > root_cut_count ? -r : r);
     }
   }
+  // Attached cuts start with their slacks basic, as their rows will.
+  for (const int32_t r : pending_branch_cuts)
+    if (valid_record(r)) list.cuts.push_back(-r);
   std::vector<int32_t> bounds;
   OneBased<int32_t> row_list = int_array(ARR_CUT_ROW_LIST);
   for (int32_t e = nseq - bound_count + 1; e <= nseq; ++e) bounds.push_back(row_list[e]);

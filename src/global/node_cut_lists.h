@@ -33,6 +33,21 @@
 namespace kl {
 
 void start_node_cut_lists();
+
+// Pool cuts attached to the branch being made (KLBRANCHCUT): written into
+// the children's list by the next bump_cut_references, with their slacks
+// basic, whatever IFDELBC says; the branching then takes them away again.
+// Bound records attached go to the top of cut_row_list as described above.
+extern std::vector<int32_t> pending_branch_cuts;
+// Bound records attached at the present node (the last ones counted in
+// branch_bound_count).
+extern int32_t attached_branch_bounds;
+// A node that did not branch leaves its attachments unused: they go before
+// the next node's bounds are applied.
+void drop_unused_attachments();
+
+// The restore of unpack_node: the current slot's list into the LP.
+void restore_current_node_cuts();
 void bump_cut_references(int32_t slot);
 void restore_node_cuts(int32_t slot, double& fixed_entity_constant);
 void release_node_cuts(int32_t slot);

@@ -86,6 +86,89 @@ bool fractional(double x, double tolerance) {
   return tolerance < g && g < 1.0 - tolerance;
 }
 
+// Rows the caller put into the LP while a branch was being set up belong
+// to no branch (the children's LPs come from their lists): out again.
+void remove_cut_rows_after(int32_t cut_rows_before) {
+  if (cut_row_count <= cut_rows_before) return;
+  std::vector<int32_t> added;
+  for (int32_t k = cut_rows_before + 1; k <= cut_row_count; ++k) added.push_back(k - 1);
+  const int32_t base = icv(ic::IFDBG);
+  icv(ic::IFDBG) = 0;
+  delcut(0, 0, 0, -1.0, static_cast<int32_t>(added.size()), added.data());
+  icv(ic::IFDBG) = base;
+}
+
+// Cut lists of the two children. For an entity both share the list of the
+// node's cut rows and whatever the caller attached (KLBRANCHCUT); when
+// something was attached, the first child's LP is loaded from that list.
+// For the caller's branching object the USE entry attaches cuts and bound
+// records to each branch, which then differ only by their lists: the other
+// branch's list goes to the second child, the chosen direction's to the
+// first, whose cuts and bounds are loaded at once. A branch left without
+// attachments would be its parent again and the search could never end:
+// that is message 41, as is an object of more than two branches (fewer
+// than two count as two). Returns false after an error.
+bool write_children_cut_lists(const BranchChoice& choice) {
+  NodeCutListState& state = node_cut_list_state;
+  const int32_t slot = active_table.current_slot;
+  const bool attached = !pending_branch_cuts.empty() || attached_branch_bounds > 0;
+  if (choice.branch_entity <= nglent) {
+    bump_cut_references(slot);
+    node_header.first_cut_list = state.current_cut_list;
+    node_header.second_cut_list = state.current_cut_list;
+    state.cut_rows_changed = 0;
+    if (attached && status_code == STATUS_OK) {
+      pending_branch_cuts.clear();
+      attached_branch_bounds = 0;
+      direct_child_flag = -1;
+      active_node_cut_list(slot) = state.current_cut_list;
+      state.current_cut_list = -1;
+      restore_current_node_cuts();
+    }
+    return status_code == STATUS_OK;
+  }
+  // A pair of children is what the node record can stand for; an object of
+  // more branches is refused rather than searched in part.
+  if (choice.user_branch_count > 2) {
+    report_plain_error(MSG_NODE_NOT_SOLVABLE);
+    return false;
+  }
+  direct_child_flag = -1;
+  const int32_t object = choice.branch_entity - nglent - icv(ic::IFDBG);
+  const double value = choice.branch_value;
+  const int32_t direction = choice.first_direction;
+  const int32_t cut_rows_before = cut_row_count;
+  // What the node had and what the cut manager attached at it go to both
+  // branches; each branch adds its own.
+  const std::vector<int32_t> shared_cuts = pending_branch_cuts;
+  const int32_t shared_bounds = search_record.branch_bound_count;
+  const int32_t shared_attached = attached_branch_bounds;
+  const auto set_up_branch = [&](int32_t u) {
+    state.cut_rows_changed = 1;
+    call_user_entry([&] { invoke_use_entry(u, object, u, value); });
+    remove_cut_rows_after(cut_rows_before);
+    const bool own = pending_branch_cuts.size() > shared_cuts.size() ||
+                     search_record.branch_bound_count > shared_bounds;
+    if (status_code == STATUS_OK && !own) report_plain_error(MSG_NODE_NOT_SOLVABLE);
+    if (status_code == STATUS_OK) bump_cut_references(slot);
+    pending_branch_cuts = shared_cuts;
+    search_record.branch_bound_count = shared_bounds;
+    attached_branch_bounds = shared_attached;
+    return status_code == STATUS_OK;
+  };
+  if (!set_up_branch(1 - direction)) return false;
+  node_header.second_cut_list = state.current_cut_list;
+  if (!set_up_branch(direction)) return false;
+  node_header.first_cut_list = state.current_cut_list;
+  pending_branch_cuts.clear();
+  attached_branch_bounds = 0;
+  active_node_cut_list(slot) = state.current_cut_list;
+  state.current_cut_list = -1;
+  restore_current_node_cuts();
+  state.cut_rows_changed = 0;
+  return status_code == STATUS_OK;
+}
+
 // Copies the branching choice into the node header: the header then stands
 // for the pair of children of this node.
 void take_branching_choice(const BranchChoice& choice) {
@@ -115,12 +198,7 @@ void take_branching_choice(const BranchChoice& choice) {
   node_header.node_id = node_count;
   node_header.up_estimate = choice.up_estimate;
   node_header.down_estimate = choice.down_estimate;
-  if (node_cut_lists_in_use != 0) {
-    bump_cut_references(active_table.current_slot);
-    node_header.first_cut_list = node_cut_list_state.current_cut_list;
-    node_header.second_cut_list = node_cut_list_state.current_cut_list;
-    node_cut_list_state.cut_rows_changed = 0;
-  }
+  if (node_cut_lists_in_use != 0) write_children_cut_lists(choice);
 }
 
 // pending_work for a node whose solve was interrupted: everything the node
@@ -714,9 +792,10 @@ void branch_and_bound_loop(int32_t& code) {
           return;
         }
       } else if (choice.fractional_count != 0) {
-        if (choice.branch_entity < 1 || choice.branch_entity > nglent) {
-          // A branching object of the caller's: this search cannot branch on
-          // it, and ignoring it would solve the same node without end.
+        if (choice.branch_entity < 1 || (choice.branch_entity > nglent && node_cut_lists_in_use == 0)) {
+          // Nothing to branch on, or a branching object of the caller's
+          // without the cut lists that tell its branches apart: ignoring it
+          // would solve the same node without end.
           report_plain_error(MSG_NODE_NOT_SOLVABLE);
           code = -NODE_STOP_STORE_ERROR;
           return;
@@ -757,6 +836,8 @@ void branch_and_bound_loop(int32_t& code) {
       }
     }
     if (leaf || solution) {
+      // What the caller attached at a node that did not branch goes.
+      drop_unused_attachments();
       switch (search.dive_state) {
         case 2:
           search.second_child_open = search.first_child_open;

@@ -288,6 +288,7 @@ int32_t search_elapsed_seconds() { return (clock_hundredths() - search.clock_sta
 void clear_global_counters() { search.stop_flag = 0; }
 
 void start_global_search(int32_t mode) {
+  restore_node_cuts_hook = restore_current_node_cuts;
   if (mode == 1) {
     if (!double_user_set(dc::CUTOFF)) dcv(dc::CUTOFF) = sense_factor * kDefaultCutoff;
     set_addcut_from_costs();

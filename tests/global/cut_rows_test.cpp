@@ -323,9 +323,9 @@ TEST_F(CutRows, EmptyCutAndNoGrowthUnderRestore) {
 // Rows the cut manager adds straight into the LP (row type bit 0x80, their
 // type in the cut-row list) move into the pool after its loop: one record
 // each with the row's type, sense, right-hand side, index sum and
-// coefficients per unit of the unscaled column, referenced once. Without a
-// free record or element room the scan stops with 285 or 286 and leaves
-// the rows as they were.
+// coefficients per unit of the unscaled column, referenced once. A full
+// pool that cannot grow stops the scan with 285 or 286 and leaves the rows
+// as they were.
 TEST_F(CutRows, ScanMovesCallbackRowsIntoThePool) {
   // Column scale exponents 66 and 61: a row's coefficients a, b (per unit
   // of the scaled column) are a / 4 and b x 8 per unit of the column.
@@ -372,7 +372,10 @@ TEST_F(CutRows, ScanMovesCallbackRowsIntoThePool) {
     status_code = STATUS_OK;
     error_number = 0;
     captured_lines().clear();
+    // A full pool grows first; only one that cannot grow stops the scan.
+    fail_next_allocations(4);
     scan_cut_rows();
+    fail_next_allocations(0);
     search_record.saved_bound_count = saved;
     icv(ic::MXCPEL) = elements;
     EXPECT_EQ(status_code, STATUS_REPORTED);

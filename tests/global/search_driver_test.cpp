@@ -16,6 +16,10 @@
 #include <vector>
 
 #include "global/search_driver.h"
+#include "problem/array_ids.h"
+#include "problem/scale_exponents.h"
+#include "problem/store.h"
+#include "runtime/arrays.h"
 #include "klsol32.h"
 #include "problem/array_problem.h"
 #include "support/library_session.h"
@@ -737,6 +741,7 @@ namespace {
 TEST_F(GlobalSearch, DeleteNodeDropsActiveNodes) {
   const ArrayProblem p = knapsack(22);
   KLSETICV(kIfpres, 0);
+  KLSETICV(KLIC_CUTSTRAT, 0);  // a tree large enough to leave active nodes
   KLSETICV(kGprint, 3);
   KLSETICV(kMaxnod, 25);
   // Cuts would finish the knapsack before 25 nodes leave any to delete.
@@ -786,6 +791,7 @@ int32_t stop_an_iteration() {
 TEST_F(GlobalSearch, NodeStoppedInItsLpIsSolvedOnContinuation) {
   const ArrayProblem p = knapsack(24);
   KLSETICV(kIfpres, 0);
+  KLSETICV(KLIC_CUTSTRAT, 0);  // enough node LPs for the stop to fall in one
   KLSETICV(KLIC_ITRLOG, 1);
   KLSETICV(83, 0);  // IQUIET set by the user: the node LPs log
   // Cuts would solve the knapsack in fewer iterations than the stop needs.
@@ -888,6 +894,174 @@ TEST_F(GlobalSearch, DeleteNodeBeingProcessed) {
   }
   // Outside the node loop the number names no node being processed.
   EXPECT_EQ(KLDELNODE(target, 1), 32);
+}
+
+// The caller's branching object: UBE offers the first fractional column of
+// the node as object, and USE makes its branches, the down branch through a
+// pool cut x <= floor(v) and the up branch through a bound record
+// x >= ceil(v), each attached with KLBRANCHCUT. The entities themselves are
+// never branched on, so the search reaches the optimum only if every node
+// is solved with its own branch's cuts and bounds, also the nodes taken up
+// from the active-node table.
+struct UserObjects {
+  int32_t columns = 0;
+  int32_t offered = 0;
+  int32_t branches_set_up = 0;
+  bool attach_nothing = false;
+  int32_t branch_count = 2;
+} user_objects;
+
+double node_value(int32_t j) {
+  const int32_t p = kl::col_from_caller(j);
+  return kl::real_array(kl::ARR_X)[p] *
+         kl::scale_powers[kl::scale_exponent(kl::int_array(kl::ARR_POS_STATUS)[p])];
+}
+
+void offer_fractional_column(int32_t* object, int32_t* priority, double* first, double* second, double* value,
+                             int32_t* direction, int32_t*, double*, int32_t* branch_count) {
+  for (int32_t j = 0; j < user_objects.columns; ++j) {
+    const double x = node_value(j);
+    if (std::fabs(x - std::round(x)) <= 1e-6) continue;
+    *object = j;
+    *priority = 1;
+    *first = x - std::floor(x);
+    *second = std::ceil(x) - x;
+    *value = x;
+    *direction = j % 2;
+    *branch_count = user_objects.branch_count;
+    ++user_objects.offered;
+    return;
+  }
+}
+
+void set_up_branch(int32_t branch, int32_t object, int32_t, double value) {
+  ++user_objects.branches_set_up;
+  if (user_objects.attach_nothing) return;
+  int32_t index = -1;
+  if (branch == 0) {
+    const int32_t type = 5;
+    const char sense = 'L';
+    const double rhs = std::floor(value);
+    const int32_t start[2] = {0, 1};
+    const double one = 1.0;
+    // No duplicate test: a tighter stored cut is no substitute for a branch.
+    ASSERT_EQ(KLSTORECUTS(1, 0, &type, &sense, &rhs, start, &index, &object, &one), 0);
+  } else {
+    const char letter = 'L';
+    const double bound = std::ceil(value);
+    ASSERT_EQ(KLSTOREBNDS(1, &object, &letter, &bound, &index), 0);
+  }
+  ASSERT_EQ(KLBRANCHCUT(1, &index), 0);
+}
+
+TEST_F(GlobalSearch, UserBranchObjectsMatchEnumeration) {
+  KLDEFINEUBEENTRY(offer_fractional_column);
+  KLDEFINEUSEENTRY(set_up_branch);
+  int solved = 0, branched = 0;
+  for (uint32_t seed = 1; seed <= 80; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const IntegerProgram p = random_program(seed);
+    const double best = p.enumerate_minimum();
+    KLSETICV(kIfpres, 0);
+    ASSERT_EQ(p.to_array().load_global(name("u").c_str()), 0);
+    user_objects = UserObjects{};
+    user_objects.columns = p.columns;
+    ASSERT_EQ(KLMINIM("g"), 0);
+    if (int_attribute_value(1010) == 2 && std::isnan(best)) continue;
+    if (std::isnan(best)) {
+      EXPECT_EQ(int_attribute_value(kMipStatus), 5);
+      continue;
+    }
+    ASSERT_EQ(int_attribute_value(kMipStatus), 6);
+    EXPECT_NEAR(double_attribute(kDintsl), best, 1e-6);
+    const std::vector<double> x = solution(p.columns);
+    EXPECT_TRUE(p.feasible(x, 1e-6));
+    EXPECT_EQ(user_objects.branches_set_up, 2 * user_objects.offered);
+    if (user_objects.offered > 1) ++branched;
+    ++solved;
+  }
+  KLDEFINEUBEENTRY(nullptr);
+  KLDEFINEUSEENTRY(nullptr);
+  EXPECT_GT(solved, 30);
+  EXPECT_GT(branched, 10);
+}
+
+// A bound record the cut manager attaches at the root with KLBRANCHCUT,
+// outside any branching object, binds both children of the root's
+// branching and all below them, but not the root itself: a search that
+// branches finds the optimum with x0 at its lower bound, one whose root is
+// integral the optimum of the whole problem.
+bool attach_at_next_call = false;
+double attached_upper = 0.0;
+int32_t attach_root_bound() {
+  if (!attach_at_next_call) return 0;
+  attach_at_next_call = false;
+  const int32_t column = 0;
+  const char letter = 'U';
+  int32_t index = -1;
+  if (KLSTOREBNDS(1, &column, &letter, &attached_upper, &index) == 0) KLBRANCHCUT(1, &index);
+  return 0;
+}
+
+TEST_F(GlobalSearch, BoundsAttachedAtTheRootBindItsChildren) {
+  KLDEFINECMENTRY(attach_root_bound);
+  int branched = 0;
+  for (uint32_t seed = 1; seed <= 80; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const IntegerProgram p = random_program(seed);
+    IntegerProgram fixed = p;
+    fixed.upper[0] = fixed.lower[0];
+    const double best = p.enumerate_minimum();
+    const double restricted = fixed.enumerate_minimum();
+    KLSETICV(kIfpres, 0);
+    ASSERT_EQ(p.to_array().load_global(name("a").c_str()), 0);
+    attach_at_next_call = true;
+    attached_upper = p.lower[0];
+    ASSERT_EQ(KLMINIM("g"), 0);
+    if (int_attribute_value(1010) == 2) continue;  // no relaxation to search
+    const bool branches = int_attribute_value(kNodeCount) > 1;
+    const double expected = branches ? restricted : best;
+    if (std::isnan(expected)) {
+      EXPECT_EQ(int_attribute_value(kMipStatus), 5);
+      continue;
+    }
+    ASSERT_EQ(int_attribute_value(kMipStatus), 6);
+    EXPECT_NEAR(double_attribute(kDintsl), expected, 1e-6);
+    if (branches && restricted != best) ++branched;
+  }
+  KLDEFINECMENTRY(nullptr);
+  EXPECT_GT(branched, 5);
+}
+
+// A branch that USE leaves as it was would be its parent again, and an
+// object of three branches cannot be filed as a pair of children: either
+// stops the search with message 41 instead of searching without end or in
+// part.
+TEST_F(GlobalSearch, UserBranchObjectsTheSearchCannotTakeStopIt) {
+  KLDEFINEUBEENTRY(offer_fractional_column);
+  KLDEFINEUSEENTRY(set_up_branch);
+  for (const bool three : {false, true}) {
+    SCOPED_TRACE(three ? "three branches" : "no attachments");
+    bool tried = false;
+    for (uint32_t seed = 1; seed <= 40 && !tried; ++seed) {
+      const IntegerProgram p = random_program(seed);
+      KLSETICV(kIfpres, 0);
+      ASSERT_EQ(p.to_array().load_global(name("n").c_str()), 0);
+      user_objects = UserObjects{};
+      user_objects.columns = p.columns;
+      user_objects.attach_nothing = !three;
+      user_objects.branch_count = three ? 3 : 2;
+      KLMINIM("g");
+      if (user_objects.offered == 0) continue;
+      tried = true;
+      EXPECT_EQ(int_attribute_value(kLastError), 41);
+      EXPECT_EQ(user_objects.offered, 1);
+      EXPECT_EQ(user_objects.branches_set_up, three ? 0 : 1);
+    }
+    EXPECT_TRUE(tried);
+  }
+  KLDEFINEUBEENTRY(nullptr);
+  KLDEFINEUSEENTRY(nullptr);
 }
 
 }  // namespace
