@@ -29,7 +29,7 @@ double table_entry(int32_t table_size, const double* table, int32_t k) {
 }
 
 void report_inconsistent_lifting() {
-  begin_message(MSG_COVER_LIFTING_INCONSISTENT);
+  begin_message_limited(MSG_COVER_LIFTING_INCONSISTENT);
   emit_message();
 }
 

@@ -136,13 +136,16 @@ bool choose_gub_cover(GubKnapsack& k, int32_t fractional_count, const int32_t* o
   return true;
 }
 
+// Efficacy over the lifted members of the listed groups. Weightless members
+// count too: outside the fractional groups they are lifted like the others,
+// and a coefficient on one at 1 takes part in the violation.
 double gub_efficacy(const GubKnapsack& k, int32_t count, const int32_t* groups) {
   double activity = -k.beta;
   double norm_squared = 0.0;
   for (int32_t q = 0; q < count; ++q) {
     const int32_t g = groups[q];
     for (int32_t i = k.first(g); i < k.end(g); ++i) {
-      if (k.excluded(i) || (k.flags[i] & GUB_ITEM_LIFTED) == 0) continue;
+      if ((k.flags[i] & GUB_ITEM_LIFTED) == 0) continue;
       activity += k.alpha[i] * k.values[i];
       norm_squared += k.alpha[i] * k.alpha[i];
     }

@@ -25,6 +25,7 @@
 //   build_knapsack_dp_table(K, T, a_j, u_j, alpha_j, overflow)
 //   rank_in_dp_table(K, T, w)         f(w), the largest coefficient sum
 //                                     reachable with weight at most w
+//   keep_dp_table_monotone(K, T)      after a table is extended by hand
 //   separate_row_gub_cover_cut(row, side, result, single_call,
 //                              caller_cut_type, list_capacity, list_count,
 //                              cut_list)
@@ -36,6 +37,11 @@
 //                                     as every row separator stores its cut
 // Tables T are 1-based (T[1..K]); pass a block of kKnapsackTableSize + 1
 // reals. Work arrays are sized n (kKnapsackItemCapacity at most).
+// State read: the reduced costs (id 42) for the lifting order (cover with
+// ordering_flag 0; GUB groups at 1 or 0); the GUB row separator also reads
+// the row copy (ids 35-37), the set-row classes 0x8000 / 0x80000 of the
+// row_type words, pos_status, lp values (id 58), rhs and bounds, and the
+// node count. Message 381 when a lifting fails its consistency checks.
 #ifndef KLSOL_GLOBAL_KNAPSACK_CUTS_H
 #define KLSOL_GLOBAL_KNAPSACK_CUTS_H
 
@@ -116,7 +122,8 @@ void separate_row_gub_cover_cut(int32_t row, int32_t side, int32_t& result, int3
 void prepare_cut_row(int32_t n, const int32_t* row_columns, int32_t& marked, int32_t& group_count,
                      int32_t* members, int32_t* group_starts, int32_t& inconsistent);
 
-// The knapsack sum w_i x_i <= b with at most one member per group at 1;
+// The knapsack sum w_i x_i <= b, every w_i >= 0 (the row separator
+// rewrites its groups so), with at most one member per group at 1;
 // columns are signed (negative for a group's slack member), read for the
 // reduced costs. Arrays are indexed by item (0 .. n-1), the items of group
 // g being group_starts[g] .. group_starts[g+1]-1.

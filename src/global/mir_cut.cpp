@@ -69,7 +69,12 @@ void mir_cut_for_divisor(int32_t n, int32_t has_continuous, double b, const doub
       status = MIR_DIVISOR_FAILED;
       return;
     }
-    const double alpha_floor = tolerant_floor(alpha);
+    // The exact floor here: taking a weight a hair below a multiple of the
+    // divisor as that multiple would raise its coefficient above the
+    // rounding function's value by up to 1e-8 * divisor / (1 - f0), and the
+    // cut could then pass integer points. The function is continuous
+    // there, so nothing is lost.
+    const double alpha_floor = std::floor(alpha);
     const double f = alpha - alpha_floor;
     cut_coefs[j] = f <= f0 ? divisor * alpha_floor : divisor * (alpha_floor + (f - f0) / (1.0 - f0));
   }

@@ -140,6 +140,39 @@ TEST_F(GubCover, WeightlessMembersOfZeroGroupsAreLifted) {
   EXPECT_LE(worst_excess(k, cut), 1e-9);
 }
 
+TEST_F(GubCover, WeightlessMemberWithACoefficientCountsInTheLifting) {
+  // The cover {c1, c2} just fails to leave room for one of them: b sits
+  // within ZTOLDA below 4, so the weightless e (5e-10) of a zero group is
+  // lifted to 1. Were e left out of the table, g (weight 0.1) would lift to
+  // 1 too, and e = g = 1 (weight 0.1, it fits) would break the cut.
+  GroupedKnapsack k;
+  k.b = 4.0 - 7e-10;
+  k.group({{4.0, 0.9}});
+  k.group({{4.0, 0.85}});
+  k.group({{5e-10, 0.0}});
+  k.group({{0.1, 0.0}});
+  const GubCut cut = run(k);
+  ASSERT_EQ(cut.result, 1);
+  EXPECT_EQ(cut.rhs, 1.0);
+  EXPECT_EQ(cut.coefs[2] + cut.coefs[3], 1.0);
+  EXPECT_LE(worst_excess(k, cut), 1e-9);
+}
+
+TEST_F(GubCover, ReportedCutsCutOffThePoint) {
+  // 5 + 5e-10 fits b = 5 - 5e-10 within ZTOLDA, so the weightless member of
+  // the other group, at 1, is lifted to -1: the violation must count it.
+  GroupedKnapsack k;
+  k.b = 5.0 - 5e-10;
+  k.group({{5.5, 0.3}, {5.5, 0.18}});
+  k.group({{5.0 + 5e-10, 0.0}});
+  k.group({{3.0, 0.0}, {0.0, 1.0}});
+  const GubCut cut = run(k);
+  if (cut.result == 1) {
+    EXPECT_GT(excess_at(k, cut), 0.0);
+  }
+  EXPECT_LE(worst_excess(k, cut), 1e-9);
+}
+
 TEST_F(GubCover, Refusals) {
   struct Case {
     const char* what;
@@ -170,11 +203,15 @@ TEST_F(GubCover, Refusals) {
   for (const Case& c : cases) EXPECT_EQ(run(c.k).result, 0) << c.what;
 }
 
+// Shifts of tolerance size, half of them none.
+constexpr double kNudges[] = {0.0, 0.0, 0.0, 0.0, 3e-10, -3e-10, 8e-10, -8e-10, 2e-9, -2e-9};
+constexpr int32_t kNudgeCount = 10;
+
 TEST_F(GubCover, EveryCutHoldsAtEveryIntegerPoint) {
   std::mt19937 rng(41);
   auto uniform = [&](int32_t low, int32_t high) { return std::uniform_int_distribution<int32_t>(low, high)(rng); };
   int32_t cuts = 0;
-  for (int32_t trial = 0; trial < 4000; ++trial) {
+  for (int32_t trial = 0; trial < 40000; ++trial) {
     GroupedKnapsack k;
     const int32_t groups = uniform(1, 5);
     double load = 0.0;
@@ -185,7 +222,11 @@ TEST_F(GubCover, EveryCutHoldsAtEveryIntegerPoint) {
       std::vector<std::pair<double, double>> items;
       double left = kind == 5 ? 1.0 : uniform(1, 9) / 10.0;
       for (int32_t i = 0; i < size; ++i) {
-        const double w = 0.5 * uniform(0, 16);
+        // Some weights are of tolerance size, or a hair off a half; none is
+        // negative, as the row separator's rewriting guarantees.
+        const double nudge = kNudges[uniform(0, kNudgeCount - 1)];
+        const double half = 0.5 * uniform(0, 16);
+        const double w = uniform(0, 4) == 0 || half == 0.0 ? std::fabs(nudge) : half + nudge;
         double v = 0.0;
         if (kind == 1) {
           v = i == one ? 1.0 : 0.0;
@@ -198,14 +239,14 @@ TEST_F(GubCover, EveryCutHoldsAtEveryIntegerPoint) {
       }
       k.group(items);
     }
-    k.b = std::floor(load) + 0.5 * uniform(0, 2);
+    k.b = std::floor(load) + (uniform(0, 1) == 0 ? 0.5 * uniform(0, 2) : kNudges[uniform(0, kNudgeCount - 1)]);
     const GubCut cut = run(k);
     if (cut.result != 1) continue;
     ++cuts;
     EXPECT_LE(worst_excess(k, cut), 1e-9) << "trial " << trial;
     EXPECT_GT(excess_at(k, cut), 0.0) << "trial " << trial;
   }
-  EXPECT_GT(cuts, 200);
+  EXPECT_GT(cuts, 2000);
 }
 
 // ---- The row separator on a loaded problem ----
@@ -221,7 +262,6 @@ class GubRow : public LibrarySession, public ::testing::WithParamInterface<bool>
   void SetUp() override {
     LibrarySession::SetUp();
     KLSETICV(KLIC_IFPRES, 0);
-    KLSETICV(KLIC_IFSCAL, 0);
     greater_side_ = GetParam();
     const double sign = greater_side_ ? -1.0 : 1.0;
     ArrayProblem p;

@@ -142,6 +142,20 @@ TEST_F(KnapsackCuts, MirEfficacyOfExactly1e4GivesNoCut) {
   }
 }
 
+TEST_F(KnapsackCuts, MirWeightJustBelowAMultipleKeepsItsRoundedValue) {
+  // 1.5 / 1 gives f0 = 0.5; the weight 1 - 5e-9 has f = 1 - 5e-9 and the
+  // rounding function's value (f - f0) / (1 - f0) = 1 - 1e-8. Taking the
+  // weight as 1 would give 1, more than the cut may have.
+  const std::vector<double> a{1.0, 1.0 - 5e-9}, x{0.75, 0.75}, u{1.0, 1.0};
+  std::vector<double> coefs(2);
+  int32_t status = 7;
+  double rhs = 0.0, factor = 0.0, efficacy = 0.0;
+  mir_cut_for_divisor(2, 0, 1.5, a.data(), x.data(), u.data(), 0.0, 1.0, status, rhs, coefs.data(), factor,
+                      efficacy);
+  ASSERT_EQ(status, 1);
+  EXPECT_NEAR(coefs[1], 1.0 - 1e-8, 1e-15);
+}
+
 // ---- Lifted cover ----
 
 TEST_F(KnapsackCuts, CoverOfBinariesIsTheCoverInequality) {
@@ -263,24 +277,30 @@ Cut run_cover_signed(const Knapsack& k) {
   return cut;
 }
 
+// Shifts of tolerance size, half of them none.
+constexpr double kNudges[] = {0.0, 0.0, 0.0, 0.0, 3e-10, -3e-10, 8e-10, -8e-10, 2e-9, -2e-9};
+constexpr int32_t kNudgeCount = 10;
+
 class RandomKnapsacks {
  public:
   explicit RandomKnapsacks(uint32_t seed) : rng_(seed) {}
 
-  // n items with weights in halves from -5 to 9 (some negative unless
-  // nonnegative is asked), bounds up to max_range, and a point of the LP
-  // relaxation filled greedily in a random order.
+  // n items with weights in halves from -5 to 9, some moved by less than a
+  // few ZTOLDA so that ratios fall a hair beside integers, bounds up to
+  // max_range, and a point of the LP relaxation filled greedily in a random
+  // order.
   Knapsack next(int32_t n, int32_t max_range, bool with_slack) {
     Knapsack k;
     double most = 0.0;
     for (int32_t j = 0; j < n; ++j) {
-      const double a = 0.5 * uniform(-10, 18);
+      const double a = 0.5 * uniform(-10, 18) + kNudges[uniform(0, kNudgeCount - 1)];
       const double u = uniform(1, max_range);
       k.a.push_back(a);
       k.u.push_back(u);
       if (a > 0.0) most += a * u;
     }
-    k.b = std::floor(most * uniform(15, 85) / 100.0) + 0.1 * uniform(0, 9);
+    k.b = std::floor(most * uniform(15, 85) / 100.0) +
+          (uniform(0, 1) == 0 ? 0.1 * uniform(0, 9) : kNudges[uniform(0, kNudgeCount - 1)]);
     std::vector<int32_t> order(static_cast<size_t>(n));
     for (int32_t j = 0; j < n; ++j) order[static_cast<size_t>(j)] = j;
     std::shuffle(order.begin(), order.end(), rng_);
