@@ -744,8 +744,6 @@ TEST_F(GlobalSearch, DeleteNodeDropsActiveNodes) {
   KLSETICV(KLIC_CUTSTRAT, 0);  // a tree large enough to leave active nodes
   KLSETICV(kGprint, 3);
   KLSETICV(kMaxnod, 25);
-  // Cuts would finish the knapsack before 25 nodes leave any to delete.
-  KLSETICV(KLIC_CUTSTRAT, 0);
   ASSERT_EQ(p.load_global(name("del").c_str()), 0);
   kltest::captured_lines().clear();
   ASSERT_EQ(KLMINIM("g"), 0);
@@ -794,8 +792,6 @@ TEST_F(GlobalSearch, NodeStoppedInItsLpIsSolvedOnContinuation) {
   KLSETICV(KLIC_CUTSTRAT, 0);  // enough node LPs for the stop to fall in one
   KLSETICV(KLIC_ITRLOG, 1);
   KLSETICV(83, 0);  // IQUIET set by the user: the node LPs log
-  // Cuts would solve the knapsack in fewer iterations than the stop needs.
-  KLSETICV(KLIC_CUTSTRAT, 0);
   ASSERT_EQ(p.load_global(name("lpstop").c_str()), 0);
   ASSERT_EQ(KLMINIM(""), 0);
   il_calls = 0;
