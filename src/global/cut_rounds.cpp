@@ -524,8 +524,10 @@ void generate_lifted_cover_cuts(int32_t max_aggregation, int32_t single_call, in
     }
     if ((selection & SEL_CLIQUE) && !single) {
       generate_clique_cuts(cliques, single_call, caller_cut_type, list_capacity, list_count, cut_list);
+      // The clique search works in the working costs of the rows: 2 x nrow
+      // 32-bit words, which is nrow reals.
       if (OneBased<double> costs = real_array(ARR_WORKING_COSTS))
-        std::fill(&costs[1], &costs[1] + 2 * static_cast<size_t>(std::max(nrow, 0)), 0.0);
+        std::fill(&costs[1], &costs[1] + static_cast<size_t>(std::max(nrow, 0)), 0.0);
       lp_status = LP_OPTIMAL;
     }
     cuts_found += covers + mirs + gubs + cliques;
@@ -625,19 +627,19 @@ void generate_lifted_cover_cuts(int32_t max_aggregation, int32_t single_call, in
   }
 }
 
+bool node_cut_round_due(bool top, int32_t depth) {
+  if (top) return icv(ic::NITCOV) + icv(ic::NITGOM) != 0 && icv(ic::ICSLCT) != 0;
+  const int32_t freq = icv(ic::CUTFREQ);
+  return freq != 0 && depth % freq == 0 && depth <= icv(ic::CUTDEPTH) && icv(ic::NTRCOV) + icv(ic::NTRGOM) != 0 &&
+         icv(ic::ITSLCT) != 0;
+}
+
 void generate_node_cuts() {
   if (icv(ic::CUTSTRAT) == 0 || icv(ic::MXCPOL) == 0) return;
   if (array_cells[ARR_CUT_RECORD] == nullptr || array_cells[ARR_WORK_UPPER] == nullptr) return;
   const bool top = node_count <= 1;
   const int32_t depth = node_header.depth;
-  if (top) {
-    if (icv(ic::NITCOV) + icv(ic::NITGOM) == 0 || icv(ic::ICSLCT) == 0) return;
-  } else {
-    const int32_t freq = icv(ic::CUTFREQ);
-    if (freq == 0 || depth % freq != 0 || depth > icv(ic::CUTDEPTH) || icv(ic::NTRCOV) + icv(ic::NTRGOM) == 0 ||
-        icv(ic::ITSLCT) == 0)
-      return;
-  }
+  if (!node_cut_round_due(top, depth)) return;
   InternalIndices internal;
   const int32_t prtcut = icv(ic::PRTCUT);
   if (prtcut >= 0 && (top || prtcut >= 3)) {

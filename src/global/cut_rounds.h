@@ -83,6 +83,10 @@ void select_active_cuts(int32_t mode, int32_t n, const int32_t* list, double thr
 
 void generate_node_cuts();
 
+// Whether the cut controls give this node a cut round (top: the node count
+// is at most 1); CUTSTRAT and MXCPOL are tested by generate_node_cuts.
+bool node_cut_round_due(bool top, int32_t depth);
+
 // cover_method from the selection word: -1 both, 0 lifted cover, 1 MIR,
 // -2 neither.
 int32_t cover_method_of(int32_t selection);

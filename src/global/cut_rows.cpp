@@ -81,7 +81,7 @@ CutRowShape cut_row_shape(int32_t flags) {
 }
 
 // Room for one more cut row of `length` elements; under the restore rule
-// nothing grows. False after the error.
+// no row is added to the storage. False after the error.
 bool make_cut_row_room(int32_t length, bool may_grow, bool with_message) {
   if (spare_rows_left < 1) {
     if (!may_grow || grow_problem_storage(spare_rows_left + kCutRowGrowth, 0, 0, 0) != 0) {
@@ -90,10 +90,12 @@ bool make_cut_row_room(int32_t length, bool may_grow, bool with_message) {
       return false;
     }
   }
+  // More elements move no position, so even a restore may take them: the
+  // cut rows a node's list names can need more than the LP holds now.
   if (spare_elems_left < length) {
-    if (!may_grow ||
+    if (
         grow_problem_storage(0, 0, int64_t{spare_elems_left} + length + kCutElementGrowth, 0) != 0) {
-      if (may_grow) status_code = STATUS_OK;
+      status_code = STATUS_OK;
       fail(MSG_NO_ELEMENT_SPACE, routine::kLoadcut, with_message);
       return false;
     }

@@ -10,7 +10,9 @@
 // the pool and evaluates it at the reference solution. At the top node every
 // cut counts; below it only those the pool offers again at other nodes (a
 // top-node cut, record flag 0x100): a cut made from a node's bounds holds
-// only in that node's subtree and may cut off the reference solution.
+// only in that node's subtree and may cut off the reference solution. A
+// second run makes cuts at every tree node and must still end at the
+// optimum.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -197,6 +199,61 @@ TEST_P(CutValidity, StoredCutsHoldAtAnOptimumAndTheRootBoundRises) {
   // takes, and its Gomory cuts leave the degenerate optimum where it is.
   if (lp_value < optimum - tolerance && GetParam() != "stein27") {
     EXPECT_GT(o.root_bound, lp_value + tolerance) << "the cuts did not raise the root bound";
+  }
+}
+
+// Cut rounds at every tree node (CUTFREQ 1, CUTDEPTH 1000): the cuts made
+// there rest on the node's bounds and must stay in its subtree. The search
+// still ends at the published optimum, and every cut offered everywhere
+// still holds at the reference solution.
+TEST_P(CutValidity, TreeNodeCutsKeepTheOptimum) {
+  KLTEST_REQUIRE_DATA(file, "miplib3/" + GetParam() + ".mps");
+  if (GetParam() == "bell5") GTEST_SKIP() << "bell5 is not proven within a test's time";
+  const auto references = read_references();
+  ASSERT_EQ(references.count(GetParam()), 1u);
+  const Reference& reference = references.at(GetParam());
+  const auto known = kltest::known_objectives();
+  ASSERT_EQ(known.count(GetParam()), 1u);
+  const double optimum = known.at(GetParam());
+  const double tolerance = 1e-6 * std::max(1.0, std::fabs(optimum));
+
+  KLSETICV(KLIC_IFPRES, 0);
+  KLSETICV(KLIC_GPRINT, -100000);
+  KLSETICV(KLIC_CUTFREQ, 1);
+  KLSETICV(KLIC_CUTDEPTH, 1000);
+  ASSERT_EQ(KLINPUT(file.c_str()), 0);
+  ASSERT_EQ(KLSETPROB(dir_.file(GetParam()).c_str()), 0);
+  Observation o;
+  KLGETIPV(KLIA_NCOLS, &o.columns);
+  o.reference.assign(static_cast<size_t>(o.columns), 0.0);
+  for (const auto& [name, value] : reference.values) {
+    int32_t index = -1;
+    ASSERT_EQ(KLGETINDEX(2, name.c_str(), &index), 0) << name;
+    o.reference[static_cast<size_t>(index)] = value;
+  }
+  observed = &o;
+  KLSETICV(KLIC_IFCUTP, 1);
+  KLSETICV(KLIC_MAXTIM, -kSecondsBudget);
+  KLDEFINECMENTRY(check_pool_entry);
+  ASSERT_EQ(KLMINIM("g"), 0);
+  KLDEFINECMENTRY(nullptr);
+  observed = nullptr;
+
+  int32_t mip_status = 0, nodes = 0;
+  double dintsl = 0.0, bound = 0.0;
+  KLGETIPV(KLIA_GLSTATUS, &mip_status);
+  KLGETIPV(KLIA_NODES, &nodes);
+  KLGETDPV(KLDA_DINTSL, &dintsl);
+  KLGETDPV(KLDA_BESTBOUND, &bound);
+  std::printf("%-8s tree cuts: mip_status %d objective %.10g bound %.10g nodes %d, %lld cuts checked\n",
+              GetParam().c_str(), mip_status, dintsl, bound, nodes, static_cast<long long>(o.cuts_checked));
+  for (const std::string& fault : o.faults) ADD_FAILURE() << fault;
+  EXPECT_LE(bound, optimum + tolerance);
+  if (mip_status == 6) {
+    EXPECT_NEAR(dintsl, optimum, tolerance);
+  } else {
+    EXPECT_EQ(mip_status, 4);
+    EXPECT_GE(dintsl, optimum - tolerance);
   }
 }
 

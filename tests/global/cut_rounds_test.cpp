@@ -38,6 +38,32 @@ TEST(CutRoundLimits, CutCountLimitAndCoverMethod) {
   for (const auto& c : methods) EXPECT_EQ(cover_method_of(c.selection), c.method) << c.selection;
 }
 
+class NodeCutGate : public LibrarySession {};
+
+TEST_F(NodeCutGate, TreeNodesGetCutsByFrequencyDepthAndPasses) {
+  const struct {
+    int32_t depth, freq, max_depth, ntrcov, ntrgom;
+    bool due;
+  } cases[] = {
+      {16, 8, 20, 2, 0, true},  {12, 8, 20, 2, 0, false}, {16, 8, 10, 2, 0, false}, {16, 8, 0, 2, 0, false},
+      {8, 8, 8, 0, 1, true},    {16, 8, 20, 0, 0, false}, {16, 0, 20, 2, 0, false},
+  };
+  for (const auto& c : cases) {
+    icv(ic::CUTFREQ) = c.freq;
+    icv(ic::CUTDEPTH) = c.max_depth;
+    icv(ic::NTRCOV) = c.ntrcov;
+    icv(ic::NTRGOM) = c.ntrgom;
+    EXPECT_EQ(node_cut_round_due(false, c.depth), c.due) << c.depth << " " << c.freq << " " << c.max_depth;
+  }
+  EXPECT_TRUE(node_cut_round_due(true, 0));
+  icv(ic::NITCOV) = 0;
+  icv(ic::NITGOM) = 0;
+  EXPECT_FALSE(node_cut_round_due(true, 0));
+  icv(ic::NITGOM) = 2;
+  icv(ic::ICSLCT) = 0;
+  EXPECT_FALSE(node_cut_round_due(true, 0));
+}
+
 class CutRounds : public LibrarySession {
  protected:
   void SetUp() override {
