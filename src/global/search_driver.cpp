@@ -495,24 +495,6 @@ namespace {
 
 bool search_possible() { return has_ube_entry() != 0 || original_problem.nglent != 0; }
 
-// A relaxation presolved for the search is solved again as loaded: the
-// search runs on the loaded problem (see optimise_entry). False when that
-// solve ends the call (status word set).
-bool relaxation_as_loaded() {
-  if (global_search_started != 0 || (problem_flags & PF_PRESOLVED_GLOBAL) == 0 ||
-      (problem_flags & PF_PRESOLVED_LP) != 0)
-    return true;
-  discard_presolved_problem();
-  const int32_t ifpres = icv(ic::IFPRES);
-  const int32_t ifmem = icv(ic::IFMEM);
-  icv(ic::IFPRES) = 0;
-  icv(ic::IFMEM) |= kIfmemNoSolutionFileBit;
-  optimise_lp(sense_factor < 0.0 ? OPT_MAXIMISE : OPT_MINIMISE);
-  icv(ic::IFPRES) = ifpres;
-  icv(ic::IFMEM) = ifmem;
-  return status_code == STATUS_OK;
-}
-
 void finish_entry() {
   if (icv(ic::IFPMSG) > 0) end_of_call();
   set_fpu_mode(0);
@@ -528,10 +510,6 @@ void run_global_command() {
   }
   set_fpu_mode(1);
   if (!search_possible()) {
-    finish_entry();
-    return;
-  }
-  if (!relaxation_as_loaded()) {
     finish_entry();
     return;
   }
@@ -555,7 +533,6 @@ void run_global_if_lp_solved() {
     report_plain_error(MSG_NO_PROBLEM);
     return;
   }
-  if (!relaxation_as_loaded()) return;
   problem_flags |= PF_SEARCH_RUNNING;
   status_code = STATUS_OK;
   start_search_clock(1);
@@ -569,7 +546,6 @@ void run_global_unconditionally() {
     report_plain_error(MSG_NO_PROBLEM);
     return;
   }
-  if (!relaxation_as_loaded()) return;
   problem_flags |= PF_SEARCH_RUNNING;
   status_code = STATUS_OK;
   start_search_clock(1);

@@ -3,7 +3,10 @@
 // element columns and the variable-bound references, in the presolved
 // numbering. Outside the search the entity data stay as they are (they wait
 // with the original problem).
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "presolve/presolve_driver.h"
@@ -109,7 +112,13 @@ void renumber_search_entities(const std::vector<int32_t>& new_position) {
   OneBased<int32_t> member_column = int_array(ARR_SET_MEMBER_COLUMN);
   OneBased<double> member_upper = real_array(ARR_SET_MEMBER_UPPER);
   const double ztolis = dcv(dc::ZTOLIS);
-  const auto trunc_int = [](double v) { return static_cast<int32_t>(std::trunc(v)); };
+  // Integer bounds round inward within ZTOLIS (an upper bound of -3 stays
+  // -3, 2.9999999 is 3) and stop at INTMAX either way, so that an infinite
+  // bound never overflows the state word.
+  const double intmax = icv(ic::INTMAX) > 0 ? icv(ic::INTMAX) : INT32_MAX;
+  const auto clamped = [&](double v) { return static_cast<int32_t>(std::clamp(v, -intmax, intmax)); };
+  const auto upper_state = [&](double u) { return clamped(std::floor(u + ztolis)); };
+  const auto lower_state = [&](double l) { return clamped(std::ceil(l - ztolis)); };
   for (int32_t e = 1; e <= nglent; ++e) {
     const int32_t kind = type[e] & ENT_TYPE_MASK;
     const int32_t c = column[e];
@@ -122,11 +131,15 @@ void renumber_search_entities(const std::vector<int32_t>& new_position) {
       if (vub) vub[c] = e;
       if (vlb) vlb[c] = e;
     } else if (kind == ENT_PARTIAL_INTEGER) {
-      if (root_lower && lower[c] > root_lower[e]) root_lower[e] = trunc_int(lower[c]);
-      if (root_upper && upper[c] < root_upper[e]) root_upper[e] = trunc_int(upper[c]);
+      // Above its integer limit the column is continuous: an upper bound
+      // there (7.5 over a limit of 5) stays the column's own and is not
+      // rounded into the state word.
+      const double limit = type[e] >> 4;
+      if (root_lower && lower[c] > root_lower[e]) root_lower[e] = lower_state(lower[c]);
+      if (root_upper && upper[c] < root_upper[e] && upper[c] <= limit + ztolis) root_upper[e] = upper_state(upper[c]);
     } else {
-      if (root_lower) root_lower[e] = trunc_int(lower[c]);
-      if (root_upper) root_upper[e] = trunc_int(upper[c] + ztolis);
+      if (root_lower) root_lower[e] = lower_state(lower[c]);
+      if (root_upper) root_upper[e] = upper_state(upper[c]);
       status[c] |= static_cast<int32_t>(PS_INTEGER);
       if ((static_cast<uint32_t>(status[c]) & PS_SEMICONTINUOUS) != 0) {
         if (vub) vub[c] = e;

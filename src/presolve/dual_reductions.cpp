@@ -70,6 +70,8 @@ void remove_dominated_column(int32_t j, int32_t direction) {
   ++w.columns_removed;
 }
 
+uint32_t status_of_column(int32_t j) { return static_cast<uint32_t>(int_array(ARR_POS_STATUS)[j]); }
+
 // Column j fixed at a bound by the lock test (direction 1 lower, 2 upper).
 void fix_at_locked_bound(int32_t j, int32_t direction) {
   RoundWork& w = round_work;
@@ -81,7 +83,14 @@ void fix_at_locked_bound(int32_t j, int32_t direction) {
   const double old_u = search_upper[j];
   // The column goes to its own bound, which its working bounds may not
   // hold: they stop at 1e8 in magnitude.
-  const double value = direction == 1 ? lower[j] : upper[j];
+  double value = direction == 1 ? lower[j] : upper[j];
+  // Inside the search an integer column is fixed at the integer its bound
+  // allows: a bound a singleton row left fractional (x <= 2/3) would fix it
+  // at a value no integer solution has.
+  if (w.entity_sweeps && (status_of_column(j) & PS_INTEGER) != 0) {
+    const double ztolis = dcv(dc::ZTOLIS);
+    value = direction == 1 ? std::ceil(value - ztolis) : std::floor(value + ztolis);
+  }
   lower[j] = value;
   upper[j] = value;
   search_lower[j] = value;

@@ -11,9 +11,11 @@
 
 #include "presolve/activity.h"
 #include "presolve/presolve_state.h"
+#include "presolve/record_stack.h"
 #include "problem/search_state.h"
 #include "problem/store.h"
 #include "runtime/controls.h"
+#include "runtime/messages.h"
 
 namespace kl {
 
@@ -141,13 +143,32 @@ double common_divisor(const std::vector<double>& magnitudes) {
   return g;
 }
 
+// An equality row of integer columns whose right-hand side is no integer
+// multiple of their divisor: no integer point meets it.
+int32_t equality_infeasible(int32_t i, double t) {
+  if (icv(ic::IFPRES) < 0) {
+    // The conflict is passed over; the search finds no integer point.
+    presolve_state.conflict_stop = 1;
+    return PRESOLVE_DONE;
+  }
+  presolve_state.unbounded_position = i;
+  if (icv(ic::IFMSG) >= 2) {
+    begin_message(MSG_OUTCOME_INFEASIBLE);
+    insert_message_int(i);
+    insert_message_real(t);
+    emit_message();
+  }
+  return PRESOLVE_INFEASIBLE;
+}
+
 // Divides a row of integer columns by the common divisor of its
 // coefficients and rounds its limits to the integers they allow. The
 // tolerance ZTOLIS applies on both sides of zero, so a limit that lies just
-// past an integer through rounding noise never cuts that integer off.
-// Equality rows are left alone: a rounded point would cross their slack
-// range, and an unrounded one gains nothing.
-void divide_integer_rows() {
+// past an integer through rounding noise never cuts that integer off. An
+// equality row keeps its rhs when that is an integer multiple of the
+// divisor, and proves the problem infeasible when it is not. Each division
+// leaves a record, so that postsolve gives the row its own dual back.
+int32_t divide_integer_rows() {
   OneBased<int32_t> row_type = int_array(ARR_ROW_TYPE);
   OneBased<double> value = real_array(ARR_ELEM_VALUE);
   OneBased<double> rhs = real_array(ARR_WORK_RHS);
@@ -157,7 +178,7 @@ void divide_integer_rows() {
   std::vector<int32_t> elements;
   std::vector<double> magnitudes;
   for (int32_t i = 1; i <= nrow; ++i) {
-    if ((row_type[i] & (ROW_N | ROW_E | kRowKeepsCoefficients)) != 0 || (status_of(i) & PS_FREE) != 0) continue;
+    if ((row_type[i] & (ROW_N | kRowKeepsCoefficients)) != 0 || (status_of(i) & PS_FREE) != 0) continue;
     elements.clear();
     magnitudes.clear();
     bool all_integer = true;
@@ -175,9 +196,18 @@ void divide_integer_rows() {
     if (!all_integer || elements.empty()) continue;
     const double g = common_divisor(magnitudes);
     if (g <= kDivisorStep || std::fabs(g - 1.0) <= ztolze) continue;
-    for (int32_t k : elements) value[k] /= g;
     const double t = rhs[i] / g;
-    if ((status_of(i) & PS_FINITE_LOWER) == 0) {
+    const bool equality = (row_type[i] & ROW_TYPE_MASK) == ROW_E;
+    if (equality && std::fabs(t - std::nearbyint(t)) > ztolis) {
+      const int32_t outcome = equality_infeasible(i, t);
+      if (outcome != PRESOLVE_DONE || presolve_state.conflict_stop != 0) return outcome;
+      continue;
+    }
+    if (!push_presolve_record({i, REC_ROW_DIVISION}, {g})) return PRESOLVE_STACK_CAPACITY;
+    for (int32_t k : elements) value[k] /= g;
+    if (equality) {
+      rhs[i] = std::nearbyint(t);
+    } else if ((status_of(i) & PS_FINITE_LOWER) == 0) {
       rhs[i] = std::ceil(t - ztolis);
     } else {
       rhs[i] = std::floor(t + ztolis);
@@ -187,13 +217,14 @@ void divide_integer_rows() {
       }
     }
   }
+  return PRESOLVE_DONE;
 }
 
 }  // namespace
 
-void presolve_integer_rows() {
+int32_t presolve_integer_rows() {
   binaries_and_coefficients();
-  divide_integer_rows();
+  return divide_integer_rows();
 }
 
 }  // namespace kl

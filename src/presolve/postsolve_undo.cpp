@@ -15,7 +15,7 @@
 namespace kl {
 
 PostsolveWork postsolve_work;
-std::array<int64_t, REC_ENTITY_SPLIT + 1> postsolve_records_undone{};
+std::array<int64_t, REC_ROW_DIVISION + 1> postsolve_records_undone{};
 
 namespace {
 
@@ -70,6 +70,7 @@ class RecordUndo {
       case REC_DUPLICATE_COLUMN_BASIC: duplicate_column_basic(); break;
       case REC_BOUND_CHANGE: bound_change(); break;
       case REC_ENTITY_SPLIT: entity_split(); break;
+      case REC_ROW_DIVISION: row_division(); break;
       default:
         return false;
     }
@@ -193,6 +194,7 @@ class RecordUndo {
   void duplicate_column_basic();
   void bound_change();
   void entity_split();
+  void row_division();
 
   OneBased<int32_t> status_;
   OneBased<int32_t> row_type_;
@@ -351,6 +353,9 @@ void RecordUndo::row_singleton() {
   };
   if ((carry_[j] & CARRY_NOT_RESTORED) == 0) {
     if (keep_ && (carry_[j] & CARRY_BOUND_CHANGED) != 0) return;
+    // An integer column whose bound from the row was rounded sits at the
+    // rounded bound, where the row does not bind: it keeps its value.
+    if (integral_ && std::fabs(singleton_row_bound(j, lower_side, b / a) - b / a) > zero_tolerance_) return;
     if (lower_side) {
       if (!has(j, kBasisBits)) {
         set(j, PS_BASIC);
@@ -734,6 +739,15 @@ void RecordUndo::bound_change() {
   restore(j);
   clear(j, PS_FIXED);
   carry_[j] |= CARRY_BOUND_CHANGED;
+}
+
+// Row i was divided by g: the dual of the original row is the divided
+// row's over g.
+void RecordUndo::row_division() {
+  const int32_t i = position(pop_int());
+  const double g = pop_real();
+  if (!readable_ || g == 0.0) return;
+  y_[i] /= g;
 }
 
 // Column k became semi-continuous in place of its indicator z: z follows

@@ -38,7 +38,7 @@ extern PostsolveWork postsolve_work;
 
 // Records undone so far, by type (entry 0 unused): what a solve through
 // presolve exercised, for the tests that aim at one type.
-extern std::array<int64_t, REC_ENTITY_SPLIT + 1> postsolve_records_undone;
+extern std::array<int64_t, REC_ROW_DIVISION + 1> postsolve_records_undone;
 
 // The value at which a row of column j alone fixed j (the original problem
 // current): the row's bound, rounded inward for an integer column when

@@ -10,6 +10,7 @@
 #include "factor/simplex_state.h"
 #include "klsol/message_ids.h"
 #include "presolve/activity.h"
+#include "presolve/entity_presolve.h"
 #include "presolve/array_switch.h"
 #include "presolve/duplicates.h"
 #include "presolve/eliminate.h"
@@ -149,7 +150,8 @@ bool run_searches(int32_t& outcome) {
   const int32_t ipslct = icv(ic::IPSLCT);
   if ((ipslct & kSelectNoEntitySweeps) == 0) {
     build_presolve_row_copy(0);
-    presolve_integer_rows();
+    outcome = presolve_integer_rows();
+    if (outcome != PRESOLVE_DONE) return false;
   }
   build_presolve_row_copy(0);
   presolve_state.removed_rows = 0;
@@ -159,7 +161,11 @@ bool run_searches(int32_t& outcome) {
     if (!run_parallel_rows(outcome)) return false;
   }
   if (nqelem <= 0 && (ipslct & kSelectParallelColumns) != 0 && presolve_state.conflict_stop == 0) {
-    if (!run_parallel_columns(outcome)) return false;
+    const bool entity_flags = icv(ic::SSV002) == 2;
+    if (entity_flags) mark_entity_flags(0);
+    const bool ran = run_parallel_columns(outcome);
+    if (entity_flags) mark_entity_flags(1);
+    if (!ran) return false;
   }
   return true;
 }
@@ -176,6 +182,19 @@ bool run_entity_round(int32_t& outcome) {
   presolve_reduce_pass(-icv(ic::NRPASS), change, conflict, outcome);
   icv(ic::IPSLCT) = ipslct;
   if (conflict != 0) presolve_state.unbounded_position = conflict;
+  if (outcome != PRESOLVE_DONE) return false;
+  if ((ipslct & kSelectNoEntitySweeps) != 0) return true;
+  // The entity presolve reads the rows' counts and the row copy as the
+  // round left them.
+  build_presolve_row_copy(0);
+  compute_row_activity_bounds();
+  EntityPresolveCounts counts;
+  int32_t state = 0;
+  presolve_global_entities(counts, state);
+  presolve_state.removed_rows += counts.rows_removed;
+  presolve_state.removed_columns += counts.columns_removed;
+  presolve_state.removed_elements += counts.elements_removed;
+  if (state != 0) outcome = PRESOLVE_STACK_CAPACITY;
   return outcome == PRESOLVE_DONE;
 }
 

@@ -104,6 +104,7 @@ void mark_integer_like_columns() {
   OneBased<double> elem_value = real_array(ARR_ELEM_VALUE);
   OneBased<int32_t> row_type = int_array(ARR_ROW_TYPE);
   OneBased<double> rhs = real_array(ARR_RHS);
+  OneBased<double> lower = real_array(ARR_LOWER);
   const double ztolda = dcv(dc::ZTOLDA);
   std::vector<int32_t> row_entries(static_cast<size_t>(nrow) + 1, 0);
   std::vector<int32_t> in_succession(static_cast<size_t>(nrow) + 1, 0);
@@ -138,10 +139,14 @@ void mark_integer_like_columns() {
       if (r < 1 || r > nrow) continue;
       const auto row = static_cast<size_t>(r);
       if (in_succession[row] != members || row_entries[row] != members) continue;
+      // Only an equality with members of lower bound 0 makes the members
+      // integer-like: sum a x = a with at most one nonzero puts that one at
+      // 1. An inequality lets the nonzero member take any value up to it.
       const double b = rhs[r];
-      const int32_t kind = row_type[r] & ROW_TYPE_MASK;
-      const bool sense_fits = b < 0.0 ? (kind == ROW_E || kind == ROW_G) : (kind == ROW_E || kind == ROW_L);
-      if (!sense_fits) continue;
+      if ((row_type[r] & ROW_TYPE_MASK) != ROW_E) continue;
+      bool from_zero = true;
+      for (int32_t m = first; m <= last && from_zero; ++m) from_zero = lower[member_column[m]] == 0.0;
+      if (!from_zero) continue;
       bool coefficients_fit = true;
       for (int32_t m = first; m <= last && coefficients_fit; ++m) {
         const int32_t element = find_in_column(member_column[m], r);

@@ -24,6 +24,10 @@ enum PresolveRecordType : int32_t {
   REC_DUPLICATE_COLUMN_BASIC = 10,
   REC_BOUND_CHANGE = 11,
   REC_ENTITY_SPLIT = 12,
+  // A row of integer columns divided by the common divisor of its
+  // coefficients: ints (row, 13), real (divisor). Its dual comes back
+  // divided by it.
+  REC_ROW_DIVISION = 13,
 };
 
 // Entries in use on each stack; entry k counts from 1.

@@ -10,6 +10,7 @@
 
 #include "factor/basis.h"
 #include "presolve/activity.h"
+#include "presolve/entity_reductions.h"
 #include "presolve/presolve_bits.h"
 #include "presolve/presolve_state.h"
 #include "presolve/round_work.h"
@@ -346,6 +347,7 @@ void run_families() {
       if (!w.stop) tighten_implied_bounds();
     }
     if (!w.stop && p <= icv(ic::NDPASS) && w.dual) test_reduced_costs();
+    if (!w.stop && w.entity_sweeps) sweep_global_entities();
     if (w.stop) break;
     if (icv(ic::IFMSG) != 0) emit_progress(p);
     if (p >= 2 && !pass_removed_something(before, w) && !w.entity_changed &&

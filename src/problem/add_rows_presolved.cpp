@@ -149,6 +149,10 @@ class RecordMeasure {
         ints = 5;
         reals = 3;
         break;
+      case REC_ROW_DIVISION:
+        ints = 2;
+        reals = 1;
+        break;
       default:
         return false;
     }

@@ -1,6 +1,8 @@
 // Problem queries and the presolve protection marks.
 #include "problem/queries.h"
 
+#include <array>
+
 #include <cstring>
 #include <string>
 
@@ -409,9 +411,51 @@ void find_name_index(int32_t type, const char* name, int32_t* index) {
   *index = rows ? row_to_caller(position) : col_to_caller(position);
 }
 
+namespace {
+
+// While a presolved problem is current the caller is answered with the
+// entities as loaded: the search's presolve changes types, drops entities
+// and renumbers columns, but the caller never loaded that form. The
+// originals wait in the saved registry for the life of this view.
+class LoadedEntitiesView {
+ public:
+  LoadedEntitiesView() {
+    if ((problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) == 0) return;
+    for (const int32_t id : kIds)
+      if (array_cells[id] != nullptr && saved_array_registry[id][current_slot] == nullptr) return;
+    active_ = true;
+    for (const int32_t id : kIds) swap_saved_array(id, array_cells[id]);
+    kept_ = {nglent, nsets, nsosm, store.first_col};
+    nglent = original_problem.presolve_nglent;
+    nsets = original_problem.presolve_nsets;
+    nsosm = original_problem.presolve_nsosm;
+    store.first_col = original_problem.first_col;
+  }
+  ~LoadedEntitiesView() {
+    if (!active_) return;
+    for (const int32_t id : kIds) swap_saved_array(id, array_cells[id]);
+    nglent = kept_[0];
+    nsets = kept_[1];
+    nsosm = kept_[2];
+    store.first_col = kept_[3];
+  }
+  LoadedEntitiesView(const LoadedEntitiesView&) = delete;
+  LoadedEntitiesView& operator=(const LoadedEntitiesView&) = delete;
+
+ private:
+  static constexpr int32_t kIds[] = {ARR_POS_STATUS,        ARR_ENTITY_TYPE,    ARR_ENTITY_COLUMN,
+                                     ARR_SET_MEMBER_COLUMN, ARR_SET_MEMBER_REF, ARR_SET_START,
+                                     ARR_SEMICONT_LIMIT};
+  bool active_ = false;
+  std::array<int32_t, 4> kept_{};
+};
+
+}  // namespace
+
 void get_global_types(int32_t* entity_count, int32_t* set_count, char* entity_types, char* set_types) {
   begin_body();
   if (!require_problem()) return;
+  const LoadedEntitiesView loaded;
   OneBased<int32_t> entity_type = int_array(ARR_ENTITY_TYPE);
   OneBased<int32_t> entity_column = int_array(ARR_ENTITY_COLUMN);
   OneBased<int32_t> status = int_array(ARR_POS_STATUS);
@@ -445,6 +489,7 @@ void get_global_arrays(int32_t* entity_columns, double* entity_limits, int32_t* 
                        double* set_refs) {
   begin_body();
   if (!require_problem()) return;
+  const LoadedEntitiesView loaded;
   OneBased<int32_t> entity_type = int_array(ARR_ENTITY_TYPE);
   OneBased<int32_t> entity_column = int_array(ARR_ENTITY_COLUMN);
   OneBased<double> semicont_limit = real_array(ARR_SEMICONT_LIMIT);

@@ -735,13 +735,7 @@ void optimise_entry(int32_t mode) {
   if (global_search_started == 0 && double_set_flags[dc::CUTOFF] == 0)
     dcv(dc::CUTOFF) = (mode == OPT_MAXIMISE ? -1.0 : 1.0) * kDefaultCutoff;
   seed_random();
-  // The search runs on the problem as loaded: presolve with global entities
-  // does not yet give a relaxation whose optimum bounds the loaded
-  // problem's, so a search over it could prove a wrong optimum.
-  const int32_t ifpres = icv(ic::IFPRES);
-  if (search_follows) icv(ic::IFPRES) = 0;
   optimise_lp(mode);
-  icv(ic::IFPRES) = ifpres;
   if (status_code != STATUS_OK) {
     finish();
     return;

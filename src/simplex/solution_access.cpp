@@ -123,8 +123,9 @@ void solution_values(int32_t rows, double* x, double* slack, double* dual, doubl
 void solution_from_memory(double* x, double* slack, double* dual, double* reduced_cost) {
   const bool leave_out_cuts = (icv(ic::IFMEM) & kIfmemLeaveOutCuts) != 0;
   // A presolved problem answers in original terms, where there are no cut
-  // rows to leave out.
-  if (leave_out_cuts && presolved()) {
+  // rows to leave out; inside a presolved search too, so that a caller's
+  // callback sees the problem it loaded.
+  if (presolved()) {
     read_original_solution([&]() { solution_values(nrow, x, slack, dual, reduced_cost); });
     return;
   }

@@ -1,5 +1,5 @@
-// The global search proves the optima of MIPLIB 3 problems with presolve
-// off (IFPRES 0) and the cut controls at their defaults. Every integer solution the search
+// The global search proves the optima of MIPLIB 3 problems with the cut
+// controls at their defaults, with presolve off (IFPRES 0) and on (IFPRES 1). Every integer solution the search
 // records is checked at once in the caller's terms against the problem as
 // read before the search: each entity integral within ZTOLIS, each row
 // within 1e-6, each bound, and the objective recomputed from the values.
@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -164,23 +165,35 @@ const std::vector<std::string>& proven_problems() {
 bool proof_out_of_reach(const std::string& name) { return name == "bell5"; }
 constexpr int32_t kUnprovenSeconds = 30;
 
-class MiplibSearch : public kltest::LibrarySessionOf<::testing::TestWithParam<std::string>> {
+// One search per problem with presolve off and one with it on (IFPRES 1):
+// the presolved search must prove the same optimum, its solutions checked
+// in the caller's terms all the same.
+struct SearchCase {
+  std::string name;
+  int32_t ifpres = 0;
+};
+
+// The listing names the case by its contents, the same in every run.
+void PrintTo(const SearchCase& c, std::ostream* os) { *os << c.name << " IFPRES " << c.ifpres; }
+
+class MiplibSearch : public kltest::LibrarySessionOf<::testing::TestWithParam<SearchCase>> {
  protected:
   kltest::TempDir dir_;
 };
 
 TEST_P(MiplibSearch, ProvesTheOptimumWithEverySolutionChecked) {
-  KLTEST_REQUIRE_DATA(file, "miplib3/" + GetParam() + ".mps");
+  const std::string name = GetParam().name;
+  KLTEST_REQUIRE_DATA(file, "miplib3/" + name + ".mps");
   const auto known = kltest::known_objectives();
-  ASSERT_TRUE(known.count(GetParam()) == 1) << "no published optimum";
-  const double expected = known.at(GetParam());
+  ASSERT_TRUE(known.count(name) == 1) << "no published optimum";
+  const double expected = known.at(name);
 
-  KLSETICV(KLIC_IFPRES, 0);
+  KLSETICV(KLIC_IFPRES, GetParam().ifpres);
   KLSETICV(KLIC_GPRINT, -1000);
-  const bool limited = proof_out_of_reach(GetParam());
+  const bool limited = proof_out_of_reach(name);
   if (limited) KLSETICV(KLIC_MAXTIM, -kUnprovenSeconds);
   ASSERT_EQ(KLINPUT(file.c_str()), 0);
-  ASSERT_EQ(KLSETPROB(dir_.file(GetParam()).c_str()), 0);
+  ASSERT_EQ(KLSETPROB(dir_.file(name).c_str()), 0);
   OriginalProblem problem;
   problem.read();
   checked_problem = &problem;
@@ -201,7 +214,7 @@ TEST_P(MiplibSearch, ProvesTheOptimumWithEverySolutionChecked) {
   KLGETIPV(KLIA_NSOLS, &solutions);
   KLGETDPV(KLDA_DINTSL, &dintsl);
   KLGETDPV(KLDA_BESTBOUND, &bound);
-  std::printf("%-8s mip_status %d objective %.10g bound %.10g nodes %d solutions %d %.2f s\n", GetParam().c_str(),
+  std::printf("%-8s IFPRES %d mip_status %d objective %.10g bound %.10g nodes %d solutions %d %.2f s\n", name.c_str(), GetParam().ifpres,
               mip_status, dintsl, bound, nodes, solutions, seconds);
 
   for (const std::string& fault : solution_faults) ADD_FAILURE() << fault;
@@ -229,7 +242,16 @@ TEST_P(MiplibSearch, ProvesTheOptimumWithEverySolutionChecked) {
   EXPECT_NEAR(problem.objective(x), expected, tolerance);
 }
 
-INSTANTIATE_TEST_SUITE_P(Miplib3, MiplibSearch, ::testing::ValuesIn(proven_problems()),
-                         kltest::problem_test_name);
+std::vector<SearchCase> search_cases() {
+  std::vector<SearchCase> cases;
+  for (const int32_t ifpres : {0, 1})
+    for (const std::string& name : proven_problems()) cases.push_back({name, ifpres});
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Miplib3, MiplibSearch, ::testing::ValuesIn(search_cases()),
+                         [](const ::testing::TestParamInfo<SearchCase>& info) {
+                           return info.param.name + (info.param.ifpres != 0 ? "_presolved" : "");
+                         });
 
 }  // namespace

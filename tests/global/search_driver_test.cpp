@@ -574,14 +574,16 @@ TEST_F(GlobalSearch, SpecialOrderedSetsAndSemiContinuousColumns) {
        true, 0.5},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    KLSETICV(kIfpres, 0);
-    KLSETICV(kGprint, 3);
-    ASSERT_EQ(c.build().load_global(name("sets").c_str()), 0);
-    kltest::captured_lines().clear();
-    ASSERT_EQ(c.maximise ? KLMAXIM("g") : KLMINIM("g"), 0);
-    EXPECT_EQ(int_attribute_value(kMipStatus), 6);
-    EXPECT_NEAR(double_attribute(kDintsl), c.optimum, 1e-6);
+    for (int32_t ifpres : {0, 1}) {
+      SCOPED_TRACE(std::string(c.what) + ", IFPRES " + std::to_string(ifpres));
+      KLSETICV(kIfpres, ifpres);
+      KLSETICV(kGprint, 3);
+      ASSERT_EQ(c.build().load_global(name("sets").c_str()), 0);
+      kltest::captured_lines().clear();
+      ASSERT_EQ(c.maximise ? KLMAXIM("g") : KLMINIM("g"), 0);
+      EXPECT_EQ(int_attribute_value(kMipStatus), 6);
+      EXPECT_NEAR(double_attribute(kDintsl), c.optimum, 1e-6);
+    }
   }
 }
 
@@ -647,7 +649,10 @@ namespace {
 // KLMINIM.
 TEST_F(GlobalSearch, PresolveOnGivesTheLoadedProblemsOptimum) {
   int searched = 0;
-  for (uint32_t seed = 300; seed <= 360; ++seed) {
+  // Seeds 363, 534, 554, 719 and 1567 once met postsolve faults of a
+  // presolved search (an integer column put back at a fractional or
+  // unrounded bound).
+  for (uint32_t seed = 300; seed <= 1600; ++seed) {
     const IntegerProgram p = random_program(seed);
     const double best = p.enumerate_minimum();
     if (std::isnan(best)) continue;

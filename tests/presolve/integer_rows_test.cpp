@@ -2,8 +2,11 @@
 // binary coefficients, dropped rows and rows divided by their common divisor.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "presolve/integer_rows.h"
 #include "presolve/presolve_state.h"
+#include "presolve/record_stack.h"
 #include "presolve_state_fixture.h"
 #include "problem/search_state.h"
 
@@ -111,22 +114,79 @@ TEST_F(IntegerRowsTest, AllIntegerRowsAreDividedByTheirCommonDivisor) {
   }
 }
 
-TEST_F(IntegerRowsTest, RowsLeftUndivided) {
-  // A continuous column in the row; an equality row.
-  for (char type : {'L', 'E'}) {
+TEST_F(IntegerRowsTest, RowWithAContinuousColumnIsLeftUndivided) {
+  ArrayProblem p;
+  p.row('L', 7.0);
+  p.column(1.0, 0.0, 10.0, {{0, 2.0}});
+  p.column(1.0, 0.0, 10.0, {{0, 4.0}});
+  p.entity('I', 0);
+  load_integer(p);
+  EXPECT_EQ(presolve_integer_rows(), PRESOLVE_DONE);
+  EXPECT_EQ(value_at(col(0), 1), 2.0);
+  EXPECT_EQ(work_rhs(1), 7.0);
+  EXPECT_EQ(presolve_int_top, 0);
+}
+
+// A rhs that is an integer only up to rounding noise keeps that integer:
+// 0.1x + 0.1y <= 0.3 is x + y <= 3 (0.3 / 0.1 lies just below 3), and the
+// point x + y = 3 stays feasible. Equality rows are divided when their rhs
+// is an integer multiple of the divisor, and prove the problem infeasible
+// when it is not. Every division leaves its record (row, divisor).
+TEST_F(IntegerRowsTest, DividedRowsKeepTheIntegersTheirLimitsAllow) {
+  struct Case {
+    char type;
+    double a1, a2, b;
+    int32_t outcome;
+    double new_a1, new_b;
+  };
+  const Case cases[] = {
+      {'L', 0.1, 0.1, 0.3, PRESOLVE_DONE, 1.0, 3.0},
+      {'G', 0.1, 0.1, 0.3, PRESOLVE_DONE, 1.0, 3.0},
+      {'E', 0.1, 0.1, 0.3, PRESOLVE_DONE, 1.0, 3.0},
+      {'E', 2.0, 4.0, 8.0, PRESOLVE_DONE, 1.0, 4.0},
+      {'E', 2.0, 4.0, 7.0, PRESOLVE_INFEASIBLE, 2.0, 7.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(1, c.type) + " " + std::to_string(c.b));
     ArrayProblem p;
-    p.row(type, 7.0);
-    p.column(1.0, 0.0, 10.0, {{0, 2.0}});
-    p.column(1.0, 0.0, 10.0, {{0, 4.0}});
+    p.row(c.type, c.b);
+    p.column(1.0, 0.0, 10.0, {{0, c.a1}});
+    p.column(1.0, 0.0, 10.0, {{0, c.a2}});
     p.entity('I', 0);
-    if (type == 'E') p.entity('I', 1);
+    p.entity('I', 1);
     load_integer(p);
-    presolve_integer_rows();
-    EXPECT_EQ(value_at(col(0), 1), 2.0);
-    EXPECT_EQ(work_rhs(1), 7.0);
+    EXPECT_EQ(presolve_integer_rows(), c.outcome);
+    EXPECT_NEAR(value_at(col(0), 1), c.new_a1, 1e-12);
+    EXPECT_EQ(work_rhs(1), c.new_b);
+    if (c.outcome == PRESOLVE_DONE) {
+      ASSERT_EQ(presolve_int_top, 2);
+      EXPECT_EQ(int_array(ARR_PRESOLVE_INTS)[1], 1);
+      EXPECT_EQ(int_array(ARR_PRESOLVE_INTS)[2], REC_ROW_DIVISION);
+      EXPECT_NEAR(real_array(ARR_PRESOLVE_REALS)[1], c.a1 / c.new_a1, 1e-12);
+    } else {
+      EXPECT_EQ(presolve_int_top, 0);
+    }
     KLFREEXO();
     ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
   }
+}
+
+// With IFPRES negative the conflict is passed over: presolve stops
+// reducing and the optimiser meets the infeasibility itself.
+TEST_F(IntegerRowsTest, EqualityConflictIsPassedOverWithIfpresNegative) {
+  ArrayProblem p;
+  p.row('E', 7.0);
+  p.column(1.0, 0.0, 10.0, {{0, 2.0}});
+  p.column(1.0, 0.0, 10.0, {{0, 4.0}});
+  p.entity('I', 0);
+  p.entity('I', 1);
+  load_integer(p);
+  ASSERT_EQ(KLSETICV(KLIC_IFPRES, -1), 0);
+  presolve_state.conflict_stop = 0;
+  EXPECT_EQ(presolve_integer_rows(), PRESOLVE_DONE);
+  EXPECT_EQ(presolve_state.conflict_stop, 1);
+  EXPECT_EQ(value_at(col(0), 1), 2.0);
+  presolve_state.conflict_stop = 0;
 }
 
 }  // namespace

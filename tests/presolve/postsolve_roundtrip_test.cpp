@@ -352,11 +352,11 @@ TEST_F(PostsolveRoundTripCall, UnreadableRecordEndsTheCallAsAnInternalError) {
   for (const RoundTripCase& each : round_trip_cases())
     if (each.name == "row_singleton") c = each;
   ASSERT_TRUE(solve_presolved(c, 0));
-  ASSERT_TRUE(kl::push_presolve_record({1, 13}, {}));
+  ASSERT_TRUE(kl::push_presolve_record({1, 14}, {}));
   KLSETICV(KLIC_IFPMSG, 1);
   EXPECT_EQ(KLMINIM(""), 32);
   EXPECT_EQ(int_attribute_value(KLIA_ERRORCODE), 968);
-  EXPECT_TRUE(any_line_contains("type     13 at stack entry"));
+  EXPECT_TRUE(any_line_contains("type     14 at stack entry"));
   EXPECT_NE(int_attribute_value(KLIA_LPSTATUS), 1);
 }
 

@@ -590,7 +590,7 @@ TEST_P(UnreadableRecord, IsAnInternalErrorThatEmptiesTheStack) {
 
 INSTANTIATE_TEST_SUITE_P(
     Postsolve, UnreadableRecord,
-    ::testing::Values(BadRecord{"type_13", [](const Positions& at) { push({at.col(0), 13}, {1.0}); }, 13},
+    ::testing::Values(BadRecord{"type_14", [](const Positions& at) { push({at.col(0), 14}, {1.0}); }, 14},
                       BadRecord{"type_0", [](const Positions&) { push({0}, {}); }, 0},
                       BadRecord{"list_longer_than_the_stack",
                                 [](const Positions& at) { push({50, -at.col(1), 7}, {0.5, 1.0}); }, 7},
