@@ -48,6 +48,11 @@ struct Graph {
   std::vector<int32_t> fix_list;
   std::vector<double> saved_lower, saved_upper;
   std::vector<int32_t> saved_status;
+  // found_by[l]: the earlier nodes whose conflict list holds l, in order;
+  // column_stamp marks the columns a probe has fixed itself.
+  std::vector<std::vector<int32_t>> found_by;
+  std::vector<int32_t> column_stamp;
+  int32_t probe_stamp = 0;
   // Subgraph of a centre.
   std::vector<int32_t> sub;  // subgraph node -> graph node
   std::vector<int32_t> complement_start, complement_list;
@@ -71,6 +76,9 @@ void size_graph() {
   g.mark_positive.assign(positions, 0);
   g.mark_complement.assign(positions, 0);
   g.fix_list.assign(2 * static_cast<size_t>(nseq) + 2, 0);
+  g.found_by.assign(kCliqueMaxNodes + 2, {});
+  g.column_stamp.assign(positions, 0);
+  g.probe_stamp = 0;
 }
 
 double x_of(int32_t j) { return real_array(ARR_X)[j]; }
@@ -114,16 +122,15 @@ void probe_binary_implications(int32_t l, int32_t room, int32_t& count, int32_t&
   int32_t listed = 0;
   fix_for_probe(c, lit > 0 ? 1.0 : 0.0);
   g.fix_list[static_cast<size_t>(listed++)] = c;
-  // Known conflicts: earlier nodes that found l set their literal to 0.
-  for (int32_t k = 1; k < l; ++k) {
+  // Known conflicts: earlier nodes that found l set their literal to 0
+  // (in node order; each column once).
+  ++g.probe_stamp;
+  g.column_stamp[static_cast<size_t>(c)] = g.probe_stamp;
+  for (const int32_t k : g.found_by[static_cast<size_t>(l)]) {
     const int32_t klit = g.literal[static_cast<size_t>(k)];
     const int32_t kc = std::abs(klit);
-    bool in_list = false;
-    for (int32_t n = 0; n < listed && !in_list; ++n) in_list = std::abs(g.fix_list[static_cast<size_t>(n)]) == kc;
-    if (in_list) continue;
-    bool conflicts = false;
-    for (int32_t e = list_begin(k); e < list_end(k) && !conflicts; ++e) conflicts = g.conflicts[static_cast<size_t>(e)] == l;
-    if (!conflicts) continue;
+    if (g.column_stamp[static_cast<size_t>(kc)] == g.probe_stamp) continue;
+    g.column_stamp[static_cast<size_t>(kc)] = g.probe_stamp;
     fix_for_probe(kc, klit > 0 ? 0.0 : 1.0);
     g.fix_list[static_cast<size_t>(listed++)] = klit;
   }
@@ -540,6 +547,7 @@ void generate_clique_cuts(int32_t& cuts_found, int32_t single_call, int32_t call
     for (int32_t k = 1; k <= nodes; ++k) mark_of(g.literal[static_cast<size_t>(k)]) = 1;
     for (int32_t pass = 0; pass < 2; ++pass) {
       g.start[1] = 1;
+      for (int32_t k = 1; k <= nodes; ++k) g.found_by[static_cast<size_t>(k)].clear();
       int32_t overflow_at = 0;
       for (int32_t l = 1; l <= nodes; ++l) {
         int32_t count = 0, overflow = 0;
@@ -550,6 +558,10 @@ void generate_clique_cuts(int32_t& cuts_found, int32_t single_call, int32_t call
           break;
         }
         g.start[static_cast<size_t>(l) + 1] = g.start[static_cast<size_t>(l)] + count;
+        for (int32_t e = list_begin(l); e < list_end(l); ++e) {
+          const int32_t m = g.conflicts[static_cast<size_t>(e)];
+          if (m > l) g.found_by[static_cast<size_t>(m)].push_back(l);
+        }
       }
       if (overflow_at == 0) break;
       if (pass == 1) {
