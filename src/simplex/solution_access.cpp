@@ -123,9 +123,9 @@ void solution_values(int32_t rows, double* x, double* slack, double* dual, doubl
 void solution_from_memory(double* x, double* slack, double* dual, double* reduced_cost) {
   const bool leave_out_cuts = (icv(ic::IFMEM) & kIfmemLeaveOutCuts) != 0;
   // A presolved problem answers in original terms, where there are no cut
-  // rows to leave out; inside a presolved search too, so that a caller's
-  // callback sees the problem it loaded.
-  if (presolved()) {
+  // rows to leave out; a problem presolved for the search does so at every
+  // call, so that a caller's callback sees the problem it loaded.
+  if (presolved() && (leave_out_cuts || (problem_flags & PF_PRESOLVED_GLOBAL) != 0)) {
     read_original_solution([&]() { solution_values(nrow, x, slack, dual, reduced_cost); });
     return;
   }
