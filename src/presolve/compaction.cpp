@@ -239,11 +239,7 @@ void move_flagged_rows_to_cut_pool(int32_t& result) {
   // right-hand side included, which leaves the cut the same.
   std::vector<int32_t> cut_slot(static_cast<size_t>(old_nrow) + 1, -1);
   std::vector<CutRow> cut_rows;
-  // Inside the search the model cuts stay rows of the LP: the node loop
-  // does not yet load the violated ones from the pool, and a model cut
-  // that only the pool held would be enforced nowhere.
-  const bool search_under_way = (problem_flags & PF_SEARCH_RUNNING) != 0;
-  for (int32_t i = 1; i <= old_nrow && !search_under_way; ++i) {
+  for (int32_t i = 1; i <= old_nrow; ++i) {
     if ((row_type[i] & static_cast<int32_t>(RF_MODEL_CUT)) == 0) continue;
     cut_slot[static_cast<size_t>(i)] = static_cast<int32_t>(cut_rows.size());
     cut_rows.emplace_back();

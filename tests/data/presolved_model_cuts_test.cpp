@@ -1,6 +1,7 @@
 // Rows marked as model cuts are part of the problem: a search that
 // presolves (IFPRES 1) must prove the same optimum as one that does not,
-// on MIPLIB problems with every third row a model cut.
+// on MIPLIB problems with every third row a model cut, with the cut
+// rounds off and at their defaults.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -23,13 +24,15 @@ TEST_P(PresolvedModelCuts, SameOptimumWithPresolveOnAndOff) {
   KLTEST_REQUIRE_DATA(file, "miplib3/" + GetParam() + ".mps");
   const auto known = kltest::known_objectives();
   ASSERT_TRUE(known.count(GetParam()) == 1) << "no published optimum";
-  for (const int32_t ifpres : {0, 1}) {
-    SCOPED_TRACE("IFPRES " + std::to_string(ifpres));
+  for (const int32_t run : {0, 1, 2, 3}) {
+    const int32_t ifpres = run % 2;
+    const int32_t cutstrat = run < 2 ? 0 : -1;
+    SCOPED_TRACE("IFPRES " + std::to_string(ifpres) + ", CUTSTRAT " + std::to_string(cutstrat));
     KLSETICV(KLIC_IFPRES, ifpres);
-    KLSETICV(KLIC_CUTSTRAT, 0);
+    KLSETICV(KLIC_CUTSTRAT, cutstrat);
     KLSETICV(KLIC_GPRINT, -1000);
     ASSERT_EQ(KLINPUT(file.c_str()), 0);
-    ASSERT_EQ(KLSETPROB(dir_.file(GetParam() + std::to_string(ifpres)).c_str()), 0);
+    ASSERT_EQ(KLSETPROB(dir_.file(GetParam() + std::to_string(run)).c_str()), 0);
     int32_t rows = 0;
     KLGETIPV(KLIA_NROW, &rows);
     std::vector<int32_t> marked;
