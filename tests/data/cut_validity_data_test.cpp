@@ -208,7 +208,6 @@ TEST_P(CutValidity, StoredCutsHoldAtAnOptimumAndTheRootBoundRises) {
 // still holds at the reference solution.
 TEST_P(CutValidity, TreeNodeCutsKeepTheOptimum) {
   KLTEST_REQUIRE_DATA(file, "miplib3/" + GetParam() + ".mps");
-  if (GetParam() == "bell5") GTEST_SKIP() << "bell5 is not proven within a test's time";
   const auto references = read_references();
   ASSERT_EQ(references.count(GetParam()), 1u);
   const Reference& reference = references.at(GetParam());
@@ -233,7 +232,9 @@ TEST_P(CutValidity, TreeNodeCutsKeepTheOptimum) {
   }
   observed = &o;
   KLSETICV(KLIC_IFCUTP, 1);
-  KLSETICV(KLIC_MAXTIM, -kSecondsBudget);
+  // bell5 is not proven within a test's time: a short stopped search still
+  // checks every cut it makes and what the search may claim.
+  KLSETICV(KLIC_MAXTIM, GetParam() == "bell5" ? -10 : -kSecondsBudget);
   KLDEFINECMENTRY(check_pool_entry);
   ASSERT_EQ(KLMINIM("g"), 0);
   KLDEFINECMENTRY(nullptr);
