@@ -428,6 +428,22 @@ void separate_vub_cuts(int32_t row, int32_t& stored, const CutListTarget& target
   }
 }
 
+void report_round_changes(double objective_before, int32_t elements_before, int32_t cut_rows_before) {
+  emit_message();  // a separating line
+  begin_message(MSG_COVER_ROUND_OBJECTIVE);
+  insert_message_real(objval);
+  insert_message_real(objval - objective_before);
+  emit_message();
+  begin_message(MSG_COVER_ROUND_ELEMENTS);
+  insert_message_int(nelem);
+  insert_message_int(nelem - elements_before);
+  emit_message();
+  begin_message(MSG_COVER_ROUND_CUT_ROWS);
+  insert_message_int(cut_row_count);
+  insert_message_int(cut_row_count - cut_rows_before);
+  emit_message();
+}
+
 void generate_lifted_cover_cuts(int32_t max_aggregation, int32_t single_call, int32_t caller_cut_type,
                                 int32_t list_capacity, int32_t& list_count, int32_t* cut_list, int32_t selection,
                                 int32_t max_rounds, int32_t& round_number, int32_t& cuts_found,
@@ -587,7 +603,7 @@ void generate_lifted_cover_cuts(int32_t max_aggregation, int32_t single_call, in
         insert_message_chars("K", 1);
         insert_message_int(added);
         insert_message_int(removed);
-        insert_message_int(elapsed_seconds());
+        insert_message_int(search_elapsed_seconds());
         emit_message();
       } else {
         const int32_t counts[5] = {cliques, covers, gubs, mirs, vubs};
@@ -603,20 +619,7 @@ void generate_lifted_cover_cuts(int32_t max_aggregation, int32_t single_call, in
         insert_message_int(added);
         insert_message_int(removed);
         emit_message();
-        if (added > 0 || removed > 0) {
-          begin_message(MSG_COVER_ROUND_OBJECTIVE);
-          insert_message_real(objval);
-          insert_message_real(objval - objective_before);
-          emit_message();
-          begin_message(MSG_COVER_ROUND_ELEMENTS);
-          insert_message_int(nelem);
-          insert_message_int(nelem - elements_before);
-          emit_message();
-          begin_message(MSG_COVER_ROUND_CUT_ROWS);
-          insert_message_int(cut_row_count);
-          insert_message_int(cut_row_count - cut_rows_before);
-          emit_message();
-        }
+        if (added > 0 || removed > 0) report_round_changes(objective_before, elements_before, cut_rows_before);
       }
     }
     if (spare_elems_left < 51 || spare_rows_left == 0) {

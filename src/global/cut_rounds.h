@@ -91,6 +91,11 @@ bool node_cut_round_due(bool top, int32_t depth);
 // -2 neither.
 int32_t cover_method_of(int32_t selection);
 
+// The lines a cut round prints when it changed the LP: a separating line,
+// then the objective, the element count and the cut rows in the LP, each
+// with its change since the values given.
+void report_round_changes(double objective_before, int32_t elements_before, int32_t cut_rows_before);
+
 void generate_lifted_cover_cuts(int32_t max_aggregation, int32_t single_call, int32_t caller_cut_type,
                                 int32_t list_capacity, int32_t& list_count, int32_t* cut_list, int32_t selection,
                                 int32_t max_rounds, int32_t& round_number, int32_t& cuts_found,

@@ -564,21 +564,7 @@ void generate_gomory_cuts(int32_t single_call, int32_t caller_cut_type, int32_t 
         insert_message_int(search_elapsed_seconds());
         emit_message();
       }
-      if (prtcut >= 2 && (added > 0 || removed > 0)) {
-        emit_message();
-        begin_message(MSG_COVER_ROUND_OBJECTIVE);
-        insert_message_real(objval);
-        insert_message_real(objval - objective_before);
-        emit_message();
-        begin_message(MSG_COVER_ROUND_ELEMENTS);
-        insert_message_int(nelem);
-        insert_message_int(nelem - elements_before);
-        emit_message();
-        begin_message(MSG_COVER_ROUND_CUT_ROWS);
-        insert_message_int(cut_row_count);
-        insert_message_int(cut_row_count - cut_rows_before);
-        emit_message();
-      }
+      if (prtcut >= 2 && (added > 0 || removed > 0)) report_round_changes(objective_before, elements_before, cut_rows_before);
     }
     if (spare_elems_left <= 50 || spare_rows_left == 0) {
       outcome = COVER_ROUND_NO_SPACE;

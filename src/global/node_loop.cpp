@@ -671,7 +671,7 @@ void run_model_cut_rounds(int32_t& cut_off) {
       insert_message_chars("M", 1);
       insert_message_int(cut_row_count - rows_before);
       insert_message_int(0);
-      insert_message_int(elapsed_seconds());
+      insert_message_int(search_elapsed_seconds());
       emit_message();
     }
   }
