@@ -46,7 +46,7 @@ bool pool_present() {
 // records need not be 1 .. stored_cut_count, so the walks go up to the
 // saved-bound records and pass over free ones.
 int32_t record_limit() {
-  return pool_present() ? std::max(0, icv(ic::MXCPOL) - search_record.saved_bound_count) : 0;
+  return pool_present() ? stored_record_limit() : 0;
 }
 
 bool is_free(int32_t r) { return cut_record_field(r, CUT_FIELD_FIRST) < 0; }
@@ -147,18 +147,6 @@ bool count_at_least(int32_t value, int32_t minimum, int32_t argument, const char
   return false;
 }
 
-struct CutRowShape {
-  int32_t type;
-  uint32_t status;
-  double lower;
-  double upper;
-};
-
-CutRowShape cut_row_shape(int32_t flags) {
-  if (flags & CUT_SENSE_E) return {ROW_E, PS_EQUALITY_ROW, 0.0, 0.0};
-  if (flags & CUT_SENSE_G) return {ROW_G, PS_FINITE_UPPER, -kInfinity, 0.0};
-  return {ROW_L, PS_FINITE_LOWER, 0.0, kInfinity};
-}
 
 // Room for the rows and elements of addcut; false after 413 or 415.
 bool make_room(int32_t rows, int64_t elements) {

@@ -9,6 +9,7 @@
 #include "factor/invert.h"
 #include "global/clique_cuts.h"
 #include "global/cut_rows.h"
+#include "problem/cut_pool.h"
 #include "global/gomory_cuts.h"
 #include "global/knapsack_cuts.h"
 #include "global/node_loop.h"
@@ -55,7 +56,6 @@ constexpr int32_t kCutTypeVub = 16;
 constexpr int32_t kCoverMinBinaryItems = 2500;
 constexpr double kRoundViolation = 1e-4;
 
-int32_t stored_record_limit() { return std::max(0, icv(ic::MXCPOL) - search_record.saved_bound_count); }
 
 bool is_stored(int32_t r) { return cut_record_field(r, CUT_FIELD_FIRST) >= 0; }
 

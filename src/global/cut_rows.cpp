@@ -63,22 +63,6 @@ bool is_loadable_cut(int32_t record) {
 // Highest record a walk over the stored cuts must reach: records are handed
 // out from the free list, so after a record was freed the stored ones may
 // lie anywhere below the saved-bound records; free ones are passed over.
-int32_t stored_record_limit() {
-  return std::max(0, icv(ic::MXCPOL) - search_record.saved_bound_count);
-}
-
-struct CutRowShape {
-  int32_t type;
-  uint32_t status;
-  double lower;
-  double upper;
-};
-
-CutRowShape cut_row_shape(int32_t flags) {
-  if (flags & CUT_SENSE_E) return {ROW_E, PS_EQUALITY_ROW, 0.0, 0.0};
-  if (flags & CUT_SENSE_G) return {ROW_G, PS_FINITE_UPPER, -kInfinity, 0.0};
-  return {ROW_L, PS_FINITE_LOWER, 0.0, kInfinity};
-}
 
 // Room for one more cut row of `length` elements; under the restore rule
 // no row is added to the storage. False after the error.
@@ -500,6 +484,12 @@ void scan_cut_rows() {
     list[k] = record;
     row_type[row] = static_cast<int32_t>(word & ~static_cast<uint32_t>(RF_CUT));
   }
+}
+
+CutRowShape cut_row_shape(int32_t flags) {
+  if (flags & CUT_SENSE_E) return {ROW_E, PS_EQUALITY_ROW, 0.0, 0.0};
+  if (flags & CUT_SENSE_G) return {ROW_G, PS_FINITE_UPPER, -kInfinity, 0.0};
+  return {ROW_L, PS_FINITE_LOWER, 0.0, kInfinity};
 }
 
 }  // namespace kl

@@ -62,6 +62,16 @@ bool cut_type_matches(int32_t record_type, int32_t type, int32_t rule);
 // Rows before the first cut row.
 int32_t cut_row_model_rows();
 
+// Row type, status bits and slack bounds of a cut row of the sense in a
+// record's flags (E, G, else L).
+struct CutRowShape {
+  int32_t type;
+  uint32_t status;
+  double lower;
+  double upper;
+};
+CutRowShape cut_row_shape(int32_t flags);
+
 // Appends the chosen pool cuts as LP rows, each with its slack basic at its
 // own basis position (rule CUT_RULE_RESTORE: the row keeps the basic and
 // at-upper bits its position held). count -1: every stored record. Errors:

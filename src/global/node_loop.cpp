@@ -13,6 +13,7 @@
 #include "global/branching.h"
 #include "global/cut_rounds.h"
 #include "global/cut_rows.h"
+#include "problem/cut_pool.h"
 #include "global/node_bounds.h"
 #include "global/node_cut_lists.h"
 #include "global/node_log.h"
@@ -616,7 +617,7 @@ void run_node_callbacks(int32_t mode) {
   // the node cut lists can name them.
   if (finished && added > 0) scan_cut_rows();
   if (array_cells[ARR_CUT_RECORD] != nullptr) {
-    const int32_t last = std::max(0, icv(ic::MXCPOL) - search_record.saved_bound_count);
+    const int32_t last = stored_record_limit();
     for (int32_t r = 1; r <= last; ++r)
       if (cut_record_field(r, CUT_FIELD_FIRST) >= 0) cut_record_field(r, CUT_FIELD_FLAGS) &= ~CUT_NEW_IN_ROUND;
   }
@@ -634,7 +635,7 @@ void run_model_cut_rounds(int32_t& cut_off) {
   }
   const int32_t base = icv(ic::IFDBG);
   icv(ic::IFDBG) = 0;
-  const int32_t last = std::max(0, icv(ic::MXCPOL) - search_record.saved_bound_count);
+  const int32_t last = stored_record_limit();
   int32_t round = 0;
   for (;;) {
     for (int32_t r = 1; r <= last; ++r)

@@ -1,5 +1,7 @@
 #include "problem/cut_pool.h"
 
+#include <algorithm>
+
 #include "problem/search_state.h"
 #include "problem/store.h"
 #include "runtime/arrays.h"
@@ -81,5 +83,7 @@ void copy_work_to_rhs() {
 }
 
 void no_op_hook(int32_t) {}
+
+int32_t stored_record_limit() { return std::max(0, icv(ic::MXCPOL) - search_record.saved_bound_count); }
 
 }  // namespace kl

@@ -26,6 +26,9 @@ inline constexpr int32_t kCutRecordWords = 6;
 // Returns 0, or the id of the array that could not be allocated (the
 // arrays allocated before it stay; the caller frees the problem).
 int32_t alloc_cut_pool();
+// The highest record index that can hold a cut: the saved-bound records
+// take the top of the pool.
+int32_t stored_record_limit();
 // The same relinking and clearing on the arrays as they are (a search is
 // reset): every record free, no cut rows, no saved or branch bounds.
 void reset_cut_pool_free_list();
