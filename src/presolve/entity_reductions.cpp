@@ -102,11 +102,33 @@ void integer_entity(int32_t e, int32_t j) {
   int_array(ARR_POS_STATUS)[j] |= PS_BINARY;
 }
 
+// Makes zero the upper bound of a column whose lower bound is zero and
+// carries the change into its rows. False when the round must stop: the
+// rows cannot hold, or the record of a removed column could not be pushed.
+bool fix_column_at_zero(int32_t j) {
+  OneBased<double> implied_lower = real_array(ARR_WORK_LOWER);
+  OneBased<double> implied_upper = real_array(ARR_WORK_UPPER);
+  const bool keep = (int_array(ARR_POS_STATUS)[j] & kKeepOrQuadratic) != 0;
+  const double old_l = implied_lower[j];
+  const double old_u = implied_upper[j];
+  implied_upper[j] = 0.0;
+  real_array(ARR_UPPER)[j] = 0.0;
+  bool gone = false;
+  if (apply_bounds(keep ? 2 : 6, j, old_l, old_u, gone) < -nrow) {
+    column_infeasible(j, 0);
+    return false;
+  }
+  if (gone) {
+    release_basis_slot(j);
+    if (!push_bound_record(j, 0.0)) return false;
+  }
+  round_work.entity_changed = true;
+  return true;
+}
+
 void semicontinuous_entity(int32_t e, int32_t j) {
-  RoundWork& w = round_work;
   OneBased<int32_t> status = int_array(ARR_POS_STATUS);
   OneBased<double> lower = real_array(ARR_LOWER);
-  OneBased<double> upper = real_array(ARR_UPPER);
   OneBased<double> implied_lower = real_array(ARR_WORK_LOWER);
   OneBased<double> implied_upper = real_array(ARR_WORK_UPPER);
   OneBased<double> threshold = real_array(ARR_SEMICONT_LIMIT);
@@ -118,20 +140,7 @@ void semicontinuous_entity(int32_t e, int32_t j) {
   if (implied_lower[j] <= ztolis) {
     if ((status[j] & kImpliedUpperFinite) == 0 || implied_upper[j] >= t - ztolis) return;
     // Below its threshold the column can only be zero.
-    const double old_l = implied_lower[j];
-    const double old_u = implied_upper[j];
-    implied_upper[j] = 0.0;
-    upper[j] = 0.0;
-    bool gone = false;
-    if (apply_bounds(keep ? 2 : 6, j, old_l, old_u, gone) < -nrow) {
-      column_infeasible(j, 0);
-      return;
-    }
-    if (gone) {
-      release_basis_slot(j);
-      if (!push_bound_record(j, 0.0)) return;
-    }
-    w.entity_changed = true;
+    if (!fix_column_at_zero(j)) return;
     status[j] |= PS_FINITE_UPPER;
     int_array(ARR_ENTITY_ROOT_UPPER)[e] = 0;
     int_array(ARR_ENTITY_ROOT_LOWER)[e] = 0;
@@ -220,7 +229,6 @@ void set_entity(int32_t e, int32_t set) {
   OneBased<int32_t> status = int_array(ARR_POS_STATUS);
   OneBased<double> upper = real_array(ARR_UPPER);
   OneBased<double> implied_lower = real_array(ARR_WORK_LOWER);
-  OneBased<double> implied_upper = real_array(ARR_WORK_UPPER);
   if (!set_start || !member_column) return;
   const int32_t first = set_start[set] + 1;
   const int32_t last = set_start[set + 1];
@@ -250,21 +258,7 @@ void set_entity(int32_t e, int32_t set) {
     if (m == forced || removed(j)) continue;
     // In a set of type 2 the forced member's neighbours may be nonzero.
     if (!sos1 && std::abs(m - forced) <= 1) continue;
-    const double old_l = implied_lower[j];
-    const double old_u = implied_upper[j];
-    const bool keep = (status[j] & kKeepOrQuadratic) != 0;
-    implied_upper[j] = 0.0;
-    upper[j] = 0.0;
-    bool gone = false;
-    if (apply_bounds(keep ? 2 : 6, j, old_l, old_u, gone) < -nrow) {
-      column_infeasible(j, 0);
-      return;
-    }
-    if (gone) {
-      release_basis_slot(j);
-      if (!push_bound_record(j, 0.0)) return;
-    }
-    w.entity_changed = true;
+    if (!fix_column_at_zero(j)) return;
     if (sos1) ++w.set_members_removed;
   }
 }
