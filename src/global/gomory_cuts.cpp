@@ -48,7 +48,6 @@ enum GomoryResult : int32_t {
 };
 
 constexpr double kRhoLimit = 1e6;
-constexpr double kMinEfficacy = 1e-4;
 constexpr double kMinRelativeCoefficient = 1e-6;
 // A dense cut from many rows is refused: at least this many terms and more
 // than this many combined rows.
