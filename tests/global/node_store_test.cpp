@@ -263,7 +263,7 @@ TEST_F(NodeStoreTest, TheTableGrowsPastMxanodAndKeepsItsContents) {
     EXPECT_EQ(active_node_estimate(k), h.bound + sense_factor * h.degradation);
   }
   // Dropping the first child of a pair: the record comes back as the other one.
-  active_node_id(4) = -active_node_id(4);
+  set_active_node_id(4, -active_node_id(4));
   for (int32_t k = kNodes; k >= 1; --k) {
     SCOPED_TRACE(k);
     scramble(k + 50, true);
