@@ -71,10 +71,7 @@ std::string branch_entity_name(int32_t entity) {
 }  // namespace
 
 void count_active_nodes() {
-  int32_t count = 0;
-  for (int32_t slot = 1; slot <= active_table.active_count; ++slot)
-    if (active_node_id(slot) != 0) ++count;
-  active_node_count = count;
+  active_node_count = occupied_active_slots();
 }
 
 void report_search_sign(int32_t value) {

@@ -183,7 +183,32 @@ const std::string& glb_name() { return search_work_files.names[0]; }
 
 }  // namespace
 
-int32_t& active_node_id(int32_t slot) { return int_array(ARR_NODE_ID)[slot]; }
+namespace {
+// Occupied slots from 2 on; slot 1 (the root's state) is counted apart,
+// since it counts only while the active count reaches it.
+int32_t occupied_slots_beyond_first = 0;
+}  // namespace
+
+int32_t active_node_id(int32_t slot) { return int_array(ARR_NODE_ID)[slot]; }
+
+void set_active_node_id(int32_t slot, int32_t id) {
+  int32_t& cell = int_array(ARR_NODE_ID)[slot];
+  if (slot >= 2) occupied_slots_beyond_first += (id != 0 ? 1 : 0) - (cell != 0 ? 1 : 0);
+  cell = id;
+}
+
+int32_t occupied_active_slots() {
+  const bool first = active_table.active_count >= 1 && int_array(ARR_NODE_ID)[1] != 0;
+  return occupied_slots_beyond_first + (first ? 1 : 0);
+}
+
+void recount_active_nodes() {
+  occupied_slots_beyond_first = 0;
+  if (array_cells[ARR_NODE_ID] == nullptr) return;
+  const OneBased<int32_t> id = int_array(ARR_NODE_ID);
+  for (int32_t slot = 2; slot <= active_table.active_count; ++slot)
+    if (id[slot] != 0) ++occupied_slots_beyond_first;
+}
 int32_t& active_node_depth(int32_t slot) { return int_array(ARR_NODE_DEPTH)[slot]; }
 double& active_node_bound(int32_t slot) { return real_array(ARR_NODE_BOUND)[slot]; }
 double& active_node_estimate(int32_t slot) { return real_array(ARR_NODE_ESTIMATE)[slot]; }
@@ -192,7 +217,7 @@ void set_active_node_next_free(int32_t slot, int32_t next) { real_array(ARR_NODE
 int32_t& active_node_cut_list(int32_t slot) { return int_array(ARR_NODE_CUT_LIST)[slot]; }
 
 void free_active_slot(int32_t slot) {
-  active_node_id(slot) = 0;
+  set_active_node_id(slot, 0);
   set_active_node_next_free(slot, active_table.free_head);
   active_table.free_head = slot;
 }
@@ -200,7 +225,7 @@ void free_active_slot(int32_t slot) {
 void reset_active_table() {
   const int32_t slots = icv(ic::MXANOD);
   for (int32_t k = 1; k <= slots; ++k) {
-    active_node_id(k) = 0;
+    int_array(ARR_NODE_ID)[k] = 0;
     active_node_depth(k) = 0;
     active_node_bound(k) = 0.0;
     set_active_node_next_free(k, k + 1);
@@ -209,6 +234,7 @@ void reset_active_table() {
   active_table.free_head = 1;
   active_table.current_slot = 2;
   active_table.active_count = 2;
+  occupied_slots_beyond_first = 0;
 }
 
 double& set_window_lower(int32_t entity) { return real_array(ARR_SET_WINDOW)[2 * entity - 1]; }
@@ -486,7 +512,7 @@ void store_active_node(int32_t mode) {
   active_table.active_count = std::max(active_table.active_count, slot);
   active_table.current_slot = slot;
   const NodeHeader header = mode == 1 ? node_header : read_image_header();
-  active_node_id(slot) = header.node_id;
+  set_active_node_id(slot, header.node_id);
   active_node_bound(slot) = header.bound;
   active_node_estimate(slot) = header.bound + sense_factor * header.degradation;
   active_node_depth(slot) = header.depth;
@@ -512,7 +538,7 @@ void take_active_node() {
     header.node_id = -header.node_id;
     write_image_header(header);
   }
-  active_node_id(slot) = 0;
+  set_active_node_id(slot, 0);
   int_attribute(kNodeDepthAttribute) = header.depth;
 }
 
@@ -650,7 +676,7 @@ void grow_active_table(int32_t& error) {
 
   for (int32_t k = old_slots + 1; k <= new_slots; ++k) {
     active_node_depth(k) = 0;
-    active_node_id(k) = 0;
+    int_array(ARR_NODE_ID)[k] = 0;
     active_node_bound(k) = 0.0;
     set_active_node_next_free(k, k + 1);
     active_node_cut_list(k) = 0;

@@ -108,8 +108,18 @@ extern int32_t direct_child_flag;
 extern int32_t two_bit_entity_count;
 extern void (*restore_node_cuts_hook)();
 
-// Slot accessors of the table (1..MXANOD).
-int32_t& active_node_id(int32_t slot);
+// Slot accessors of the table (1..MXANOD). Node ids change only through
+// set_active_node_id, which keeps the count of occupied slots that the node
+// log reports at every node without scanning the table.
+int32_t active_node_id(int32_t slot);
+void set_active_node_id(int32_t slot, int32_t id);
+// Non-zero ids over slots 1 .. active count, from the kept count; exact as
+// long as the table has only changed through set_active_node_id since the
+// last recount_active_nodes.
+int32_t occupied_active_slots();
+// Counts the occupied slots afresh (at the start of every search call: a
+// restore or a problem switch may have brought another table).
+void recount_active_nodes();
 int32_t& active_node_depth(int32_t slot);
 double& active_node_bound(int32_t slot);
 double& active_node_estimate(int32_t slot);

@@ -486,6 +486,7 @@ void run_global_search() {
   const int32_t ifmem = icv(ic::IFMEM);
   icv(ic::IFMEM) |= kIfmemInCallBit;
   direct_child_flag = 0;
+  recount_active_nodes();
   global_search_driver();
   icv(ic::IFMEM) = ifmem;
   if (!int_user_set(ic::IQUIET)) icv(ic::IQUIET) = 0;
@@ -604,13 +605,13 @@ void delete_node(int32_t node, int32_t mode) {
   }
   bool found = false;
   for (int32_t slot = 1; slot <= active_table.active_count; ++slot) {
-    int32_t& id = active_node_id(slot);
+    const int32_t id = active_node_id(slot);
     if (id == 0 || std::abs(id) != node) continue;
     found = true;
     if (mode == 1)
-      id = 0;
+      set_active_node_id(slot, 0);
     else if (id > 0)
-      id = -id;
+      set_active_node_id(slot, -id);
   }
   // The node being processed goes by its number in the log (the node count,
   // which its children will carry) or by the pair it was taken from.

@@ -120,10 +120,6 @@ bool pool_exists() {
 
 }  // namespace
 
-int32_t& cut_record_field(int32_t record, int32_t field) {
-  return int_array(ARR_CUT_RECORD)[static_cast<int64_t>(record - 1) * kCutRecordWords + field];
-}
-
 int32_t grow_cut_pool(int32_t which, int32_t need) {
   if (which == 1) {
     const int64_t old_capacity = pool_exists() ? icv(ic::MXCPEL) : 0;

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+#include "problem/array_ids.h"
+#include "problem/cut_pool.h"
+
 namespace kl {
 
 namespace routine {
@@ -35,7 +38,11 @@ enum CutRecordField : int32_t {
   CUT_FIELD_KEY = 5,
   CUT_FIELD_REFERENCES = 6,
 };
-int32_t& cut_record_field(int32_t record, int32_t field);
+// Inline: the cut rounds and the node loop walk every record of the pool
+// through it.
+inline int32_t& cut_record_field(int32_t record, int32_t field) {
+  return int_array(ARR_CUT_RECORD)[static_cast<int64_t>(record - 1) * kCutRecordWords + field];
+}
 
 // Stores n cuts. The elements of cut i (from 0) are the entries start[i] ..
 // start[i + 1] - 1 of columns and coefficients, counted from the index base

@@ -231,6 +231,16 @@ TEST_F(NodeStoreTest, TheTableGrowsPastMxanodAndKeepsItsContents) {
   ASSERT_TRUE(std::filesystem::exists(search_work_files.names[1]));
 
   constexpr int32_t kNodes = 11;
+  // The count the node log reports, kept as slots fill and empty, against a
+  // scan of the table.
+  const auto occupied_by_scan = [] {
+    int32_t count = 0;
+    for (int32_t k = 1; k <= active_table.active_count; ++k)
+      if (active_node_id(k) != 0) ++count;
+    return count;
+  };
+  recount_active_nodes();
+  EXPECT_EQ(occupied_active_slots(), occupied_by_scan());
   std::vector<Snapshot> stored;
   std::vector<NodeHeader> headers;
   for (int32_t k = 1; k <= kNodes; ++k) {
@@ -241,7 +251,9 @@ TEST_F(NodeStoreTest, TheTableGrowsPastMxanodAndKeepsItsContents) {
     store_active_node(1);
     ASSERT_EQ(status_code, 0) << k;
     EXPECT_EQ(active_table.current_slot, k);
+    EXPECT_EQ(occupied_active_slots(), occupied_by_scan()) << k;
   }
+  EXPECT_EQ(occupied_active_slots(), kNodes);
   EXPECT_EQ(icv(ic::MXANOD), 16);  // 4 -> 8 -> 16
   EXPECT_EQ(active_table.active_count, kNodes);
   // The free slots beyond the stored ones are linked in order.
@@ -263,7 +275,8 @@ TEST_F(NodeStoreTest, TheTableGrowsPastMxanodAndKeepsItsContents) {
     EXPECT_EQ(active_node_estimate(k), h.bound + sense_factor * h.degradation);
   }
   // Dropping the first child of a pair: the record comes back as the other one.
-  active_node_id(4) = -active_node_id(4);
+  set_active_node_id(4, -active_node_id(4));
+  EXPECT_EQ(occupied_active_slots(), kNodes);
   for (int32_t k = kNodes; k >= 1; --k) {
     SCOPED_TRACE(k);
     scramble(k + 50, true);
@@ -271,6 +284,7 @@ TEST_F(NodeStoreTest, TheTableGrowsPastMxanodAndKeepsItsContents) {
     take_active_node();
     ASSERT_EQ(status_code, 0);
     EXPECT_EQ(active_node_id(k), 0);
+    EXPECT_EQ(occupied_active_slots(), occupied_by_scan());
     NodeHeader expected = headers[static_cast<size_t>(k - 1)];
     if (k == 4) expected.node_id = -expected.node_id;
     unpack_node();
