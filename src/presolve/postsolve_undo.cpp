@@ -218,9 +218,9 @@ class RecordUndo {
   int32_t type_ = 0;
 };
 
-// The singleton column served as its row's slack: it takes back the part
+// The singleton column served as its row's slack: it takes back whatever
 // of the row's range the other columns' activity leaves, and becomes basic
-// in that row when the part lies within the column's bounds.
+// in that row when that amount lies within the column's bounds.
 void RecordUndo::column_singleton() {
   const int32_t r_field = pop_int();
   const int32_t c_field = pop_int();
