@@ -127,7 +127,9 @@ bool resolve_if_needed() {
   return true;
 }
 
-int32_t drop_nonbinding_cut_rows() {
+// The caller hears of a delcut failure through the status word, so unlike
+// the cut rounds this keeps it.
+int32_t delete_nonbinding_rows() {
   const int32_t before = cut_row_count;
   delcut(1, 0, -1, 0.0, -1, nullptr);
   return before - cut_row_count;
@@ -224,7 +226,7 @@ void load_best_cuts(int32_t mode, int32_t delete_level, int32_t count, const int
   } restore{base, loaded, deleted};
 
   if (delete_level >= 1) {
-    const int32_t removed = drop_nonbinding_cut_rows();
+    const int32_t removed = delete_nonbinding_rows();
     if (status_code != STATUS_OK) return;
     *deleted = removed;
     if (removed > 0) build_column_copy();
@@ -239,7 +241,7 @@ void load_best_cuts(int32_t mode, int32_t delete_level, int32_t count, const int
   status_code = STATUS_OK;
   if (!resolve_if_needed()) return;
   if (delete_level >= 2) {
-    const int32_t removed = drop_nonbinding_cut_rows();
+    const int32_t removed = delete_nonbinding_rows();
     if (status_code != STATUS_OK) return;
     *deleted += removed;
     if (removed > 0 && !resolve_if_needed()) return;

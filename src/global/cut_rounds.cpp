@@ -428,6 +428,30 @@ void separate_vub_cuts(int32_t row, int32_t& stored, const CutListTarget& target
   }
 }
 
+int32_t drop_nonbinding_cut_rows() {
+  const int32_t before = cut_row_count;
+  status_code = STATUS_OK;
+  delcut(1, 0, -1, 0.0, -1, nullptr);
+  status_code = STATUS_OK;
+  const int32_t gone = before - cut_row_count;
+  if (gone > 0) {
+    build_column_copy();
+    invert_basis();
+  }
+  return gone;
+}
+
+bool resolve_after_cut_rows(int32_t& outcome) {
+  if ((problem_flags & PF_SOLUTION_CURRENT) != 0) return true;
+  if ((problem_flags & PF_COLUMN_COPY) == 0) build_column_copy();
+  free_factor_arrays();
+  optimise_lp(OPT_REOPTIMISE);
+  if (lp_status == LP_OPTIMAL) return true;
+  node_cut_list_state.current_cut_list = -1;
+  outcome = COVER_ROUND_NOT_OPTIMAL;
+  return false;
+}
+
 void report_round_changes(double objective_before, int32_t elements_before, int32_t cut_rows_before) {
   emit_message();  // a separating line
   begin_message(MSG_COVER_ROUND_OBJECTIVE);
@@ -539,12 +563,9 @@ void generate_lifted_cover_cuts(int32_t max_aggregation, int32_t single_call, in
       }
     }
     if ((selection & SEL_CLIQUE) && !single) {
+      // The clique search keeps its scratch to itself and gives the LP
+      // status back, so nothing is left to clear here.
       generate_clique_cuts(cliques, single_call, caller_cut_type, list_capacity, list_count, cut_list);
-      // The clique search works in the working costs of the rows: 2 x nrow
-      // 32-bit words, which is nrow reals.
-      if (OneBased<double> costs = real_array(ARR_WORKING_COSTS))
-        std::fill(&costs[1], &costs[1] + static_cast<size_t>(std::max(nrow, 0)), 0.0);
-      lp_status = LP_OPTIMAL;
     }
     cuts_found += covers + mirs + gubs + cliques;
     vub_cuts_found += vubs;
@@ -553,19 +574,7 @@ void generate_lifted_cover_cuts(int32_t max_aggregation, int32_t single_call, in
     const int32_t elements_before = nelem;
     const int32_t cut_rows_before = cut_row_count;
     int32_t removed = 0;
-    auto drop_nonbinding = [&]() {
-      const int32_t before = cut_row_count;
-      status_code = STATUS_OK;
-      delcut(1, 0, -1, 0.0, -1, nullptr);
-      status_code = STATUS_OK;
-      const int32_t gone = before - cut_row_count;
-      if (gone > 0) {
-        build_column_copy();
-        invert_basis();
-      }
-      return gone;
-    };
-    if (selection & SEL_DROP_NONBINDING) removed += drop_nonbinding();
+    if (selection & SEL_DROP_NONBINDING) removed += drop_nonbinding_cut_rows();
     int32_t violated = 0, selected = 0;
     select_active_cuts(1, 0, nullptr, kRoundViolation, violated, selected);
     const int32_t rows_before_load = cut_row_count;
@@ -577,23 +586,11 @@ void generate_lifted_cover_cuts(int32_t max_aggregation, int32_t single_call, in
     const int32_t added = cut_row_count - rows_before_load;
     rows_added += added;
     rows_removed += removed;
-    auto resolve = [&]() {
-      if ((problem_flags & PF_SOLUTION_CURRENT) != 0) return true;
-      if ((problem_flags & PF_COLUMN_COPY) == 0) build_column_copy();
-      free_factor_arrays();
-      optimise_lp(OPT_REOPTIMISE);
-      if (lp_status != LP_OPTIMAL) {
-        node_cut_list_state.current_cut_list = -1;
-        outcome = COVER_ROUND_NOT_OPTIMAL;
-        return false;
-      }
-      return true;
-    };
-    if (!resolve()) return;
+    if (!resolve_after_cut_rows(outcome)) return;
     if ((selection & SEL_DROP_NONBINDING) && round == max_rounds) {
-      const int32_t gone = drop_nonbinding();
+      const int32_t gone = drop_nonbinding_cut_rows();
       rows_removed += gone;
-      if (gone > 0 && !resolve()) return;
+      if (gone > 0 && !resolve_after_cut_rows(outcome)) return;
     }
     if (prtcut > 2 || top_node()) {
       if (prtcut <= 1) {

@@ -91,6 +91,14 @@ bool node_cut_round_due(bool top, int32_t depth);
 // -2 neither.
 int32_t cover_method_of(int32_t selection);
 
+// Takes every non-binding cut row out of the LP and refactorises when rows
+// left; the rows removed.
+int32_t drop_nonbinding_cut_rows();
+// Re-solves the LP when it has no current solution. False, with outcome
+// COVER_ROUND_NOT_OPTIMAL and the node's cut list forgotten, when it did
+// not end optimal.
+bool resolve_after_cut_rows(int32_t& outcome);
+
 // The lines a cut round prints when it changed the LP: a separating line,
 // then the objective, the element count and the cut rows in the LP, each
 // with its change since the values given.

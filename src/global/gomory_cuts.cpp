@@ -449,33 +449,6 @@ void generate_gomory_cuts(int32_t single_call, int32_t caller_cut_type, int32_t 
   const int32_t prtcut = icv(ic::PRTCUT);
   const bool top = search_node_count <= 1;
 
-  // Drops every non-binding cut row; the rows removed.
-  auto drop_nonbinding = [&]() {
-    const int32_t before = cut_row_count;
-    status_code = STATUS_OK;
-    delcut(1, 0, -1, 0.0, -1, nullptr);
-    status_code = STATUS_OK;
-    const int32_t removed = before - cut_row_count;
-    if (removed > 0) {
-      build_column_copy();
-      invert_basis();
-    }
-    return removed;
-  };
-  // Re-solves when the LP has no current solution; false when it did not
-  // end optimal.
-  auto resolve = [&]() {
-    if ((problem_flags & PF_SOLUTION_CURRENT) != 0) return true;
-    if ((problem_flags & PF_COLUMN_COPY) == 0) build_column_copy();
-    free_factor_arrays();
-    optimise_lp(OPT_REOPTIMISE);
-    if (lp_status != LP_OPTIMAL) {
-      node_cut_list_state.current_cut_list = -1;
-      outcome = COVER_ROUND_NOT_OPTIMAL;
-      return false;
-    }
-    return true;
-  };
 
   for (int32_t pass = 1; pass <= max_rounds; ++pass) {
     measure_integer_infeasibilities();
@@ -519,7 +492,7 @@ void generate_gomory_cuts(int32_t single_call, int32_t caller_cut_type, int32_t 
     const int32_t elements_before = nelem;
     const int32_t cut_rows_before = cut_row_count;
     int32_t removed = 0;
-    if ((selection & SEL_DROP_NONBINDING) != 0) removed = drop_nonbinding();
+    if ((selection & SEL_DROP_NONBINDING) != 0) removed = drop_nonbinding_cut_rows();
     int32_t violated = 0, selected = 0;
     select_active_cuts(1, 0, nullptr, 1e-4, violated, selected);
     cuts_found += stored;
@@ -533,12 +506,12 @@ void generate_gomory_cuts(int32_t single_call, int32_t caller_cut_type, int32_t 
     status_code = STATUS_OK;
     rows_added += added;
     rows_removed += removed;
-    if (!resolve()) return;
+    if (!resolve_after_cut_rows(outcome)) return;
     if ((selection & SEL_DROP_NONBINDING) != 0 && pass == max_rounds) {
-      const int32_t more = drop_nonbinding();
+      const int32_t more = drop_nonbinding_cut_rows();
       removed += more;
       rows_removed += more;
-      if (more > 0 && !resolve()) return;
+      if (more > 0 && !resolve_after_cut_rows(outcome)) return;
     }
 
     if (top || prtcut >= 3) {
