@@ -239,8 +239,8 @@ void loadcut(int32_t type, int32_t rule, int32_t count, const int32_t* list, int
 
 namespace {
 
-// Step 4 of a deletion: the row's own slack is made basic at the row's own
-// basis position, so that dropping both keeps the basis square.
+// Before a cut row is deleted its own slack is made basic at the row's
+// own basis position, so that dropping both keeps the basis square.
 void free_basis_position(int32_t row, std::vector<int32_t>& where) {
   OneBased<int32_t> header = int_array(ARR_BASIS_HEADER);
   OneBased<int32_t> status = int_array(ARR_POS_STATUS);
@@ -264,7 +264,7 @@ void free_basis_position(int32_t row, std::vector<int32_t>& where) {
                                      PS_BASIC);
 }
 
-// Step 5: the unmarked cut rows move down over the marked ones.
+// The unmarked cut rows move down over the marked ones.
 void compact_cut_rows(int32_t m0) {
   OneBased<int32_t> row_type = int_array(ARR_ROW_TYPE);
   OneBased<int32_t> status = int_array(ARR_POS_STATUS);

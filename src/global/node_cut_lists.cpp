@@ -80,7 +80,7 @@ int32_t record_of_cut_row(int32_t k, int32_t m0) {
   return valid_record(r) ? r : 0;
 }
 
-// Step 7 of a restore: the bound records attached to the branch, applied
+// The last of a restore: the bound records attached to the branch, applied
 // from the entry at nseq downwards.
 void apply_branch_bounds(const std::vector<int32_t>& records, double& fixed_entity_constant) {
   OneBased<int32_t> list = int_array(ARR_CUT_ROW_LIST);

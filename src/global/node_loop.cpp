@@ -229,7 +229,7 @@ int32_t pending_for_unfinished_node() {
   }
 }
 
-// Step 9 of the loop: stores what is pending.
+// Near the end of each pass of the loop: stores what is pending.
 void store_pending_work() {
   const double pseudo = dcv(dc::PSEUDO);
   const auto raise_image_degradation = [&]() {

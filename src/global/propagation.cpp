@@ -114,13 +114,13 @@ class Propagator {
   int32_t fixed = 0;
   int32_t overflow = 0;
 
-  // Step 1.
+  // Queues the rows of every column the caller fixed.
   void seed() {
     for (int32_t k = 0; k < count_; ++k) queue_rows_of_column(std::abs(list_[k]), 0);
     applied_ = count_;
   }
 
-  // Steps 2 to 6; false when the bounds are infeasible.
+  // Works the queue off row by row; false when the bounds are infeasible.
   bool run() {
     OneBased<int32_t> row_type = int_array(ARR_ROW_TYPE);
     for (;;) {
@@ -142,7 +142,7 @@ class Propagator {
 
   void drop_unapplied() { count_ = applied_; }
 
-  // Step 8 in tentative mode: every column this call fixed is free again.
+  // In tentative mode: every column this call fixed is free again.
   void undo(int32_t first) {
     count_ = applied_;
     OneBased<double> lower = real_array(ARR_LOWER);
@@ -174,7 +174,7 @@ class Propagator {
     return knapsack_side(r, side);
   }
 
-  // Step 3: the row side as a knapsack over the free binaries.
+  // The row side as a knapsack over the free binaries.
   SideResult knapsack_side(int32_t r, int32_t side) {
     const Side s = side_of(r, side);
     OneBased<int32_t> start = int_array(ARR_ROW_COPY_START);
@@ -220,7 +220,8 @@ class Propagator {
     return std::fabs(range) <= dcv(dc::ZTOLDA);
   }
 
-  // Step 4: at most one member may take the value that uses the row.
+  // A set row's own side: at most one member may take the value that uses
+  // the row.
   SideResult set_row_own_side(int32_t r, int32_t side) {
     const Side s = side_of(r, side);
     OneBased<int32_t> start = int_array(ARR_ROW_COPY_START);
@@ -244,8 +245,8 @@ class Propagator {
     return SideResult::kNothing;
   }
 
-  // Step 5: at least one member must take the value that satisfies the
-  // equality; when only one can, it must.
+  // An equality set row's other side: at least one member must take the
+  // value that satisfies the equality; when only one can, it must.
   SideResult set_row_other_side(int32_t r, int32_t side) {
     const Side s = side_of(r, side);
     OneBased<int32_t> start = int_array(ARR_ROW_COPY_START);
@@ -274,7 +275,7 @@ class Propagator {
     return SideResult::kApply;
   }
 
-  // Step 6.
+  // Fixes the columns a row side pushed and queues their rows.
   void apply_pushes(int32_t r) {
     OneBased<double> lower = real_array(ARR_LOWER);
     OneBased<double> upper = real_array(ARR_UPPER);

@@ -47,7 +47,7 @@ bool is_variable_bound_row(int32_t r) {
   return (val[k] > 0.0) != (val[k + 1] > 0.0) && val[k] != 0.0 && val[k + 1] != 0.0;
 }
 
-// Step 2: the search's bound copies and the variable-bound references.
+// The search's bound copies and the variable-bound references.
 void build_column_references() {
   OneBased<int32_t> status = int_array(ARR_POS_STATUS);
   OneBased<int32_t> row_type = int_array(ARR_ROW_TYPE);
@@ -203,7 +203,7 @@ bool set_row_side(int32_t r, int side, const RowScan& scan) {
   return std::fabs(s.limit - (1 - complemented) * scan.magnitude) <= dcv(dc::ZTOLDA);
 }
 
-// Step 3 for one row: its class bit (0 for none), counting as it goes.
+// One row's class bit (0 for none), counting as it goes.
 int32_t classify_row(int32_t r, RowClassCounts& counts) {
   OneBased<int32_t> status = int_array(ARR_POS_STATUS);
   OneBased<int32_t> start = int_array(ARR_ROW_COPY_START);
@@ -244,7 +244,7 @@ int32_t classify_row(int32_t r, RowClassCounts& counts) {
   return 0;
 }
 
-// Step 4: a binary knapsack two of whose columns lie in one set row becomes
+// A binary knapsack two of whose columns lie in one set row becomes
 // a GUB knapsack.
 void mark_gub_knapsacks() {
   const int32_t rows = model_row_count();
@@ -276,7 +276,8 @@ void mark_gub_knapsacks() {
   }
 }
 
-// Step 5 for one side: can the free binaries make the row binding?
+// Binary-active test of one side: can the free binaries make the row
+// binding?
 bool binary_active_side(int32_t r, int side) {
   const RowSide s = row_side(r, side);
   OneBased<int32_t> start = int_array(ARR_ROW_COPY_START);

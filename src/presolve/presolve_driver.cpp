@@ -60,7 +60,7 @@ std::vector<int32_t> pop_conflict_record(int32_t ints) {
 
 void insert_position_name(int32_t position) { insert_message_name8(position_name(position)); }
 
-// Step 11. False when presolve ends here (outcome set).
+// Duplicate rows. False when presolve ends here (outcome set).
 bool run_parallel_rows(int32_t& outcome) {
   int32_t conflict = 0;
   const int32_t status = presolve_parallel_rows(conflict, presolve_state.removed_rows, presolve_state.removed_elements);
@@ -82,7 +82,7 @@ bool run_parallel_rows(int32_t& outcome) {
   return false;
 }
 
-// Step 12. False when presolve ends here (outcome set).
+// Duplicate columns. False when presolve ends here (outcome set).
 bool run_parallel_columns(int32_t& outcome) {
   int32_t conflict = 0;
   const int32_t status = presolve_parallel_columns(conflict, presolve_state.removed_columns,
@@ -120,7 +120,7 @@ bool run_parallel_columns(int32_t& outcome) {
   return false;
 }
 
-// Step 8: the rounds. Returns false when an outcome ends presolve; stop_early
+// The reduction rounds. Returns false when an outcome ends presolve; stop_early
 // := true when a conflict met with IFPRES negative skips to the final bounds.
 bool run_rounds(int32_t& outcome, bool& stop_early) {
   const int32_t rounds = icv(ic::NRPASS);
@@ -145,7 +145,8 @@ bool run_rounds(int32_t& outcome, bool& stop_early) {
   return true;
 }
 
-// Steps 9 to 13. Returns false when an outcome ends presolve.
+// The work after the rounds: integer rows (inside the search), duplicate
+// rows and duplicate columns. Returns false when an outcome ends presolve.
 bool run_searches(int32_t& outcome) {
   const int32_t ipslct = icv(ic::IPSLCT);
   if ((ipslct & kSelectNoEntitySweeps) == 0) {
@@ -170,7 +171,7 @@ bool run_searches(int32_t& outcome) {
   return true;
 }
 
-// Step 13: the entity round (the entity presolve itself runs only inside
+// The entity round (the entity presolve itself runs only inside
 // the global search).
 bool run_entity_round(int32_t& outcome) {
   if (nglent <= 0) return true;
@@ -206,7 +207,7 @@ void print_reduced_size() {
   emit_message();
 }
 
-// The progress line (message 258) of the problem as step 14 has it.
+// The progress line (message 258) of the problem as it stands at the end.
 void print_final_progress(int32_t pass) {
   const PresolveCounts& c = presolve_state.counts;
   print_presolve_progress(pass, c.rows - presolve_state.removed_rows,
@@ -249,7 +250,7 @@ bool final_implied_bounds(int32_t& outcome) {
   return column == 0;
 }
 
-// Step 14: the final bounds, the progress line, compaction. False when the
+// The end of the reductions: final bounds, the progress line, compaction. False when the
 // status word ends presolve at once.
 bool finish_reductions(int32_t& outcome) {
   OneBased<double> work = real_array(ARR_WORK_VECTOR);
@@ -278,7 +279,7 @@ void print_capacity(const char* word) {
   emit_message();
 }
 
-// Step 15: the outcome by letter, lp_status, status word and message.
+// The outcome by letter, lp_status, status word and message.
 void report_outcome(int32_t outcome) {
   switch (outcome) {
     case PRESOLVE_DONE:

@@ -367,7 +367,7 @@ bool run_presolve(bool& presolved) {
   }
 }
 
-// Step 7 of optimise_lp: what a mode 1 or 2 call prepares before the run.
+// What a mode 1 or 2 call of optimise_lp prepares before the run.
 // False when the call must end (status word set).
 bool prepare_lp(int32_t mode) {
   factor.work_vector_count = 0;
@@ -399,7 +399,7 @@ bool prepare_lp(int32_t mode) {
   return true;
 }
 
-// lp_status and the problem flags from the status letter (step 10).
+// lp_status and the problem flags from the status letter.
 void map_status_letter(int32_t mode) {
   const bool full = mode <= OPT_MINIMISE;
   switch (status_letter) {
@@ -462,7 +462,7 @@ void write_final_solution_file(bool kept_as_left) {
   }
 }
 
-// The final message of a mode 1 or 2 call (step 14).
+// The final message of a mode 1 or 2 call.
 void report_outcome() {
   if (status_letter == kLetterOptimal) {
     begin_message(MSG_OUTCOME_OPTIMAL);
