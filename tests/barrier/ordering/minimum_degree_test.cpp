@@ -426,6 +426,42 @@ TEST(MinimumDegreeOrdering, ListPlacesAndRoomMeasureChangeNoChoice) {
   EXPECT_GT(t.stats.own_compactions, 0);
 }
 
+// Random graphs, states, layouts and storages: the result is -2 or the very
+// order that plenty of room gives.
+TEST(MinimumDegreeOrdering, RandomGraphsUnderTightStorage) {
+  std::mt19937 rng(2031);
+  int succeeded = 0, short_of_space = 0;
+  for (int trial = 0; trial < 60; ++trial) {
+    const int32_t dim = 1 + static_cast<int32_t>(rng() % 60);
+    const int32_t edge_count =
+        static_cast<int32_t>(rng() % (1 + std::min<int64_t>(4 * dim, dim * (dim - 1) / 2)));
+    OrderingCase c{dim, random_graph(dim, edge_count, rng)};
+    c.state.assign(dim + 1, 0);
+    for (int32_t v = 1; v <= dim; ++v)
+      if (rng() % 7 == 0) c.state[v] = -2 - static_cast<int32_t>(rng() % 4);
+    c.tfind = static_cast<int32_t>(rng() % 4) * 3;
+    c.n_lead = static_cast<int32_t>(rng() % (dim + 1));
+    c.lists_backwards = rng() % 2 == 0;
+    const Ordered plenty = order(c);
+    expect_valid_permutation(c, plenty);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      OrderingCase tight = c;
+      tight.spare = dim + static_cast<int64_t>(rng() % (3 * dim + 10));
+      tight.reverse_capacity = edge_count + dim + static_cast<int64_t>(rng() % (3 * dim + 10));
+      const Ordered o = order(tight);
+      if (o.status == kl::BARRIER_SPACE_SHORT) {
+        ++short_of_space;
+        continue;
+      }
+      ++succeeded;
+      expect_valid_permutation(tight, o);
+      EXPECT_EQ(o.permutation, plenty.permutation) << "trial " << trial;
+    }
+  }
+  EXPECT_GT(succeeded, 0);
+  EXPECT_GT(short_of_space, 0);
+}
+
 TEST(MinimumDegreeOrdering, OwnListsCompactFromAboveTheMatrixPart) {
   kl::barrier_params params;
   params.matrix_nz = 3;
