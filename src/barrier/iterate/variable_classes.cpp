@@ -205,7 +205,12 @@ void permute_columns_in_place(int32_t n, const int32_t* inverse, const int32_t* 
     const int32_t o = column_of_entry(old_start, n, e);
     return new_start[inverse[o]] + (e - old_start[o]);
   };
-  for (int32_t e0 = base; e0 < end; ++e0) {
+  // Leading columns that keep their place only have their indices renamed.
+  int32_t lead = 0;
+  while (lead < n && inverse[lead + 1] == lead + 1) ++lead;
+  const int32_t lead_end = lead < n ? old_start[lead + 1] : end;
+  for (int32_t e = base; e < lead_end; ++e) index[e] = -inverse[index[e]];
+  for (int32_t e0 = lead_end; e0 < end; ++e0) {
     if (index[e0] < 0) continue;
     int32_t carried_index = index[e0];
     double carried_value = value[e0];
