@@ -567,4 +567,39 @@ TEST(BarrierClasses, RandomRemovalsOverSeveralReclassificationsEndInEntryOrder) 
   }
 }
 
+TEST(BarrierClasses, CompactionPutsRemovedRowsBehindInReverse) {
+  // One column over five rows (positions 2..6); rows at positions 3 and 5 removed.
+  kltest::SparseColumns a;
+  a.rows_count = 5;
+  a.cols_count = 1;
+  a.starts = {0, 5};
+  a.rows = {0, 1, 2, 3, 4};
+  a.values = {1, 2, 3, 4, 5};
+  struct Case {
+    const char* name;
+    int32_t factor_first, factor_last;
+    std::vector<int32_t> rows;
+    int32_t end;
+  };
+  const std::vector<Case> cases = {
+      {"list stored apart: the whole column", 100, 0, {2, 4, 6, 5, 3}, 3},
+      {"in-place list: up to its last entry", 1, 4, {2, 4, 5, 3, 6}, 2},
+  };
+  for (const Case& c : cases) {
+    ClassFixture f(a, nullptr, {1}, {1, 1, 1, 1, 1}, {0, 0, -2, 0, -2, 0});
+    f.ranges = {0, 1, 1, 2, 2, 2, 7, 1, 7, 0, 1, 1, 1, 6, 6, 6, 0};
+    f.pivot_rank[1] = 1;
+    f.factor_first[1] = c.factor_first;
+    f.factor_last[1] = c.factor_last;
+    f.compact();
+    std::vector<int32_t> rows(f.sys.factor_index.begin() + 1, f.sys.factor_index.begin() + 6);
+    EXPECT_EQ(rows, c.rows) << c.name;
+    EXPECT_EQ(f.sys.matrix_end[1], c.end) << c.name;
+    for (int32_t e = 1; e <= 5; ++e) EXPECT_EQ(f.sys.factor_value[e], f.sys.factor_index[e] - 1) << c.name;
+    if (c.factor_first == 1) {
+      EXPECT_EQ(f.factor_last[1], c.end) << c.name;
+    }
+  }
+}
+
 }  // namespace
