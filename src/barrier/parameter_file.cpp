@@ -202,9 +202,9 @@ void split_words(const std::string& text, std::string& key, std::string& value) 
   }
 }
 
-// The number a value stands for: YES and NO, else the longest leading part
+// The number a value stands for: YES and NO, else the longest leading text
 // that reads as a decimal number once d and D have become e. False when no
-// leading part is a number, or the part is NaN.
+// leading text is a number, or the number read is NaN.
 bool value_number(std::string value, double& number) {
   if (value == "YES") {
     number = 1.0;
