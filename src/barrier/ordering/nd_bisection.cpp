@@ -302,13 +302,13 @@ void choose_initial_bisection(DissectionState& s, int32_t trials) {
   sort_index_by_key(count, s.queue, s.wlen);
   for (int32_t k = 1; k <= count; ++k) s.excluded[s.queue[k]] = 0;
   // The seed order lives in the queue only until the first cover; keep it.
-  std::memcpy(s.separator + 1, s.queue + 1, sizeof(int32_t) * count);
+  std::memcpy(s.seed_order + 1, s.queue + 1, sizeof(int32_t) * count);
   double best_ratio = 0.0;
   int64_t best_cut = 0;
   bool have_best = false;
   int32_t done = 0;
   for (int32_t k = count; k >= 1 && done < trials; --k) {
-    const int32_t seed = s.separator[k];
+    const int32_t seed = s.seed_order[k];
     if (s.excluded[seed] != 0) continue;
     if (done > 0) restore_coarsest_graph(s);
     grow_bisection(s, seed);

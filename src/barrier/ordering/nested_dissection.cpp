@@ -13,7 +13,7 @@ namespace kl {
 
 namespace {
 
-constexpr int32_t kWorkArrays = 28;
+constexpr int32_t kWorkArrays = 27;
 constexpr int32_t kSeparatorRetries = 3;
 
 // Breadth-first search from `from` over the unlabelled nodes; entries of
@@ -158,7 +158,7 @@ void order_nested_dissection(int32_t node_count, int32_t* list_start, int32_t* f
   int32_t** arrays[kWorkArrays] = {
       &s.wlen,          &s.weight,     &s.side,        &s.internal,    &s.external,   &s.stamp,
       &s.match,         &s.level,      &s.piece,       &s.coarse_piece, &s.absorbed,  &s.bucket_next,
-      &s.bucket_prev,   &s.bucket_key, &s.move_epoch,  &s.separator,   &s.separator_place, &s.local,
+      &s.bucket_prev,   &s.bucket_key, &s.move_epoch,  &s.seed_order,  &s.local,
       &s.local_node,    &s.local_start, &s.local_len,  &s.local_flow,  &s.pred_node,  &s.pred_entry,
       &s.queue,         &s.scratch,    &s.cover,       &s.excluded};
   for (int32_t k = 0; k < kWorkArrays; ++k) *arrays[k] = work + k * stride;
