@@ -52,7 +52,7 @@ std::vector<int32_t> live_positions(const AnalysisRun& run) {
 // pivot_order is a permutation of the live positions, the rank-indexed lists
 // equal a plain elimination in that order (without padding) and the counts
 // equal the plain ones.
-void expect_valid_analysis(const AnalysisRun& run, const SparseColumns& a) {
+void expect_valid_analysis(const AnalysisRun& run, const SparseColumns& a, const SparseColumns* q = nullptr) {
   const auto& s = run.sys;
   const int32_t count = s.params.pivot_count;
   std::vector<int32_t> order(run.pivot_order.begin() + 1, run.pivot_order.begin() + count + 1);
@@ -60,7 +60,7 @@ void expect_valid_analysis(const AnalysisRun& run, const SparseColumns& a) {
   ASSERT_EQ(order, live_positions(run));
   std::vector<int32_t> states(s.var_state.size(), 0);
   for (size_t p = 0; p < states.size(); ++p) states[p] = s.var_state[p] < -1 ? -2 : 0;
-  const auto plain = kltest::plain_elimination(kltest::system_adjacency(a, nullptr, states), run.pivot_order.data(), count,
+  const auto plain = kltest::plain_elimination(kltest::system_adjacency(a, q, states), run.pivot_order.data(), count,
                                                s.n());
   for (int32_t k = 1; k <= count; ++k) {
     const int32_t p = run.pivot_order[static_cast<size_t>(k)];
@@ -117,6 +117,48 @@ TEST(AnalyseNormalEquations, EveryOrderingGivesAValidOrderAndTheFactorOfThatOrde
             EXPECT_EQ(p, expected);
           }
           EXPECT_EQ(run.pivot_order[static_cast<size_t>(expected) + 1] > run.sys.n() || expected == run.sys.n(), true);
+        }
+      }
+    }
+  }
+}
+
+TEST(AnalyseNormalEquations, QuadraticCouplingOnBothPathsGivesTheFactorOfTheOrder) {
+  const SparseColumns a = random_matrix(11, 20, 24, 0.12);
+  SparseColumns q;
+  q.rows_count = 24;
+  q.cols_count = 24;
+  std::mt19937 rng(12);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (int32_t j = 0; j < 24; ++j) {
+    for (int32_t i = j + 1; i < 24; ++i)
+      if (u(rng) < 0.08) {
+        q.rows.push_back(i);
+        q.values.push_back(0.5);
+      }
+    q.starts.push_back(static_cast<int32_t>(q.rows.size()));
+  }
+  int32_t neighbours_of_removed = 0;
+  for (int32_t j = 0; j < 24; ++j)
+    for (int32_t t = q.starts[static_cast<size_t>(j)]; t < q.starts[static_cast<size_t>(j) + 1]; ++t)
+      if (j == 6 || q.rows[static_cast<size_t>(t)] == 6) ++neighbours_of_removed;
+  ASSERT_GT(neighbours_of_removed, 0);
+  for (int32_t kind : {kl::SYSTEM_NORMAL_EQUATIONS, kl::SYSTEM_AUGMENTED}) {
+    for (int32_t ordering : {-1, 0, 1, 2, 3}) {
+      for (int32_t postorder : {0, 1, 2}) {
+        SCOPED_TRACE(testing::Message() << "kind " << kind << " ORDERING " << ordering << " POSTORDER " << postorder);
+        AnalysisRun run;
+        run.sys = kltest::make_barrier_system(a, &q);
+        run.sys.params.ORDERING = ordering;
+        run.sys.params.POSTORDER = postorder;
+        run.sys.params.SUPFILL = 0;
+        run.sys.var_state[7] = -2;  // a removed column with quadratic neighbours
+        kltest::prepare_analysis(run, kind);
+        kltest::run_analysis(run, kind);
+        ASSERT_EQ(run.status, 0);
+        expect_valid_analysis(run, a, &q);
+        if (kind == kl::SYSTEM_NORMAL_EQUATIONS) {
+          for (int32_t k = 1; k <= 23; ++k) EXPECT_LE(run.pivot_order[static_cast<size_t>(k)], 24);
         }
       }
     }
