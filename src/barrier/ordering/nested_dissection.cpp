@@ -13,7 +13,7 @@ namespace kl {
 
 namespace {
 
-constexpr int32_t kWorkArrays = 28;
+constexpr int32_t kWorkArrays = 27;
 constexpr int32_t kSeparatorRetries = 3;
 
 // Breadth-first search from `from` over the unlabelled nodes; entries of
@@ -117,7 +117,7 @@ int32_t dissect_piece(DissectionState& s, int32_t trials, int32_t base_top) {
 
 int64_t nested_dissection_work_size(int32_t node_count) {
   const int64_t stride = static_cast<int64_t>(node_count) + 1;
-  return kWorkArrays * stride + 2 * (2 * stride + 1);
+  return kWorkArrays * stride + 4 * (2 * stride + 1);
 }
 
 void order_nested_dissection(int32_t node_count, int32_t* list_start, int32_t* factor_index,
@@ -158,13 +158,15 @@ void order_nested_dissection(int32_t node_count, int32_t* list_start, int32_t* f
   int32_t** arrays[kWorkArrays] = {
       &s.wlen,          &s.weight,     &s.side,        &s.internal,    &s.external,   &s.stamp,
       &s.match,         &s.level,      &s.piece,       &s.coarse_piece, &s.absorbed,  &s.bucket_next,
-      &s.bucket_prev,   &s.bucket_key, &s.move_epoch,  &s.separator,   &s.separator_place, &s.local,
+      &s.bucket_prev,   &s.bucket_key, &s.move_epoch,  &s.seed_order,  &s.local,
       &s.local_node,    &s.local_start, &s.local_len,  &s.local_flow,  &s.pred_node,  &s.pred_entry,
       &s.queue,         &s.scratch,    &s.cover,       &s.excluded};
   for (int32_t k = 0; k < kWorkArrays; ++k) *arrays[k] = work + k * stride;
   std::fill(work, work + nested_dissection_work_size(r), 0);
   s.bucket_head[0] = work + kWorkArrays * stride;
   s.bucket_head[1] = s.bucket_head[0] + (2 * stride + 1);
+  s.bucket_tail[0] = s.bucket_head[1] + (2 * stride + 1);
+  s.bucket_tail[1] = s.bucket_tail[0] + (2 * stride + 1);
   // The top 2r entries of both arrays: the trials' saved views.
   s.top_start = s.g + s.limit;
   s.top_len = s.g + s.limit + r;

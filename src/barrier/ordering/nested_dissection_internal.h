@@ -58,6 +58,8 @@ struct DissectionState {
 
   // Gain buckets of the bisection moves, one head array per side.
   int32_t* bucket_head[2] = {nullptr, nullptr};
+  int32_t* bucket_tail[2] = {nullptr, nullptr};
+  bool park_zero_moves = false;
   int32_t bucket_bound = 0;
   int32_t bucket_top[2] = {0, 0};
   int32_t* bucket_next = nullptr;
@@ -65,10 +67,7 @@ struct DissectionState {
   int32_t* bucket_key = nullptr;  // -1: in no bucket
   int32_t* move_epoch = nullptr;  // zero-gain moves, and excluded seeds
 
-  // The separator as a list, with each member's place in it.
-  int32_t* separator = nullptr;
-  int32_t separator_count = 0;
-  int32_t* separator_place = nullptr;
+  int32_t* seed_order = nullptr;  // the trials' seeds, by ascending degree
 
   // Bipartite graphs of the vertex covers, numbered locally.
   int32_t* local = nullptr;
