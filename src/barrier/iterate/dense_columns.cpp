@@ -240,13 +240,17 @@ void find_dense_columns(const barrier_params& params, const int32_t* matrix_star
       const int32_t longest_merged =
           merge_quadratic_components(params, matrix_start, matrix_end, factor_index, cr, quad_start, quad_row_count,
                                      column_node, pattern_start, pattern_end, row_mark, column_queue);
+      // The counts are row starts now.
+      auto coupled_by_starts = [&](int32_t j) {
+        return quad_start[j] < quad_start[j + 1] || quad_row_count[j] < quad_row_count[j + 1];
+      };
       const double t_star = final_threshold;
       if (longest_merged > minimum_length &&
           static_cast<double>(longest_merged) * longest_merged >= params.DENSGAP * t_star * t_star) {
         // A large coupled component would make the normal matrix dense:
         // the augmented system takes the coupled columns as nodes instead.
         system_kind = SYSTEM_AUGMENTED;
-        for (int32_t j = first_column; j <= last_column; ++j) dense_mark[j] = coupled(j) ? 1 : 0;
+        for (int32_t j = first_column; j <= last_column; ++j) dense_mark[j] = coupled_by_starts(j) ? 1 : 0;
       }
     }
   }
