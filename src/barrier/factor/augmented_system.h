@@ -35,7 +35,7 @@
 //          pivot when nothing else is acceptable).
 //        dense_mark[1..n+m]: the dense marks of find_dense_columns (columns
 //          0, 1 or 2; 2 = held back); overwritten (stability marks).
-//        work: kAugmentedWorkArrays * (n + m + 1) ints of scratch
+//        work: kAugmentedWorkArrays * (n + m + 2) ints of scratch
 //          (augmented_work_size); contents on exit undefined.
 //        removed_col_count, removed_row_count: counts so far (in/out).
 //        factor_nonzeros (in/out): raised to the factor's nonzero count when
@@ -95,12 +95,12 @@
 
 namespace kl {
 
-// Scratch arrays of n + m + 1 ints that factorise_augmented_system carves
+// Scratch arrays of n + m + 2 ints that factorise_augmented_system carves
 // out of its work argument.
 inline constexpr int32_t kAugmentedWorkArrays = 14;
 
 inline int64_t augmented_work_size(const barrier_params& params) {
-  return static_cast<int64_t>(kAugmentedWorkArrays) * (static_cast<int64_t>(params.var_count) + 1);
+  return static_cast<int64_t>(kAugmentedWorkArrays) * (static_cast<int64_t>(params.col_count) + params.row_count + 2);
 }
 
 void factorise_augmented_system(barrier_params& params, int32_t list_limit, int32_t* factor_first,
