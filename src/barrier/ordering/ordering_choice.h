@@ -25,9 +25,10 @@
 
 namespace kl {
 
-// Ints per node of the `work` array of order_normal_matrix: work holds
-// kOrderingWorkPerNode x (dim + 2) ints, shared with the orderings it calls.
-inline constexpr int32_t kOrderingWorkPerNode = 40;
+// Ints of the `work` array of order_normal_matrix for a graph of dim nodes:
+// its own per-node arrays, the work of the orderings it calls and the edge
+// weights that the dissection pairs with factor_index (factor_space + 2).
+int64_t ordering_work_ints(const barrier_params& params, int32_t dim);
 
 // The ordering methods, as `ORDERING` names them and as the choice reports
 // them (the last_method argument).

@@ -16,16 +16,16 @@
 namespace kl {
 
 // Ints per position of the `work` array of postorder_elimination_tree:
-// work holds kPostorderWorkPerPosition x (n + m + 2) ints (it also serves a
+// work holds kPostorderWorkPerPosition x (n + m + 2) + factor_space + 2 ints
+// (the last part holds the transposed lists; the whole also serves a
 // repeated symbolic run); `value_work` holds n + m + 2 doubles.
 inline constexpr int32_t kPostorderWorkPerPosition = 14;
+int64_t postorder_work_ints(const barrier_params& params);
 
 // Renumbers the pivots in a depth-first post-order of the elimination tree
 // (nothing happens when `POSTORDER` <= 0), in-place columns first. Rewrites
 // `pivot_order`, `pivot_rank`, the lists and the order of the matrix entries
-// of each column; the counts of the factor do not change. The free part of
-// factor_value above the matrix and quadratic values serves as room for the
-// transposed lists. status: 0, or -1 from the repeated symbolic run needed
+// of each column; the counts of the factor do not change. status: 0, or -1 from the repeated symbolic run needed
 // when a quadratic pattern exists and the columns changed order.
 void postorder_elimination_tree(barrier_params& params, const int32_t* matrix_start, const int32_t* matrix_end,
                                 int32_t* pivot_order, int32_t* factor_index, double* factor_value,
