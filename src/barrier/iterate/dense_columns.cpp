@@ -16,6 +16,14 @@ constexpr int32_t kLastActiveSlack = 14;
 constexpr int32_t kFirstRemovedColumn = 7;
 constexpr int32_t kLastRemovedColumn = 16;
 
+// trunc(value) as an int, clamped to the int range: the keys come from the
+// parameter file and may be anything.
+int32_t truncate_to_int(double value) {
+  if (!(value > -2147483647.0)) return value != value ? 0 : -2147483647;
+  if (value > 2147483647.0) return 2147483647;
+  return static_cast<int32_t>(value);
+}
+
 int32_t column_length(const int32_t* matrix_start, const int32_t* matrix_end, int32_t j) {
   return matrix_end[j] - matrix_start[j] + 1;
 }
@@ -37,7 +45,7 @@ int32_t sparse_row_length(const int32_t* matrix_start, const int32_t* matrix_end
 int32_t cost_rule_threshold(const barrier_params& params, const int32_t* length_histogram, int32_t n_max,
                             int32_t active_rows, int32_t sparse_rows, int32_t active_columns,
                             double sparse_entries, double sum_of_squares) {
-  const int32_t d_max = static_cast<int32_t>(active_rows * params.MAXDENSE);
+  const int32_t d_max = truncate_to_int(active_rows * params.MAXDENSE);
   const double e = sparse_rows;
   double best = params.DENSGAP * sum_of_squares;
   int32_t threshold = n_max;
@@ -150,8 +158,8 @@ void find_dense_columns(const barrier_params& params, const int32_t* matrix_star
 
   // Dense rows: far above the average row count. Their entries do not count
   // towards the column lengths of the cost rule.
-  const int64_t dense_row_count_limit =
-      static_cast<int64_t>(params.DENSGAP * static_cast<double>(entries) / active_rows + 0.5);
+  const int32_t dense_row_count_limit =
+      truncate_to_int(params.DENSGAP * static_cast<double>(entries) / active_rows + 0.5);
   int32_t dense_rows = 0;
   for (int32_t r = first_row; r <= last_row; ++r) {
     if (dense_mark[r] >= dense_row_count_limit) {
@@ -181,7 +189,7 @@ void find_dense_columns(const barrier_params& params, const int32_t* matrix_star
   int32_t threshold = 0;
   int32_t minimum_length = 0;  // e
   if (length_rule) {
-    threshold = params.LAM > 0.0 ? static_cast<int32_t>(params.LAM * m + 0.5) : -static_cast<int32_t>(params.LAM);
+    threshold = params.LAM > 0.0 ? truncate_to_int(params.LAM * m + 0.5) : -truncate_to_int(params.LAM);
     n_max = longest_column;
   } else {
     minimum_length = params.DENSLEN;

@@ -179,6 +179,15 @@ TEST(DenseColumns, ChoiceOfDenseColumnsAndSystem) {
          p.LAM = 0.07;
        },
        kl::SYSTEM_NORMAL_EQUATIONS, marks_by_length(upto7, none)},
+      // Keys beyond the int range are clamped, not converted with overflow.
+      {"length rule LAM 1e12", &upto7,
+       [](kl::barrier_params& p) {
+         p.SETLAM = -1;
+         p.LAM = 1e12;
+       },
+       kl::SYSTEM_NORMAL_EQUATIONS, marks_by_length(upto7, none)},
+      {"DENSGAP 1e300", &long_pair, [](kl::barrier_params& p) { p.DENSGAP = 1e300; }, kl::SYSTEM_NORMAL_EQUATIONS,
+       marks_by_length(long_pair, none)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
