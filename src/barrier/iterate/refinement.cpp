@@ -303,7 +303,9 @@ void refine_by_krylov_alt(const barrier_params& params, const double* pivot_inve
   primal_accuracy = std::sqrt(rows);
   dual_accuracy = std::sqrt(columns);
   double beta = std::sqrt(rows + columns);
-  if (primal_accuracy >= primal_target || dual_accuracy >= dual_target) {
+  // A zero residual is already the solution (targets of 0 would otherwise
+  // start the recurrence with 0/0).
+  if ((primal_accuracy >= primal_target || dual_accuracy >= dual_target) && beta > 0.0) {
     for (int32_t k = first; k <= last; ++k) {
       const int32_t i = pivot_order[k];
       q[i] = t[i] / beta;

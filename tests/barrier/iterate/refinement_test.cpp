@@ -387,6 +387,12 @@ TEST(KrylovRefinement, ExhaustedRecurrenceStopsFinite) {
     r.krylov(alt, v, -1.0, -1.0, mode);
     EXPECT_EQ(v[2], 1.5);
     EXPECT_LE(r.steps, 2);
+    // Started at the solution with targets of 0: nothing to do, nothing
+    // divided by a zero residual.
+    r.steps = 0;
+    r.krylov(alt, v, 0.0, 0.0, mode);
+    EXPECT_EQ(v[2], 1.5);
+    EXPECT_EQ(r.primal_accuracy, 0.0);
   }
 }
 
