@@ -53,9 +53,10 @@
 //          (quad_start updated) when quad_nz > 0. Matrix and quadratic
 //          values are otherwise left untouched.
 //        factor_flops: half the sum of len * (len + 1) over the columns.
-//        unpivoted_count: positions left without a pivot; they get
-//          var_state -2 (a row also z := -1, counted into removed_row_count;
-//          a column into removed_col_count).
+//        unpivoted_count: n + m - pivot_count (removed positions included).
+//          Live positions left without a pivot get var_state -2 (a row also
+//          z := -1, counted into removed_row_count; a column into
+//          removed_col_count) and take no part in the factor.
 //        status: 0, or BARRIER_SPACE_SHORT (-2) when the space does not
 //          suffice (then the outputs are undefined, nothing is read or
 //          written outside the arrays as sized above).
@@ -78,7 +79,7 @@
 //         matrix_start.data(), quad_start.data(), fi(), fv(), order.data(),
 //         diag.data(), inv.data(), y.data(), z.data(), mark.data(),
 //         work.data(), rc, rr, nz, bound, flops, left, status);
-//   z is indexed like y (row i at z[i]); it is only written for rows left
+//   z is by position (row i at z[n + i]); it is only written for rows left
 //   without a pivot.
 //
 // choose_augmented_pivot: the pivot search of one elimination step (see its
@@ -112,8 +113,8 @@ void factorise_augmented_system(barrier_params& params, int32_t list_limit, int3
                                 double& factor_flops, int32_t& unpivoted_count, int32_t& status);
 
 // The thresholds of the pivot search. TPIV2 must be positive for the
-// relaxation to end: a value that is not (0, negative or NaN) is clamped to
-// TZER, or to the smallest normal double when TZER is not positive either.
+// relaxation to end: a value that is not (0, negative or NaN) is replaced by
+// the key's default (1e-8). A TPIV1 that is not finite is taken as 1.
 struct AugmentedPivotLimits {
   double tpiv1 = 0;  // starting ratio threshold
   double tpiv2 = 0;  // floor of the relaxed ratio threshold (clamped, > 0)
