@@ -20,7 +20,7 @@ struct RandomShape {
 
 // A random quasi-definite system: columns carry negative diagonals large
 // enough that -(Q + D) stays definite, rows positive ones.
-FactorCase make_random_case(uint32_t seed, const RandomShape& shape) {
+FactorCase make_random_case(uint32_t seed, const RandomShape& shape, bool analysed = false) {
   std::mt19937 rng(seed);
   const kltest::SparseColumns a = kltest::random_matrix(rng, shape.m, shape.n, shape.per_column, shape.dense);
   const int32_t n = a.cols_count;
@@ -54,7 +54,7 @@ FactorCase make_random_case(uint32_t seed, const RandomShape& shape) {
   } else {
     order = kltest::random_order(rng, n, shape.m, false);
   }
-  EXPECT_TRUE(kltest::lay_out_structure(fc, order));
+  EXPECT_TRUE(analysed ? kltest::lay_out_by_symbolic_factor(fc, order) : kltest::lay_out_structure(fc, order));
   kltest::prepare_work(fc);
   return fc;
 }
@@ -148,6 +148,25 @@ TEST(BarrierNumericFactor, RandomQuasiDefiniteSystemsInEveryForm) {
   EXPECT_GT(fundamental, 0);
   EXPECT_GT(independent, 0);
   EXPECT_GT(chunked, 0);
+}
+
+// The structure as the symbolic factorisation lays it out serves every form.
+TEST(BarrierNumericFactor, FactorsOnTheSymbolicFactorsStructure) {
+  const std::vector<RandomShape> shapes = {
+      {60, 40, 3, 0, 0, true}, {70, 50, 4, 2, 0, true}, {50, 40, 3, 2, 30, true}, {40, 45, 3, 1, 25, false}};
+  for (size_t sh = 0; sh < shapes.size(); ++sh) {
+    const bool normal = shapes[sh].columns_first && shapes[sh].dense == 0 && shapes[sh].quad == 0;
+    for (int32_t pushfact : {0, 1, 2, 4}) {
+      FactorCase fc = make_random_case(static_cast<uint32_t>(31 + sh), shapes[sh], true);
+      apply(fc, Setting{pushfact, 8, pushfact == 4});
+      const Form form = pushfact == 0 ? (normal ? Form::pull_normal : Form::pull_columns)
+                                      : (normal ? Form::push_normal : Form::push_columns);
+      kltest::factorise(fc, form);
+      SCOPED_TRACE("shape " + std::to_string(sh) + " PUSHFACT " + std::to_string(pushfact));
+      EXPECT_EQ(fc.pivot_dropped, 0);
+      EXPECT_LE(kltest::backward_error(fc), 1e-12);
+    }
+  }
 }
 
 // A push form whose update buffer cannot hold a packed block computes the
