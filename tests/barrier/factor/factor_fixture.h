@@ -15,6 +15,7 @@
 #include "barrier/factor/cache_blocking.h"
 #include "barrier/factor/numeric_factor.h"
 #include "barrier/factor/push_factor.h"
+#include "barrier/ordering/symbolic_factor.h"
 #include "support/barrier_system.h"
 
 namespace kltest {
@@ -190,6 +191,38 @@ inline bool lay_out_structure(FactorCase& fc, const std::vector<int32_t>& order)
     fc.factor_first[static_cast<size_t>(k)] = f;
     for (int32_t q : l) s.factor_index[static_cast<size_t>(f++)] = q;
     fc.factor_last[static_cast<size_t>(k)] = f - 1;
+  }
+  return true;
+}
+
+// The same structure as the analysis lays it out: build_lower_pattern and
+// compute_symbolic_factor on `order`, the lists then indexed by rank.
+inline bool lay_out_by_symbolic_factor(FactorCase& fc, const std::vector<int32_t>& order) {
+  BarrierSystem& s = fc.sys;
+  const int32_t total = s.params.var_count;
+  const size_t slots = static_cast<size_t>(total) + 2;
+  s.params.pivot_count = static_cast<int32_t>(order.size());
+  std::vector<int32_t> ord(slots, 0), rank(slots, 0), first(slots, 0), last(slots, 0);
+  std::vector<int32_t> work(static_cast<size_t>(kl::kSymbolicWorkPerPosition) * slots, 0);
+  std::vector<double> value_work(slots, 0.0);
+  for (size_t k = 0; k < order.size(); ++k) ord[k + 1] = order[k];
+  if (s.params.quad_nz > 0)
+    kl::build_lower_pattern(s.params, ord.data(), s.quad_start.data(), s.fi(), s.fv(), rank.data(), work.data(),
+                            value_work.data());
+  kl::symbolic_counts counts;
+  int32_t status = 0;
+  kl::compute_symbolic_factor(s.params, s.matrix_start.data(), ord.data(), s.fi(), s.fv(), first.data(), last.data(),
+                              s.var_state.data(), s.quad_start.data(), rank.data(), work.data(), value_work.data(),
+                              counts, status);
+  if (status != 0) return false;
+  fc.pivot_order.assign(static_cast<size_t>(total) + 1, 0);
+  fc.factor_first.assign(static_cast<size_t>(total) + 1, 0);
+  fc.factor_last.assign(static_cast<size_t>(total) + 1, 0);
+  for (int32_t k = 1; k <= s.params.pivot_count; ++k) {
+    const int32_t p = ord[static_cast<size_t>(k)];
+    fc.pivot_order[static_cast<size_t>(k)] = p;
+    fc.factor_first[static_cast<size_t>(k)] = first[static_cast<size_t>(p)];
+    fc.factor_last[static_cast<size_t>(k)] = last[static_cast<size_t>(p)];
   }
   return true;
 }

@@ -20,7 +20,7 @@ struct RandomShape {
 
 // A random quasi-definite system: columns carry negative diagonals large
 // enough that -(Q + D) stays definite, rows positive ones.
-FactorCase make_random_case(uint32_t seed, const RandomShape& shape) {
+FactorCase make_random_case(uint32_t seed, const RandomShape& shape, bool analysed = false) {
   std::mt19937 rng(seed);
   const kltest::SparseColumns a = kltest::random_matrix(rng, shape.m, shape.n, shape.per_column, shape.dense);
   const int32_t n = a.cols_count;
@@ -54,7 +54,7 @@ FactorCase make_random_case(uint32_t seed, const RandomShape& shape) {
   } else {
     order = kltest::random_order(rng, n, shape.m, false);
   }
-  EXPECT_TRUE(kltest::lay_out_structure(fc, order));
+  EXPECT_TRUE(analysed ? kltest::lay_out_by_symbolic_factor(fc, order) : kltest::lay_out_structure(fc, order));
   kltest::prepare_work(fc);
   return fc;
 }
@@ -148,6 +148,25 @@ TEST(BarrierNumericFactor, RandomQuasiDefiniteSystemsInEveryForm) {
   EXPECT_GT(fundamental, 0);
   EXPECT_GT(independent, 0);
   EXPECT_GT(chunked, 0);
+}
+
+// The structure as the symbolic factorisation lays it out serves every form.
+TEST(BarrierNumericFactor, FactorsOnTheSymbolicFactorsStructure) {
+  const std::vector<RandomShape> shapes = {
+      {60, 40, 3, 0, 0, true}, {70, 50, 4, 2, 0, true}, {50, 40, 3, 2, 30, true}, {40, 45, 3, 1, 25, false}};
+  for (size_t sh = 0; sh < shapes.size(); ++sh) {
+    const bool normal = shapes[sh].columns_first && shapes[sh].dense == 0 && shapes[sh].quad == 0;
+    for (int32_t pushfact : {0, 1, 2, 4}) {
+      FactorCase fc = make_random_case(static_cast<uint32_t>(31 + sh), shapes[sh], true);
+      apply(fc, Setting{pushfact, 8, pushfact == 4});
+      const Form form = pushfact == 0 ? (normal ? Form::pull_normal : Form::pull_columns)
+                                      : (normal ? Form::push_normal : Form::push_columns);
+      kltest::factorise(fc, form);
+      SCOPED_TRACE("shape " + std::to_string(sh) + " PUSHFACT " + std::to_string(pushfact));
+      EXPECT_EQ(fc.pivot_dropped, 0);
+      EXPECT_LE(kltest::backward_error(fc), 1e-12);
+    }
+  }
 }
 
 // A push form whose update buffer cannot hold a packed block computes the
@@ -371,6 +390,52 @@ TEST(BarrierNumericFactor, DependentRowsLeaveTheNextFactorisation) {
       for (int32_t k = 1; k <= fc.sys.params.pivot_count; ++k)
         EXPECT_EQ(fc.pivot_rank[static_cast<size_t>(fc.pivot_order[static_cast<size_t>(k)])], k);
       EXPECT_EQ(fc.pivot_rank[static_cast<size_t>(cols) + 5], 0);
+      EXPECT_LE(kltest::backward_error(fc), 1e-12);
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Six columns with identical patterns form an independent block of
+// in-place columns whose lists still name a row removed after the analysis:
+// every form factorises the system without that row.
+TEST(BarrierNumericFactor, InPlaceBlocksSkipRemovedRows) {
+  for (Form form : {Form::pull_normal, Form::push_normal, Form::pull_columns, Form::push_columns}) {
+    for (int32_t pushfact : {0, 1, 2, 3}) {
+      const bool push = form == Form::push_normal || form == Form::push_columns;
+      if (push == (pushfact == 0)) continue;
+      std::mt19937 rng(8);
+      std::uniform_real_distribution<double> val(0.5, 2.0);
+      kltest::SparseColumns a;
+      a.rows_count = 6;
+      a.cols_count = 12;
+      for (int32_t j = 0; j < 12; ++j) {
+        std::vector<int32_t> rows = j < 6 ? std::vector<int32_t>{0, 1, 2, 3} : std::vector<int32_t>{j % 6, (j + 2) % 6};
+        std::sort(rows.begin(), rows.end());
+        for (int32_t r : rows) {
+          a.rows.push_back(r);
+          a.values.push_back(val(rng));
+        }
+        a.starts.push_back(static_cast<int32_t>(a.rows.size()));
+      }
+      FactorCase fc;
+      fc.sys = kltest::make_barrier_system(a, nullptr, 2000);
+      fc.diagonal.assign(19, 0.5);
+      for (int32_t j = 1; j <= 12; ++j) fc.diagonal[static_cast<size_t>(j)] = -1.0 - 0.1 * j;
+      std::vector<int32_t> order;
+      for (int32_t p = 1; p <= 18; ++p) order.push_back(p);
+      ASSERT_TRUE(kltest::lay_out_structure(fc, order));
+      kltest::prepare_work(fc);
+      apply(fc, Setting{pushfact, 4, false});
+      ASSERT_EQ(fc.supernode_mark[1], -6);
+      fc.sys.var_state[14] = -2;  // row 2, removed by an earlier call
+      kltest::factorise(fc, form);
+      SCOPED_TRACE("form " + std::to_string(static_cast<int>(form)) + " PUSHFACT " + std::to_string(pushfact));
+      EXPECT_EQ(fc.sys.params.pivot_count, 17);
+      EXPECT_EQ(fc.pivot_dropped, 0);
       EXPECT_LE(kltest::backward_error(fc), 1e-12);
     }
   }

@@ -31,6 +31,8 @@ struct OrderingCase {
   int32_t n_lead = 0;
   int64_t spare = -1;            // free entries of factor_index after the graph; -1: plenty
   int64_t reverse_capacity = -1; // -1: what the barrier lends
+  bool lists_backwards = false;   // lay the lists out from the last node to the first
+  int32_t var_count = 0;          // n + m of the barrier; 0: dim
 };
 
 // Lays the graph out above a guarded matrix part, with exactly sized
@@ -40,12 +42,13 @@ Ordered order(const OrderingCase& c) {
   kl::barrier_params params;
   params.matrix_nz = kMatrixPart;
   params.quad_nz = 0;
-  params.var_count = dim;
+  params.var_count = c.var_count > 0 ? c.var_count : dim;
   std::vector<std::vector<int32_t>> lists(dim + 1);
   for (auto [u, v] : c.edges) lists[u].push_back(v);
   std::vector<int32_t> start(dim + 1, 0), length(dim + 1, 0);
   int64_t next = kMatrixPart + 1;
-  for (int32_t v = 1; v <= dim; ++v) {
+  for (int32_t i = 1; i <= dim; ++i) {
+    const int32_t v = c.lists_backwards ? dim + 1 - i : i;
     start[v] = static_cast<int32_t>(next);
     length[v] = static_cast<int32_t>(lists[v].size());
     next += length[v];
@@ -391,6 +394,106 @@ TEST(MinimumDegreeOrdering, ShortStorageGivesSpaceShortOrCompacts) {
   EXPECT_GT(own_compacted, 0);
   EXPECT_GT(reverse_compacted, 0);
   EXPECT_GT(failed, 0);
+}
+
+// Lists laid out in any order, and a room measure (n + m) above the node
+// count, as when the columns alone are ordered: the same order results.
+TEST(MinimumDegreeOrdering, ListPlacesAndRoomMeasureChangeNoChoice) {
+  std::mt19937 rng(5);
+  OrderingCase base{70, random_graph(70, 200, rng)};
+  base.tfind = 25;
+  base.n_lead = 30;
+  const Ordered plain = order(base);
+  expect_valid_permutation(base, plain);
+  OrderingCase backwards = base;
+  backwards.lists_backwards = true;
+  OrderingCase wide = base;
+  wide.var_count = 95;
+  for (const OrderingCase& c : {backwards, wide}) {
+    const Ordered o = order(c);
+    expect_valid_permutation(c, o);
+    EXPECT_EQ(o.permutation, plain.permutation);
+  }
+  // The least room that lets the backward layout through compacts on the
+  // way and still gives the same order.
+  OrderingCase tight = backwards;
+  Ordered t;
+  t.status = kl::BARRIER_SPACE_SHORT;
+  for (tight.spare = base.dim; t.status != 0 && tight.spare < 20 * base.dim; tight.spare += 5)
+    t = order(tight);
+  expect_valid_permutation(tight, t);
+  EXPECT_EQ(t.permutation, plain.permutation);
+  EXPECT_GT(t.stats.own_compactions, 0);
+}
+
+// Random graphs, states, layouts and storages: the result is -2 or the very
+// order that plenty of room gives.
+TEST(MinimumDegreeOrdering, RandomGraphsUnderTightStorage) {
+  std::mt19937 rng(2031);
+  int succeeded = 0, short_of_space = 0;
+  for (int trial = 0; trial < 60; ++trial) {
+    const int32_t dim = 1 + static_cast<int32_t>(rng() % 60);
+    const int32_t edge_count =
+        static_cast<int32_t>(rng() % (1 + std::min<int64_t>(4 * dim, dim * (dim - 1) / 2)));
+    OrderingCase c{dim, random_graph(dim, edge_count, rng)};
+    c.state.assign(dim + 1, 0);
+    for (int32_t v = 1; v <= dim; ++v)
+      if (rng() % 7 == 0) c.state[v] = -2 - static_cast<int32_t>(rng() % 4);
+    c.tfind = static_cast<int32_t>(rng() % 4) * 3;
+    c.n_lead = static_cast<int32_t>(rng() % (dim + 1));
+    c.lists_backwards = rng() % 2 == 0;
+    const Ordered plenty = order(c);
+    expect_valid_permutation(c, plenty);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      OrderingCase tight = c;
+      tight.spare = dim + static_cast<int64_t>(rng() % (3 * dim + 10));
+      tight.reverse_capacity = edge_count + dim + static_cast<int64_t>(rng() % (3 * dim + 10));
+      const Ordered o = order(tight);
+      if (o.status == kl::BARRIER_SPACE_SHORT) {
+        ++short_of_space;
+        continue;
+      }
+      ++succeeded;
+      expect_valid_permutation(tight, o);
+      EXPECT_EQ(o.permutation, plenty.permutation) << "trial " << trial;
+    }
+  }
+  EXPECT_GT(succeeded, 0);
+  EXPECT_GT(short_of_space, 0);
+}
+
+TEST(MinimumDegreeOrdering, OwnListsCompactFromAboveTheMatrixPart) {
+  kl::barrier_params params;
+  params.matrix_nz = 3;
+  params.quad_nz = 2;
+  params.factor_space = 40;
+  std::vector<int32_t> factor_index(41, 0);
+  std::vector<int32_t> start = {0, 20, 9, 30}, length = {0, 2, 3, 0};
+  std::vector<int32_t> prev = {0, 2, 0, 1}, next = {0, 3, 1, 0};  // order 2, 1, 3
+  factor_index[9] = 7, factor_index[10] = 8, factor_index[11] = 9;
+  factor_index[20] = 5, factor_index[21] = 6;
+  kl::MinimumDegreeLists lists;
+  lists.factor_index = factor_index.data();
+  lists.own_start = start.data();
+  lists.own_length = length.data();
+  lists.own_prev = prev.data();
+  lists.own_next = next.data();
+  lists.own_head = 2;
+  lists.own_tail = 3;
+  int32_t first_free = 0;
+  int32_t status = 0;
+  // Packed from matrix_nz + quad_nz + 1 = 6 in storage order; the room
+  // after them is 40 - 11 - 1 = 28.
+  kl::compact_own_lists(params, lists, 29, first_free, status);
+  EXPECT_EQ(start, (std::vector<int32_t>{0, 9, 6, 11}));
+  EXPECT_EQ(first_free, 11);
+  EXPECT_EQ(status, kl::BARRIER_SPACE_SHORT);
+  EXPECT_EQ(std::vector<int32_t>(factor_index.begin() + 6, factor_index.begin() + 11),
+            (std::vector<int32_t>{7, 8, 9, 5, 6}));
+  status = 0;
+  kl::compact_own_lists(params, lists, 28, first_free, status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(start, (std::vector<int32_t>{0, 9, 6, 11}));
 }
 
 TEST(MinimumDegreeOrdering, EmptyAndAllRemovedGraphs) {
