@@ -37,6 +37,7 @@ struct SolvePathSettings {
   int32_t maxref = 5;
   int32_t ordering = 0;
   int64_t factor_space = 0;  // 0: sized from the problem
+  bool refactorise = false;  // augmented path: solve with a with-columns refactorisation of its structure
 };
 
 struct SolvePathResult {
@@ -233,13 +234,30 @@ inline SolvePathResult solve_by_augmented_system(const SparseColumns& a, const s
     if (std::find(held_back.begin(), held_back.end(), order[k]) != held_back.end()) ++out.deferred_pivoted;
   kl::block_supernodes_for_cache(sys.params, first.data(), last.data(), sys.fi(), order.data(), send.data(),
                                  rank.data(), smark.data());
-  // The leading ranks whose column is the matrix column itself.
-  int32_t in_place = 0;
-  while (in_place < count && first[in_place + 1] <= sys.params.matrix_nz) ++in_place;
-  sys.params.in_place_count = in_place;
-  out.pivot_count = count;
-  out.in_place_count = in_place;
-  out.blocks = ranks_in_blocks(send, count);
+  if (set.refactorise) {
+    // What every iteration does: refactorise over the structure left.
+    std::vector<double> work_diag(diag);
+    std::vector<int32_t> lists(2 * s + 2), cursor(s + 2), scratch(s + 2);
+    int32_t dropped = 0, removed = 0;
+    kl::factor_normal_matrix_with_columns(sys.params, sys.fi(), sys.fv(), first.data(), last.data(), order.data(),
+                                          rank.data(), inverse.data(), work_diag.data(), diag.data(), y.data(),
+                                          sys.var_state.data(), lists.data(), cursor.data(), send.data(),
+                                          smark.data(), sys.matrix_start.data(), sys.quad_start.data(),
+                                          scratch.data(), dropped, removed);
+    if (dropped != 0 || removed != 0) {
+      out.failure = "refactorisation dropped a pivot";
+      return out;
+    }
+    inverse_diag = work_diag;
+  } else {
+    // The leading ranks whose column is the matrix column itself.
+    int32_t in_place = 0;
+    while (in_place < count && first[in_place + 1] <= sys.params.matrix_nz) ++in_place;
+    sys.params.in_place_count = in_place;
+  }
+  out.pivot_count = sys.params.pivot_count;
+  out.in_place_count = sys.params.in_place_count;
+  out.blocks = ranks_in_blocks(send, out.pivot_count);
   solve_through_factor(sys, cr, diag, order, first, last, send, smark, inverse_diag, b, out);
   return out;
 }

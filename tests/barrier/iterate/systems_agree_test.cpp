@@ -84,14 +84,19 @@ TEST(BarrierSystemsAgree, AugmentedSystemSolves) {
       const SparseColumns a = lp_matrix(c, seed);
       std::vector<double> diag, b;
       system_for(c, seed, diag, b);
-      const kltest::SolvePathResult augmented = kltest::solve_by_augmented_system(a, diag, b, settings_for(c));
-      ASSERT_EQ(augmented.failure, "");
-      EXPECT_EQ(augmented.pivot_count, c.n + c.m);
-      if (c.expect_deferred) {
-        EXPECT_EQ(augmented.deferred_columns, static_cast<int32_t>(c.dense_columns.size()));
-        EXPECT_EQ(augmented.deferred_pivoted, augmented.deferred_columns);
+      for (bool refactorise : {false, true}) {
+        SCOPED_TRACE(refactorise ? "refactorised with columns" : "its own factor");
+        kltest::SolvePathSettings set = settings_for(c);
+        set.refactorise = refactorise;
+        const kltest::SolvePathResult augmented = kltest::solve_by_augmented_system(a, diag, b, set);
+        ASSERT_EQ(augmented.failure, "");
+        EXPECT_EQ(augmented.pivot_count, c.n + c.m);
+        if (c.expect_deferred) {
+          EXPECT_EQ(augmented.deferred_columns, static_cast<int32_t>(c.dense_columns.size()));
+          EXPECT_EQ(augmented.deferred_pivoted, augmented.deferred_columns);
+        }
+        EXPECT_LT(kltest::relative_residual(a, diag, b, augmented.x), 1e-10);
       }
-      EXPECT_LT(kltest::relative_residual(a, diag, b, augmented.x), 1e-10);
     }
   }
 }
