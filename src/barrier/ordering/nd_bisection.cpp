@@ -93,20 +93,36 @@ void buckets_clear(DissectionState& s, int32_t bound) {
   s.bucket_bound = bound;
   for (int32_t sd = 0; sd < 2; ++sd) {
     std::fill(s.bucket_head[sd], s.bucket_head[sd] + 2 * bound + 1, 0);
+    std::fill(s.bucket_tail[sd], s.bucket_tail[sd] + 2 * bound + 1, 0);
     s.bucket_top[sd] = -1;
   }
 }
 
 int32_t gain_of(const DissectionState& s, int32_t v) { return s.external[v] - s.internal[v]; }
 
+// A node that made a zero-gain move since the last positive move goes to the
+// tail of its bucket: such nodes then form the bucket's tail, and the head of
+// the zero-gain bucket is eligible whenever any node in it is.
 void bucket_insert(DissectionState& s, int32_t v) {
   const int32_t sd = s.side[v];
   const int32_t key = std::clamp(gain_of(s, v), -s.bucket_bound, s.bucket_bound) + s.bucket_bound;
   const int32_t h = s.bucket_head[sd][key];
-  s.bucket_next[v] = h;
-  s.bucket_prev[v] = 0;
-  if (h != 0) s.bucket_prev[h] = v;
-  s.bucket_head[sd][key] = v;
+  if (h != 0 && s.park_zero_moves && s.move_epoch[v] == s.epoch) {
+    const int32_t t = s.bucket_tail[sd][key];
+    s.bucket_next[t] = v;
+    s.bucket_prev[v] = t;
+    s.bucket_next[v] = 0;
+    s.bucket_tail[sd][key] = v;
+  } else {
+    s.bucket_next[v] = h;
+    s.bucket_prev[v] = 0;
+    if (h != 0) {
+      s.bucket_prev[h] = v;
+    } else {
+      s.bucket_tail[sd][key] = v;
+    }
+    s.bucket_head[sd][key] = v;
+  }
   s.bucket_key[v] = key;
   if (key > s.bucket_top[sd]) s.bucket_top[sd] = key;
 }
@@ -116,7 +132,11 @@ void bucket_remove(DissectionState& s, int32_t v) {
   if (key < 0) return;
   const int32_t nx = s.bucket_next[v];
   const int32_t pv = s.bucket_prev[v];
-  if (nx != 0) s.bucket_prev[nx] = pv;
+  if (nx != 0) {
+    s.bucket_prev[nx] = pv;
+  } else {
+    s.bucket_tail[s.side[v]][key] = pv;
+  }
   if (pv != 0) {
     s.bucket_next[pv] = nx;
   } else {
@@ -144,9 +164,7 @@ int32_t bucket_pick(DissectionState& s, int32_t sd, bool eligible_only) {
       return best;
     }
     if (eligible_only && key == s.bucket_bound) {
-      for (int32_t v = h; v != 0; v = s.bucket_next[v]) {
-        if (s.move_epoch[v] != s.epoch) return v;
-      }
+      if (s.move_epoch[h] != s.epoch) return h;
       continue;
     }
     return h;
@@ -222,6 +240,7 @@ void refine_bisection(DissectionState& s) {
     if (s.side[v] >= 0 && s.external[v] > 0) bucket_insert(s, v);
   }
   ++s.epoch;
+  s.park_zero_moves = true;
   const bool bucketed[2] = {true, true};
   while (true) {
     int32_t cand[2] = {0, 0};
@@ -252,6 +271,7 @@ void refine_bisection(DissectionState& s) {
     move_across(s, v, bucketed);
   }
   for (int32_t k = 1; k <= s.piece_count; ++k) bucket_remove(s, s.piece[k]);
+  s.park_zero_moves = false;
 }
 
 // Separator nodes back into the sides, heaviest first, each to side 1 when

@@ -67,18 +67,16 @@ bool bipartite_cover(DissectionState& s, const int32_t* left, int32_t nl, int32_
       }
     }
     auto cap = [&s, weighted](int32_t i) { return weighted ? s.weight[s.local_node[i]] : 1; };
-    if (!weighted) {
-      // Greedy matching first: most of the augmenting paths are one edge.
-      for (int32_t i = 1; i <= nl; ++i) {
-        for (int32_t pos = s.local_start[i]; pos < s.local_start[i] + s.local_len[i]; ++pos) {
-          const int32_t j = s.g[pos];
-          if (s.local_flow[j] == 0) {
-            s.ew[pos] = 1;
-            s.local_flow[i] = 1;
-            s.local_flow[j] = 1;
-            break;
-          }
-        }
+    // Greedy flow first: most augmenting paths are a single edge.
+    for (int32_t i = 1; i <= nl; ++i) {
+      for (int32_t pos = s.local_start[i]; pos < s.local_start[i] + s.local_len[i]; ++pos) {
+        const int32_t j = s.g[pos];
+        const int32_t amount = std::min(cap(i) - s.local_flow[i], cap(j) - s.local_flow[j]);
+        if (amount <= 0) continue;
+        s.ew[pos] += amount;
+        s.local_flow[i] += amount;
+        s.local_flow[j] += amount;
+        if (s.local_flow[i] == cap(i)) break;
       }
     }
     int32_t reached;

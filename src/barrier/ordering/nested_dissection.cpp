@@ -117,7 +117,7 @@ int32_t dissect_piece(DissectionState& s, int32_t trials, int32_t base_top) {
 
 int64_t nested_dissection_work_size(int32_t node_count) {
   const int64_t stride = static_cast<int64_t>(node_count) + 1;
-  return kWorkArrays * stride + 2 * (2 * stride + 1);
+  return kWorkArrays * stride + 4 * (2 * stride + 1);
 }
 
 void order_nested_dissection(int32_t node_count, int32_t* list_start, int32_t* factor_index,
@@ -165,6 +165,8 @@ void order_nested_dissection(int32_t node_count, int32_t* list_start, int32_t* f
   std::fill(work, work + nested_dissection_work_size(r), 0);
   s.bucket_head[0] = work + kWorkArrays * stride;
   s.bucket_head[1] = s.bucket_head[0] + (2 * stride + 1);
+  s.bucket_tail[0] = s.bucket_head[1] + (2 * stride + 1);
+  s.bucket_tail[1] = s.bucket_tail[0] + (2 * stride + 1);
   // The top 2r entries of both arrays: the trials' saved views.
   s.top_start = s.g + s.limit;
   s.top_len = s.g + s.limit + r;

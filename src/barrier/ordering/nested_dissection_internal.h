@@ -58,6 +58,8 @@ struct DissectionState {
 
   // Gain buckets of the bisection moves, one head array per side.
   int32_t* bucket_head[2] = {nullptr, nullptr};
+  int32_t* bucket_tail[2] = {nullptr, nullptr};
+  bool park_zero_moves = false;
   int32_t bucket_bound = 0;
   int32_t bucket_top[2] = {0, 0};
   int32_t* bucket_next = nullptr;
