@@ -8,6 +8,7 @@
 #define KLSOL_TESTS_SUPPORT_NORMAL_EQUATIONS_H
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -77,15 +78,28 @@ inline void order_rows_minimum_degree(const BarrierSystem& s, std::vector<int32_
   row_order.assign(perm.begin() + 1, perm.begin() + 1 + m);
 }
 
+// Seconds spent in the ordering and in the symbolic factorisation.
+struct AnalysisTimes {
+  double ordering = 0.0;
+  double symbolic = 0.0;
+};
+
+inline double seconds_since(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
 // Lays the normal equations of `a` out with column diagonals -1/D (D
 // random positive over four decades) and row diagonals `row_diagonal`.
-inline NormalSystem make_normal_system(const SparseColumns& a, uint32_t seed, double row_diagonal) {
+inline NormalSystem make_normal_system(const SparseColumns& a, uint32_t seed, double row_diagonal,
+                                       AnalysisTimes* times = nullptr) {
   NormalSystem ns;
   const int32_t n = a.cols_count, m = a.rows_count;
   const int64_t nz = static_cast<int64_t>(a.rows.size());
   ns.sys = make_barrier_system(a, nullptr, static_cast<int32_t>(std::min<int64_t>(2000000000, 4 * nz + 1000)));
   std::vector<int32_t> rows;
+  auto clock = std::chrono::steady_clock::now();
   order_rows_minimum_degree(ns.sys, rows, ns.status);
+  if (times != nullptr) times->ordering = seconds_since(clock);
   if (ns.status != 0) return ns;
   // Room for the factor: the symbolic factor's entry count is not known
   // before, so try growing spaces.
@@ -101,6 +115,7 @@ inline NormalSystem make_normal_system(const SparseColumns& a, uint32_t seed, do
     }
     ns.sys = make_barrier_system(a, nullptr, static_cast<int32_t>(space));
     ns.sys.params.pivot_count = total;
+    clock = std::chrono::steady_clock::now();
     std::vector<int32_t> ord(slots, 0), rank(slots, 0), first(slots, 0), last(slots, 0);
     std::vector<int32_t> work(static_cast<size_t>(kl::kSymbolicWorkPerPosition) * slots, 0);
     std::vector<double> value_work(slots, 0.0);
@@ -108,6 +123,7 @@ inline NormalSystem make_normal_system(const SparseColumns& a, uint32_t seed, do
     kl::compute_symbolic_factor(ns.sys.params, ns.sys.matrix_start.data(), ord.data(), ns.sys.fi(), ns.sys.fv(),
                                 first.data(), last.data(), ns.sys.var_state.data(), ns.sys.quad_start.data(),
                                 rank.data(), work.data(), value_work.data(), ns.counts, ns.status);
+    if (times != nullptr) times->symbolic = seconds_since(clock);
     if (ns.status == -1) continue;
     if (ns.status != 0) return ns;
     ns.pivot_order.assign(slots, 0);
