@@ -1,10 +1,12 @@
 #!/bin/sh
-# Times the barrier's ordering, symbolic and numeric factorisation of the
-# normal equations A·D·Aᵀ of the largest Netlib problems (bin/
+# Times the barrier's analysis (ordering, symbolic factor, post-order and
+# supernodes), its symbolic factorisation alone and its numeric
+# factorisation of the normal equations A·D·Aᵀ of the largest Netlib problems (bin/
 # barrier_factor_bench) beside CHOLMOD of SuiteSparse on the same matrices
 # (its minimum-degree ordering, symbolic analysis and numeric
 # factorisation), and prints the times side by side with their ratios
-# (ours / theirs).
+# (ours / theirs): our analysis against CHOLMOD's ordering plus symbolic
+# analysis, symbolic against symbolic, numeric against numeric.
 #
 #   bench/barrier_factor_compare.sh [build directory] [netlib folder] [count]
 #
@@ -42,7 +44,7 @@ cc -O2 -I/usr/include/suitesparse -o "$work/cholmod_factor" "$here/suitesparse/c
 "$build/bin/barrier_factor_bench" "$folder" "$count" "$work" > "$work/ours.txt"
 
 printf '%-10s %9s %9s | %9s %9s %9s %9s | %9s %9s %9s | %7s %7s %7s\n' \
-  problem "nz(L)" "cm_nz(L)" order symb pull push cm_order cm_symb cm_num r_order r_symb r_num
+  problem "nz(L)" "cm_nz(L)" analysis symb pull push cm_order cm_symb cm_num r_anal r_symb r_num
 tail -n +2 "$work/ours.txt" | while read -r name rows cols nza nzl flops order symb pull push; do
   [ -f "$work/$name.mtx" ] || continue
   set -- $("$work/cholmod_factor" "$work/$name.mtx")
@@ -52,7 +54,7 @@ tail -n +2 "$work/ours.txt" | while read -r name rows cols nza nzl flops order s
     floor = 1e-6
     printf "%-10s %9d %9d%s| %9.5f %9.5f %9.5f %9.5f | %9.5f %9.5f %9.5f | %7.2f %7.2f %7.2f\n",
       n, nzl, cz, (ok == 1 ? " " : "*"), o, s, pl, ps, co, cs, cn,
-      (o > floor ? o : floor) / (co > floor ? co : floor),
+      (o > floor ? o : floor) / (co + cs > floor ? co + cs : floor),
       (s > floor ? s : floor) / (cs > floor ? cs : floor),
       (num > floor ? num : floor) / (cn > floor ? cn : floor)
   }'

@@ -1,8 +1,6 @@
 // The normal-equation system of a constraint matrix for tests and
-// benchmarks of the barrier's factorisation: the rows ordered by the
-// barrier's minimum-degree ordering on the pattern of A·Aᵀ, every column
-// before every row, the symbolic factor laid out by compute_symbolic_factor
-// and cut into cache blocks; plus the products with K and with the factor
+// benchmarks of the barrier's factorisation: the structure as the barrier's
+// analysis (analyse_normal_equations) lays it out, cut into cache blocks; plus the products with K and with the factor
 // that measure a factorisation's backward error.
 #ifndef KLSOL_TESTS_SUPPORT_NORMAL_EQUATIONS_H
 #define KLSOL_TESTS_SUPPORT_NORMAL_EQUATIONS_H
@@ -15,7 +13,7 @@
 #include <vector>
 
 #include "barrier/factor/cache_blocking.h"
-#include "barrier/ordering/minimum_degree.h"
+#include "barrier/ordering/ordering_driver.h"
 #include "barrier/ordering/symbolic_factor.h"
 #include "support/barrier_system.h"
 
@@ -32,63 +30,17 @@ struct NormalSystem {
   int32_t status = 0;
 };
 
-// Orders the rows (minimum degree on A·Aᵀ) and lays out the symbolic
-// factor with the columns first. status: 0, or the failing routine's.
-inline void order_rows_minimum_degree(const BarrierSystem& s, std::vector<int32_t>& row_order, int32_t& status) {
-  const int32_t n = s.params.col_count;
-  const int32_t m = s.params.row_count;
-  std::vector<std::vector<int32_t>> adj(static_cast<size_t>(m) + 1);
-  for (int32_t j = 1; j <= n; ++j) {
-    const int32_t b = s.matrix_start[static_cast<size_t>(j)], e = s.matrix_start[static_cast<size_t>(j) + 1];
-    for (int32_t x = b; x < e; ++x)
-      for (int32_t y = x + 1; y < e; ++y) {
-        const int32_t r1 = s.factor_index[static_cast<size_t>(x)] - n, r2 = s.factor_index[static_cast<size_t>(y)] - n;
-        if (r1 == r2) continue;
-        adj[static_cast<size_t>(std::min(r1, r2))].push_back(std::max(r1, r2));
-      }
-  }
-  int64_t edges = 0;
-  for (auto& l : adj) {
-    std::sort(l.begin(), l.end());
-    l.erase(std::unique(l.begin(), l.end()), l.end());
-    edges += static_cast<int64_t>(l.size());
-  }
-  kl::barrier_params g = s.params;
-  g.col_count = 0;
-  g.row_count = m;
-  g.var_count = m;
-  g.matrix_nz = 0;
-  g.quad_nz = 0;
-  const int64_t space = 3 * edges + 10 * static_cast<int64_t>(m) + 1000;
-  g.factor_space = static_cast<int32_t>(space);
-  std::vector<int32_t> storage(static_cast<size_t>(space) + 1, 0), start(static_cast<size_t>(m) + 2, 0),
-      length(static_cast<size_t>(m) + 2, 0), perm(static_cast<size_t>(m) + 2, 0), state(static_cast<size_t>(m) + 2, 0);
-  int32_t f = 1;
-  for (int32_t r = 1; r <= m; ++r) {
-    start[static_cast<size_t>(r)] = f;
-    length[static_cast<size_t>(r)] = static_cast<int32_t>(adj[static_cast<size_t>(r)].size());
-    for (int32_t q : adj[static_cast<size_t>(r)]) storage[static_cast<size_t>(f++)] = q;
-  }
-  std::vector<int32_t> work(static_cast<size_t>(kl::minimum_degree_work_size(m)), 0);
-  const int64_t reverse = kl::minimum_degree_reverse_capacity(g);
-  std::vector<int32_t> reverse_store(static_cast<size_t>(reverse) + 1, 0);
-  status = 0;
-  kl::order_minimum_degree(g, m, start.data(), length.data(), perm.data(), state.data(), storage.data(), 0, 0,
-                           work.data(), reverse_store.data(), reverse, status);
-  row_order.assign(perm.begin() + 1, perm.begin() + 1 + m);
-}
-
-// Seconds spent in the ordering and in the symbolic factorisation.
+// Seconds spent in the analysis and in its symbolic factorisation.
 struct AnalysisTimes {
-  double ordering = 0.0;
-  double symbolic = 0.0;
+  double analysis = 0.0;  // ordering, symbolic factor, post-order and supernodes
+  double symbolic = 0.0;  // the symbolic factorisation alone
 };
 
 inline double seconds_since(std::chrono::steady_clock::time_point t) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
 
-// Lays the normal equations of `a` out with column diagonals -1/D (D
+// Analyses the normal equations of `a` and lays them out with column diagonals -1/D (D
 // random positive over four decades) and row diagonals `row_diagonal`.
 inline NormalSystem make_normal_system(const SparseColumns& a, uint32_t seed, double row_diagonal,
                                        AnalysisTimes* times = nullptr) {
@@ -96,44 +48,50 @@ inline NormalSystem make_normal_system(const SparseColumns& a, uint32_t seed, do
   const int32_t n = a.cols_count, m = a.rows_count;
   const int64_t nz = static_cast<int64_t>(a.rows.size());
   ns.sys = make_barrier_system(a, nullptr, static_cast<int32_t>(std::min<int64_t>(2000000000, 4 * nz + 1000)));
-  std::vector<int32_t> rows;
-  auto clock = std::chrono::steady_clock::now();
-  order_rows_minimum_degree(ns.sys, rows, ns.status);
-  if (times != nullptr) times->ordering = seconds_since(clock);
-  if (ns.status != 0) return ns;
-  // Room for the factor: the symbolic factor's entry count is not known
-  // before, so try growing spaces.
-  std::vector<int32_t> order;
-  for (int32_t j = 1; j <= n; ++j) order.push_back(j);
-  for (int32_t r : rows) order.push_back(n + r);
   const int32_t total = n + m;
   const size_t slots = static_cast<size_t>(total) + 2;
-  for (int64_t space = 8 * nz + 10 * total + 1000;; space *= 4) {
-    if (space > 400000000) {
-      ns.status = -1;
+  // The factor's size is not known before the analysis: grow the space
+  // until the lists fit.
+  for (int64_t space = 8 * nz + 10 * static_cast<int64_t>(total) + 1000;; space *= 4) {
+    if (space > 1000000000) {
+      ns.status = kl::BARRIER_LISTS_TOO_LONG;
       return ns;
     }
     ns.sys = make_barrier_system(a, nullptr, static_cast<int32_t>(space));
-    ns.sys.params.pivot_count = total;
-    clock = std::chrono::steady_clock::now();
-    std::vector<int32_t> ord(slots, 0), rank(slots, 0), first(slots, 0), last(slots, 0);
-    std::vector<int32_t> work(static_cast<size_t>(kl::kSymbolicWorkPerPosition) * slots, 0);
-    std::vector<double> value_work(slots, 0.0);
-    for (size_t k = 0; k < order.size(); ++k) ord[k + 1] = order[k];
-    kl::compute_symbolic_factor(ns.sys.params, ns.sys.matrix_start.data(), ord.data(), ns.sys.fi(), ns.sys.fv(),
-                                first.data(), last.data(), ns.sys.var_state.data(), ns.sys.quad_start.data(),
-                                rank.data(), work.data(), value_work.data(), ns.counts, ns.status);
-    if (times != nullptr) times->symbolic = seconds_since(clock);
-    if (ns.status == -1) continue;
-    if (ns.status != 0) return ns;
+    auto& s = ns.sys;
+    std::vector<int32_t> pattern_start(static_cast<size_t>(n) + 2, 0), pattern_end(pattern_start.size(), 0),
+        column_node(pattern_start.size(), 0);
+    for (int32_t j = 1; j <= n; ++j) {
+      pattern_start[static_cast<size_t>(j)] = s.matrix_start[static_cast<size_t>(j)];
+      pattern_end[static_cast<size_t>(j)] = s.matrix_end[static_cast<size_t>(j)];
+    }
     ns.pivot_order.assign(slots, 0);
+    ns.pivot_rank.assign(slots, 0);
     ns.factor_first.assign(slots, 0);
     ns.factor_last.assign(slots, 0);
-    for (int32_t k = 1; k <= total; ++k) {
-      const int32_t p = ord[static_cast<size_t>(k)];
-      ns.pivot_order[static_cast<size_t>(k)] = p;
-      ns.factor_first[static_cast<size_t>(k)] = first[static_cast<size_t>(p)];
-      ns.factor_last[static_cast<size_t>(k)] = last[static_cast<size_t>(p)];
+    std::vector<int32_t> work(static_cast<size_t>(kl::analysis_work_ints(s.params)), 0);
+    std::vector<double> value_work(static_cast<size_t>(kl::analysis_value_work_doubles(s.params)), 0.0);
+    auto clock = std::chrono::steady_clock::now();
+    kl::analyse_normal_equations(s.params, kl::SYSTEM_NORMAL_EQUATIONS, s.var_state.data(), s.matrix_start.data(),
+                                 s.matrix_end.data(), pattern_start.data(), pattern_end.data(), column_node.data(),
+                                 s.quad_start.data(), s.fi(), s.fv(), work.data(), value_work.data(), s.params.TFIND,
+                                 ns.pivot_order.data(), ns.pivot_rank.data(), ns.factor_first.data(),
+                                 ns.factor_last.data(), ns.counts, ns.status);
+    if (times != nullptr) times->analysis = seconds_since(clock);
+    if (ns.status == kl::BARRIER_LISTS_TOO_LONG || ns.status == kl::BARRIER_SPACE_SHORT) continue;
+    if (ns.status != 0) return ns;
+    if (times != nullptr) {
+      // The symbolic factorisation alone, again on the final order, in a
+      // copy of the spaces.
+      BarrierSystem copy = s;
+      std::vector<int32_t> first(slots, 0), last(slots, 0), rank(slots, 0);
+      kl::symbolic_counts counts;
+      int32_t status = 0;
+      clock = std::chrono::steady_clock::now();
+      kl::compute_symbolic_factor(copy.params, copy.matrix_start.data(), ns.pivot_order.data(), copy.fi(), copy.fv(),
+                                  first.data(), last.data(), copy.var_state.data(), copy.quad_start.data(),
+                                  rank.data(), work.data(), value_work.data(), counts, status);
+      times->symbolic = seconds_since(clock);
     }
     break;
   }
