@@ -121,7 +121,6 @@ void PushFactorisation::pre_pass(int32_t in_place) {
 // Adds the updates of the single sources waiting for rank k into its column
 // through the position → offset map kept in diag (entry = base + offset).
 void PushFactorisation::pull_sources(int32_t k, double* base) {
-  const int32_t n = params_.col_count;
   const int32_t* index = a_.factor_index;
   const double* value = a_.factor_value;
   double* pinv = a_.pivot_inverse;
@@ -155,7 +154,6 @@ void PushFactorisation::pull_sources(int32_t k, double* base) {
         for (int32_t e = c + 1; e <= last; ++e) base[static_cast<int64_t>(map[index[e]])] += mu * value[e];
       }
     }
-    (void)n;
     s = following;
   }
 }
