@@ -285,6 +285,28 @@ TEST(AugmentedSystem, FactorReproducesRandomQuasiDefiniteSystems) {
   }
 }
 
+TEST(AugmentedSystem, RemovedPositionsStayOutOfTheFactor) {
+  // Positions removed before the call (states below -1) get no rank; the
+  // entries of removed rows stay in the matrix columns but leave the factor.
+  for (bool quadratic : {false, true}) {
+    SCOPED_TRACE(quadratic ? "quadratic" : "linear");
+    const RandomSystem rs = make_random_system(51, 20, 15, 0.3, 3, quadratic, {6});
+    AugRun r = start_run(rs);
+    const std::vector<int32_t> removed = {2, 11, 21, 22, 30};
+    for (int32_t p : removed) r.sys.var_state[static_cast<size_t>(p)] = -5;
+    run(r);
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.sys.params.pivot_count, 35 - static_cast<int32_t>(removed.size()));
+    for (int32_t k = 1; k <= r.sys.params.pivot_count; ++k) {
+      const int32_t pos = r.order[static_cast<size_t>(k)];
+      EXPECT_EQ(std::find(removed.begin(), removed.end(), pos), removed.end()) << pos;
+    }
+    for (int32_t p : removed) EXPECT_EQ(r.sys.var_state[static_cast<size_t>(p)], -5);
+    EXPECT_LE(check_factor(r, dense_k(rs)), 1e-12);
+    expect_matrix_kept(r, rs.a);
+  }
+}
+
 TEST(AugmentedSystem, ColumnsWithoutRowNeighboursGoFirstInIndexOrder) {
   // Every column has rows only (no quadratic part), so each starts with row
   // count 0 and is taken by the column scan before any row, except the one
