@@ -501,3 +501,78 @@ TEST(AugmentedSystem, NonzeroCountsRaiseAndLowerTheCallersCounts) {
 }
 
 }  // namespace
+
+namespace {
+
+// Three rows, no columns: positions 1 (row count 1) and 2 (row count 0) in
+// degree lists 1 and 2; position 1's list holds one entry of the given size.
+struct SearchFixture {
+  kl::barrier_params params;
+  std::vector<int32_t> head{0, 1, 2, 0}, next{0, 0, 0, 0}, start{0, 1, 2, 3}, length{0, 1, 0, 0};
+  std::vector<int32_t> rows{0, 1, 0, 0}, index{0, 3, 0, 0}, mark{0, 0, 0, 0};
+  std::vector<double> value{0, 0.0, 0.0, 0.0}, diag{0, 1.0, 1.0, 1.0};
+  int32_t pivot = 0, search_state = 1;
+  double pivot_value = 0;
+
+  explicit SearchFixture(double entry, double diag2 = 1.0) {
+    kl::set_barrier_defaults(params);
+    params.row_count = 3;
+    value[1] = entry;
+    diag[2] = diag2;
+  }
+  int32_t choose(int32_t scan_all, int32_t deferral_state = 2) {
+    kl::choose_augmented_pivot(params, head.data(), next.data(), start.data(), length.data(), rows.data(),
+                               index.data(), value.data(), diag.data(), pivot, pivot_value, search_state, scan_all,
+                               mark.data(), deferral_state);
+    return pivot;
+  }
+};
+
+TEST(AugmentedPivotSearch, ScanAllGoesPastTheFirstAcceptableDegreeList) {
+  {
+    SearchFixture f(0.5);
+    EXPECT_EQ(f.choose(0), 1);
+    EXPECT_EQ(f.pivot_value, 1.0);
+  }
+  {
+    SearchFixture f(0.5);
+    EXPECT_EQ(f.choose(1), 2);  // smaller row count in a later degree list
+  }
+  {
+    SearchFixture f(0.5);
+    f.params.TFIND = 0;  // more than TFIND candidates counted: the first stands
+    EXPECT_EQ(f.choose(1), 1);
+  }
+}
+
+TEST(AugmentedPivotSearch, ThresholdsRelaxOnlyWhenNothingIsHeldBack) {
+  // Position 2's diagonal is below alpha at every relaxation; position 1's
+  // ratio 1 / 5000 passes only once rho has fallen to 1e-4.
+  {
+    SearchFixture f(5000.0, 0.0);
+    EXPECT_EQ(f.choose(0), 1);
+  }
+  {
+    SearchFixture f(5000.0, 0.0);
+    EXPECT_EQ(f.choose(0, 1), 0);  // columns held back: no relaxing
+  }
+  {
+    SearchFixture f(1e9, 0.0);  // ratio 1e-9 stays below the floor TPIV2
+    EXPECT_EQ(f.choose(0), 0);
+    EXPECT_EQ(f.search_state, 1);
+  }
+  {
+    // The largest entry is moved to the front of the list and the list
+    // marked.
+    SearchFixture f(0.5);
+    f.length[1] = 2;
+    f.index = {0, 3, 2, 0};
+    f.value = {0, 0.5, -7.0, 0.0};
+    f.choose(0);
+    EXPECT_EQ(f.index[1], 2);
+    EXPECT_EQ(f.value[1], -7.0);
+    EXPECT_EQ(f.mark[1], 1);
+  }
+}
+
+}  // namespace
