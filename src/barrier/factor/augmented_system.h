@@ -61,6 +61,16 @@
 //          suffice (then the outputs are undefined, nothing is read or
 //          written outside the arrays as sized above).
 //
+//   Notes on behaviour:
+//   - A column marked 2 that the quadratic pattern couples to another column
+//     is factorised in place, not held back (its pairs with smaller columns
+//     live in their lists and a reinsertion would miss them).
+//   - With quad_nz > 0 the rewrite of the quadratic pattern borrows
+//     quad_nz + n + m + 2 entries above the pattern; status -2 when the
+//     factor columns reach down there.
+//   - The caller reports a -2 (message 251, report_barrier_space_failure);
+//     nothing is logged here.
+//
 //   After a successful call the structure suits block_supernodes_for_cache
 //   and the with-columns numeric factorisations; diag holds the inverses,
 //   so the caller restores diag (by position) before refactorising.

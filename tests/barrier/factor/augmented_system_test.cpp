@@ -1,4 +1,7 @@
 #include "barrier/factor/augmented_system.h"
+#include "barrier/factor/cache_blocking.h"
+#include "barrier/factor/numeric_factor.h"
+#include "barrier/factor/push_factor.h"
 
 #include <gtest/gtest.h>
 
@@ -207,12 +210,19 @@ void expect_matrix_kept(const AugRun& r, const SparseColumns& a) {
   }
 }
 
-// The quadratic pattern holds the same symmetric pairs as before.
+// The quadratic pattern holds the same symmetric pairs as before between
+// pivoted columns (the rewrite for the new order drops the others).
 void expect_quadratic_kept(const AugRun& r, const SparseColumns& q) {
+  std::vector<bool> pivoted(static_cast<size_t>(q.cols_count) + 1, false);
+  for (int32_t k = 1; k <= r.sys.params.pivot_count; ++k) {
+    const int32_t pos = r.order[static_cast<size_t>(k)];
+    if (pos <= q.cols_count) pivoted[static_cast<size_t>(pos)] = true;
+  }
   std::vector<std::tuple<int32_t, int32_t, double>> before, after;
   for (int32_t j = 0; j < q.cols_count; ++j)
     for (int32_t e = q.starts[j]; e < q.starts[j + 1]; ++e)
-      before.emplace_back(std::min(j + 1, q.rows[e] + 1), std::max(j + 1, q.rows[e] + 1), q.values[e]);
+      if (pivoted[static_cast<size_t>(j) + 1] && pivoted[static_cast<size_t>(q.rows[e]) + 1])
+        before.emplace_back(std::min(j + 1, q.rows[e] + 1), std::max(j + 1, q.rows[e] + 1), q.values[e]);
   for (int32_t j = 1; j <= q.cols_count; ++j)
     for (int32_t e = r.sys.quad_start[j]; e < r.sys.quad_start[j + 1]; ++e) {
       const int32_t i = r.sys.factor_index[static_cast<size_t>(e)];
@@ -281,6 +291,80 @@ TEST(AugmentedSystem, FactorReproducesRandomQuasiDefiniteSystems) {
     for (int32_t j : c.dense_cols) held_back += coupled[static_cast<size_t>(j)] ? 0 : 1;
     if (held_back > 0) {
       EXPECT_LE(first_deferred_rank, c.n + c.m - held_back + 1);
+    }
+  }
+}
+
+TEST(AugmentedSystem, RemovedPositionsStayOutOfTheFactor) {
+  // Positions removed before the call (states below -1) get no rank; the
+  // entries of removed rows stay in the matrix columns but leave the factor.
+  for (bool quadratic : {false, true}) {
+    SCOPED_TRACE(quadratic ? "quadratic" : "linear");
+    const RandomSystem rs = make_random_system(51, 20, 15, 0.3, 3, quadratic, {6});
+    AugRun r = start_run(rs);
+    const std::vector<int32_t> removed = {2, 11, 21, 22, 30};
+    for (int32_t p : removed) r.sys.var_state[static_cast<size_t>(p)] = -5;
+    run(r);
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.sys.params.pivot_count, 35 - static_cast<int32_t>(removed.size()));
+    for (int32_t k = 1; k <= r.sys.params.pivot_count; ++k) {
+      const int32_t pos = r.order[static_cast<size_t>(k)];
+      EXPECT_EQ(std::find(removed.begin(), removed.end(), pos), removed.end()) << pos;
+    }
+    for (int32_t p : removed) EXPECT_EQ(r.sys.var_state[static_cast<size_t>(p)], -5);
+    EXPECT_LE(check_factor(r, dense_k(rs)), 1e-12);
+    expect_matrix_kept(r, rs.a);
+  }
+}
+
+TEST(AugmentedSystem, RefactorisationOverTheStructureGivesTheSameFactor) {
+  // The structure left behind, cut into cache blocks and refactorised by the
+  // with-columns numeric factorisations from the same diagonal, gives the
+  // same pivots and columns up to rounding.
+  const std::vector<Case> cases = {
+      {61, 30, 20, 0.15, 4, false, {}, 0}, {62, 25, 25, 0.2, 3, true, {}, 0}, {63, 40, 25, 0.1, 5, false, {4, 9}, 0}};
+  for (const Case& c : cases) {
+    for (int32_t push = 0; push < 2; ++push) {
+      SCOPED_TRACE(::testing::Message() << "seed " << c.seed << " push " << push);
+      const RandomSystem rs = make_random_system(c.seed, c.n, c.m, c.density, c.free_cols, c.quadratic, c.dense_cols);
+      AugRun r = start_run(rs);
+      r.sys.params.L2_CACHE = 4;  // small blocks
+      run(r);
+      ASSERT_EQ(r.status, 0);
+      kl::barrier_params& p = r.sys.params;
+      const size_t n1 = static_cast<size_t>(c.n + c.m) + 1;
+      const std::vector<double> values = r.sys.factor_value;
+      const std::vector<double> inverses = r.inv;
+      std::vector<int32_t> end(n1), rank(n1), mark(n1), lists(2 * n1), cursor(n1), scratch(n1);
+      kl::block_supernodes_for_cache(p, r.first.data(), r.last.data(), r.sys.fi(), r.order.data(), end.data(),
+                                     rank.data(), mark.data());
+      std::vector<double> diag = rs.diag, inv(n1, 0.0), push_work(n1, 0.0);
+      std::vector<double> y(static_cast<size_t>(c.m) + 1, 0.0);
+      int32_t dropped = 0, removed_rows = 0;
+      if (push == 0) {
+        kl::factor_normal_matrix_with_columns(p, r.sys.fi(), r.sys.fv(), r.first.data(), r.last.data(),
+                                              r.order.data(), rank.data(), inv.data(), diag.data(), rs.diag.data(),
+                                              y.data(), r.sys.var_state.data(), lists.data(), cursor.data(),
+                                              end.data(), mark.data(), r.sys.matrix_start.data(),
+                                              r.sys.quad_start.data(), scratch.data(), dropped, removed_rows);
+      } else {
+        kl::factor_normal_matrix_with_columns_push(
+            p, r.sys.fi(), r.sys.fv(), r.first.data(), r.last.data(), r.order.data(), rank.data(), inv.data(),
+            diag.data(), rs.diag.data(), y.data(), r.sys.var_state.data(), lists.data(), cursor.data(), end.data(),
+            mark.data(), r.sys.matrix_start.data(), r.sys.quad_start.data(), scratch.data(), push_work.data(),
+            dropped, removed_rows);
+      }
+      EXPECT_EQ(dropped, 0);
+      ASSERT_EQ(p.pivot_count, c.n + c.m);
+      for (int32_t k = 1; k <= p.pivot_count; ++k) {
+        const double a = inverses[static_cast<size_t>(k)];
+        EXPECT_NEAR(inv[static_cast<size_t>(k)], a, 1e-9 * std::fabs(a)) << "rank " << k;
+        for (int32_t e = r.first[static_cast<size_t>(k)]; e <= r.last[static_cast<size_t>(k)]; ++e) {
+          const double v = values[static_cast<size_t>(e)];
+          EXPECT_NEAR(r.sys.factor_value[static_cast<size_t>(e)], v, 1e-9 * (1.0 + std::fabs(v)));
+        }
+      }
+      EXPECT_LE(check_factor(r, dense_k(rs)), 1e-12);
     }
   }
 }
@@ -406,6 +490,42 @@ TEST(AugmentedSystem, ShortSpaceGivesMinusTwoWithoutStrayAccess) {
   }
 }
 
+TEST(AugmentedSystem, ManyRandomSystemsUnderTightAndAmpleSpace) {
+  // Lists moved, compacted and reinserted under every mix of free columns,
+  // held-back columns, quadratic coupling and removed positions.
+  for (uint32_t seed = 100; seed < 160; ++seed) {
+    std::mt19937 gen(seed);
+    const int32_t n = 5 + static_cast<int32_t>(gen() % 30);
+    const int32_t m = 3 + static_cast<int32_t>(gen() % 25);
+    const double density = 0.05 + 0.3 * static_cast<double>(gen() % 100) / 100.0;
+    const bool quadratic = gen() % 3 == 0;
+    std::vector<int32_t> dense;
+    for (int32_t j = 1; j <= n; ++j)
+      if (gen() % 8 == 0) dense.push_back(j);
+    const RandomSystem rs = make_random_system(seed, n, m, density, static_cast<int32_t>(gen() % 4), quadratic, dense);
+    std::vector<int32_t> removed;
+    for (int32_t p = 1; p <= n + m; ++p)
+      if (gen() % 10 == 0) removed.push_back(p);
+    AugRun probe = start_run(rs);
+    const int32_t base = probe.sys.params.matrix_nz + probe.sys.params.quad_nz;
+    for (int32_t extra : {0, 5, 20, 60, 4000}) {
+      SCOPED_TRACE(::testing::Message() << "seed " << seed << " extra " << extra);
+      AugRun r = start_run(rs, 2 * (n + m + base + 2) + base + 2 * extra);
+      for (int32_t p : removed) r.sys.var_state[static_cast<size_t>(p)] = -3;
+      r.sys.params.ORDERING = static_cast<int32_t>(seed % 4);
+      run(r);
+      ASSERT_TRUE(r.status == 0 || r.status == kl::BARRIER_SPACE_SHORT);
+      if (extra == 4000) {
+        ASSERT_EQ(r.status, 0);
+      }
+      if (r.status != 0) continue;
+      EXPECT_LE(check_factor(r, dense_k(rs)), 1e-12);
+      expect_matrix_kept(r, rs.a);
+      if (quadratic) expect_quadratic_kept(r, rs.q);
+    }
+  }
+}
+
 TEST(AugmentedSystem, NonzeroCountsRaiseAndLowerTheCallersCounts) {
   const RandomSystem rs = make_random_system(41, 15, 10, 0.3, 2, false);
   AugRun r = start_run(rs);
@@ -421,6 +541,81 @@ TEST(AugmentedSystem, NonzeroCountsRaiseAndLowerTheCallersCounts) {
   EXPECT_EQ(again.bound, 1);
   EXPECT_EQ(r.bound, r.nonzeros);
   EXPECT_GT(r.nonzeros, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// Three rows, no columns: positions 1 (row count 1) and 2 (row count 0) in
+// degree lists 1 and 2; position 1's list holds one entry of the given size.
+struct SearchFixture {
+  kl::barrier_params params;
+  std::vector<int32_t> head{0, 1, 2, 0}, next{0, 0, 0, 0}, start{0, 1, 2, 3}, length{0, 1, 0, 0};
+  std::vector<int32_t> rows{0, 1, 0, 0}, index{0, 3, 0, 0}, mark{0, 0, 0, 0};
+  std::vector<double> value{0, 0.0, 0.0, 0.0}, diag{0, 1.0, 1.0, 1.0};
+  int32_t pivot = 0, search_state = 1;
+  double pivot_value = 0;
+
+  explicit SearchFixture(double entry, double diag2 = 1.0) {
+    kl::set_barrier_defaults(params);
+    params.row_count = 3;
+    value[1] = entry;
+    diag[2] = diag2;
+  }
+  int32_t choose(int32_t scan_all, int32_t deferral_state = 2) {
+    kl::choose_augmented_pivot(params, head.data(), next.data(), start.data(), length.data(), rows.data(),
+                               index.data(), value.data(), diag.data(), pivot, pivot_value, search_state, scan_all,
+                               mark.data(), deferral_state);
+    return pivot;
+  }
+};
+
+TEST(AugmentedPivotSearch, ScanAllGoesPastTheFirstAcceptableDegreeList) {
+  {
+    SearchFixture f(0.5);
+    EXPECT_EQ(f.choose(0), 1);
+    EXPECT_EQ(f.pivot_value, 1.0);
+  }
+  {
+    SearchFixture f(0.5);
+    EXPECT_EQ(f.choose(1), 2);  // smaller row count in a later degree list
+  }
+  {
+    SearchFixture f(0.5);
+    f.params.TFIND = 0;  // more than TFIND candidates counted: the first stands
+    EXPECT_EQ(f.choose(1), 1);
+  }
+}
+
+TEST(AugmentedPivotSearch, ThresholdsRelaxOnlyWhenNothingIsHeldBack) {
+  // Position 2's diagonal is below alpha at every relaxation; position 1's
+  // ratio 1 / 5000 passes only once rho has fallen to 1e-4.
+  {
+    SearchFixture f(5000.0, 0.0);
+    EXPECT_EQ(f.choose(0), 1);
+  }
+  {
+    SearchFixture f(5000.0, 0.0);
+    EXPECT_EQ(f.choose(0, 1), 0);  // columns held back: no relaxing
+  }
+  {
+    SearchFixture f(1e9, 0.0);  // ratio 1e-9 stays below the floor TPIV2
+    EXPECT_EQ(f.choose(0), 0);
+    EXPECT_EQ(f.search_state, 1);
+  }
+  {
+    // The largest entry is moved to the front of the list and the list
+    // marked.
+    SearchFixture f(0.5);
+    f.length[1] = 2;
+    f.index = {0, 3, 2, 0};
+    f.value = {0, 0.5, -7.0, 0.0};
+    f.choose(0);
+    EXPECT_EQ(f.index[1], 2);
+    EXPECT_EQ(f.value[1], -7.0);
+    EXPECT_EQ(f.mark[1], 1);
+  }
 }
 
 }  // namespace
