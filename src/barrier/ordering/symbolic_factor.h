@@ -31,9 +31,9 @@ namespace kl {
 // few hundred thousand columns already passes 2^31 entries of work.
 struct symbolic_counts {
   int64_t factor_nonzeros = 0;  // list entries of all columns of L
-  int64_t row_nonzeros = 0;     // the part of it in lists of row positions
+  int64_t row_nonzeros = 0;     // of which in lists of row positions
   double factor_flops = 0.0;    // 0.5 x sum of len x (len + 1), all columns
-  double in_place_flops = 0.0;  // the part of factor_flops owed to in-place columns
+  double in_place_flops = 0.0;  // of factor_flops, owed to in-place columns
 };
 
 // Ints per position of the `work` array of compute_symbolic_factor and
