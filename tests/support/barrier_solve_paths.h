@@ -52,27 +52,6 @@ struct SolvePathResult {
   std::vector<double> x;         // by position
 };
 
-inline std::vector<int32_t> plain_class_ranges(int32_t n, int32_t m, int32_t free_columns) {
-  std::vector<int32_t> cr(17, 0);
-  cr[1] = 1;
-  cr[9] = free_columns;
-  cr[2] = free_columns + 1;
-  cr[10] = n;
-  cr[3] = n + 1;
-  cr[11] = n;
-  cr[4] = n + 1;
-  cr[12] = n;
-  cr[5] = n + 1;
-  cr[13] = n;
-  cr[6] = n + 1;
-  cr[14] = n + m;
-  cr[7] = 1;
-  cr[15] = n + m;
-  cr[8] = n + m + 1;
-  cr[16] = 0;
-  return cr;
-}
-
 inline int32_t default_factor_space(const SparseColumns& a) {
   const int64_t s = static_cast<int64_t>(a.cols_count) + a.rows_count;
   const int64_t nz = static_cast<int64_t>(a.rows.size());

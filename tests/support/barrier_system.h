@@ -88,6 +88,30 @@ inline BarrierSystem make_barrier_system(const SparseColumns& a, const SparseCol
   return s;
 }
 
+// Class ranges (entries 1..16 of the barrier's class table) of a problem
+// with free columns 1..free_columns, the other columns lower-bounded, and
+// every row an equality (no boxed positions).
+inline std::vector<int32_t> plain_class_ranges(int32_t n, int32_t m, int32_t free_columns) {
+  std::vector<int32_t> cr(17, 0);
+  cr[1] = 1;
+  cr[9] = free_columns;
+  cr[2] = free_columns + 1;
+  cr[10] = n;
+  cr[3] = n + 1;
+  cr[11] = n;
+  cr[4] = n + 1;
+  cr[12] = n;
+  cr[5] = n + 1;
+  cr[13] = n;
+  cr[6] = n + 1;
+  cr[14] = n + m;
+  cr[7] = 1;
+  cr[15] = n + m;
+  cr[8] = n + m + 1;
+  cr[16] = 0;
+  return cr;
+}
+
 // The constraint matrix of an MPS file, read through the library (which must
 // be started). Empty (0 x 0) when the file cannot be read.
 inline SparseColumns read_mps_columns(const std::string& path) {

@@ -8,19 +8,11 @@
 namespace kl {
 
 void store_unlink(AugmentedState& s, int32_t p) {
-  const int32_t prev = s.store_prev[p];
-  const int32_t next = s.store_next[p];
-  if (prev != 0) s.store_next[prev] = next; else s.store_head = next;
-  if (next != 0) s.store_prev[next] = prev; else s.store_tail = prev;
-  s.store_next[p] = 0;
-  s.store_prev[p] = 0;
+  chain_unlink(s.store_next, s.store_prev, s.store_head, s.store_tail, p);
 }
 
 void store_append(AugmentedState& s, int32_t p) {
-  s.store_prev[p] = s.store_tail;
-  s.store_next[p] = 0;
-  if (s.store_tail != 0) s.store_next[s.store_tail] = p; else s.store_head = p;
-  s.store_tail = p;
+  chain_append(s.store_next, s.store_prev, s.store_head, s.store_tail, p);
 }
 
 int32_t end_of_lists(const AugmentedState& s) {

@@ -66,6 +66,24 @@ struct AugmentedState {
   bool in_place(int32_t p) const { return list_start[p] <= base; }
 };
 
+// A doubly linked chain over positions (0 ends it), as the two storage
+// orders keep their lists.
+inline void chain_unlink(int32_t* next, int32_t* prev, int32_t& head, int32_t& tail, int32_t p) {
+  const int32_t before = prev[p];
+  const int32_t after = next[p];
+  if (before != 0) next[before] = after; else head = after;
+  if (after != 0) prev[after] = before; else tail = before;
+  next[p] = 0;
+  prev[p] = 0;
+}
+
+inline void chain_append(int32_t* next, int32_t* prev, int32_t& head, int32_t& tail, int32_t p) {
+  prev[p] = tail;
+  next[p] = 0;
+  if (tail != 0) next[tail] = p; else head = p;
+  tail = p;
+}
+
 // Storage-order lists of the active lists.
 void store_unlink(AugmentedState& s, int32_t p);
 void store_append(AugmentedState& s, int32_t p);

@@ -37,21 +37,9 @@ void degree_insert(AugmentedState& s, int32_t p, int64_t degree) {
   s.degree_of[p] = d;
 }
 
-void rs_unlink(AugmentedState& s, int32_t p) {
-  const int32_t prev = s.rs_prev[p];
-  const int32_t next = s.rs_next[p];
-  if (prev != 0) s.rs_next[prev] = next; else s.rs_head = next;
-  if (next != 0) s.rs_prev[next] = prev; else s.rs_tail = prev;
-  s.rs_next[p] = 0;
-  s.rs_prev[p] = 0;
-}
+void rs_unlink(AugmentedState& s, int32_t p) { chain_unlink(s.rs_next, s.rs_prev, s.rs_head, s.rs_tail, p); }
 
-void rs_append(AugmentedState& s, int32_t p) {
-  s.rs_prev[p] = s.rs_tail;
-  s.rs_next[p] = 0;
-  if (s.rs_tail != 0) s.rs_next[s.rs_tail] = p; else s.rs_head = p;
-  s.rs_tail = p;
-}
+void rs_append(AugmentedState& s, int32_t p) { chain_append(s.rs_next, s.rs_prev, s.rs_head, s.rs_tail, p); }
 
 int32_t rs_end(const AugmentedState& s) {
   return s.rs_tail != 0 ? s.rs_start[s.rs_tail] + s.rs_length[s.rs_tail] : 1;

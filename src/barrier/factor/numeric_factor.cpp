@@ -242,28 +242,7 @@ void assemble_built_columns(const barrier_params& params, const int32_t* factor_
 
 namespace {
 
-struct PullArrays {
-  int32_t* factor_index;
-  double* factor_value;
-  int32_t* factor_first;
-  int32_t* factor_last;
-  int32_t* pivot_order;
-  int32_t* pivot_rank;
-  double* pivot_inverse;
-  double* diag;
-  const double* diag_copy;
-  const double* y;
-  int32_t* var_state;
-  int32_t* update_lists;
-  int32_t* factor_cursor;
-  int32_t* supernode_end;
-  int32_t* supernode_mark;
-  const int32_t* matrix_start;  // null in the normal form
-  const int32_t* quad_start;
-  int32_t* scratch;
-};
-
-void factor_pull(barrier_params& params, const PullArrays& a, int32_t& pivot_dropped,
+void factor_pull(barrier_params& params, const FactorArrays& a, int32_t& pivot_dropped,
                  int32_t& removed_row_count) {
   pivot_dropped = 0;
   const UpdateKernels kernels = select_update_kernels(params);
@@ -447,9 +426,9 @@ void factor_normal_matrix(barrier_params& params, int32_t* factor_index, double*
                           double* pivot_inverse, double* diag, const double* diag_copy, const double* y,
                           int32_t* var_state, int32_t* update_lists, int32_t* factor_cursor, int32_t* supernode_end,
                           int32_t* supernode_mark, int32_t& pivot_dropped, int32_t& removed_row_count) {
-  const PullArrays arrays{factor_index, factor_value,  factor_first,  factor_last,   pivot_order,    pivot_rank,
+  const FactorArrays arrays{factor_index, factor_value,  factor_first,  factor_last,   pivot_order,    pivot_rank,
                           pivot_inverse, diag,         diag_copy,     y,             var_state,      update_lists,
-                          factor_cursor, supernode_end, supernode_mark, nullptr,      nullptr,        nullptr};
+                          factor_cursor, supernode_end, supernode_mark, nullptr,      nullptr,        nullptr, nullptr};
   factor_pull(params, arrays, pivot_dropped, removed_row_count);
 }
 
@@ -461,9 +440,9 @@ void factor_normal_matrix_with_columns(barrier_params& params, int32_t* factor_i
                                        int32_t* supernode_mark, const int32_t* matrix_start,
                                        const int32_t* quad_start, int32_t* scratch, int32_t& pivot_dropped,
                                        int32_t& removed_row_count) {
-  const PullArrays arrays{factor_index, factor_value,  factor_first,  factor_last,   pivot_order, pivot_rank,
+  const FactorArrays arrays{factor_index, factor_value,  factor_first,  factor_last,   pivot_order, pivot_rank,
                           pivot_inverse, diag,         diag_copy,     y,             var_state,   update_lists,
-                          factor_cursor, supernode_end, supernode_mark, matrix_start, quad_start,  scratch};
+                          factor_cursor, supernode_end, supernode_mark, matrix_start, quad_start,  scratch, nullptr};
   factor_pull(params, arrays, pivot_dropped, removed_row_count);
 }
 

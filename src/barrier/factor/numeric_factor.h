@@ -48,6 +48,32 @@
 
 namespace kl {
 
+// The arrays of one factorisation call, gathered once so that the pull and
+// push forms pass them along together; see the interface summary above for
+// each. matrix_start, quad_start and scratch are null in the normal forms,
+// push_work in the pull forms.
+struct FactorArrays {
+  int32_t* factor_index;
+  double* factor_value;
+  int32_t* factor_first;
+  int32_t* factor_last;
+  int32_t* pivot_order;
+  int32_t* pivot_rank;
+  double* pivot_inverse;
+  double* diag;
+  const double* diag_copy;
+  const double* y;
+  int32_t* var_state;
+  int32_t* update_lists;
+  int32_t* factor_cursor;
+  int32_t* supernode_end;
+  int32_t* supernode_mark;
+  const int32_t* matrix_start;
+  const int32_t* quad_start;
+  int32_t* scratch;
+  double* push_work;
+};
+
 void factor_normal_matrix(barrier_params& params, int32_t* factor_index, double* factor_value,
                           int32_t* factor_first, int32_t* factor_last, int32_t* pivot_order, int32_t* pivot_rank,
                           double* pivot_inverse, double* diag, const double* diag_copy, const double* y,

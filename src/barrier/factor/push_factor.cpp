@@ -15,31 +15,9 @@ namespace {
 
 constexpr int32_t kDependentRow = -2;
 
-struct PushArrays {
-  int32_t* factor_index;
-  double* factor_value;
-  int32_t* factor_first;
-  int32_t* factor_last;
-  int32_t* pivot_order;
-  int32_t* pivot_rank;
-  double* pivot_inverse;
-  double* diag;
-  const double* diag_copy;
-  const double* y;
-  int32_t* var_state;
-  int32_t* update_lists;
-  int32_t* factor_cursor;
-  int32_t* supernode_end;
-  int32_t* supernode_mark;
-  const int32_t* matrix_start;  // null in the normal form
-  const int32_t* quad_start;
-  int32_t* scratch;
-  double* push_work;
-};
-
 class PushFactorisation {
  public:
-  PushFactorisation(barrier_params& params, const PushArrays& a, int32_t& pivot_dropped, int32_t& removed_row_count)
+  PushFactorisation(barrier_params& params, const FactorArrays& a, int32_t& pivot_dropped, int32_t& removed_row_count)
       : params_(params), a_(a), dropped_(pivot_dropped), removed_(removed_row_count) {}
 
   void run();
@@ -67,7 +45,7 @@ class PushFactorisation {
   }
 
   barrier_params& params_;
-  const PushArrays& a_;
+  const FactorArrays& a_;
   int32_t& dropped_;
   int32_t& removed_;
   UpdateKernels kernels_{};
@@ -418,7 +396,7 @@ void factor_normal_matrix_push(barrier_params& params, int32_t* factor_index, do
                                const double* y, int32_t* var_state, int32_t* update_lists, int32_t* factor_cursor,
                                int32_t* supernode_end, int32_t* supernode_mark, double* push_work,
                                int32_t& pivot_dropped, int32_t& removed_row_count) {
-  const PushArrays arrays{factor_index,  factor_value, factor_first,   factor_last,    pivot_order,
+  const FactorArrays arrays{factor_index,  factor_value, factor_first,   factor_last,    pivot_order,
                           pivot_rank,    pivot_inverse, diag,          diag_copy,      y,
                           var_state,     update_lists, factor_cursor,  supernode_end,  supernode_mark,
                           nullptr,       nullptr,      nullptr,        push_work};
@@ -433,7 +411,7 @@ void factor_normal_matrix_with_columns_push(barrier_params& params, int32_t* fac
                                             int32_t* supernode_mark, const int32_t* matrix_start,
                                             const int32_t* quad_start, int32_t* scratch, double* push_work,
                                             int32_t& pivot_dropped, int32_t& removed_row_count) {
-  const PushArrays arrays{factor_index,  factor_value, factor_first,  factor_last,   pivot_order,
+  const FactorArrays arrays{factor_index,  factor_value, factor_first,  factor_last,   pivot_order,
                           pivot_rank,    pivot_inverse, diag,         diag_copy,     y,
                           var_state,     update_lists, factor_cursor, supernode_end, supernode_mark,
                           matrix_start,  quad_start,   scratch,       push_work};

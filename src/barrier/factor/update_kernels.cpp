@@ -3,6 +3,8 @@
 // per source; rows go eight at a time, then singly.
 #include "barrier/factor/update_kernels.h"
 
+#include <type_traits>
+
 namespace kl {
 namespace {
 
@@ -103,111 +105,85 @@ void clear_packed_block(int32_t len, int32_t ncols, double* buffer) {
   for (int64_t i = 0; i < size; ++i) buffer[i] = 0.0;
 }
 
+// Runs group over the sources first..last, Top at a time, then in halving
+// widths down to one: every source is taken once, in rank order.
+template <int Top, class Group>
+void over_source_groups(int32_t first, int32_t last, Group&& group) {
+  int32_t s = first;
+  for (; s + Top - 1 <= last; s += Top) group(std::integral_constant<int, Top>{}, s);
+  if constexpr (Top > 1) over_source_groups<Top / 2>(s, last, group);
+}
+
+template <int Top>
+void update_column_family(int32_t len, int32_t first, int32_t last, const double* pivot_inverse,
+                          const double* factor_value, const int32_t* factor_cursor, double* target, double* diagonal,
+                          int32_t offset) {
+  double sum = *diagonal;
+  over_source_groups<Top>(first, last, [&](auto width, int32_t s) {
+    column_group<decltype(width)::value>(len, s, pivot_inverse, factor_value, factor_cursor, target, sum, offset);
+  });
+  *diagonal = sum;
+}
+
+template <int Top>
+void update_block_family(int32_t len, int32_t ncols, int32_t first, int32_t last, const double* pivot_inverse,
+                         const double* factor_value, const int32_t* factor_cursor, double* buffer, int32_t offset) {
+  if (first > last) {
+    clear_packed_block(len, ncols, buffer);
+    return;
+  }
+  // The first group stores, later groups add.
+  bool store = true;
+  over_source_groups<Top>(first, last, [&](auto width, int32_t s) {
+    block_group<decltype(width)::value>(len, ncols, s, pivot_inverse, factor_value, factor_cursor, buffer, offset,
+                                        store);
+    store = false;
+  });
+}
+
+template <int Top>
+void update_chunk_family(int32_t len, int32_t first, int32_t last, int32_t back, int32_t ahead,
+                         const int32_t* factor_cursor, const double* factor_value, double* target,
+                         const double* pivot_inverse) {
+  over_source_groups<Top>(first, last, [&](auto width, int32_t s) {
+    chunk_group<decltype(width)::value>(len, s, back, ahead, factor_cursor, factor_value, target, pivot_inverse);
+  });
+}
+
 }  // namespace
 
 void update_column_by4(int32_t len, int32_t first, int32_t last, const double* pivot_inverse,
                        const double* factor_value, const int32_t* factor_cursor, double* target, double* diagonal,
                        int32_t offset) {
-  double sum = *diagonal;
-  int32_t s = first;
-  for (; s + 3 <= last; s += 4)
-    column_group<4>(len, s, pivot_inverse, factor_value, factor_cursor, target, sum, offset);
-  if (s + 1 <= last) {
-    column_group<2>(len, s, pivot_inverse, factor_value, factor_cursor, target, sum, offset);
-    s += 2;
-  }
-  if (s <= last) column_group<1>(len, s, pivot_inverse, factor_value, factor_cursor, target, sum, offset);
-  *diagonal = sum;
+  update_column_family<4>(len, first, last, pivot_inverse, factor_value, factor_cursor, target, diagonal, offset);
 }
 
 void update_column_by8(int32_t len, int32_t first, int32_t last, const double* pivot_inverse,
                        const double* factor_value, const int32_t* factor_cursor, double* target, double* diagonal,
                        int32_t offset) {
-  double sum = *diagonal;
-  int32_t s = first;
-  for (; s + 7 <= last; s += 8)
-    column_group<8>(len, s, pivot_inverse, factor_value, factor_cursor, target, sum, offset);
-  if (s + 3 <= last) {
-    column_group<4>(len, s, pivot_inverse, factor_value, factor_cursor, target, sum, offset);
-    s += 4;
-  }
-  if (s + 1 <= last) {
-    column_group<2>(len, s, pivot_inverse, factor_value, factor_cursor, target, sum, offset);
-    s += 2;
-  }
-  if (s <= last) column_group<1>(len, s, pivot_inverse, factor_value, factor_cursor, target, sum, offset);
-  *diagonal = sum;
+  update_column_family<8>(len, first, last, pivot_inverse, factor_value, factor_cursor, target, diagonal, offset);
 }
 
 void update_block_by4(int32_t len, int32_t ncols, int32_t first, int32_t last, const double* pivot_inverse,
                       const double* factor_value, const int32_t* factor_cursor, double* buffer, int32_t offset) {
-  if (first > last) {
-    clear_packed_block(len, ncols, buffer);
-    return;
-  }
-  bool store = true;
-  int32_t s = first;
-  for (; s + 3 <= last; s += 4, store = false)
-    block_group<4>(len, ncols, s, pivot_inverse, factor_value, factor_cursor, buffer, offset, store);
-  if (s + 1 <= last) {
-    block_group<2>(len, ncols, s, pivot_inverse, factor_value, factor_cursor, buffer, offset, store);
-    s += 2;
-    store = false;
-  }
-  if (s <= last) block_group<1>(len, ncols, s, pivot_inverse, factor_value, factor_cursor, buffer, offset, store);
+  update_block_family<4>(len, ncols, first, last, pivot_inverse, factor_value, factor_cursor, buffer, offset);
 }
 
 void update_block_by8(int32_t len, int32_t ncols, int32_t first, int32_t last, const double* pivot_inverse,
                       const double* factor_value, const int32_t* factor_cursor, double* buffer, int32_t offset) {
-  if (first > last) {
-    clear_packed_block(len, ncols, buffer);
-    return;
-  }
-  bool store = true;
-  int32_t s = first;
-  for (; s + 7 <= last; s += 8, store = false)
-    block_group<8>(len, ncols, s, pivot_inverse, factor_value, factor_cursor, buffer, offset, store);
-  if (s + 3 <= last) {
-    block_group<4>(len, ncols, s, pivot_inverse, factor_value, factor_cursor, buffer, offset, store);
-    s += 4;
-    store = false;
-  }
-  if (s + 1 <= last) {
-    block_group<2>(len, ncols, s, pivot_inverse, factor_value, factor_cursor, buffer, offset, store);
-    s += 2;
-    store = false;
-  }
-  if (s <= last) block_group<1>(len, ncols, s, pivot_inverse, factor_value, factor_cursor, buffer, offset, store);
+  update_block_family<8>(len, ncols, first, last, pivot_inverse, factor_value, factor_cursor, buffer, offset);
 }
 
 void update_chunk_by4(int32_t len, int32_t first, int32_t last, int32_t back, int32_t ahead,
                       const int32_t* factor_cursor, const double* factor_value, double* target,
                       const double* pivot_inverse) {
-  int32_t s = first;
-  for (; s + 3 <= last; s += 4)
-    chunk_group<4>(len, s, back, ahead, factor_cursor, factor_value, target, pivot_inverse);
-  if (s + 1 <= last) {
-    chunk_group<2>(len, s, back, ahead, factor_cursor, factor_value, target, pivot_inverse);
-    s += 2;
-  }
-  if (s <= last) chunk_group<1>(len, s, back, ahead, factor_cursor, factor_value, target, pivot_inverse);
+  update_chunk_family<4>(len, first, last, back, ahead, factor_cursor, factor_value, target, pivot_inverse);
 }
 
 void update_chunk_by8(int32_t len, int32_t first, int32_t last, int32_t back, int32_t ahead,
                       const int32_t* factor_cursor, const double* factor_value, double* target,
                       const double* pivot_inverse) {
-  int32_t s = first;
-  for (; s + 7 <= last; s += 8)
-    chunk_group<8>(len, s, back, ahead, factor_cursor, factor_value, target, pivot_inverse);
-  if (s + 3 <= last) {
-    chunk_group<4>(len, s, back, ahead, factor_cursor, factor_value, target, pivot_inverse);
-    s += 4;
-  }
-  if (s + 1 <= last) {
-    chunk_group<2>(len, s, back, ahead, factor_cursor, factor_value, target, pivot_inverse);
-    s += 2;
-  }
-  if (s <= last) chunk_group<1>(len, s, back, ahead, factor_cursor, factor_value, target, pivot_inverse);
+  update_chunk_family<8>(len, first, last, back, ahead, factor_cursor, factor_value, target, pivot_inverse);
 }
 
 UpdateKernels select_update_kernels(const barrier_params& params) {

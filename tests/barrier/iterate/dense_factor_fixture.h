@@ -68,27 +68,6 @@ inline std::vector<double> dense_solve(const DenseFactor& f, std::vector<double>
   return x;
 }
 
-// Class ranges of a problem with free columns 1..free_columns, the other
-// columns lower-bounded, and every row an equality (no boxed positions).
-inline void set_plain_class_ranges(std::vector<int32_t>& cr, int32_t n, int32_t m, int32_t free_columns) {
-  cr.assign(17, 0);
-  cr[1] = 1;
-  cr[9] = free_columns;
-  cr[2] = free_columns + 1;
-  cr[10] = n;
-  cr[3] = n + 1;
-  cr[11] = n;
-  cr[4] = n + 1;
-  cr[12] = n;
-  cr[5] = n + 1;
-  cr[13] = n;
-  cr[6] = n + 1;
-  cr[14] = n + m;
-  cr[7] = 1;
-  cr[15] = n + m;
-  cr[8] = n + m + 1;
-  cr[16] = 0;
-}
 
 struct DenseFactorOptions {
   bool in_place = true;        // leading quadratic-free columns keep their matrix column
@@ -124,7 +103,7 @@ inline DenseFactor make_dense_factor(const SparseColumns& a, const SparseColumns
   }
   f.diag_copy.assign(s + 1, 0.0);
   for (int32_t p = 1; p <= s; ++p) f.diag_copy[p] = f.at(p, p);
-  set_plain_class_ranges(f.class_ranges, n, m, 0);
+  f.class_ranges = plain_class_ranges(n, m, 0);
 
   // Dense elimination in rank order, with the structural pattern kept
   // alongside (so that fill that cancels numerically is still stored).
