@@ -340,3 +340,20 @@ TEST(BarrierStartingPoint, CentringOfProducts) {
 }
 
 }  // namespace
+
+namespace {
+
+// A fixed shift (|SAFEMET| other than 3) smaller than the most negative
+// value still gives an interior start: the shift grows by that value.
+TEST(BarrierStartingPoint, FixedShiftClearsNegativeValues) {
+  const AlternativeRun raw = run_alternative(2, 1, -1e30, -1e30, -1e300);
+  double min_value = 0;
+  for (int32_t j = 1; j <= 5; ++j) min_value = std::min({min_value, raw.x[j], raw.z[j]});
+  ASSERT_LT(min_value, -1e-3) << "the unguarded start must have a negative value for this test";
+  for (int32_t safemet : {-1, -2, -4, -5}) {
+    const AlternativeRun r = run_alternative(2, safemet, 1e-3, 1e-3, 0.0);
+    expect_interior(r.x, r.s, r.z, r.w, std::to_string(safemet).c_str());
+  }
+}
+
+}  // namespace
