@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,10 @@ struct Case {
   const char* folder;
   const char* name;
 };
+
+// The listing names the problem, not the address of its strings, so that it
+// is the same from run to run.
+void PrintTo(const Case& c, std::ostream* os) { *os << c.folder << "/" << c.name; }
 
 class BarrierIterateNetlib : public ::testing::TestWithParam<Case> {
  protected:
