@@ -225,10 +225,12 @@ struct AlternativeRun {
 };
 
 AlternativeRun run_alternative(int32_t smethod, int32_t safemet, double prmin, double dumin, double complmin,
-                               double upmax = 50000.0) {
+                               double upmax = 50000.0, double upper_column = 4.0, double upper_slack = 5.0) {
   StartProblem p;
   AlternativeRun out;
   if (!p.ready) return out;
+  p.upper[3] = upper_column;
+  p.upper[4] = upper_slack;
   // The trial diagonal of a linear problem (weight 1).
   std::vector<double> diag{0, -1.0, -1.0, -2.0, 0.5, 1.0, 0.0}, copy = diag, y0(4, 0.0);
   p.factorise(diag, copy, y0);
@@ -354,6 +356,25 @@ TEST(BarrierStartingPoint, FixedShiftClearsNegativeValues) {
     const AlternativeRun r = run_alternative(2, safemet, 1e-3, 1e-3, 0.0);
     expect_interior(r.x, r.s, r.z, r.w, std::to_string(safemet).c_str());
   }
+}
+
+}  // namespace
+
+namespace {
+
+// UPMAX caps the bounds in the right-hand side only: with both bounds
+// capped to 2 the active columns are those of a problem whose bounds are 2,
+// but the boxed slack's value and the upper slacks use the bounds
+// themselves, so row 1 is off by half the cut of its bound.
+TEST(BarrierStartingPoint, UpperBoundCapInTheRightHandSide) {
+  const AlternativeRun capped = run_alternative(2, 1, -1e30, -1e30, -1e300, 2.0, 4.0, 5.0);
+  const AlternativeRun small = run_alternative(2, 1, -1e30, -1e30, -1e300, 1e9, 2.0, 2.0);
+  for (int32_t j = 1; j <= 3; ++j) EXPECT_NEAR(capped.x[j], small.x[j], 1e-12) << j;
+  EXPECT_NEAR(capped.x[4] - small.x[4], 1.5, 1e-12);
+  EXPECT_NEAR(capped.s[3], 4.0 - capped.x[3], 1e-12);
+  EXPECT_NEAR(capped.s[4], 5.0 - capped.x[4], 1e-12);
+  StartProblem p;
+  EXPECT_NEAR(p.a_row(1, capped.x) - capped.x[4] - p.rhs[1], 0.5 * (2.0 - 5.0), 1e-9);
 }
 
 }  // namespace
