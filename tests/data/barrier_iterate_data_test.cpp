@@ -1,19 +1,22 @@
-// Small Netlib problems taken into the barrier's own form by hand (lower
+// Small Netlib LPs and QPs taken into the barrier's own form by hand (lower
 // bounds shifted to 0, upper-only columns flipped, <= rows negated, ranges
-// as boxed slacks) and solved by the iteration driver alone, without
-// scaling or presolve: the optimum against objectives.csv, and the returned
-// point and duals checked in the problem's own terms.
+// as boxed slacks, the quadratic term's share of the shifts folded into the
+// costs) and solved by the iteration driver alone, without scaling or
+// presolve: the optimum against objectives.csv, and the returned point and
+// duals checked in the problem's own terms (reduced costs with the Qx term).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "barrier/barrier_params.h"
 #include "barrier/iterate/iteration_driver.h"
 #include "klsol32.h"
+#include "runtime/controls.h"
 #include "support/barrier_system.h"
 #include "support/data_dir.h"
 #include "support/output_capture.h"
@@ -27,6 +30,8 @@ struct LoadedLp {
   std::vector<int32_t> starts, rows;
   std::vector<double> values, cost, lower, upper, rhs, range;
   std::string types;
+  std::vector<std::vector<double>> q;  // full symmetric, empty for a linear problem
+  double constant = 0.0;
 };
 
 LoadedLp load(const std::string& path) {
@@ -51,12 +56,40 @@ LoadedLp load(const std::string& path) {
   KLGETRHS(p.rhs.data(), 0, p.m - 1);
   KLGETRNG(p.range.data(), 0, p.m - 1);
   KLGETROWTYPE(p.types.data(), 0, p.m - 1);
+  p.constant = kl::dcv(kl::kObjectiveConstantSlot);
+  bool any = false;
+  std::vector<std::vector<double>> q(static_cast<size_t>(p.n), std::vector<double>(static_cast<size_t>(p.n), 0.0));
+  for (int32_t j = 0; j < p.n; ++j) {
+    for (int32_t k = 0; k < p.n; ++k) {
+      double v = 0.0;
+      KLGETQOBJ(j, k, &v);
+      q[static_cast<size_t>(j)][static_cast<size_t>(k)] = v;
+      any = any || v != 0.0;
+    }
+  }
+  if (any) p.q = q;
   return p;
 }
 
 bool finite(double v) { return std::fabs(v) < 0.9 * kInfinity; }
 
-class BarrierIterateNetlib : public ::testing::TestWithParam<const char*> {
+// The limits of a row's activity; a range row's right-hand side is its
+// upper limit and its range the width.
+void row_limits(char type, double rhs, double range, double& lo, double& hi) {
+  lo = type == 'G' || type == 'E' ? rhs : type == 'R' ? rhs - std::fabs(range) : -kInfinity;
+  hi = type == 'L' || type == 'E' || type == 'R' ? rhs : kInfinity;
+}
+
+struct Case {
+  const char* folder;
+  const char* name;
+};
+
+// The listing names the problem, not the address of its strings, so that it
+// is the same from run to run.
+void PrintTo(const Case& c, std::ostream* os) { *os << c.folder << "/" << c.name; }
+
+class BarrierIterateNetlib : public ::testing::TestWithParam<Case> {
  protected:
   void SetUp() override {
     ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
@@ -69,10 +102,11 @@ class BarrierIterateNetlib : public ::testing::TestWithParam<const char*> {
 };
 
 TEST_P(BarrierIterateNetlib, ReachesTheKnownOptimum) {
-  const std::string name = GetParam();
-  const std::map<std::string, double> known = kltest::known_objectives();
+  const std::string folder = GetParam().folder;
+  const std::string name = GetParam().name;
+  const std::map<std::string, double> known = kltest::known_objectives(folder == "qp" ? "qp" : "");
   if (known.empty() || known.count(name) == 0) GTEST_SKIP() << "objectives.csv not found in " << kltest::data_dir();
-  const LoadedLp lp = load(kltest::data_file("netlib/" + name + ".mps"));
+  const LoadedLp lp = load(kltest::data_file(folder + "/" + name + (folder == "qp" ? ".qps" : ".mps")));
   ASSERT_GT(lp.n, 0);
   const int32_t n = lp.n, m = lp.m;
 
@@ -86,16 +120,8 @@ TEST_P(BarrierIterateNetlib, ReachesTheKnownOptimum) {
     if (t == 'N') continue;
     const double rhs = lp.rhs[static_cast<size_t>(i)];
     const double r = lp.range[static_cast<size_t>(i)];
-    double lo = rhs, hi = rhs;
-    if (t == 'G') hi = kInfinity;
-    if (t == 'L') lo = -kInfinity;
-    if (t == 'R' || (r != 0.0 && t != 'E')) {
-      if (t == 'G') hi = rhs + std::fabs(r);
-      if (t == 'L') lo = rhs - std::fabs(r);
-    }
-    if (t == 'E' && r != 0.0) {
-      if (r > 0) hi = rhs + r; else lo = rhs + r;
-    }
+    double lo = 0.0, hi = 0.0;
+    row_limits(t, rhs, r, lo, hi);
     row_map[static_cast<size_t>(i)] = static_cast<int32_t>(b.size());
     if (!finite(lo)) {
       row_sign[static_cast<size_t>(i)] = -1.0;
@@ -132,8 +158,34 @@ TEST_P(BarrierIterateNetlib, ReachesTheKnownOptimum) {
       col_code.push_back(0);
       u.push_back(0.0);
     }
-    c.push_back(col_sign[static_cast<size_t>(j)] * lp.cost[static_cast<size_t>(j)]);
     constant += lp.cost[static_cast<size_t>(j)] * col_shift[static_cast<size_t>(j)];
+  }
+  // x = shift + sign x': the quadratic term adds Q shift to the costs.
+  for (int32_t j = 0; j < n; ++j) {
+    double cj = lp.cost[static_cast<size_t>(j)];
+    if (!lp.q.empty()) {
+      for (int32_t k = 0; k < n; ++k) {
+        const double qjk = lp.q[static_cast<size_t>(j)][static_cast<size_t>(k)];
+        cj += qjk * col_shift[static_cast<size_t>(k)];
+        constant += 0.5 * col_shift[static_cast<size_t>(j)] * qjk * col_shift[static_cast<size_t>(k)];
+      }
+    }
+    c.push_back(col_sign[static_cast<size_t>(j)] * cj);
+  }
+  constant += lp.constant;
+  kltest::SparseColumns q;
+  q.rows_count = n;
+  q.cols_count = n;
+  if (!lp.q.empty()) {
+    for (int32_t j = 0; j < n; ++j) {
+      for (int32_t i = j + 1; i < n; ++i) {
+        const double v = lp.q[static_cast<size_t>(i)][static_cast<size_t>(j)];
+        if (v == 0.0) continue;
+        q.rows.push_back(i);
+        q.values.push_back(v * col_sign[static_cast<size_t>(i)] * col_sign[static_cast<size_t>(j)]);
+      }
+      q.starts.push_back(static_cast<int32_t>(q.rows.size()));
+    }
   }
   kltest::SparseColumns a;
   a.rows_count = mb;
@@ -153,7 +205,8 @@ TEST_P(BarrierIterateNetlib, ReachesTheKnownOptimum) {
   }
   const int32_t nz = static_cast<int32_t>(a.rows.size());
   kltest::BarrierSystem sys = kltest::make_barrier_system(
-      a, nullptr, 8 * nz + 40 * (n + mb) + std::min(4 * (n + mb) * (n + mb), 4000000) + 1000);
+      a, q.rows.empty() ? nullptr : &q, 8 * nz + 40 * (n + mb) + std::min(4 * (n + mb) * (n + mb), 4000000) + 1000);
+  if (!lp.q.empty()) sys.params.quad_col_count = n;
   const size_t n1 = static_cast<size_t>(n + mb) + 3;
   std::vector<double> cost(n1, 0.0), quad_diag(n1, 0.0), rhs(n1, 0.0), upper(n1, 0.0), diag(n1), diag_copy(n1),
       x(n1, 0.0), dx(n1), q_dx(n1), s(n1), z(n1, 0.0), dz(n1), q_x(n1), w(n1), dw(n1), push_work(n1), y(n1, 0.0),
@@ -163,6 +216,7 @@ TEST_P(BarrierIterateNetlib, ReachesTheKnownOptimum) {
     cost[j] = c[static_cast<size_t>(j) - 1];
     ccode[j] = col_code[static_cast<size_t>(j) - 1];
     upper[j] = u[static_cast<size_t>(j) - 1];
+    if (!lp.q.empty()) quad_diag[j] = lp.q[static_cast<size_t>(j) - 1][static_cast<size_t>(j) - 1];
   }
   for (int32_t i = 1; i <= mb; ++i) {
     rhs[i] = b[static_cast<size_t>(i) - 1];
@@ -190,14 +244,24 @@ TEST_P(BarrierIterateNetlib, ReachesTheKnownOptimum) {
   for (int32_t j = 0; j < n; ++j) {
     xo[static_cast<size_t>(j)] = col_shift[static_cast<size_t>(j)] + col_sign[static_cast<size_t>(j)] * x[j + 1];
   }
-  double value = 0.0;
-  for (int32_t j = 0; j < n; ++j) value += lp.cost[static_cast<size_t>(j)] * xo[static_cast<size_t>(j)];
+  // c x + x Q x / 2 + the constant, and Q x for the reduced costs.
+  std::vector<double> qx(static_cast<size_t>(n), 0.0);
+  double value = lp.constant;
+  for (int32_t j = 0; j < n; ++j) {
+    if (!lp.q.empty()) {
+      for (int32_t k = 0; k < n; ++k) {
+        qx[static_cast<size_t>(j)] += lp.q[static_cast<size_t>(j)][static_cast<size_t>(k)] * xo[static_cast<size_t>(k)];
+      }
+    }
+    value += (lp.cost[static_cast<size_t>(j)] + 0.5 * qx[static_cast<size_t>(j)]) * xo[static_cast<size_t>(j)];
+  }
   const double expected = known.at(name);
   const double rel = 1e-6 * std::max(1.0, std::fabs(expected));
   EXPECT_NEAR(value, expected, rel);
   EXPECT_NEAR(objective, expected, rel);
   // Rows within their bounds, bounds kept, reduced costs of the right sign.
   std::vector<double> activity(static_cast<size_t>(m), 0.0), reduced(lp.cost);
+  for (int32_t j = 0; j < n; ++j) reduced[static_cast<size_t>(j)] += qx[static_cast<size_t>(j)];
   for (int32_t j = 0; j < n; ++j) {
     for (int32_t k = lp.starts[static_cast<size_t>(j)]; k < lp.starts[static_cast<size_t>(j) + 1]; ++k) {
       const int32_t i = lp.rows[static_cast<size_t>(k)];
@@ -229,11 +293,8 @@ TEST_P(BarrierIterateNetlib, ReachesTheKnownOptimum) {
     const char t = lp.types[static_cast<size_t>(i)];
     if (t == 'N') continue;
     const double rhs_i = lp.rhs[static_cast<size_t>(i)], r = lp.range[static_cast<size_t>(i)];
-    double lo = rhs_i, hi = rhs_i;
-    if (t == 'G') hi = r != 0.0 ? rhs_i + std::fabs(r) : kInfinity;
-    if (t == 'L') lo = r != 0.0 ? rhs_i - std::fabs(r) : -kInfinity;
-    if (t == 'E' && r > 0) hi = rhs_i + r;
-    if (t == 'E' && r < 0) lo = rhs_i + r;
+    double lo = 0.0, hi = 0.0;
+    row_limits(t, rhs_i, r, lo, hi);
     const double v = activity[static_cast<size_t>(i)];
     if (finite(lo)) worst_row = std::max(worst_row, (lo - v) / (1.0 + std::fabs(lo)));
     if (finite(hi)) worst_row = std::max(worst_row, (v - hi) / (1.0 + std::fabs(hi)));
@@ -243,8 +304,15 @@ TEST_P(BarrierIterateNetlib, ReachesTheKnownOptimum) {
   EXPECT_LT(gap, 1e-6 * (1.0 + std::fabs(expected))) << "complementarity";
 }
 
-INSTANTIATE_TEST_SUITE_P(Netlib, BarrierIterateNetlib,
-                         ::testing::Values("afiro", "sc50a", "sc50b", "adlittle", "blend", "share2b", "sc105",
-                                           "stocfor1", "kb2", "scagr7", "israel", "boeing2"));
+INSTANTIATE_TEST_SUITE_P(
+    Problems, BarrierIterateNetlib,
+    ::testing::Values(Case{"netlib", "afiro"}, Case{"netlib", "sc50a"}, Case{"netlib", "sc50b"},
+                      Case{"netlib", "adlittle"}, Case{"netlib", "blend"}, Case{"netlib", "share2b"},
+                      Case{"netlib", "sc105"}, Case{"netlib", "stocfor1"}, Case{"netlib", "kb2"},
+                      Case{"netlib", "scagr7"}, Case{"netlib", "israel"}, Case{"netlib", "boeing2"},
+                      Case{"netlib", "e226"}, Case{"qp", "hs21"}, Case{"qp", "hs35"}, Case{"qp", "hs76"},
+                      Case{"qp", "hs118"}, Case{"qp", "qafiro"}, Case{"qp", "dual1"},
+                      Case{"qp", "cvxqp1_s"}, Case{"qp", "qscagr7"}, Case{"qp", "qadlittl"}),
+    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "barrier/iterate/iteration_setup.h"
 #include "barrier/iterate/variable_classes.h"
 #include "klsol32.h"
 #include "runtime/controls.h"
@@ -467,6 +468,45 @@ TEST_F(BarrierIterationLog, AugmentedPathHasNoAnalysisLine) {
     EXPECT_EQ(r.status, kl::BARRIER_OPTIMAL);
     EXPECT_FALSE(kltest::any_line_contains("Matrix ordering"));
     EXPECT_TRUE(kltest::any_line_contains("   0  "));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The corrector and refinement budgets follow the work per factor entry F:
+// correctors up to the halvings that bring 0.1 F below 1, refinement steps
+// MAXREF x log2(0.2 F + 1); a key of 0 or below is a fixed count.
+TEST(BarrierIterationBudgets, FollowTheWorkPerFactorEntry) {
+  struct Case {
+    int32_t maxccorr, minccorr, maxref;
+    double flops;
+    int64_t nonzeros;
+    int32_t want_correctors, want_refinement;
+  };
+  const Case cases[] = {
+      {9, 0, 5, 5.0, 1, 1, 5},        // F 5: r 0.5 -> 1 corrector; log2(2) = 1
+      {9, 0, 5, 40.0, 1, 3, 15},      // F 40: r 4 takes 3 halvings; 5 log2(9) = 15.8
+      {2, 0, 5, 400.0, 1, 2, 31},     // many halvings, capped by the key
+      {-3, 0, 5, 1e6, 1, 3, 88},      // negative: exactly 3
+      {-3, 5, 5, 1e6, 1, 5, 88},      // raised to MINCCORR
+      {9, 0, 0, 1e6, 1, 9, 0},        // MAXREF 0: none
+      {9, 0, -4, 1e6, 1, 9, 4},       // negative: its magnitude
+      {9, 0, 5, 7.0, 0, 1, 6},        // no factor entries: taken as 1; 5 log2(2.4) = 6.3
+      {9, 0, 1, 0.0, 10, 1, 0},       // no work: below 1 becomes 0
+  };
+  for (const Case& c : cases) {
+    kl::barrier_params p;
+    kl::set_barrier_defaults(p);
+    p.MAXCCORR = c.maxccorr;
+    p.MINCCORR = c.minccorr;
+    p.MAXREF = c.maxref;
+    kl::barrier_iteration::set_budgets(p, c.flops, c.nonzeros);
+    const double f = c.flops / static_cast<double>(c.nonzeros == 0 ? 1 : c.nonzeros);
+    SCOPED_TRACE(f);
+    EXPECT_EQ(p.MAXCCORR, c.want_correctors);
+    EXPECT_EQ(p.MAXREF, c.want_refinement);
   }
 }
 
