@@ -108,7 +108,7 @@ void reclassify_barrier_variables(
 
 // Moves the entries of removed rows (var_state below -1) behind the active
 // part of every active column: kept entries first in their order, the others
-// after them in reverse. The part is the column up to factor_last of its
+// after them in reverse. The range compacted is the column up to factor_last of its
 // pivot rank for an in-place column (factor_first <= matrix_nz), else the
 // whole stored column; matrix_end (and an in-place factor_last) end at the
 // last kept entry. Removed columns get an empty active part. `value_scratch`
