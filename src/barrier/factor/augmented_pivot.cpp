@@ -131,6 +131,22 @@ void choose_augmented_pivot(barrier_params& params, const int32_t* degree_head, 
     pivot = p;
     pivot_value = p > 0 ? diag[p] : 0.0;
   };
+  // Considers a degree list from entry `e` on; true when the search is over
+  // (the pivot is then set): the count limit was passed with a candidate in
+  // hand, or one list gave a candidate and not every list is to be scanned.
+  auto scan_list = [&](int32_t e) {
+    for (; e != 0; e = degree_next[e]) {
+      if (consider(e)) {
+        finish(accepted);
+        return true;
+      }
+    }
+    if (accepted != 0 && scan_all == 0) {
+      finish(accepted);
+      return true;
+    }
+    return false;
+  };
 
   for (;;) {
     int32_t neighbour = 0;
@@ -161,16 +177,7 @@ void choose_augmented_pivot(barrier_params& params, const int32_t* degree_head, 
 
     int32_t from_degree = start_degree;
     if (neighbour != 0) {
-      for (int32_t e = degree_next[neighbour]; e != 0; e = degree_next[e]) {
-        if (consider(e)) {
-          finish(accepted);
-          return;
-        }
-      }
-      if (accepted != 0 && scan_all == 0) {
-        finish(accepted);
-        return;
-      }
+      if (scan_list(degree_next[neighbour])) return;
       from_degree = start_degree + 1;
     }
     bool recorded = false;
@@ -180,16 +187,7 @@ void choose_augmented_pivot(barrier_params& params, const int32_t* degree_head, 
         search_state = d;
         recorded = true;
       }
-      for (int32_t e = degree_head[d]; e != 0; e = degree_next[e]) {
-        if (consider(e)) {
-          finish(accepted);
-          return;
-        }
-      }
-      if (accepted != 0 && scan_all == 0) {
-        finish(accepted);
-        return;
-      }
+      if (scan_list(degree_head[d])) return;
     }
     if (accepted != 0) {
       finish(accepted);

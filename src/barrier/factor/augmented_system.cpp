@@ -144,6 +144,16 @@ void sort_entries_by_key(AugmentedState& s, int32_t first, int32_t length, const
   }
 }
 
+// Entry r of the pivot's own list joins the pivot column: scattered,
+// marked as coming from the pivot, and no longer listed under r's row.
+void take_own_entry(AugmentedState& s, int32_t p, int32_t r, double value) {
+  s.member[r] = 1;
+  s.dense[r] = value;
+  s.delta[r] = -1;
+  s.saved_length[r] = s.list_length[r];
+  rs_remove(s, r, p);
+}
+
 // One elimination step on pivot p with the given inverse.
 bool eliminate(AugmentedState& s, int32_t p, double inverse, int32_t& status) {
   barrier_params& params = *s.params;
@@ -165,11 +175,7 @@ bool eliminate(AugmentedState& s, int32_t p, double inverse, int32_t& status) {
     int32_t k = column;
     for (int32_t e = own_first; e < own_first + own_length; ++e) {
       const int32_t r = s.index[e];
-      s.member[r] = 1;
-      s.dense[r] = s.value[e];
-      s.delta[r] = -1;
-      s.saved_length[r] = s.list_length[r];
-      rs_remove(s, r, p);
+      take_own_entry(s, p, r, s.value[e]);
       s.index[k++] = r;
     }
     int32_t* area = s.rs();
@@ -196,14 +202,7 @@ bool eliminate(AugmentedState& s, int32_t p, double inverse, int32_t& status) {
     s.list_length[p] = c;
   } else {
     column = own_first;
-    for (int32_t e = own_first; e < own_first + own_length; ++e) {
-      const int32_t r = s.index[e];
-      s.member[r] = 1;
-      s.dense[r] = s.value[e];
-      s.delta[r] = -1;
-      s.saved_length[r] = s.list_length[r];
-      rs_remove(s, r, p);
-    }
+    for (int32_t e = own_first; e < own_first + own_length; ++e) take_own_entry(s, p, s.index[e], s.value[e]);
   }
 
   for (int32_t k = column; k < column + c; ++k) degree_unlink(s, s.index[k]);
