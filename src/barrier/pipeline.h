@@ -65,7 +65,11 @@ namespace kl {
 
 // The barrier's work arrays, in the driver's slot order. The driver takes
 // (or lends from the library) every one of them and hands the whole set to
-// solve_barrier_problem. Lengths are in elements used from index 1.
+// solve_barrier_problem. Lengths are in elements used from index 1 (take
+// one more). The iterations read `quad_diag` and `quad_start` on a linear
+// problem too, so both are needed whatever the problem; a null `quad_diag`,
+// `quad_start`, `iterate_work` or `class_ranges` ends the solve with -2.
+// `presolve_list` may be null while PRESOLV is 0.
 struct BarrierWorkArrays {
   // Double slots 1..25.
   double* cost = nullptr;             // 1  n
@@ -91,7 +95,7 @@ struct BarrierWorkArrays {
   double* upper_residual = nullptr;   // 21 N
   double* dual_residual = nullptr;    // 22 N
   double* scale = nullptr;            // 23 N
-  double* quad_diag = nullptr;        // 24 n for a quadratic problem, else null
+  double* quad_diag = nullptr;        // 24 n, also for a linear problem (the iterations read it; zeroed here)
   double* pivot_inverse = nullptr;    // 25 N + 2 (the iterations' double scratch rides on it)
   double* factor_value = nullptr;     // factor_space
   // Int slots 1..15.
@@ -108,7 +112,7 @@ struct BarrierWorkArrays {
   int32_t* int_work_c = nullptr;        // 11 N
   int32_t* presolve_list = nullptr;     // 12 N; null when PRESOLV is 0
   int32_t* quad_mark = nullptr;         // 13 N
-  int32_t* quad_start = nullptr;        // 14 n + 1 for a quadratic problem, else 1
+  int32_t* quad_start = nullptr;        // 14 n + 1, also for a linear problem (empty lists set here)
   int32_t* matrix_end = nullptr;        // 15 n
   int32_t* factor_index = nullptr;      // factor_space
   // Taken by the driver for the iterations, beside the slots.
