@@ -48,6 +48,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "barrier/barrier_params.h"
+
 namespace kl {
 
 void run_barrier(const int32_t* row_count, const int32_t* first_col, const int32_t* last_col,
@@ -74,6 +76,60 @@ void* alloc_aligned_block(std::size_t size, void** base_cell);
 // Releases a block taken by `alloc_aligned_block`, given its base; a null
 // base is ignored.
 void free_aligned_block(void* base);
+
+// What the driver takes from the system, replaceable so that tests can
+// refuse blocks, fix the memory figures and the cache reading.
+struct BarrierPlatform {
+  // A zero-filled block of `bytes` bytes, or nullptr when refused.
+  void* (*take_block)(std::size_t bytes);
+  void (*release_block)(void* base);
+  // Physical memory and memory available, in bytes; false when unknown.
+  bool (*memory_status)(uint64_t& total_physical, uint64_t& available);
+  // Second-level cache in KB; -1 when it cannot be determined.
+  int32_t (*read_cache_kb)();
+};
+BarrierPlatform& barrier_platform();
+void reset_barrier_platform();
+
+// The steps of `run_barrier` that decide its controls and its memory,
+// callable on their own.
+
+// The record as the solve sees it: defaults, the library's controls, the
+// cache detection when `CACHE_SIZE` is negative (which writes the value used
+// back into `CACHE_SIZE`), the sense, then the parameter file `file_name`
+// (nullptr: none). `crossover_flag` is the resolved flag (0 or 1) and the
+// dimension fields must be filled, `quad_col_count` above all.
+void build_barrier_params(barrier_params& params, int32_t crossover_flag, int32_t sense, const char* file_name);
+
+// Detected cache sizes are taken at the nearest table size not above them
+// (0, 128, 256, 512, 1024, 2048 KB), the sizes the blocking was tuned for;
+// -1 (unknown) stays -1.
+int32_t snap_l2_cache_kb(int32_t kb);
+
+// Entries every factor space has beyond the matrix-proportional part, and
+// the least ratio of factor entries to matrix entries tried.
+inline constexpr int64_t kFactorSpaceReserve = 10240;
+inline constexpr double kSmallestFactorRatio = 2.1;
+// Cap on the ratio when the budget comes from the system's figures.
+inline constexpr double kLargestSystemFactorRatio = 100.0;
+// Kept free of the available memory when the system sets the budget.
+inline constexpr uint64_t kMemoryHeadroomBytes = 4096000;
+// Bytes per factor entry: one int and one double.
+inline constexpr uint64_t kBytesPerFactorEntry = 12;
+
+// The memory budget in bytes from the controls `MEMMAX` (megabytes, 0: ask
+// the system) and `INTMAX` (bytes); 0 when the system does not say.
+uint64_t barrier_memory_budget(int32_t memmax, int32_t intmax);
+
+// The first ratio of factor entries to matrix entries tried for `entries`
+// entries of budget and `matrix_entries` matrix and quadratic entries.
+double initial_factor_ratio(int64_t entries, int64_t matrix_entries, int32_t memmax);
+
+// The ratio tried after a refused attempt at `ratio`; 0 when none is left.
+double next_factor_ratio(double ratio);
+
+// Entries of a factor space at `ratio`, limited to what an int can count.
+int32_t factor_space_at(int64_t matrix_entries, double ratio);
 
 }  // namespace kl
 
