@@ -370,7 +370,6 @@ std::string open_case(const Case& c) {
       {"netlib/brandy", "the solves lose accuracy near the optimum; the step back lands 8e-6 off in rows"},
       {"netlib/greenbeb", "the solves lose accuracy near the optimum; the stall window ends with duals 4e-4 off"},
       {"netlib/scfxm2", "feasible by the scaled measure, 2.5e-6 off in rows in the problem's own terms"},
-      {"infeas/cplex2", "barely infeasible: stops without a verdict (status 1) instead of infeasible"},
   };
   if (!c.normalise) return "";
   const auto it = open.find(c.folder + "/" + c.name);

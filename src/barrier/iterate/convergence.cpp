@@ -107,6 +107,8 @@ void test_barrier_convergence(barrier_params& params, double& rel_primal, double
     }
   }
 
+  const double closed = std::fabs(complementarity) * objective_scale / (std::fabs(primal) + 1.0);
+
   // Crossing objectives: the last step went past the point where the two
   // objectives meet; go back to it.
   if (primal < dual && both_feasible && iteration > 0) {
@@ -127,7 +129,6 @@ void test_barrier_convergence(barrier_params& params, double& rel_primal, double
     // Objectives cross both when the gap has closed and when residual terms
     // outweigh a complementarity that is still large (an infeasible problem
     // within the feasibility tolerances); only the first is an optimum.
-    const double closed = std::fabs(complementarity) * objective_scale / (std::fabs(primal) + 1.0);
     if (dp <= pp && closed <= std::sqrt(params.TOPT1)) {
       status = BARRIER_OPTIMAL;
       double theta;
@@ -189,6 +190,17 @@ void test_barrier_convergence(barrier_params& params, double& rel_primal, double
 
   const bool progress = merit <= params.TOPT1 || merit <= params.INFTOL * memory.best_merit || g1 <= params.INFTOL;
   if (progress) {
+    // The dual objective well above the primal one while both sides are
+    // within their tolerances and the complementarity accounts for next to
+    // none of the difference: the difference is y times a primal residual
+    // that the tolerance admits, so y has grown without bound along a ray
+    // that raises the dual objective, which is how primal infeasibility shows
+    // (a barely infeasible problem passes every feasibility test).
+    if (both_feasible && iteration > 0 && g1 > std::sqrt(params.TOPT1) && closed <= 0.01 * g1) {
+      status = BARRIER_INFEASIBLE;
+      return;
+    }
+
     if (iteration >= params.MAXITER) {
       status = BARRIER_STOPPED;
       return;

@@ -81,6 +81,11 @@ TEST(BarrierConvergence, VerdictTable) {
       // (a barely infeasible problem sits there).
       {"feasible, complementarity below TOPT2, objectives 10% apart", tf, tf, 1.1, 1.0, 0.99 * to, 0.5, 5, 0, 1.0,
        0},
+      // The dual objective far above the primal one with no complementarity
+      // left to explain it: y has grown along a ray of primal infeasibility.
+      {"feasible, dual 10% above, complementarity gone", tf, tf, 1.0, 1.1, 1e-8, 0.5, 5, 0, 1.0, 4},
+      {"feasible, dual 10% above, complementarity explains it", tf, tf, 1.0, 1.1, 0.2, 0.5, 5, 0, 1.0, 0},
+      {"feasible, dual 10% above at the start", tf, tf, 1.0, 1.1, 1e-8, 0.0, 0, 0, 1.0, 0},
       {"regularised mode loosens the flags tenfold", 5 * tf, 5 * tf, 1.0, 1.0 - 1e-7, 0.5 * to, 0.5, 5, 0x1, 1.0, 2},
       {"not regularised: same state goes on", 5 * tf, 5 * tf, 1.0, 1.0 - 1e-7, 0.5 * to, 0.5, 5, 0, 1.0, 0},
       {"iteration limit with progress", 1e-3, 1e-3, 1.0, 0.5, 1.0, 0.5, 199, 0, 1.0, 1},
@@ -150,19 +155,22 @@ TEST(BarrierConvergence, CrossingObjectivesStepBack) {
   st.dy[1] = 1.0;
   st.alpha_p = 1.0;
   st.alpha_d = 1.0;
+  const double delta = 1e-5;  // crossed by a hair, as near the optimum
   st.primal = 10.0;
-  st.dual = 10.5;
+  st.dual = 10.0 + delta;
   st.x[1] = 3.0;
   st.y[1] = 2.0;
   st.compl_sum = 1e-6;
   State apart = st;
   ASSERT_EQ(st.run(), kl::BARRIER_OPTIMAL);
-  EXPECT_NEAR(st.primal, 10.0 + 2.0 / 6.0, 1e-12);
+  // Before the step: primal 12, dual 9 + delta; they meet at theta = delta / 3.
+  const double theta = delta / 3.0;
+  EXPECT_NEAR(st.primal, 10.0 + 2.0 * theta, 1e-12);
   EXPECT_NEAR(st.dual, st.primal, 1e-12);
-  EXPECT_NEAR(st.alpha_p, -1.0 / 6.0, 1e-12);
-  EXPECT_NEAR(st.alpha_d, -1.0 / 6.0, 1e-12);
-  EXPECT_NEAR(st.x[1], 3.0 + 2.0 / 6.0, 1e-12);
-  EXPECT_NEAR(st.y[1], 2.0 - 1.0 / 6.0, 1e-12);
+  EXPECT_NEAR(st.alpha_p, -theta, 1e-12);
+  EXPECT_NEAR(st.alpha_d, -theta, 1e-12);
+  EXPECT_NEAR(st.x[1], 3.0 + 2.0 * theta, 1e-12);
+  EXPECT_NEAR(st.y[1], 2.0 - theta, 1e-12);
 
   // With a complementarity far from closed the crossing comes from the
   // residual terms: no optimum, and the iterate stays where it is.
