@@ -223,7 +223,12 @@ void carry_start_into_barrier_space(const barrier_params& p, const BarrierWorkAr
     a.x[j] = 0.0;
   }
   for (int32_t j = 1; j <= p.col_count; ++j) {
-    if (a.var_state[j] <= -2) continue;
+    if (a.var_state[j] <= -2) {
+      // A removed column's value comes back from its bound in the
+      // classification; a caller's value left here would be added to it.
+      a.x[j] = 0.0;
+      continue;
+    }
     const double f = std::fabs(a.scale[j]);
     if (a.col_bound_code[j] == kCodeNone) {
       a.x[j] = f * a.x[j] / rhs_factor;
