@@ -417,14 +417,31 @@ void barrier_front(int32_t mode, int32_t& crossover_flag) {
   int32_t barrier_status = BARRIER_GO_ON;
   double barrier_objective = 0.0;
 
-  // The quadratic starts by position: rows have empty lists, a column its
-  // upper list (the diagonal and the entries below it), which is all the
-  // barrier reads of the symmetric matrix.
-  std::vector<int32_t> quad_start;
+  // The symmetric Q by position, both triangles of a column together (the
+  // library keeps the upper lists of all columns before their lower lists):
+  // rows have empty lists.
+  std::vector<int32_t> quad_start, quad_index;
+  std::vector<double> quad_value;
   OneBased<int32_t> upper_start = int_array(ARR_QUAD_UPPER_START);
-  if (nqelem > 0 && upper_start) {
-    quad_start.assign(static_cast<size_t>(nseq) + 2, upper_start[first_col]);
-    for (int32_t j = first_col; j <= nseq + 1; ++j) quad_start[static_cast<size_t>(j)] = upper_start[j];
+  OneBased<int32_t> lower_start = int_array(ARR_QUAD_LOWER_START);
+  OneBased<int32_t> stored_index = int_array(ARR_QUAD_INDEX);
+  OneBased<double> stored_value = real_array(ARR_QUAD_VALUES);
+  if (nqelem > 0 && upper_start && lower_start && stored_index && stored_value) {
+    quad_start.assign(static_cast<size_t>(nseq) + 2, 1);
+    quad_index.push_back(0);
+    quad_value.push_back(0.0);
+    const auto append = [&](int32_t from, int32_t to) {
+      for (int32_t k = from; k < to; ++k) {
+        quad_index.push_back(stored_index[k]);
+        quad_value.push_back(stored_value[k]);
+      }
+    };
+    for (int32_t j = first_col; j <= nseq; ++j) {
+      quad_start[static_cast<size_t>(j)] = static_cast<int32_t>(quad_index.size());
+      append(lower_start[j], lower_start[j + 1]);
+      append(upper_start[j], upper_start[j + 1]);
+    }
+    quad_start[static_cast<size_t>(nseq) + 1] = static_cast<int32_t>(quad_index.size());
   }
 
   OneBased<int32_t> col_start = int_array(ARR_COL_START);
@@ -440,8 +457,8 @@ void barrier_front(int32_t mode, int32_t& crossover_flag) {
   ++barrier_front_stats.runs;
   run_barrier(&row_count, &first_col, &last_col, &quad_col_count, &quad_nz, from(col_start, first_col),
               int_array(ARR_ELEM_ROW).data() - 1, real_array(ARR_ELEM_VALUE).data() - 1,
-              quad_start.empty() ? nullptr : quad_start.data(), by_position(int_array(ARR_QUAD_INDEX)),
-              by_position(real_array(ARR_QUAD_VALUES)), by_position(real_array(ARR_RHS)), from(objective, first_col),
+              quad_start.empty() ? nullptr : quad_start.data(), quad_index.empty() ? nullptr : quad_index.data(),
+              quad_value.empty() ? nullptr : quad_value.data(), by_position(real_array(ARR_RHS)), from(objective, first_col),
               &sense, &constant, from(lower, first_col), by_position(lower), from(upper, first_col),
               by_position(upper), by_position(real_array(ARR_PIVOT_ROW)), by_position(duals), by_position(d),
               by_position(real_array(ARR_WORKING_COSTS)), by_position(work), by_position(row_prices),
