@@ -10,6 +10,7 @@ namespace kl {
 const char* barrier_status_text(int32_t status) {
   switch (status) {
     case BARRIER_LISTS_TOO_LONG: return "factor lists do not fit";
+    case BARRIER_NOT_CONVEX: return "quadratic objective not convex";
     case BARRIER_SPACE_SHORT: return "work space too short";
     case BARRIER_GO_ON: return "no verdict";
     case BARRIER_STOPPED: return "stopped without convergence";

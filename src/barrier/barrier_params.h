@@ -30,6 +30,7 @@ namespace kl {
 // Barrier status, written through the status argument of the barrier
 // routines.
 enum BarrierStatus : int32_t {
+  BARRIER_NOT_CONVEX = -3,        // the quadratic objective is not convex: nothing solved
   BARRIER_LISTS_TOO_LONG = -1,    // the factor lists do not fit the factor space
   BARRIER_SPACE_SHORT = -2,       // work space too short
   BARRIER_GO_ON = 0,              // no verdict yet

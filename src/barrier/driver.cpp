@@ -7,6 +7,7 @@
 #include <limits>
 #include <new>
 
+#include "barrier/convexity.h"
 #include "barrier/iterate/iteration_driver.h"
 #include "barrier/parameter_file.h"
 #include "barrier/pipeline.h"
@@ -298,6 +299,25 @@ void copy_solution_back(const barrier_params& params, int32_t first_col, int32_t
   for (int32_t k = first_col; k <= last_col; ++k) position_values[k] = x[k];
 }
 
+// The iterations assume a convex objective; without one they can call a
+// stationary point optimal. Refuse it before any solve.
+void check_objective_convexity(barrier_params& params, const BarrierWorkArrays& a, int32_t& status) {
+  const QuadraticConvexity check =
+      check_quadratic_convexity(params.col_count, a.quad_diag, a.quad_start, a.factor_index, a.factor_value);
+  if (!check.convex) {
+    std::snprintf(params.message_buffer, sizeof params.message_buffer,
+                  "Quadratic objective not convex: it shows at column %ld", static_cast<long>(check.column));
+    log_barrier_line(params);
+    status = BARRIER_NOT_CONVEX;
+  } else if (!check.exact) {
+    std::snprintf(params.message_buffer, sizeof params.message_buffer,
+                  "Convexity of Q tested by its diagonal and 2x2 minors only"
+                  " (block of %ld columns)",
+                  static_cast<long>(check.largest_block));
+    log_barrier_line(params);
+  }
+}
+
 void release_blocks(DriverBlocks& b) {
   release(b.factor_index);
   release(b.factor_value);
@@ -484,6 +504,9 @@ void run_barrier(const int32_t* row_count, const int32_t* first_col, const int32
                                upper_pos,  col_status, *infinite_bound, objective_sign};
   if (status == BARRIER_GO_ON) {
     copy_problem_in(params, library, arrays);
+    if (params.quad_col_count > 0) check_objective_convexity(params, arrays, status);
+  }
+  if (status == BARRIER_GO_ON) {
     arrays.iterate_work = take_array<int32_t>(iterate_barrier_work_ints(params), blocks.iterate_work, status);
     arrays.class_ranges = take_array<int32_t>(kClassRangeInts, blocks.class_ranges, status);
   }

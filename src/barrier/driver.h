@@ -35,7 +35,9 @@
 //
 // Results: `quad_col_count_out` (n for a quadratic problem, else 0),
 // `quad_nz_out`, `barrier_status` (codes of barrier_params.h, 1 turned into
-// 5 below the library's iteration limit), `objective_value` (in the caller's
+// 5 below the library's iteration limit; -3 before any solve when the
+// quadratic objective is not convex in the caller's sense, see
+// barrier/convexity.h), `objective_value` (in the caller's
 // sense), `crossover_flag` (a negative flag resolved: 1 linear, 0
 // quadratic), `barrier_values` (primal values by position, the row
 // positions holding the library's slack), `reduced_costs` (sense x row dual

@@ -244,6 +244,11 @@ BarrierOutcome map_barrier_status(int32_t barrier_status, bool search) {
         o.status_word = true;
       }
       break;
+    case BARRIER_NOT_CONVEX:
+      // Nothing was solved: the problem is outside what the barrier solves.
+      o.message = MSG_BARRIER_NOT_CONVEX;
+      o.status_word = true;
+      break;
     default:
       if (barrier_status < 0) {
         o.message = MSG_BARRIER_SPACE_SHORT;

@@ -537,6 +537,30 @@ TEST_F(BarrierDriver, SmallQuadraticProgramRoundTrip) {
   }
 }
 
+// The same problem with Q negated (a concave minimisation, a convex
+// maximisation) and with Q = [1 2; 2 1] (indefinite): refused before any
+// solve, everything taken released.
+TEST_F(BarrierDriver, NonConvexQuadraticRefusedBeforeAnySolve) {
+  for (int32_t sense : {1, -1}) {
+    for (const bool indefinite : {false, true}) {
+      SCOPED_TRACE(std::string(sense == 1 ? "minimising" : "maximising") + (indefinite ? ", indefinite" : ", negated"));
+      LibraryFixture f = small_qp(sense);
+      const double s = sense;
+      if (indefinite) {
+        f.quad_value = {0, 1 * s, 2 * s, 2 * s, 1 * s};
+      } else {
+        for (double& v : f.quad_value) v = -v;
+      }
+      kltest::captured_lines().clear();
+      f.run();
+      EXPECT_EQ(f.status, kl::BARRIER_NOT_CONVEX) << kl::barrier_status_text(f.status);
+      EXPECT_FALSE(kltest::any_line_contains("Barrier starts"));
+      EXPECT_TRUE(kltest::any_line_contains("Quadratic objective not convex"));
+      EXPECT_EQ(system.taken, system.released);
+    }
+  }
+}
+
 TEST_F(BarrierDriver, QuadraticStartsWithoutEntriesRunAsLinear) {
   LibraryFixture f = small_lp();
   f.quad_start.assign(static_cast<std::size_t>(f.last) + 2, 1);

@@ -61,6 +61,8 @@ INSTANTIATE_TEST_SUITE_P(
         Row{BARRIER_GO_ON, true, 0, kLetterStopped, 0, false},
         Row{BARRIER_SPACE_SHORT, false, MSG_BARRIER_SPACE_SHORT, 0, 0, true},
         Row{BARRIER_LISTS_TOO_LONG, true, MSG_BARRIER_SPACE_SHORT, 0, 0, true},
+        Row{BARRIER_NOT_CONVEX, false, MSG_BARRIER_NOT_CONVEX, 0, 0, true},
+        Row{BARRIER_NOT_CONVEX, true, MSG_BARRIER_NOT_CONVEX, 0, 0, true},
         Row{BARRIER_OPTIMAL, false, 0, kLetterOptimal, LP_OPTIMAL, false},
         Row{BARRIER_OPTIMAL, true, 0, kLetterOptimal, LP_OPTIMAL, false},
         Row{BARRIER_UNBOUNDED, false, MSG_OUTCOME_UNBOUNDED, kLetterUnbounded, LP_UNBOUNDED, false},
