@@ -40,7 +40,7 @@ inline constexpr int32_t kFiniteUpperBit = 0x400;
 // The barrier presolve passes a quadratic problem runs by default.
 inline constexpr int32_t kQuadraticPresolve = 354;
 // Regularisation when no crossover follows: the bare rows too.
-inline constexpr int32_t kRegularizeWithoutCrossover = 63;
+inline constexpr int32_t kRegularizeWithoutCrossover = 59;  // not 0x4: that term would stay in the refined system
 inline constexpr double kQuadraticOptimalityLoosening = 10.0;
 // Below this second-level cache (KB) the blocking is off.
 inline constexpr int32_t kSmallestUsefulL2Cache = 32;

@@ -130,7 +130,7 @@ TEST_F(BarrierDriver, RecordFromDefaultsControlsAndCache) {
       {"quadratic, no crossover", true, 0, [](FakeSystem&) {},
        [](const barrier_params& p, const FakeSystem&) {
          EXPECT_DOUBLE_EQ(p.TOPT1, 1e-8);
-         EXPECT_EQ(p.REGULARIZE, 63);
+         EXPECT_EQ(p.REGULARIZE, 59);
          EXPECT_EQ(p.PRESOLV, 354);
        }},
       {"quadratic with the crossover asked for", true, 1, [](FakeSystem&) {},
@@ -142,7 +142,7 @@ TEST_F(BarrierDriver, RecordFromDefaultsControlsAndCache) {
       {"linear without crossover", false, 0, [](FakeSystem&) {},
        [](const barrier_params& p, const FakeSystem&) {
          EXPECT_DOUBLE_EQ(p.TOPT1, 1e-8);
-         EXPECT_EQ(p.REGULARIZE, 63);
+         EXPECT_EQ(p.REGULARIZE, 59);
          EXPECT_EQ(p.PRESOLV, 0);
        }},
       {"quadratic with the presolve switched off", true, 0, [](FakeSystem&) { icv(ic::IFPRES) = 0; },
@@ -251,7 +251,7 @@ TEST_F(BarrierDriver, ParameterFileOverridesTheControls) {
   EXPECT_EQ(p.PRESOLV, 0);
   EXPECT_EQ(p.L2_CACHE, 128);
   EXPECT_EQ(p.TOPT1, 1e-6);
-  EXPECT_EQ(p.REGULARIZE, 63);
+  EXPECT_EQ(p.REGULARIZE, 59);
 }
 
 // ---------------------------------------------------------------------------
