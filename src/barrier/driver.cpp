@@ -2,10 +2,12 @@
 #include "barrier/driver.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <new>
+#include <vector>
 
 #include "barrier/convexity.h"
 #include "barrier/iterate/iteration_driver.h"
@@ -300,10 +302,29 @@ void copy_solution_back(const barrier_params& params, int32_t first_col, int32_t
 }
 
 // The iterations assume a convex objective; without one they can call a
-// stationary point optimal. Refuse it before any solve.
+// stationary point optimal. Refuse it before any solve. A fixed column is
+// a constant, so its quadratic terms are linear in the others and take no
+// part in the test.
 void check_objective_convexity(barrier_params& params, const BarrierWorkArrays& a, int32_t& status) {
-  const QuadraticConvexity check =
-      check_quadratic_convexity(params.col_count, a.quad_diag, a.quad_start, a.factor_index, a.factor_value);
+  const int32_t n = params.col_count;
+  std::vector<char> fixed(static_cast<size_t>(n) + 1, 0);
+  for (int32_t j = 1; j <= n; ++j)
+    fixed[static_cast<size_t>(j)] = std::fabs(a.upper[j] - a.lower[j]) <= (std::fabs(a.lower[j]) + 1.0) * params.TPLUS;
+  std::vector<double> diag(static_cast<size_t>(n) + 1, 0.0), value(1, 0.0);
+  std::vector<int32_t> start(static_cast<size_t>(n) + 2, 1), index(1, 0);
+  for (int32_t j = 1; j <= n; ++j) {
+    if (fixed[static_cast<size_t>(j)] == 0) {
+      diag[static_cast<size_t>(j)] = a.quad_diag[j];
+      for (int32_t k = a.quad_start[j]; k < a.quad_start[j + 1]; ++k) {
+        const int32_t c = a.factor_index[k];
+        if (c >= 1 && c <= n && fixed[static_cast<size_t>(c)] != 0) continue;
+        index.push_back(c);
+        value.push_back(a.factor_value[k]);
+      }
+    }
+    start[static_cast<size_t>(j) + 1] = static_cast<int32_t>(index.size());
+  }
+  const QuadraticConvexity check = check_quadratic_convexity(n, diag.data(), start.data(), index.data(), value.data());
   if (!check.convex) {
     std::snprintf(params.message_buffer, sizeof params.message_buffer,
                   "Quadratic objective not convex: it shows at column %ld", static_cast<long>(check.column));

@@ -112,92 +112,6 @@ void settle_free_rows() {
       if (free_row[static_cast<size_t>(row[k])] != 0) x[row[k]] -= value[k] * x[j];
 }
 
-// The barrier's optimality conditions certify an optimum only of a convex
-// objective: on any other its stationary points pass them too. Q is
-// judged by a factorisation LDL' of its quadratic columns with symmetric
-// pivoting on the diagonal: a negative pivot, or a zero pivot whose column
-// is not zero, shows a direction of negative curvature. Returns the
-// position of a column where it shows, 0 when Q is positive semidefinite
-// to the tolerance. Problems with more quadratic columns than the dense
-// factor is worth taking get the entry-wise tests only (a negative
-// diagonal entry, or a 2 x 2 minor q_ii q_jj - q_ij^2 below 0).
-constexpr int32_t kDenseConvexityLimit = 1500;
-constexpr double kConvexityTolerance = 1e-9;
-
-int32_t find_negative_curvature() {
-  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
-  OneBased<int32_t> start = int_array(ARR_QUAD_UPPER_START);
-  OneBased<int32_t> index = int_array(ARR_QUAD_INDEX);
-  OneBased<double> q = real_array(ARR_QUAD_VALUES);
-  if (nqelem <= 0 || !start || !index || !q) return 0;
-  std::vector<int32_t> position;
-  std::vector<int32_t> slot(static_cast<size_t>(nseq) + 1, -1);
-  for (int32_t j = store.first_col; j <= nseq; ++j) {
-    if ((word(status, j) & PS_QUADRATIC) == 0) continue;
-    slot[static_cast<size_t>(j)] = static_cast<int32_t>(position.size());
-    position.push_back(j);
-  }
-  const size_t n = position.size();
-  std::vector<double> diagonal(n, 0.0);
-  double largest = 0.0;
-  for (size_t a = 0; a < n; ++a) {
-    const int32_t j = position[a];
-    for (int32_t k = start[j]; k < start[j + 1]; ++k) {
-      largest = std::max(largest, std::fabs(q[k]));
-      if (index[k] == j) diagonal[a] = q[k];
-    }
-  }
-  const double tolerance = kConvexityTolerance * std::max(1.0, largest);
-  for (size_t a = 0; a < n; ++a)
-    if (diagonal[a] < -tolerance) return position[a];
-  for (size_t a = 0; a < n; ++a) {
-    const int32_t j = position[a];
-    for (int32_t k = start[j]; k < start[j + 1]; ++k) {
-      const int32_t i = index[k];
-      if (i == j || i < store.first_col || i > nseq || slot[static_cast<size_t>(i)] < 0) continue;
-      const double minor = diagonal[a] * diagonal[static_cast<size_t>(slot[static_cast<size_t>(i)])] - q[k] * q[k];
-      if (minor < -tolerance * std::max(1.0, largest)) return j;
-    }
-  }
-  if (n > static_cast<size_t>(kDenseConvexityLimit)) return 0;
-
-  std::vector<double> m(n * n, 0.0);
-  for (size_t a = 0; a < n; ++a) {
-    const int32_t j = position[a];
-    for (int32_t k = start[j]; k < start[j + 1]; ++k) {
-      const int32_t i = index[k];
-      if (i < store.first_col || i > nseq || slot[static_cast<size_t>(i)] < 0) continue;
-      const auto b = static_cast<size_t>(slot[static_cast<size_t>(i)]);
-      m[a * n + b] = q[k];
-      m[b * n + a] = q[k];
-    }
-  }
-  // Right-looking LDL' on the remaining matrix, largest diagonal first.
-  std::vector<char> done(n, 0);
-  for (size_t step = 0; step < n; ++step) {
-    size_t r = n;
-    for (size_t a = 0; a < n; ++a)
-      if (done[a] == 0 && (r == n || m[a * n + a] > m[r * n + r])) r = a;
-    const double pivot = m[r * n + r];
-    done[r] = 1;
-    if (pivot < -tolerance) return position[r];
-    if (pivot <= tolerance) {
-      // Every remaining diagonal is at most about 0: the rest must be 0.
-      for (size_t a = 0; a < n; ++a)
-        for (size_t b = 0; b < n; ++b)
-          if (done[a] == 0 && done[b] == 0 && std::fabs(m[a * n + b]) > tolerance) return position[a];
-      return 0;
-    }
-    for (size_t a = 0; a < n; ++a) {
-      if (done[a] != 0 || m[a * n + r] == 0.0) continue;
-      const double l = m[a * n + r] / pivot;
-      for (size_t b = 0; b < n; ++b)
-        if (done[b] == 0) m[a * n + b] -= l * m[r * n + b];
-    }
-  }
-  return 0;
-}
-
 }  // namespace
 
 BarrierOutcome map_barrier_status(int32_t barrier_status, bool search) {
@@ -396,15 +310,6 @@ void barrier_front(int32_t mode, int32_t& crossover_flag) {
   entering_column = 0;
   if (status_code != STATUS_OK) return;
   barrier_int_attributes[5] = 0;
-
-  if (const int32_t column = find_negative_curvature(); column != 0) {
-    ++barrier_front_stats.non_convex_refusals;
-    begin_message(MSG_BARRIER_NOT_CONVEX);
-    insert_message_name8(position_name(column));
-    emit_message();
-    status_code = STATUS_REPORTED;
-    return;
-  }
 
   const bool presolved = (problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) != 0;
   // The constant of the columns fixed by the bound pass is already in the

@@ -71,7 +71,6 @@ struct BarrierFrontStats {
   int64_t solutions_without_basis = 0;  // runs ended with no basis (message 956)
   int64_t unverified_optima = 0;      // status 2 that failed the checks, treated as 5
   int64_t unverified_postsolved = 0;  // optima whose postsolved solution failed the checks (message 958)
-  int64_t non_convex_refusals = 0;    // quadratic objectives refused as not convex (message 957)
   int32_t last_barrier_status = 0;    // as run_barrier returned it
   int32_t last_quadratic_flag = 0;    // quadratic column count run_barrier returned
   BarrierSolutionCheck last_check;    // of the last status 2

@@ -130,9 +130,9 @@ struct ConvexityCase {
   bool convex;
 };
 
-class BarrierConvexity : public kltest::LpSession {};
+class BarrierFrontConvexity : public kltest::LpSession {};
 
-TEST_F(BarrierConvexity, NonConvexObjectivesAreRefusedBeforeTheBarrier) {
+TEST_F(BarrierFrontConvexity, NonConvexObjectivesAreRefusedBeforeTheBarrier) {
   const ConvexityCase cases[] = {
       {"positive diagonal", {0, 1, 2}, {0, 1, 2}, {1.0, 2.0, 3.0}, true},
       {"semidefinite: (x0 - x1)^2", {0, 0, 1}, {0, 1, 1}, {2.0, -2.0, 2.0}, true},
@@ -158,9 +158,7 @@ TEST_F(BarrierConvexity, NonConvexObjectivesAreRefusedBeforeTheBarrier) {
                           c.value.data()),
               0);
     kltest::captured_lines().clear();
-    const int64_t refusals = barrier_front_stats.non_convex_refusals;
     const int32_t status = KLMINIM("");
-    EXPECT_EQ(barrier_front_stats.non_convex_refusals - refusals, c.convex ? 0 : 1);
     EXPECT_EQ(kltest::any_line_contains("not convex"), !c.convex);
     if (c.convex) {
       EXPECT_EQ(status, 0);
