@@ -70,12 +70,17 @@ int32_t l2_from_sysfs() {
 
 }  // namespace
 
-int32_t detect_l2_cache_kb() {
+int32_t read_l2_cache_kb() {
 #ifdef _SC_LEVEL2_CACHE_SIZE
   const long bytes = sysconf(_SC_LEVEL2_CACHE_SIZE);
   if (bytes > 0) return static_cast<int32_t>(bytes / 1024);
 #endif
   const int32_t kb = l2_from_sysfs();
+  return kb > 0 ? kb : -1;
+}
+
+int32_t detect_l2_cache_kb() {
+  const int32_t kb = read_l2_cache_kb();
   return kb > 0 ? kb : kDefaultL2CacheKb;
 }
 

@@ -1,6 +1,7 @@
 #include "runtime/platform.h"
 
 #include <dlfcn.h>
+#include <sys/sysinfo.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -39,6 +40,35 @@ void set_library_mode() {
 }
 
 }  // namespace
+
+bool read_memory_status(uint64_t& total_physical, uint64_t& available) {
+  total_physical = 0;
+  available = 0;
+  bool have_total = false, have_available = false;
+  if (std::FILE* file = std::fopen("/proc/meminfo", "r")) {
+    char line[128];
+    while (std::fgets(line, sizeof line, file) != nullptr) {
+      unsigned long long kb = 0;
+      if (std::sscanf(line, "MemTotal: %llu kB", &kb) == 1) {
+        total_physical = kb * 1024ULL;
+        have_total = true;
+      } else if (std::sscanf(line, "MemAvailable: %llu kB", &kb) == 1) {
+        available = kb * 1024ULL;
+        have_available = true;
+      }
+    }
+    std::fclose(file);
+  }
+  if (have_total && have_available) return true;
+  // Kernels without MemAvailable: free plus buffer memory is the nearest
+  // figure sysinfo gives.
+  struct sysinfo info {};
+  if (sysinfo(&info) != 0) return false;
+  const uint64_t unit = info.mem_unit > 0 ? info.mem_unit : 1;
+  if (!have_total) total_physical = static_cast<uint64_t>(info.totalram) * unit;
+  if (!have_available) available = (static_cast<uint64_t>(info.freeram) + info.bufferram) * unit;
+  return total_physical > 0;
+}
 
 int32_t clock_hundredths() { return static_cast<int32_t>(std::time(nullptr) * 100 % 2147483647); }
 

@@ -34,6 +34,11 @@ void save_host_fpu_environment();
 void restore_host_fpu_environment();
 void clear_fpu_flags();
 
+// Memory of the machine in bytes: the physical memory installed, and what a
+// new allocation can have without pushing other pages out (the kernel's
+// MemAvailable estimate). False when the system does not say.
+bool read_memory_status(uint64_t& total_physical, uint64_t& available);
+
 // Directory of the loaded library module (cut at its last separator), or
 // false when it cannot be found.
 bool module_directory(std::string& directory);

@@ -16,6 +16,7 @@
 #include "barrier/iterate/variable_classes.h"
 #include "barrier/ordering/ordering_driver.h"
 #include "barrier/ordering/symbolic_factor.h"
+#include "barrier/pipeline.h"
 
 namespace kl::barrier_iteration {
 
@@ -61,7 +62,8 @@ IntWork carve_work(const barrier_params& p, int32_t* block) {
 
 // Processor time in hundredths of a second.
 int32_t cpu_centiseconds() {
-  return static_cast<int32_t>(static_cast<double>(std::clock()) * 100.0 / CLOCKS_PER_SEC);
+  int32_t now = 0;
+  return read_cpu_centiseconds(now);
 }
 
 // The number of halvings that bring r below 1 (1 when it already is).
