@@ -41,6 +41,7 @@ set(exceptions
   "problem/slots.cpp|files/solution_file.h|a slot keeps the solution-file header of its problem"
   "simplex/|files/solution_file.h|the LP driver writes the solution file and ranging reads it back"
   "simplex/lp_driver.cpp|presolve/|the LP driver presolves before the simplex and postsolves after"
+  "simplex/barrier_front|barrier/|the LP driver's barrier path calls the barrier's single entry and reads its status codes"
   "simplex/lp_driver.cpp|global/|KLMINIM and KLMAXIM run the cut-manager loop and the global search after the LP relaxation"
   "simplex/iis.cpp|presolve/array_switch.h|the infeasible-set search gives up a presolved form for the problem as loaded"
   "simplex/solver_reset.cpp|presolve/presolve_state.h|a load resets presolve's records of the problem it replaces"

@@ -55,6 +55,12 @@ void read_basis(BasisForm form, const std::string& file) {
 }
 
 void write_basis(BasisForm form, const std::string& file) {
+  if ((problem_flags & PF_NO_BASIS) != 0) {
+    // The barrier's point without a crossover: there is no basis to write.
+    report_plain_error(MSG_NO_BASIS_AVAILABLE);
+    error_number = MSG_NO_BASIS_AVAILABLE;
+    return;
+  }
   int32_t error = 0;
   open_text_output(file.c_str(), error);
   if (error != 0) {

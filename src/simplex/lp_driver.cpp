@@ -3,10 +3,10 @@
 // problem (presolve or the bound pass), runs the algorithm, maps the outcome
 // back to the original problem and reports it.
 //
-// The barrier is not part of the library yet. Until it is, a barrier
-// request (IALG 4, option b, or IALG 1 with a quadratic objective) is
-// refused with status 32; the stand-in prints its own message and counts in
-// lp_driver_stats. The global search follows the LP relaxation when option
+// The barrier (IALG 4, option b, or IALG 1 with a quadratic objective) runs
+// through barrier_front; without a crossover its solution has no basis
+// (problem flag 0x10000), and the solution file is then written without a
+// classification. The global search follows the LP relaxation when option
 // g asks for it and the problem has global entities.
 #include "simplex/lp_driver.h"
 
@@ -38,6 +38,7 @@
 #include "runtime/frame.h"
 #include "runtime/messages.h"
 #include "runtime/platform.h"
+#include "simplex/barrier_front.h"
 #include "simplex/dual_driver.h"
 #include "simplex/iteration_log.h"
 #include "simplex/primal_driver.h"
@@ -454,6 +455,8 @@ void write_presolved_solution_file() {
 void write_final_solution_file(bool kept_as_left) {
   if ((problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) != 0) {
     write_presolved_solution_file();
+  } else if ((problem_flags & PF_NO_BASIS) != 0) {
+    write_solution_file(SOLUTION_NO_BASIS);
   } else if (lp_driver.no_basis == 0 && !kept_as_left) {
     reinvert_and_recompute();
     write_solution_file(SOLUTION_RECOMPUTED);
@@ -603,6 +606,33 @@ bool confirm_infeasibility(int32_t mode, bool dual_ran) {
   return true;
 }
 
+// The barrier, and what its outcome means for the rest of the call. False
+// when the call ends here: a status word (letter Z, message 87), or an
+// unbounded verdict, which the barrier front end has reported in full.
+bool run_barrier_path(int32_t mode) {
+  int32_t crossover_flag = 0;
+  barrier_front(mode, crossover_flag);
+  if (status_code != STATUS_OK) {
+    status_letter = kLetterUnfinished;
+    begin_message(MSG_OUTCOME_UNFINISHED);
+    emit_message();
+    return false;
+  }
+  if (status_letter == kLetterUnbounded) return false;
+  if (crossover_flag == 0) {
+    problem_flags |= PF_NO_BASIS;
+    lp_driver.no_basis = 1;
+  }
+  // The search's cut-off margin is at least PERCUT percent of the objective
+  // the barrier reached (in the caller's units).
+  const double scale = dcv(kObjectiveScaleSlot);
+  const double caller_objective = std::fabs(objval) / (scale != 0.0 ? scale : 1.0);
+  dcv(dc::ADDCUT) =
+      sense_factor * std::min(sense_factor * dcv(dc::ADDCUT), -(dcv(dc::PERCUT) * 0.01 * caller_objective));
+  lp_driver.bigm_at_start = dcv(dc::BIGM);
+  return true;
+}
+
 void run_lp(int32_t mode, SavedControls& saved) {
   status_code = STATUS_OK;
   saved.take();
@@ -616,25 +646,21 @@ void run_lp(int32_t mode, SavedControls& saved) {
   lp_status = LP_UNFINISHED;
 
   choose_algorithm(mode);
-  if (lp_algorithm == kAlgorithmBarrier) {
-    ++lp_driver_stats.barrier_refusals;
-    status_letter = kLetterUnfinished;
-    report_plain_error(MSG_BARRIER_UNAVAILABLE);
-    return;
-  }
 
   if (mode < OPT_REOPTIMISE && !prepare_lp(mode)) return;
 
   lp_driver_stats.last_algorithm = lp_algorithm;
   lp_driver.bigm_at_start = dcv(dc::BIGM);
   const bool dual_ran = lp_algorithm == kAlgorithmDual;
-  if (dual_ran) {
+  if (lp_algorithm == kAlgorithmBarrier) {
+    if (!run_barrier_path(mode)) return;
+  } else if (dual_ran) {
     if (!run_dual(mode)) return;
   } else {
     primal_simplex(mode);
     if (status_code != STATUS_OK) return;
   }
-  if (!confirm_infeasibility(mode, dual_ran)) return;
+  if (lp_algorithm != kAlgorithmBarrier && !confirm_infeasibility(mode, dual_ran)) return;
 
   const bool presolved_run = (problem_flags & PF_PRESOLVED_LP) != 0;
   if (presolved_run) {

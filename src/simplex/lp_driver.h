@@ -59,7 +59,6 @@ struct LpDriverStats {
   int64_t presolve_conflict_rechecks = 0;     // presolve met a conflict with IFPRES negative; likewise, quietly
   int64_t postsolve_clean_ups = 0;            // primal runs on the original problem after a final postsolve
   int64_t bound_passes = 0;                   // least bound pass runs
-  int64_t barrier_refusals = 0;               // barrier asked for, refused
   int64_t dual_fall_backs = 0;                // the dual gave up, the primal took over
   int64_t quadratic_dual_rerouted = 0;        // the dual asked for a quadratic objective; the primal ran
   int64_t dual_polishes = 0;                  // primal passes that tightened an optimum's reduced costs

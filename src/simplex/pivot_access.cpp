@@ -97,6 +97,12 @@ void report_bad_entering(int32_t entering) { report_pivot_error(MSG_PIVOT_ENTERI
 // A valid factor of the current basis with the rows in their own order.
 // False when the invert failed (its status word stands).
 bool refresh_factor(InvertReason reason) {
+  if ((problem_flags & PF_NO_BASIS) != 0) {
+    // The barrier's point without a crossover has no basis to factorise.
+    report_plain_error(MSG_NO_BASIS_AVAILABLE);
+    error_number = MSG_NO_BASIS_AVAILABLE;
+    return false;
+  }
   if ((problem_flags & PF_FACTOR_VALID) != 0 && factor.factor_permuted == 0) return true;
   factor.factor_permuted = 0;
   // Non-basic positions sit at a bound they have before the basic values

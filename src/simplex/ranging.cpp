@@ -404,6 +404,9 @@ void range_problem() {
     send_error(MSG_LAST_LP_NOT_FINISHED);
   } else if ((problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) != 0) {
     send_error(MSG_RANGE_PRESOLVED);
+  } else if ((problem_flags & PF_NO_BASIS) != 0) {
+    // The barrier's point without a crossover: ranges are a basis's.
+    send_error(MSG_NO_BASIS_AVAILABLE);
   } else {
     // The factor is built and solved as the primal does (the dual's factor
     // is kept in its own row numbering).

@@ -320,23 +320,48 @@ TEST_F(LpDriver, DefaultsSolveWithTheDualPresolved) {
   EXPECT_EQ(lp_driver_stats.last_algorithm, kAlgorithmDual);
 }
 
-TEST_F(LpDriver, BarrierRequestIsRefused) {
+// Option b, IALG 4 and a quadratic objective under IALG 1 run the barrier.
+// Without a crossover the answer has no basis: the call says so, the basis
+// queries refuse, and the values and duals are the barrier's, consistent
+// with the problem.
+TEST_F(LpDriver, BarrierRunsForOptionBIalg4AndQuadraticObjectives) {
+  Problem qp;
+  qp.row_types = "G";
+  qp.rhs = {10};
+  qp.columns = {{{{0, 10.0}}, 2, 50, 0}, {{{0, -1.0}}, -50, 50, 0}};
+  qp.quadratic = {{0, 0, 0.02}, {1, 1, 2.0}};
   struct Case {
     const char* letters;
     int32_t ialg;
+    bool quadratic;
+    double objective;
   };
-  for (const Case& c : {Case{"b", 1}, Case{"", 4}}) {
-    SCOPED_TRACE(c.letters);
-    ASSERT_EQ(load(production()), 0);
+  for (const Case& c : {Case{"b", 1, false, 11.0}, Case{"", 4, false, 11.0}, Case{"", 1, true, 0.04}}) {
+    SCOPED_TRACE(std::string("letters '") + c.letters + "' IALG " + std::to_string(c.ialg));
+    ASSERT_EQ(load(c.quadratic ? qp : production()), 0);
     KLSETICV(KLIC_IALG, c.ialg);
     kltest::captured_lines().clear();
-    EXPECT_EQ(KLMAXIM(c.letters), 32);
-    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_UNFINISHED);
-    EXPECT_TRUE(kltest::any_line_contains("barrier optimiser is not available"));
-    // IALG 2 asks for the dual, which cannot take a quadratic objective.
-    EXPECT_FALSE(kltest::any_line_contains("IALG 2"));
-    KLSETICV(KLIC_IALG, 1);
+    ASSERT_EQ(c.quadratic ? KLMINIM(c.letters) : KLMAXIM(c.letters), 0);
+    EXPECT_EQ(lp_driver_stats.last_algorithm, kAlgorithmBarrier);
+    EXPECT_EQ(int_attribute_value(ATTR_LP_STATUS), LP_OPTIMAL);
+    EXPECT_NEAR(objective_value(), c.objective, 1e-6);
+    // A quadratic problem has no crossover by design; a linear one waits
+    // for it, and is told so.
+    EXPECT_EQ(kltest::any_line_contains("no crossover to a basis yet"), !c.quadratic);
+    EXPECT_NE(int_attribute_value(ATTR_PROBLEM_FLAGS) & PF_NO_BASIS, 0);
+    std::vector<int32_t> rows(1), columns(2);
+    EXPECT_EQ(KLGETBASIS(rows.data(), columns.data()), 32);
+    std::vector<double> x(2);
+    ASSERT_EQ(KLSOLUTION(x.data(), nullptr, nullptr, nullptr), 0);
+    if (c.quadratic) {
+      EXPECT_NEAR(x[0], 2.0, 1e-6);
+      EXPECT_NEAR(x[1], 0.0, 1e-6);
+    } else {
+      EXPECT_NEAR(x[0], 3.0, 1e-6);
+      EXPECT_NEAR(x[1], 1.0, 1e-6);
+    }
   }
+  KLSETICV(KLIC_IALG, 1);
 }
 
 // min 0.01 x^2 + y^2 (the triplets hold twice the quadratic coefficients)

@@ -1,0 +1,382 @@
+// The barrier end to end through the exports, judged as an outsider would:
+// every answer is read back with KLSOLUTION and the problem with the query
+// exports, and the row and bound feasibility, the dual residual
+// d - (c + Qx - A'y), the signs of the reduced costs, the gap and the
+// objective c'x + x'Qx/2 are recomputed from it in the caller's terms.
+// - every Netlib LP with option b, presolve on and off: optimal, at the
+//   published optimum to relative 1e-6, residuals below 1e-6;
+// - every infeasible LP with option b: never optimal;
+// - every convex QP under the default controls (IALG 1 runs the barrier for
+//   a quadratic objective): optimal at the published optimum;
+// - a non-convex QP: no optimum claimed, and a message says why;
+// - the same answer run after run and whatever CACHE_SIZE says.
+// The cases that fail are gathered into one table printed at the end.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "klsol32.h"
+#include "runtime/controls.h"
+#include "simplex/caller_solution_check.h"
+#include "support/data_dir.h"
+#include "support/library_session.h"
+#include "support/output_capture.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+constexpr double kObjectiveTolerance = 1e-6;  // relative, as the published optima
+constexpr double kResidualTolerance = 1e-6;   // relative to the terms of each sum
+constexpr double kReportedObjective = 1e-9;   // objval against c'x + x'Qx/2 of the returned x
+constexpr double kRepeatTolerance = 1e-9;     // run to run and across CACHE_SIZE
+constexpr int32_t kOptimal = 1;
+constexpr int32_t kInfeasible = 2;
+constexpr int32_t kUnbounded = 5;
+
+// Measures of one answer, each relative to the magnitudes involved.
+struct Measures {
+  double row = 0.0;         // b - Ax - s
+  double bound = 0.0;       // beyond a bound of a column or a slack
+  double dual = 0.0;        // d - (c + Qx - A'y)
+  double dual_sign = 0.0;   // a reduced cost pushing against an absent bound
+  double gap = 0.0;         // sum of |d| x distance to the bound it holds
+  double objective = 0.0;   // c'x + x'Qx/2 + constant
+  std::string worst;
+  double largest() const { return std::max({row, bound, dual, dual_sign, gap}); }
+  std::string report() const {
+    std::ostringstream s;
+    s << "row " << row << ", bound " << bound << ", dual " << dual << ", dual sign " << dual_sign << ", gap " << gap
+      << " (" << worst << ")";
+    return s.str();
+  }
+};
+
+// The dense Q of a problem with a quadratic objective (n x n, caller's
+// columns), or empty.
+std::vector<double> read_q(int32_t ncols, bool quadratic) {
+  std::vector<double> q;
+  if (!quadratic) return q;
+  const auto n = static_cast<size_t>(ncols);
+  q.assign(n * n, 0.0);
+  for (int32_t j = 0; j < ncols; ++j)
+    for (int32_t k = 0; k < ncols; ++k) KLGETQOBJ(j, k, &q[static_cast<size_t>(j) * n + static_cast<size_t>(k)]);
+  return q;
+}
+
+// Minimisation only (every problem of the data set is one).
+Measures measure(const kltest::CallerProblem& p, const kltest::CallerSolution& s, const std::vector<double>& q) {
+  Measures m;
+  const auto note = [&m](double& measure, double value, const std::string& where) {
+    if (value > measure) {
+      measure = value;
+      if (value > kResidualTolerance) m.worst = where;
+    }
+  };
+  const auto n = static_cast<size_t>(p.ncols);
+  const auto rows = static_cast<size_t>(p.nrows);
+  std::vector<double> qx(n, 0.0);
+  if (!q.empty())
+    for (size_t j = 0; j < n; ++j)
+      for (size_t k = 0; k < n; ++k) qx[j] += q[j * n + k] * s.x[k];
+  double linear = 0.0, half_xqx = 0.0, largest_cost = 0.0;
+  for (size_t j = 0; j < n; ++j) {
+    linear += p.cost[j] * s.x[j];
+    half_xqx += 0.5 * s.x[j] * qx[j];
+    largest_cost = std::max(largest_cost, std::fabs(p.cost[j]));
+  }
+  m.objective = kl::dcv(kl::kObjectiveConstantSlot) + linear + half_xqx;
+
+  std::vector<double> ax(rows, 0.0), size(rows, 0.0);
+  double gap = 0.0;
+  // d pushes a variable towards the bound it holds: a positive one needs a
+  // lower bound, a negative one an upper bound.
+  const auto judge = [&](double value, double lo, double up, double d, const std::string& where) {
+    if (lo > -1e20) note(m.bound, (lo - value) / (1.0 + std::fabs(lo)), where);
+    if (up < 1e20) note(m.bound, (value - up) / (1.0 + std::fabs(up)), where);
+    if (d > 0.0) {
+      if (lo > -1e20)
+        gap += d * std::fabs(value - lo);
+      else
+        note(m.dual_sign, d / (1.0 + largest_cost), where);
+    } else if (d < 0.0) {
+      if (up < 1e20)
+        gap -= d * std::fabs(up - value);
+      else
+        note(m.dual_sign, -d / (1.0 + largest_cost), where);
+    }
+  };
+  for (size_t j = 0; j < n; ++j) {
+    double ya = 0.0, magnitude = std::fabs(p.cost[j]) + std::fabs(qx[j]);
+    for (int32_t k = p.starts[j]; k < p.starts[j + 1]; ++k) {
+      const auto i = static_cast<size_t>(p.rows[static_cast<size_t>(k)]);
+      const double a = p.values[static_cast<size_t>(k)];
+      ax[i] += a * s.x[j];
+      size[i] = std::max(size[i], std::fabs(a * s.x[j]));
+      ya += s.dual[i] * a;
+      magnitude += std::fabs(s.dual[i] * a);
+    }
+    const std::string where = "column " + std::to_string(j);
+    note(m.dual, std::fabs(s.reduced_cost[j] - (p.cost[j] + qx[j] - ya)) / (1.0 + magnitude), where);
+    judge(s.x[j], p.lower[j], p.upper[j], s.reduced_cost[j], where);
+  }
+  for (size_t i = 0; i < rows; ++i) {
+    if (p.types[i] == 'N') continue;
+    const std::string where = "row " + std::to_string(i);
+    const double b = p.rhs[i];
+    note(m.row, std::fabs(b - ax[i] - s.slack[i]) / (1.0 + std::max({std::fabs(b), size[i], std::fabs(s.slack[i])})),
+         where);
+    double lo = 0.0, up = 0.0;
+    p.slack_bounds(static_cast<int32_t>(i), lo, up);
+    // The slack's reduced cost is -y_i.
+    judge(s.slack[i], lo, up, -s.dual[i], where);
+  }
+  m.gap = gap / (1.0 + std::fabs(linear + half_xqx));
+  return m;
+}
+
+// One answer as the table at the end shows it.
+struct Outcome {
+  int32_t call_status = 0;
+  int32_t lp_status = 0;
+  double objective = 0.0;
+  double objective_error = 0.0;  // relative, against the published optimum
+  Measures measures;
+};
+
+std::map<std::string, Outcome>& failures() {
+  static std::map<std::string, Outcome> table;
+  return table;
+}
+
+void print_failures() {
+  if (failures().empty()) return;
+  std::printf("\nBarrier cases that failed\n%-24s %5s %4s %18s %10s %10s %10s %10s %10s %10s\n", "case", "call",
+              "lp", "objective", "obj error", "row", "bound", "dual", "dual sign", "gap");
+  for (const auto& [name, o] : failures()) {
+    const Measures& m = o.measures;
+    std::printf("%-24s %5d %4d %18.10g %10.2e %10.2e %10.2e %10.2e %10.2e %10.2e\n", name.c_str(), o.call_status,
+                o.lp_status, o.objective, o.objective_error, m.row, m.bound, m.dual, m.dual_sign, m.gap);
+  }
+  std::fflush(stdout);
+}
+
+// Reads the problem into the session, naming it into dir so that the
+// solution file is written there and never beside the data set.
+void read_problem(const std::string& file, const kltest::TempDir& dir, const std::string& name) {
+  ASSERT_EQ(KLINPUT(file.c_str()), 0);
+  ASSERT_EQ(KLSETPROB(dir.file(name).c_str()), 0);
+}
+
+// Solves with the letters and checks the answer against the published
+// optimum: optimal, at the optimum, every measure within tolerance, and the
+// reported objective that of the returned x.
+Outcome solve_and_check(const std::string& label, const char* letters, double published, bool quadratic) {
+  Outcome o;
+  o.call_status = KLMINIM(letters);
+  o.lp_status = kltest::int_attribute_value(KLIA_LPSTATUS);
+  o.objective = kltest::objective_value();
+  o.objective_error = std::fabs(o.objective - published) / std::max(1.0, std::fabs(published));
+  kltest::CallerProblem p;
+  p.read();
+  kltest::CallerSolution s(p.nrows, p.ncols);
+  EXPECT_EQ(s.fetch(), 0);
+  o.measures = measure(p, s, read_q(p.ncols, quadratic));
+  const bool ok = o.call_status == 0 && o.lp_status == kOptimal && o.objective_error <= kObjectiveTolerance &&
+                  o.measures.largest() <= kResidualTolerance &&
+                  std::fabs(o.objective - o.measures.objective) <= kReportedObjective * (1.0 + std::fabs(o.objective));
+  if (!ok) failures()[label] = o;
+  EXPECT_EQ(o.call_status, 0);
+  EXPECT_EQ(o.lp_status, kOptimal);
+  EXPECT_LE(o.objective_error, kObjectiveTolerance) << "objective " << o.objective << " published " << published;
+  EXPECT_LE(o.measures.largest(), kResidualTolerance) << o.measures.report();
+  EXPECT_NEAR(o.objective, o.measures.objective, kReportedObjective * (1.0 + std::fabs(o.objective)))
+      << "the reported objective is not c'x + x'Qx/2 of the returned x";
+  return o;
+}
+
+class BarrierData : public kltest::LibrarySession {
+ protected:
+  static void TearDownTestSuite() { print_failures(); }
+  kltest::TempDir dir_;
+};
+
+// ---------------------------------------------------------------------------
+// Netlib LPs with option b, presolve on (IFPRES default) and off.
+
+struct LpCase {
+  std::string problem;
+  bool presolve;
+};
+void PrintTo(const LpCase& c, std::ostream* out) { *out << c.problem << (c.presolve ? " presolved" : ""); }
+
+class BarrierNetlib : public kltest::LibrarySessionOf<::testing::TestWithParam<LpCase>> {
+ protected:
+  static void TearDownTestSuite() { print_failures(); }
+  kltest::TempDir dir_;
+};
+
+TEST_P(BarrierNetlib, OptionBReachesThePublishedOptimum) {
+  const LpCase c = GetParam();
+  KLTEST_REQUIRE_DATA(file, "netlib/" + c.problem + ".mps");
+  const std::map<std::string, double> known = kltest::known_objectives();
+  ASSERT_EQ(known.count(c.problem), 1U) << c.problem << " has no entry in objectives.csv";
+  read_problem(file, dir_, c.problem);
+  if (!c.presolve) KLSETICV(KLIC_IFPRES, 0);
+  solve_and_check(c.problem + (c.presolve ? "" : " (no presolve)"), "b", known.at(c.problem), false);
+  // Without a crossover there is no basis to give.
+  EXPECT_NE(KLGETBASIS(nullptr, nullptr), 0);
+}
+
+std::vector<LpCase> netlib_cases() {
+  std::vector<LpCase> all;
+  for (const std::string& name : kltest::mps_problems("netlib")) {
+    all.push_back({name, true});
+    all.push_back({name, false});
+  }
+  return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Netlib, BarrierNetlib, ::testing::ValuesIn(netlib_cases()),
+                         [](const ::testing::TestParamInfo<LpCase>& info) {
+                           std::string name = info.param.problem;
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           return name + (info.param.presolve ? "_presolve" : "_no_presolve");
+                         });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(BarrierNetlib);
+
+// ---------------------------------------------------------------------------
+// Infeasible LPs: never optimal.
+
+class BarrierInfeasible : public kltest::LibrarySessionOf<::testing::TestWithParam<std::string>> {
+ protected:
+  static void TearDownTestSuite() { print_failures(); }
+  kltest::TempDir dir_;
+};
+
+TEST_P(BarrierInfeasible, OptionBNeverClaimsAnOptimum) {
+  const std::string name = GetParam();
+  KLTEST_REQUIRE_DATA(file, "infeas/" + name + ".mps");
+  read_problem(file, dir_, name);
+  Outcome o;
+  o.call_status = KLMINIM("b");
+  o.lp_status = kltest::int_attribute_value(KLIA_LPSTATUS);
+  o.objective = kltest::objective_value();
+  const bool verdict = o.lp_status == kInfeasible || o.lp_status == kUnbounded;
+  if (!verdict) failures()["infeasible " + name] = o;
+  EXPECT_NE(o.lp_status, kOptimal);
+  EXPECT_TRUE(verdict) << "lp_status " << o.lp_status << ", call status " << o.call_status;
+}
+
+INSTANTIATE_TEST_SUITE_P(Infeas, BarrierInfeasible, ::testing::ValuesIn(kltest::mps_problems("infeas")),
+                         kltest::problem_test_name);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(BarrierInfeasible);
+
+// ---------------------------------------------------------------------------
+// Convex QPs under the default controls.
+
+class BarrierQp : public kltest::LibrarySessionOf<::testing::TestWithParam<std::string>> {
+ protected:
+  static void TearDownTestSuite() { print_failures(); }
+  kltest::TempDir dir_;
+};
+
+TEST_P(BarrierQp, DefaultControlsReachThePublishedOptimum) {
+  const std::string name = GetParam();
+  KLTEST_REQUIRE_DATA(source, "qp/" + name + ".qps");
+  const std::map<std::string, double> known = kltest::known_objectives("qp");
+  ASSERT_EQ(known.count(name), 1U);
+  // Read from a copy: the solution file is written beside the problem.
+  std::filesystem::copy_file(source, dir_.file(name + ".qps"));
+  ASSERT_EQ(KLINPUT(dir_.file(name).c_str()), 0);
+  solve_and_check("qp " + name, "", known.at(name), true);
+}
+
+INSTANTIATE_TEST_SUITE_P(Qp, BarrierQp,
+                         ::testing::Values("cvxqp1_s", "dual1", "genhs28", "hs118", "hs21", "hs35", "hs76",
+                                           "lotschd", "qadlittl", "qafiro", "qpcblend", "qptest", "qrecipe",
+                                           "qsc205", "qscagr7", "qshare1b", "tame", "zecevic2"),
+                         [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
+
+// ---------------------------------------------------------------------------
+// A non-convex QP: min -x0^2 - x1^2 + x0 + x1 over 0 <= x <= 1 with
+// x0 + x1 <= 1.5. Its stationary points are no optimum; the call must not
+// claim one, and must say what it ended with.
+
+TEST_F(BarrierData, NonConvexQuadraticFailsCleanly) {
+  const char types[] = "L";
+  const double rhs[] = {1.5};
+  const double cost[] = {1.0, 1.0};
+  const int32_t starts[] = {0, 1, 2};
+  const int32_t rows[] = {0, 0};
+  const double values[] = {1.0, 1.0};
+  const double lower[] = {0.0, 0.0};
+  const double upper[] = {1.0, 1.0};
+  const int32_t q1[] = {0, 1};
+  const int32_t q2[] = {0, 1};
+  const double qv[] = {-2.0, -2.0};
+  ASSERT_EQ(KLLOADQPROB(dir_.file("nonconvex").c_str(), 2, 1, types, rhs, nullptr, cost, starts, nullptr, rows, values,
+                     lower, upper, 2, q1, q2, qv),
+            0);
+  kltest::captured_lines().clear();
+  const int32_t status = KLMINIM("");
+  const int32_t lp_status = kltest::int_attribute_value(KLIA_LPSTATUS);
+  EXPECT_NE(lp_status, kOptimal) << "call status " << status;
+  EXPECT_FALSE(kltest::captured_lines().empty());
+}
+
+// ---------------------------------------------------------------------------
+// The same answer run after run, and across CACHE_SIZE values.
+
+std::vector<double> solve_values(const std::string& file, const kltest::TempDir& dir, const std::string& name,
+                                 const char* letters, int32_t cache_size) {
+  EXPECT_EQ(KLINPUT(file.c_str()), 0);
+  EXPECT_EQ(KLSETPROB(dir.file(name).c_str()), 0);
+  KLSETICV(KLIC_CACHE_SIZE, cache_size);
+  EXPECT_EQ(KLMINIM(letters), 0);
+  kltest::CallerProblem p;
+  p.read();
+  kltest::CallerSolution s(p.nrows, p.ncols);
+  EXPECT_EQ(s.fetch(), 0);
+  std::vector<double> all = s.x;
+  all.insert(all.end(), s.dual.begin(), s.dual.end());
+  all.insert(all.end(), s.reduced_cost.begin(), s.reduced_cost.end());
+  all.push_back(kltest::objective_value());
+  return all;
+}
+
+TEST_F(BarrierData, AnswersRepeatAndDoNotDependOnTheCacheSize) {
+  bool any = false;
+  for (const char* relative : {"netlib/afiro.mps", "netlib/adlittle.mps", "netlib/bandm.mps", "netlib/scfxm1.mps",
+                               "qp/qafiro.qps", "qp/cvxqp1_s.qps"}) {
+    const std::string file = kltest::data_file(relative);
+    if (file.empty()) continue;
+    any = true;
+    SCOPED_TRACE(relative);
+    const std::string name = std::filesystem::path(relative).stem().string();
+    const std::vector<double> first = solve_values(file, dir_, name, "b", 0);
+    for (const int32_t cache : {0, 32, 256, 1024, 8192}) {
+      SCOPED_TRACE("CACHE_SIZE " + std::to_string(cache));
+      const std::vector<double> again = solve_values(file, dir_, name, "b", cache);
+      ASSERT_EQ(again.size(), first.size());
+      double largest = 0.0;
+      for (size_t k = 0; k < first.size(); ++k)
+        largest = std::max(largest, std::fabs(again[k] - first[k]) / (1.0 + std::fabs(first[k])));
+      if (cache == 0) {
+        EXPECT_EQ(largest, 0.0) << "a second run differs";
+      } else {
+        EXPECT_LE(largest, kRepeatTolerance);
+      }
+    }
+  }
+  if (!any) GTEST_SKIP() << "problem data not found in " << kltest::data_dir() << " (set KLSOL_DATA)";
+}
+
+}  // namespace
