@@ -33,9 +33,11 @@
 # that reads the file and runs its barrier K times in a row (the repeated
 # solves are identical, each from scratch), less that of a process that
 # only reads the file, divided by K. K is chosen so that the solves take
-# about BENCH_TARGET_SECONDS (default 0.2) in all, at most 2000; our runner
-# solves as many times, reading the file again before each solve. Each
-# measurement is repeated BENCH_REPEATS times (default 3) and the least kept.
+# about BENCH_TARGET_SECONDS (default 0.2) in all, at most 2000. Our runner
+# is given a count chosen the same way from a first solve of its own, and
+# reads the file again before each solve; its figure is the mean per solve.
+# Each measurement is repeated BENCH_REPEATS times (default 3) and the least
+# kept.
 # Times below 0.1 ms count as 0.1 ms in the ratios. A process that runs
 # longer than BENCH_TIMEOUT seconds (default 600) is stopped.
 #
