@@ -239,6 +239,28 @@ void copy_problem_in(barrier_params& params, const LibraryProblem& lib, const Ba
   params.quad_nz = next - params.matrix_nz - 1;
 }
 
+// Reduced costs of a quadratic problem, c + Qx - A'y in the minimising
+// sense, from the library's own data: a column removed before or during the
+// iterations takes its quadratic entries out of the barrier's factor space,
+// so its reduced cost there lacks its share of Qx. Every column is taken
+// from the same formula, so the returned reduced costs are those of the
+// returned point.
+void recompute_quadratic_reduced_costs(const barrier_params& params, const LibraryProblem& lib,
+                                       const BarrierWorkArrays& a) {
+  const int32_t n = params.col_count;
+  const double sense = lib.sense;
+  for (int32_t j = 1; j <= n; ++j) {
+    double reduced = sense * lib.objective[j];
+    const int32_t position = lib.first_col + j - 1;
+    for (int32_t k = lib.quad_start[position]; k < lib.quad_start[position + 1]; ++k) {
+      const int32_t c = lib.quad_index[k] - lib.first_col + 1;
+      if (c >= 1 && c <= n) reduced += sense * lib.quad_value[k] * a.x[c];
+    }
+    for (int32_t k = lib.col_start[j]; k < lib.col_start[j + 1]; ++k) reduced -= lib.elem_value[k] * a.y[lib.elem_row[k]];
+    a.z[j] = reduced;
+  }
+}
+
 // Barrier index j of a column to its library position, from the last
 // column down so that no value is overwritten before it has moved (the
 // positions lie at or above the indices).
@@ -457,10 +479,10 @@ void run_barrier(const int32_t* row_count, const int32_t* first_col, const int32
   take_work_arrays(params, arrays, blocks, status);
   if (status == BARRIER_GO_ON) take_factor_space(params, arrays, blocks, status);
 
+  const LibraryProblem library{*first_col, col_start,  elem_row, elem_value, quad_start, quad_index,
+                               quad_value, rhs,        objective, lower_cols, lower_pos,  upper_cols,
+                               upper_pos,  col_status, *infinite_bound, objective_sign};
   if (status == BARRIER_GO_ON) {
-    const LibraryProblem library{*first_col, col_start,  elem_row, elem_value, quad_start, quad_index,
-                                 quad_value, rhs,        objective, lower_cols, lower_pos,  upper_cols,
-                                 upper_pos,  col_status, *infinite_bound, objective_sign};
     copy_problem_in(params, library, arrays);
     arrays.iterate_work = take_array<int32_t>(iterate_barrier_work_ints(params), blocks.iterate_work, status);
     arrays.class_ranges = take_array<int32_t>(kClassRangeInts, blocks.class_ranges, status);
@@ -473,6 +495,7 @@ void run_barrier(const int32_t* row_count, const int32_t* first_col, const int32
     double constant = *objective_constant * objective_sign;
     solve_barrier_problem(params, arrays, status, *objective_value, counters, constant, 0.5 * *infinite_bound,
                           *infinite_bound);
+    if (params.quad_col_count > 0 && status >= BARRIER_GO_ON) recompute_quadratic_reduced_costs(params, library, arrays);
     if (params.quad_col_count > 0) {
       // A column of the quadratic objective has no vertex to go to.
       for (int32_t j = 1; j <= n; ++j) {

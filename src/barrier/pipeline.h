@@ -33,6 +33,17 @@
 //   half_infinity, infinity: half the library's infinite bound and the
 //     infinite bound itself (1e20); a bound beyond 0.9 x infinity counts as
 //     absent.
+//   Arrays on return: x, y and z in the problem's own terms (z[j] the
+//     reduced cost c_j + (Qx)_j - a_j'y in the minimised sense, z[n+i] =
+//     y[i]); rhs, bounds, costs and matrix unscaled and unflipped. For a
+//     quadratic problem the reduced cost of a column removed before or
+//     during the iterations lacks the share Q (x - shift) of its terms with
+//     the kept columns (its quadratic entries leave the factor space with
+//     it); the caller, which holds Q, recomputes those. quad_nz counts the
+//     quadratic entries still stored.
+//   With RHSNORM the quadratic term is multiplied by the right-hand-side
+//     factor for the iterations (the variables are divided by it, and the
+//     term is of second degree) and divided back afterwards.
 //   On the early exits (status 4 from the bound checks, or a presolve
 //     verdict) every position's crossover class is its var_state when that
 //     is 0 or more, else 0, and nothing is unscaled or classified.

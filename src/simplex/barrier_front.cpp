@@ -10,10 +10,12 @@
 #include "factor/crossover_state.h"
 #include "factor/simplex_state.h"
 #include "problem/array_ids.h"
+#include "problem/scale_exponents.h"
 #include "problem/store.h"
 #include "runtime/controls.h"
 #include "runtime/frame.h"
 #include "runtime/messages.h"
+#include "problem/setup.h"
 #include "simplex/lp_driver.h"
 #include "simplex/primal_driver.h"
 
@@ -110,6 +112,92 @@ void settle_free_rows() {
       if (free_row[static_cast<size_t>(row[k])] != 0) x[row[k]] -= value[k] * x[j];
 }
 
+// The barrier's optimality conditions certify an optimum only of a convex
+// objective: on any other its stationary points pass them too. Q is
+// judged by a factorisation LDL' of its quadratic columns with symmetric
+// pivoting on the diagonal: a negative pivot, or a zero pivot whose column
+// is not zero, shows a direction of negative curvature. Returns the
+// position of a column where it shows, 0 when Q is positive semidefinite
+// to the tolerance. Problems with more quadratic columns than the dense
+// factor is worth taking get the entry-wise tests only (a negative
+// diagonal entry, or a 2 x 2 minor q_ii q_jj - q_ij^2 below 0).
+constexpr int32_t kDenseConvexityLimit = 1500;
+constexpr double kConvexityTolerance = 1e-9;
+
+int32_t find_negative_curvature() {
+  OneBased<int32_t> status = int_array(ARR_POS_STATUS);
+  OneBased<int32_t> start = int_array(ARR_QUAD_UPPER_START);
+  OneBased<int32_t> index = int_array(ARR_QUAD_INDEX);
+  OneBased<double> q = real_array(ARR_QUAD_VALUES);
+  if (nqelem <= 0 || !start || !index || !q) return 0;
+  std::vector<int32_t> position;
+  std::vector<int32_t> slot(static_cast<size_t>(nseq) + 1, -1);
+  for (int32_t j = store.first_col; j <= nseq; ++j) {
+    if ((word(status, j) & PS_QUADRATIC) == 0) continue;
+    slot[static_cast<size_t>(j)] = static_cast<int32_t>(position.size());
+    position.push_back(j);
+  }
+  const size_t n = position.size();
+  std::vector<double> diagonal(n, 0.0);
+  double largest = 0.0;
+  for (size_t a = 0; a < n; ++a) {
+    const int32_t j = position[a];
+    for (int32_t k = start[j]; k < start[j + 1]; ++k) {
+      largest = std::max(largest, std::fabs(q[k]));
+      if (index[k] == j) diagonal[a] = q[k];
+    }
+  }
+  const double tolerance = kConvexityTolerance * std::max(1.0, largest);
+  for (size_t a = 0; a < n; ++a)
+    if (diagonal[a] < -tolerance) return position[a];
+  for (size_t a = 0; a < n; ++a) {
+    const int32_t j = position[a];
+    for (int32_t k = start[j]; k < start[j + 1]; ++k) {
+      const int32_t i = index[k];
+      if (i == j || i < store.first_col || i > nseq || slot[static_cast<size_t>(i)] < 0) continue;
+      const double minor = diagonal[a] * diagonal[static_cast<size_t>(slot[static_cast<size_t>(i)])] - q[k] * q[k];
+      if (minor < -tolerance * std::max(1.0, largest)) return j;
+    }
+  }
+  if (n > static_cast<size_t>(kDenseConvexityLimit)) return 0;
+
+  std::vector<double> m(n * n, 0.0);
+  for (size_t a = 0; a < n; ++a) {
+    const int32_t j = position[a];
+    for (int32_t k = start[j]; k < start[j + 1]; ++k) {
+      const int32_t i = index[k];
+      if (i < store.first_col || i > nseq || slot[static_cast<size_t>(i)] < 0) continue;
+      const auto b = static_cast<size_t>(slot[static_cast<size_t>(i)]);
+      m[a * n + b] = q[k];
+      m[b * n + a] = q[k];
+    }
+  }
+  // Right-looking LDL' on the remaining matrix, largest diagonal first.
+  std::vector<char> done(n, 0);
+  for (size_t step = 0; step < n; ++step) {
+    size_t r = n;
+    for (size_t a = 0; a < n; ++a)
+      if (done[a] == 0 && (r == n || m[a * n + a] > m[r * n + r])) r = a;
+    const double pivot = m[r * n + r];
+    done[r] = 1;
+    if (pivot < -tolerance) return position[r];
+    if (pivot <= tolerance) {
+      // Every remaining diagonal is at most about 0: the rest must be 0.
+      for (size_t a = 0; a < n; ++a)
+        for (size_t b = 0; b < n; ++b)
+          if (done[a] == 0 && done[b] == 0 && std::fabs(m[a * n + b]) > tolerance) return position[a];
+      return 0;
+    }
+    for (size_t a = 0; a < n; ++a) {
+      if (done[a] != 0 || m[a * n + r] == 0.0) continue;
+      const double l = m[a * n + r] / pivot;
+      for (size_t b = 0; b < n; ++b)
+        if (done[b] == 0) m[a * n + b] -= l * m[r * n + b];
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 BarrierOutcome map_barrier_status(int32_t barrier_status, bool search) {
@@ -181,6 +269,18 @@ BarrierSolutionCheck verify_barrier_solution(double tolerance, double constant) 
   const double sense = sense_factor;
   const auto rows = static_cast<size_t>(nrow) + 1;
 
+  // The measures are taken in the caller's units, where the tolerances
+  // mean what they say: a stored value times f is the caller's (a column's
+  // scale factor, the inverse of a row's), a stored reduced cost divided by
+  // f is, and a row's sums carry its factor 1/f.
+  std::vector<double> f(static_cast<size_t>(nseq) + 1, 1.0);
+  for (int32_t i = 1; i <= nrow; ++i)
+    f[static_cast<size_t>(i)] =
+        scale_power(static_cast<uint32_t>(2 * kNeutralScaleExponent - scale_exponent(status[i])));
+  for (int32_t j = store.first_col; j <= nseq; ++j)
+    f[static_cast<size_t>(j)] = scale_power(static_cast<uint32_t>(scale_exponent(status[j])));
+  const auto factor = [&f](int32_t p) { return f[static_cast<size_t>(p)]; };
+
   const std::vector<double> qx = quadratic_products(x);
   double linear = 0.0;
   double half_xqx = 0.0;
@@ -188,12 +288,12 @@ BarrierSolutionCheck verify_barrier_solution(double tolerance, double constant) 
   for (int32_t j = store.first_col; j <= nseq; ++j) {
     linear += cost[j] * x[j];
     half_xqx += 0.5 * x[j] * qx[static_cast<size_t>(j)];
-    largest_cost = std::max(largest_cost, std::fabs(cost[j]));
+    largest_cost = std::max(largest_cost, std::fabs(cost[j]) / factor(j));
   }
   c.half_xqx = half_xqx;
   c.objective = constant + linear + half_xqx;
 
-  // Rows: b - Ax - s, each relative to the largest term it sums.
+  // Rows: b - Ax - s, relative to the largest term it sums.
   std::vector<double> residual(rows, 0.0), size(rows, 0.0);
   for (int32_t i = 1; i <= nrow; ++i) {
     residual[static_cast<size_t>(i)] = rhs[i] - x[i];
@@ -210,7 +310,7 @@ BarrierSolutionCheck verify_barrier_solution(double tolerance, double constant) 
   for (int32_t i = 1; i <= nrow; ++i) {
     if (!finite(lower[i]) && !finite(upper[i])) continue;
     const auto u = static_cast<size_t>(i);
-    c.row_residual = std::max(c.row_residual, std::fabs(residual[u]) / (1.0 + size[u]));
+    c.row_residual = std::max(c.row_residual, std::fabs(residual[u]) * f[u] / (1.0 + size[u] * f[u]));
   }
 
   // Reduced costs: d_j = sense (c_j + (Qx)_j) + sum_i d_i a_ij, where a
@@ -219,19 +319,21 @@ BarrierSolutionCheck verify_barrier_solution(double tolerance, double constant) 
   const double objective_size = 1.0 + std::fabs(linear + half_xqx);
   double gap = 0.0;
   const auto judge = [&](int32_t p) {
-    const double lo = lower[p];
-    const double up = upper[p];
-    if (finite(lo)) c.bound_violation = std::max(c.bound_violation, (lo - x[p]) / (1.0 + std::fabs(lo)));
-    if (finite(up)) c.bound_violation = std::max(c.bound_violation, (x[p] - up) / (1.0 + std::fabs(up)));
-    const double dp = d[p];
+    const double fp = factor(p);
+    const double lo = lower[p] * fp;
+    const double up = upper[p] * fp;
+    const double v = x[p] * fp;
+    if (finite(lower[p])) c.bound_violation = std::max(c.bound_violation, (lo - v) / (1.0 + std::fabs(lo)));
+    if (finite(upper[p])) c.bound_violation = std::max(c.bound_violation, (v - up) / (1.0 + std::fabs(up)));
+    const double dp = d[p] / fp;
     if (dp > 0.0) {
-      if (finite(lo))
-        gap += dp * std::fabs(x[p] - lo);
+      if (finite(lower[p]))
+        gap += dp * std::fabs(v - lo);
       else
         c.dual_infeasibility = std::max(c.dual_infeasibility, dp / (1.0 + largest_cost));
     } else if (dp < 0.0) {
-      if (finite(up))
-        gap -= dp * std::fabs(up - x[p]);
+      if (finite(upper[p]))
+        gap -= dp * std::fabs(up - v);
       else
         c.dual_infeasibility = std::max(c.dual_infeasibility, -dp / (1.0 + largest_cost));
     }
@@ -245,7 +347,8 @@ BarrierSolutionCheck verify_barrier_solution(double tolerance, double constant) 
       expected += term;
       magnitude += std::fabs(term);
     }
-    c.dual_residual = std::max(c.dual_residual, std::fabs(d[j] - expected) / (1.0 + magnitude));
+    const double fj = factor(j);
+    c.dual_residual = std::max(c.dual_residual, std::fabs(d[j] - expected) / fj / (1.0 + magnitude / fj));
     // A fixed column carries any reduced cost.
     if ((word(status, j) & PS_FIXED) == 0 || lower[j] != upper[j]) judge(j);
   }
@@ -253,6 +356,21 @@ BarrierSolutionCheck verify_barrier_solution(double tolerance, double constant) 
   c.passed = c.row_residual <= tolerance && c.bound_violation <= tolerance && c.dual_residual <= tolerance &&
              c.dual_infeasibility <= tolerance && c.gap <= tolerance;
   return c;
+}
+
+bool confirm_postsolved_barrier_optimum() {
+  const BarrierSolutionCheck check = verify_barrier_solution(dcv(dc::ZTOLZE), dcv(kObjectiveConstantSlot));
+  barrier_front_stats.last_check = check;
+  if (check.passed) return true;
+  ++barrier_front_stats.unverified_postsolved;
+  if (icv(ic::IQUIET) == 0) {
+    begin_message(MSG_BARRIER_POSTSOLVE_UNVERIFIED);
+    insert_message_real(std::max({check.row_residual, check.bound_violation}));
+    insert_message_real(std::max({check.dual_residual, check.dual_infeasibility}));
+    insert_message_real(check.gap);
+    emit_message();
+  }
+  return false;
 }
 
 void barrier_front(int32_t mode, int32_t& crossover_flag) {
@@ -273,6 +391,15 @@ void barrier_front(int32_t mode, int32_t& crossover_flag) {
   entering_column = 0;
   if (status_code != STATUS_OK) return;
   barrier_int_attributes[5] = 0;
+
+  if (const int32_t column = find_negative_curvature(); column != 0) {
+    ++barrier_front_stats.non_convex_refusals;
+    begin_message(MSG_BARRIER_NOT_CONVEX);
+    insert_message_name8(position_name(column));
+    emit_message();
+    status_code = STATUS_REPORTED;
+    return;
+  }
 
   const bool presolved = (problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) != 0;
   // The constant of the columns fixed by the bound pass is already in the
@@ -365,6 +492,10 @@ void barrier_front(int32_t mode, int32_t& crossover_flag) {
     for (int32_t j = first_col; j <= nseq; ++j) d[j] *= sense_factor;
     settle_free_rows();
     mark_positions_without_basis();
+    // Whatever follows, the statuses hold no basis now; the driver's early
+    // returns (a status word) leave the barrier's values readable as such.
+    problem_flags |= PF_NO_BASIS;
+    lp_driver.no_basis = 1;
     ++barrier_front_stats.solutions_without_basis;
   }
 

@@ -17,6 +17,10 @@
 // bounds, so that the solution queries and postsolve take the values as
 // they stand.
 //
+// A quadratic objective that is not convex is refused before the barrier
+// runs (message 957, status 32): the barrier's optimality conditions hold at
+// its stationary points too, which are no optimum.
+//
 // An optimal barrier status rests on tolerances the barrier loosens as it
 // goes. It stands only when the returned point passes the checks of
 // verify_barrier_solution against the LP tolerances (ZTOLZE, relative);
@@ -66,11 +70,18 @@ struct BarrierFrontStats {
   int64_t runs = 0;                   // run_barrier calls
   int64_t solutions_without_basis = 0;  // runs ended with no basis (message 956)
   int64_t unverified_optima = 0;      // status 2 that failed the checks, treated as 5
+  int64_t unverified_postsolved = 0;  // optima whose postsolved solution failed the checks (message 958)
+  int64_t non_convex_refusals = 0;    // quadratic objectives refused as not convex (message 957)
   int32_t last_barrier_status = 0;    // as run_barrier returned it
   int32_t last_quadratic_flag = 0;    // quadratic column count run_barrier returned
   BarrierSolutionCheck last_check;    // of the last status 2
 };
 extern BarrierFrontStats barrier_front_stats;
+
+// After postsolve of a barrier optimum without a basis: the checks of
+// verify_barrier_solution on the original problem. False (message 958)
+// when they fail; the optimum is then unfinished.
+bool confirm_postsolved_barrier_optimum();
 
 // The barrier path of optimise_lp in mode 1, 2 or 3. crossover_flag: out, 1
 // when a basis was reached by crossover, else 0. Leaves status_letter,

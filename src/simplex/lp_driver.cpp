@@ -667,6 +667,12 @@ void run_lp(int32_t mode, SavedControls& saved) {
     // A stopped run keeps its presolved form so that the next call can go on
     // from where it stopped.
     if (status_letter != kLetterStopped && itcnt < icv(ic::ITRLIM) && !postsolve_and_clean_up(mode)) return;
+    // Without a basis no clean-up run follows postsolve: the barrier's
+    // optimum stands only when the solution postsolve made of it passes the
+    // same checks on the original problem.
+    if (lp_algorithm == kAlgorithmBarrier && (problem_flags & PF_PRESOLVED_LP) == 0 &&
+        status_letter == kLetterOptimal && !confirm_postsolved_barrier_optimum())
+      status_letter = kLetterUnfinished;
   }
   // After postsolve the clean-up run has left its own solution; only an
   // optimum is refactorised and polished.

@@ -396,31 +396,33 @@ LibraryFixture small_lp() {
   return f;
 }
 
-// Q = [2 1; 1 2] on two columns, linear part c, one row x1 + x2 <= 1
-// (library slack 1 - x1 - x2 in [0, inf)). Minimising 0.5 x'Qx - 2 x1 - 2 x2
-// gives x = (0.5, 0.5), value -1.25, row dual -0.5. The library stores both
-// triangles; taking the upper one too would make the objective
-// (x1 + x2)^2 - 2(x1 + x2), whose minimum is -1.
+// Q = [2 1 .5; 1 2 0; .5 0 0] on three columns, the third fixed at 1 (so
+// removed before the iterations, its coupling with x1 a linear term);
+// linear part (-2, -2, 0.5); one row x1 + x2 <= 1 (library slack
+// 1 - x1 - x2 in [0, inf)). The minimum is at x = (0.25, 0.75, 1) with
+// value -0.5625 and row dual -0.25; the reduced cost of x3 is
+// 0.5 + 0.5 x1 = 0.625. The library stores both triangles; taking the
+// upper one too changes the optimum.
 LibraryFixture small_qp(int32_t sense) {
   LibraryFixture f;
   f.m = 1;
   f.first = 2;
-  f.last = 3;
-  f.col_start = {0, 1, 2, 3};
+  f.last = 4;
+  f.col_start = {0, 1, 2, 3, 3};
   f.elem_row = {0, 1, 1};
   f.elem_value = {0, 1, 1};
-  f.col_status = {0, kLowerBit, kLowerBit};
-  f.lower_cols = {0, 0, 0};
-  f.upper_cols = {0, kInfinity, kInfinity};
+  f.col_status = {0, kLowerBit, kLowerBit, kLowerBit | kUpperBit};
+  f.lower_cols = {0, 0, 0, 1};
+  f.upper_cols = {0, kInfinity, kInfinity, 1};
   f.rhs = {0, 1};
-  f.lower_pos = {0, 0, 0, 0};
-  f.upper_pos = {0, kInfinity, kInfinity, kInfinity};
+  f.lower_pos = {0, 0, 0, 0, 1};
+  f.upper_pos = {0, kInfinity, kInfinity, kInfinity, 1};
   // Quadratic lists by position: the row has none.
-  f.quad_start = {0, 1, 1, 3, 5};
-  f.quad_index = {0, 2, 3, 2, 3};
+  f.quad_start = {0, 1, 1, 4, 6, 7};
+  f.quad_index = {0, 2, 3, 4, 2, 3, 2};
   const double s = sense;  // maximising the negated objective is the same problem
-  f.quad_value = {0, 2 * s, 1 * s, 1 * s, 2 * s};
-  f.objective = {0, -2 * s, -2 * s};
+  f.quad_value = {0, 2 * s, 1 * s, 0.5 * s, 1 * s, 2 * s, 0.5 * s};
+  f.objective = {0, -2 * s, -2 * s, 0.5 * s};
   f.sense = sense;
   return f;
 }
@@ -510,18 +512,22 @@ TEST_F(BarrierDriver, SmallQuadraticProgramRoundTrip) {
     f.run();
     ASSERT_EQ(f.status, kl::BARRIER_OPTIMAL) << kl::barrier_status_text(f.status);
     EXPECT_EQ(f.flag, 0);
-    EXPECT_EQ(f.quad_cols, 2);
-    EXPECT_EQ(f.quad_nz, 4);
-    EXPECT_NEAR(f.values[2], 0.5, 1e-6);
-    EXPECT_NEAR(f.values[3], 0.5, 1e-6);
+    EXPECT_EQ(f.quad_cols, 3);
+    EXPECT_EQ(f.quad_nz, 6);
+    EXPECT_NEAR(f.values[2], 0.25, 1e-6);
+    EXPECT_NEAR(f.values[3], 0.75, 1e-6);
+    EXPECT_NEAR(f.values[4], 1.0, 1e-12);
     EXPECT_NEAR(f.values[1], 0.0, 1e-6);
-    EXPECT_NEAR(f.objective_value, -1.25 * sense, 1e-6);
-    EXPECT_NEAR(f.reduced[1], -0.5 * sense, 1e-6);
-    // The reduced costs include the Qx term: c + Qx - a'y = 0 here.
+    EXPECT_NEAR(f.objective_value, -0.5625 * sense, 1e-6);
+    EXPECT_NEAR(f.reduced[1], -0.25 * sense, 1e-6);
+    // The reduced costs include the Qx term: c + Qx - a'y, also for the
+    // removed column.
     EXPECT_NEAR(f.reduced[2], 0.0, 1e-6);
     EXPECT_NEAR(f.reduced[3], 0.0, 1e-6);
+    EXPECT_NEAR(f.reduced[4], 0.625 * sense, 1e-6);
     EXPECT_EQ(f.classes[2], 0);
     EXPECT_EQ(f.classes[3], 0);
+    EXPECT_EQ(f.classes[4], 0);
     const Check c = recompute(f);
     EXPECT_LT(c.primal, 1e-7);
     EXPECT_LT(c.dual, 1e-7);
@@ -571,8 +577,8 @@ TEST_F(BarrierDriver, BudgetBelowTheReserveIsAShortage) {
     f.run();
     EXPECT_EQ(f.status, kl::BARRIER_SPACE_SHORT);
     EXPECT_EQ(f.flag, c.quadratic ? 0 : 1);
-    EXPECT_EQ(f.quad_cols, c.quadratic ? 2 : 0);
-    EXPECT_EQ(f.quad_nz, c.quadratic ? 4 : 0);
+    EXPECT_EQ(f.quad_cols, c.quadratic ? 3 : 0);
+    EXPECT_EQ(f.quad_nz, c.quadratic ? 6 : 0);
     EXPECT_EQ(f.objective_value, -99.0);
     for (double v : f.values) EXPECT_EQ(v, 0.0);
     EXPECT_EQ(system.taken, system.released);

@@ -148,6 +148,32 @@ TEST(BarrierPipeline, CallerStartingPointIsCarriedIn) {
   }
 }
 
+// A fixed column coupled to the others through Q: its share of the
+// quadratic term folds into the costs and the constant before it leaves.
+// Adds x4 fixed at 1 with cost 0.5 and the term x1 x4 to the small QP:
+// the optimum moves to x = (0.1, 0.8, 4, 1), objective -0.77, row 1 slack.
+TEST(BarrierPipeline, FixedColumnOfAQuadraticFoldsItsTerms) {
+  for (int32_t methods : {0, 2}) {
+    SCOPED_TRACE(methods);
+    Problem pr = small_qp();
+    pr.cost.push_back(0.5);
+    pr.col_lower.push_back(1.0);
+    pr.col_upper.push_back(1.0);
+    pr.columns.push_back({});
+    pr.quad_diag.push_back(0.0);
+    pr.quad.push_back({1, 4, 1.0});
+    Solve s(pr, Settings{methods, 100.0, 10.0, 0, 0});
+    s.run();
+    ASSERT_EQ(s.status, kl::BARRIER_OPTIMAL) << kl::barrier_status_text(s.status);
+    const double want[] = {0.1, 0.8, 4.0, 1.0};
+    for (int32_t j = 1; j <= 4; ++j) EXPECT_NEAR(s.a.x[j], want[j - 1], 1e-6) << j;
+    EXPECT_NEAR(s.objective, -0.77, 1e-6);
+    EXPECT_NEAR(s.a.y[1], 0.0, 1e-6);
+    EXPECT_NEAR(s.a.z[1], 0.0, 1e-6);
+    EXPECT_NEAR(s.a.z[2], 0.1 + 1.6 - 3.0, 1e-6) << "reduced cost with its Q x share";
+  }
+}
+
 // A maximised QP: the objective comes back in the caller's sense.
 TEST(BarrierPipeline, MaximisedQpReportsItsOwnSense) {
   Problem pr = small_qp();

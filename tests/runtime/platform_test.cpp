@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cfenv>
+#include <cstdint>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -73,6 +74,13 @@ TEST(Platform, RandomNumbersRepeatFromSeedAndStayInRange) {
     ASSERT_GE(u, 0.0);
     ASSERT_LE(u, 1.0);
   }
+}
+
+TEST(Platform, MemoryStatusIsConsistent) {
+  uint64_t total = 0, available = 0;
+  ASSERT_TRUE(kl::read_memory_status(total, available));
+  EXPECT_GT(total, uint64_t{1} << 20);
+  EXPECT_LE(available, total);
 }
 
 }  // namespace

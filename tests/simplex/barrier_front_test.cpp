@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <ostream>
+#include <vector>
 
 #include "barrier/barrier_params.h"
 #include "factor/simplex_state.h"
@@ -110,6 +111,62 @@ TEST_F(BarrierSolutionChecks, OptimumPassesAndEachSpoiledAnswerFails) {
     *s.cell = kept;
     EXPECT_FALSE(bad.passed);
     EXPECT_GT(bad.*s.measure, tolerance);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The convexity test before the barrier, on min c'x + x'Qx/2 over
+// 0 <= x <= 1 with x0 + x1 + x2 <= 2: Q refused when some direction curves
+// down, also when every diagonal entry and every 2 x 2 minor is fine.
+struct ConvexityCase {
+  const char* what;
+  std::vector<int32_t> first, second;
+  std::vector<double> value;  // the upper triangle, diagonal included
+  bool convex;
+};
+
+class BarrierConvexity : public kltest::LpSession {};
+
+TEST_F(BarrierConvexity, NonConvexObjectivesAreRefusedBeforeTheBarrier) {
+  const ConvexityCase cases[] = {
+      {"positive diagonal", {0, 1, 2}, {0, 1, 2}, {1.0, 2.0, 3.0}, true},
+      {"semidefinite: (x0 - x1)^2", {0, 0, 1}, {0, 1, 1}, {2.0, -2.0, 2.0}, true},
+      {"negative diagonal entry", {0, 1}, {0, 1}, {1.0, -1.0}, false},
+      {"2 x 2 minor below 0", {0, 0, 1}, {0, 1, 1}, {1.0, 2.0, 1.0}, false},
+      // Diagonal 1 and off-diagonals -0.9: every 2 x 2 minor is positive,
+      // yet e'Qe = 3 - 5.4 < 0.
+      {"indefinite 3 x 3", {0, 0, 0, 1, 1, 2}, {0, 1, 2, 1, 2, 2}, {1.0, -0.9, -0.9, 1.0, -0.9, 1.0}, false},
+      {"zero pivot with a coupling left", {0, 1, 1, 2}, {0, 1, 2, 2}, {1.0, 0.0, 1.0, 0.0}, false},
+  };
+  const char types[] = "L";
+  const double rhs[] = {2.0};
+  const double cost[] = {-1.0, -1.0, -1.0};
+  const int32_t starts[] = {0, 1, 2, 3};
+  const int32_t rows[] = {0, 0, 0};
+  const double values[] = {1.0, 1.0, 1.0};
+  const double lower[] = {0.0, 0.0, 0.0};
+  const double upper[] = {1.0, 1.0, 1.0};
+  for (const ConvexityCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(KLLOADQPROB(dir.file("qp").c_str(), 3, 1, types, rhs, nullptr, cost, starts, nullptr, rows, values,
+                          lower, upper, static_cast<int32_t>(c.value.size()), c.first.data(), c.second.data(),
+                          c.value.data()),
+              0);
+    kltest::captured_lines().clear();
+    const int64_t refusals = barrier_front_stats.non_convex_refusals;
+    const int32_t status = KLMINIM("");
+    EXPECT_EQ(barrier_front_stats.non_convex_refusals - refusals, c.convex ? 0 : 1);
+    EXPECT_EQ(kltest::any_line_contains("not convex"), !c.convex);
+    if (c.convex) {
+      EXPECT_EQ(status, 0);
+      EXPECT_EQ(kltest::int_attribute_value(KLIA_LPSTATUS), LP_OPTIMAL);
+    } else {
+      EXPECT_EQ(status, 32);
+      EXPECT_NE(kltest::int_attribute_value(KLIA_LPSTATUS), LP_OPTIMAL);
+    }
   }
 }
 

@@ -351,6 +351,12 @@ TEST_F(LpDriver, BarrierRunsForOptionBIalg4AndQuadraticObjectives) {
     EXPECT_NE(int_attribute_value(ATTR_PROBLEM_FLAGS) & PF_NO_BASIS, 0);
     std::vector<int32_t> rows(1), columns(2);
     EXPECT_EQ(KLGETBASIS(rows.data(), columns.data()), 32);
+    // Every query of a basis refuses, with the message of a missing basis.
+    kltest::captured_lines().clear();
+    EXPECT_EQ(KLRANGE(), 32);
+    EXPECT_EQ(KLPIVOT(0, 0), 32);
+    EXPECT_EQ(KLBASISOUT(dir.file("basis").c_str(), ""), 32);
+    EXPECT_TRUE(kltest::any_line_contains("No basis is available"));
     std::vector<double> x(2);
     ASSERT_EQ(KLSOLUTION(x.data(), nullptr, nullptr, nullptr), 0);
     if (c.quadratic) {

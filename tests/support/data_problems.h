@@ -13,7 +13,7 @@
 
 namespace kltest {
 
-// The listed problems of a folder of the data set (its *.mps files, by
+// The listed problems of a folder of the data set (its *.mps or *.qps files, by
 // stem, sorted). A folder without a list is a fault of the test that asks,
 // reported when the tests are registered.
 inline const std::vector<std::string>& listed_problems(const std::string& folder_name) {
@@ -33,6 +33,11 @@ inline const std::vector<std::string>& listed_problems(const std::string& folder
         "bgdbg1", "bgetam", "bgprtr", "box1", "chemcom", "cplex2", "ex72a", "ex73a", "forest6", "galenet",
         "itest2", "itest6", "klein1", "klein2", "mondou2", "pang", "pilot4i", "qual", "reactor", "refinery",
         "vol1", "woodinfe",
+       }},
+      {"qp",
+       {
+        "cvxqp1_s", "dual1", "genhs28", "hs118", "hs21", "hs35", "hs76", "lotschd", "qadlittl", "qafiro",
+        "qpcblend", "qptest", "qrecipe", "qsc205", "qscagr7", "qshare1b", "tame", "zecevic2",
        }},
   };
   const auto list = lists.find(folder_name);

@@ -79,7 +79,12 @@ void test_barrier_convergence(barrier_params& params, double& rel_primal, double
   const double abs_compl = std::fabs(complementarity);
   const bool both_feasible = primal_flag == kBarrierFeasible && dual_flag == kBarrierFeasible;
 
-  if (both_feasible && (g2 <= params.TOPT1 || (params.TZER < abs_compl && abs_compl < params.TOPT2))) {
+  // A vanished complementarity stands for a closed gap only when the
+  // objectives are near each other too: on a barely infeasible problem the
+  // iterate can sit within the feasibility tolerances with tiny
+  // complementarity and objectives far apart.
+  const bool near = g2 <= std::sqrt(params.TOPT1);
+  if (both_feasible && (g2 <= params.TOPT1 || (near && params.TZER < abs_compl && abs_compl < params.TOPT2))) {
     status = BARRIER_OPTIMAL;
     return;
   }
@@ -89,16 +94,20 @@ void test_barrier_convergence(barrier_params& params, double& rel_primal, double
     status = BARRIER_STOPPED;
     return;
   }
-  if (p <= 10.0 * params.TFEAS1 && d <= 10.0 * params.TFEAS2) {
-    // After a long primal step the gap may be up to ten times TOPT1.
+  if (both_feasible) {
+    // After a long primal step the gap may be up to ten times TOPT1. Only
+    // the gap is loosened: a point outside the feasibility tolerances is
+    // not optimal however close its objectives are (the starting point of
+    // a problem without bounds may have equal objectives and a dual
+    // residual well above TFEAS2).
     const double t = std::max(1.0 - alpha_p, 0.1);
     if (g2 <= params.TOPT1 / t) {
       status = BARRIER_OPTIMAL;
-      primal_flag = kBarrierFeasible;
-      dual_flag = kBarrierFeasible;
       return;
     }
   }
+
+  const double closed = std::fabs(complementarity) * objective_scale / (std::fabs(primal) + 1.0);
 
   // Crossing objectives: the last step went past the point where the two
   // objectives meet; go back to it.
@@ -117,7 +126,10 @@ void test_barrier_convergence(barrier_params& params, double& rel_primal, double
     }
     const double pp = primal - p1 + q2 - q1;
     const double dp = dual - d1 - q2 + q1;
-    if (dp <= pp) {
+    // Objectives cross both when the gap has closed and when residual terms
+    // outweigh a complementarity that is still large (an infeasible problem
+    // within the feasibility tolerances); only the first is an optimum.
+    if (dp <= pp && closed <= std::sqrt(params.TOPT1)) {
       status = BARRIER_OPTIMAL;
       double theta;
       if (std::fabs(q2) <= params.TZER) {
@@ -137,8 +149,58 @@ void test_barrier_convergence(barrier_params& params, double& rel_primal, double
     }
   }
 
+  // Back to the iterate of the previous pass, which went on, with its
+  // objectives and measures.
+  const bool saved_feasible =
+      memory.saved_primal_flag == kBarrierFeasible && memory.saved_dual_flag == kBarrierFeasible;
+  auto step_back = [&]() {
+    alpha_p = -alpha_p;
+    alpha_d = -alpha_d;
+    take_barrier_step(params, alpha_p, x, dx, s, upper_residual, alpha_d, y, dy, z, dz, w, dw, ranges, last_move);
+    double cd = 0.0, bd = 0.0;
+    compute_barrier_objectives(params, cd, bd, cost, rhs, upper, dx, dy, dw, ranges);
+    primal += alpha_p * objective_scale * cd;
+    dual += objective_scale * alpha_d * bd;
+    if (quadratic) {
+      double x_q_dx = 0.0, dx_q_dx = 0.0;
+      quadratic_step_sums(ranges, x, dx, q_dx, x_q_dx, dx_q_dx);
+      const double f = alpha_p * objective_scale * x_q_dx;
+      const double h = alpha_p * alpha_p * objective_scale * 0.5 * dx_q_dx;
+      primal = primal - h + f;
+      dual = dual + h - f;
+    }
+    rel_primal = memory.saved_rel_primal;
+    rel_dual = memory.saved_rel_dual;
+    primal_norm = memory.saved_primal_norm;
+    dual_norm = memory.saved_dual_norm;
+    primal_flag = memory.saved_primal_flag;
+    dual_flag = memory.saved_dual_flag;
+    complementarity = memory.previous_complementarity;
+  };
+
+  // A feasible iterate stays feasible under exact Newton steps; losing
+  // feasibility right after a feasible pass whose gap had all but closed
+  // (within a thousandfold TOPT1) means the solves have run out of
+  // accuracy, and the previous iterate is the answer.
+  if (iteration > 0 && !both_feasible && saved_feasible && memory.saved_gap <= 1000.0 * params.TOPT1) {
+    status = BARRIER_OPTIMAL;
+    step_back();
+    return;
+  }
+
   const bool progress = merit <= params.TOPT1 || merit <= params.INFTOL * memory.best_merit || g1 <= params.INFTOL;
   if (progress) {
+    // The dual objective well above the primal one while both sides are
+    // within their tolerances and the complementarity accounts for next to
+    // none of the difference: the difference is y times a primal residual
+    // that the tolerance admits, so y has grown without bound along a ray
+    // that raises the dual objective, which is how primal infeasibility shows
+    // (a barely infeasible problem passes every feasibility test).
+    if (both_feasible && iteration > 0 && g1 > std::sqrt(params.TOPT1) && closed <= 0.01 * g1) {
+      status = BARRIER_INFEASIBLE;
+      return;
+    }
+
     if (iteration >= params.MAXITER) {
       status = BARRIER_STOPPED;
       return;
@@ -171,31 +233,10 @@ void test_barrier_convergence(barrier_params& params, double& rel_primal, double
   } else if (both_feasible) {
     status = BARRIER_STOPPED;
     return;
-  } else if (memory.saved_primal_flag == kBarrierFeasible && memory.saved_dual_flag == kBarrierFeasible) {
+  } else if (saved_feasible) {
     // Diverging after a feasible pass: return to it and stop there.
     status = BARRIER_STOPPED;
-    alpha_p = -alpha_p;
-    alpha_d = -alpha_d;
-    take_barrier_step(params, alpha_p, x, dx, s, upper_residual, alpha_d, y, dy, z, dz, w, dw, ranges, last_move);
-    double cd = 0.0, bd = 0.0;
-    compute_barrier_objectives(params, cd, bd, cost, rhs, upper, dx, dy, dw, ranges);
-    primal += alpha_p * objective_scale * cd;
-    dual += objective_scale * alpha_d * bd;
-    if (quadratic) {
-      double x_q_dx = 0.0, dx_q_dx = 0.0;
-      quadratic_step_sums(ranges, x, dx, q_dx, x_q_dx, dx_q_dx);
-      const double f = alpha_p * objective_scale * x_q_dx;
-      const double h = alpha_p * alpha_p * objective_scale * 0.5 * dx_q_dx;
-      primal = primal - h + f;
-      dual = dual + h - f;
-    }
-    rel_primal = memory.saved_rel_primal;
-    rel_dual = memory.saved_rel_dual;
-    primal_norm = memory.saved_primal_norm;
-    dual_norm = memory.saved_dual_norm;
-    primal_flag = memory.saved_primal_flag;
-    dual_flag = memory.saved_dual_flag;
-    complementarity = memory.previous_complementarity;
+    step_back();
     return;
   } else {
     status = std::fabs(primal) <= std::fabs(dual) ? BARRIER_INFEASIBLE : BARRIER_UNBOUNDED;
@@ -209,6 +250,7 @@ void test_barrier_convergence(barrier_params& params, double& rel_primal, double
   memory.saved_dual_norm = dual_norm;
   memory.saved_primal_flag = primal_flag;
   memory.saved_dual_flag = dual_flag;
+  memory.saved_gap = g2;
 }
 
 }  // namespace kl

@@ -55,6 +55,7 @@ struct BarrierConvergenceMemory {
   double saved_dual_norm = 0.0;
   int32_t saved_primal_flag = 0;   // feasibility flags of that pass
   int32_t saved_dual_flag = 0;
+  double saved_gap = 1.0;          // g2 of that pass
   double previous_complementarity = 0.0;  // the driver's complementarity of the previous pass
   int32_t stall_iteration = -1;    // iteration at which the current stall window began
   double stall_gap = 0.0;          // gap measure at that iteration

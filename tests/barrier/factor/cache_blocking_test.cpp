@@ -196,6 +196,10 @@ TEST(BarrierCacheSize, SizesParseAndDetectionAnswers) {
   EXPECT_EQ(kl::parse_cache_size_kb("big"), -1);
   EXPECT_EQ(kl::parse_cache_size_kb(""), -1);
   EXPECT_GE(kl::detect_l2_cache_kb(), 1);
+  // The plain reading says -1 for unknown; the detection falls back to 512.
+  const int32_t read = kl::read_l2_cache_kb();
+  EXPECT_TRUE(read == -1 || read > 0);
+  EXPECT_EQ(kl::detect_l2_cache_kb(), read > 0 ? read : kl::kDefaultL2CacheKb);
 }
 
 }  // namespace

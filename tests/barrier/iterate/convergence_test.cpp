@@ -72,8 +72,20 @@ TEST(BarrierConvergence, VerdictTable) {
       {"dual infeasible, gap within TOPT1", 0, 11 * tf, 1.0, 1.0, 1.0, 0.5, 5, 0, 1.0, 0},
       {"infeasible, tiny complementarity", 2 * tf, 0, 1.0, 0.5, 0.5e-11, 0.5, 5, 0, 1.0, 1},
       {"infeasible, complementarity just above 0.01 TOPT2", 2 * tf, 0, 1.0, 0.5, 1.01e-11, 0.5, 5, 0, 1.0, 0},
-      {"within 10x feasibility, long step, gap 9x TOPT1", 9 * tf, 9 * tf, 1.0, 1.0 - 18e-9, 1.0, 0.95, 5, 0, 1.0, 2},
-      {"within 10x feasibility, short step, gap 9x TOPT1", 9 * tf, 9 * tf, 1.0, 1.0 - 18e-9, 1.0, 0.0, 5, 0, 1.0, 0},
+      {"feasible, long step, gap 9x TOPT1", tf, tf, 1.0, 1.0 - 18e-9, 1.0, 0.95, 5, 0, 1.0, 2},
+      {"feasible, short step, gap 9x TOPT1", tf, tf, 1.0, 1.0 - 18e-9, 1.0, 0.0, 5, 0, 1.0, 0},
+      // The long step loosens the gap, never the feasibility tolerances.
+      {"within 10x feasibility, long step, gap 9x TOPT1", 9 * tf, 9 * tf, 1.0, 1.0 - 18e-9, 1.0, 0.95, 5, 0, 1.0, 0},
+      {"start with equal objectives, dual residual 3 TFEAS2", 0, 3 * tf, 0.9, 0.9, 0.0, 0.0, 0, 0, 1.0, 0},
+      // Vanished complementarity with the objectives apart is no optimum
+      // (a barely infeasible problem sits there).
+      {"feasible, complementarity below TOPT2, objectives 10% apart", tf, tf, 1.1, 1.0, 0.99 * to, 0.5, 5, 0, 1.0,
+       0},
+      // The dual objective far above the primal one with no complementarity
+      // left to explain it: y has grown along a ray of primal infeasibility.
+      {"feasible, dual 10% above, complementarity gone", tf, tf, 1.0, 1.1, 1e-8, 0.5, 5, 0, 1.0, 4},
+      {"feasible, dual 10% above, complementarity explains it", tf, tf, 1.0, 1.1, 0.2, 0.5, 5, 0, 1.0, 0},
+      {"feasible, dual 10% above at the start", tf, tf, 1.0, 1.1, 1e-8, 0.0, 0, 0, 1.0, 0},
       {"regularised mode loosens the flags tenfold", 5 * tf, 5 * tf, 1.0, 1.0 - 1e-7, 0.5 * to, 0.5, 5, 0x1, 1.0, 2},
       {"not regularised: same state goes on", 5 * tf, 5 * tf, 1.0, 1.0 - 1e-7, 0.5 * to, 0.5, 5, 0, 1.0, 0},
       {"iteration limit with progress", 1e-3, 1e-3, 1.0, 0.5, 1.0, 0.5, 199, 0, 1.0, 1},
@@ -143,17 +155,28 @@ TEST(BarrierConvergence, CrossingObjectivesStepBack) {
   st.dy[1] = 1.0;
   st.alpha_p = 1.0;
   st.alpha_d = 1.0;
+  const double delta = 1e-5;  // crossed by a hair, as near the optimum
   st.primal = 10.0;
-  st.dual = 10.5;
+  st.dual = 10.0 + delta;
   st.x[1] = 3.0;
   st.y[1] = 2.0;
+  st.compl_sum = 1e-6;
+  State apart = st;
   ASSERT_EQ(st.run(), kl::BARRIER_OPTIMAL);
-  EXPECT_NEAR(st.primal, 10.0 + 2.0 / 6.0, 1e-12);
+  // Before the step: primal 12, dual 9 + delta; they meet at theta = delta / 3.
+  const double theta = delta / 3.0;
+  EXPECT_NEAR(st.primal, 10.0 + 2.0 * theta, 1e-12);
   EXPECT_NEAR(st.dual, st.primal, 1e-12);
-  EXPECT_NEAR(st.alpha_p, -1.0 / 6.0, 1e-12);
-  EXPECT_NEAR(st.alpha_d, -1.0 / 6.0, 1e-12);
-  EXPECT_NEAR(st.x[1], 3.0 + 2.0 / 6.0, 1e-12);
-  EXPECT_NEAR(st.y[1], 2.0 - 1.0 / 6.0, 1e-12);
+  EXPECT_NEAR(st.alpha_p, -theta, 1e-12);
+  EXPECT_NEAR(st.alpha_d, -theta, 1e-12);
+  EXPECT_NEAR(st.x[1], 3.0 + 2.0 * theta, 1e-12);
+  EXPECT_NEAR(st.y[1], 2.0 - theta, 1e-12);
+
+  // With a complementarity far from closed the crossing comes from the
+  // residual terms: no optimum, and the iterate stays where it is.
+  apart.compl_sum = 1.0;
+  EXPECT_EQ(apart.run(), kl::BARRIER_GO_ON);
+  EXPECT_DOUBLE_EQ(apart.x[1], 3.0);
 
   // At iteration 0 the same state only goes on.
   State first;
@@ -246,6 +269,39 @@ TEST(BarrierConvergence, DivergenceAfterFeasiblePassUndoesTheStep) {
   EXPECT_DOUBLE_EQ(st.primal_norm, 3e-7);
   EXPECT_DOUBLE_EQ(st.dual_norm, 4e-7);
   EXPECT_DOUBLE_EQ(st.compl_sum, 0.125);
+}
+
+// Feasibility lost right after a feasible pass whose gap had closed: the
+// solves ran out of accuracy, and the previous iterate is the optimum.
+TEST(BarrierConvergence, FeasibilityLostNearTheOptimumStepsBack) {
+  auto lost = [](double saved_gap) {
+    State st;
+    st.infeasibility(1e-3, 0.0);
+    st.primal = 1.0;
+    st.dual = 1.0 - 1e-9;
+    st.cost[1] = 2.0;
+    st.x[1] = 1.5;
+    st.dx[1] = 0.5;
+    st.alpha_p = 1.0;
+    st.memory.saved_primal_flag = st.memory.saved_dual_flag = kl::kBarrierFeasible;
+    st.memory.saved_rel_primal = 1e-7;
+    st.memory.saved_rel_dual = 2e-7;
+    st.memory.saved_gap = saved_gap;
+    st.run();
+    return st;
+  };
+  const State back = lost(1e-8);
+  ASSERT_EQ(back.status, kl::BARRIER_OPTIMAL);
+  EXPECT_DOUBLE_EQ(back.x[1], 1.0);
+  EXPECT_DOUBLE_EQ(back.primal, 1.0 - 2.0 * 0.5);  // c dx undone
+  EXPECT_EQ(back.primal_flag, kl::kBarrierFeasible);
+  EXPECT_DOUBLE_EQ(back.rel_primal, 1e-7);
+  // A previous pass still far from the optimum: the run goes on.
+  const State on = lost(1e-3);
+  EXPECT_EQ(on.status, kl::BARRIER_GO_ON);
+  EXPECT_DOUBLE_EQ(on.x[1], 1.5);
+  // The memory keeps the gap of every pass that goes on.
+  EXPECT_NEAR(on.memory.saved_gap, 1e-9 / 2.0, 1e-15);
 }
 
 // Whatever the gap, complementarity, step, iteration or stall memory, a
