@@ -141,16 +141,10 @@ BarrierOutcome map_barrier_status(int32_t barrier_status, bool search) {
       if (search) o.lp_status = LP_UNFINISHED;
       break;
     case BARRIER_ITERATION_LIMIT:
-      o.message = MSG_BARRIER_UNFINISHED;
-      if (search) {
-        o.letter = kLetterInfeasible;
-        o.lp_status = LP_UNFINISHED;
-      } else {
-        o.status_word = true;
-      }
-      break;
     case BARRIER_NUMERICAL_FAILURE:
-      o.message = MSG_BARRIER_NUMERICAL_TROUBLE;
+      // Unfinished: a search takes it as a node without a solution, any
+      // other caller as a failure.
+      o.message = barrier_status == BARRIER_ITERATION_LIMIT ? MSG_BARRIER_UNFINISHED : MSG_BARRIER_NUMERICAL_TROUBLE;
       if (search) {
         o.letter = kLetterInfeasible;
         o.lp_status = LP_UNFINISHED;
