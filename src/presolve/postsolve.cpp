@@ -367,6 +367,7 @@ void recompute_original_solution(int32_t keep, int32_t& no_basis) {
 
 void rebuild_original_solution(int32_t keep, int32_t& no_basis) {
   postsolve_work.keep = keep;
+  postsolve_work.interior = no_basis != 0 ? 1 : 0;
   install_carried_statuses();
   undo_presolve_records();
   settle_statuses(keep == 0 && no_basis == 0);

@@ -187,12 +187,10 @@ void read_problem(const std::string& file, const kltest::TempDir& dir, const std
 // reported optimal).
 const std::set<std::string>& open_presolved() {
   static const std::set<std::string> names = {
-      "adlittle", "afiro",    "agg",      "agg2",    "agg3",    "bandm",    "beaconfd", "blend",    "bnl1",
-      "bore3d",   "brandy",   "degen2",   "e226",    "etamacro", "finnis",  "fit1p",    "gfrd-pnc", "greenbeb",
-      "grow15",   "grow22",   "grow7",    "israel",  "kb2",     "lotfi",    "maros",    "modszk1",  "pilot4",
-      "pilotnov", "scagr25",  "scagr7",   "scfxm1",  "scfxm2",  "scorpion", "scrs8",    "sctap1",   "sctap2",
-      "share1b",  "share2b",  "shell",    "ship04l", "ship04s", "ship08s",  "ship12s",  "stair",    "standata",
-      "standgub", "standmps", "vtpbase"};
+      "bandm", "blend", "bnl1", "bore3d", "brandy", "etamacro", "finnis", "fit1p", "gfrd-pnc", "greenbeb",
+      "grow15", "grow22", "grow7", "kb2", "lotfi", "maros", "modszk1", "pilot4", "pilotnov", "scagr25",
+      "scagr7", "scfxm1", "scfxm2", "scorpion", "scrs8", "sctap1", "sctap2", "share1b", "standata", "standgub",
+      "standmps"};
   return names;
 }
 const std::set<std::string>& open_unpresolved() {
