@@ -293,6 +293,9 @@ void recompute_original_solution(int32_t keep, int32_t& no_basis) {
   OneBased<double> d = real_array(ARR_REDUCED_COSTS);
   const std::vector<double>& lp_values = postsolve_work.lp_values;
   const double ztolze = dcv(dc::ZTOLZE);
+  // A basic column's reduced cost is zero by the basis; without one it is
+  // whatever the duals make it.
+  const bool with_basis = no_basis == 0;
   const auto clear_mark = [&](int32_t k) { status[k] = static_cast<int32_t>(word(status, k) & ~PS_POSTSOLVE_MARK); };
 
   ninf = 0;
@@ -351,7 +354,7 @@ void recompute_original_solution(int32_t keep, int32_t& no_basis) {
   }
   const bool quadratic = nqelem > 0;
   for (int32_t j = store.first_col; j <= nseq; ++j) {
-    if (!quadratic && (word(status, j) & PS_BASIC) != 0) {
+    if (!quadratic && with_basis && (word(status, j) & PS_BASIC) != 0) {
       d[j] = 0.0;
     } else {
       d[j] = column_sum(j, y, !primal_infeasible);
