@@ -314,6 +314,14 @@ void recompute_original_solution(int32_t keep, int32_t& no_basis) {
         ++ninf;
         suminf += -s;
       }
+      // An interior solution meets its rows only to within its residuals:
+      // the slack stays within its bounds and the remainder is the row's
+      // residual, measured against the row's own terms as in the presolved
+      // answer, not a bound broken by a slack of an equality.
+      if (!with_basis) {
+        if ((w & PS_FINITE_UPPER) != 0) s = std::min(s, upper[i]);
+        if ((w & PS_FINITE_LOWER) != 0) s = std::max(s, lower[i]);
+      }
     } else {
       s = (w & PS_AT_UPPER) != 0 ? upper[i] : 0.0;
     }
