@@ -293,6 +293,9 @@ void recompute_original_solution(int32_t keep, int32_t& no_basis) {
   OneBased<double> d = real_array(ARR_REDUCED_COSTS);
   const std::vector<double>& lp_values = postsolve_work.lp_values;
   const double ztolze = dcv(dc::ZTOLZE);
+  // A basic column's reduced cost is zero by the basis; without one it is
+  // whatever the duals make it.
+  const bool with_basis = no_basis == 0;
   const auto clear_mark = [&](int32_t k) { status[k] = static_cast<int32_t>(word(status, k) & ~PS_POSTSOLVE_MARK); };
 
   ninf = 0;
@@ -310,6 +313,14 @@ void recompute_original_solution(int32_t keep, int32_t& no_basis) {
       if ((w & PS_FINITE_LOWER) != 0 && s < -ztolze) {
         ++ninf;
         suminf += -s;
+      }
+      // An interior solution meets its rows only to within its residuals:
+      // the slack stays within its bounds and the remainder is the row's
+      // residual, measured against the row's own terms as in the presolved
+      // answer, not a bound broken by a slack of an equality.
+      if (!with_basis) {
+        if ((w & PS_FINITE_UPPER) != 0) s = std::min(s, upper[i]);
+        if ((w & PS_FINITE_LOWER) != 0) s = std::max(s, lower[i]);
       }
     } else {
       s = (w & PS_AT_UPPER) != 0 ? upper[i] : 0.0;
@@ -351,7 +362,7 @@ void recompute_original_solution(int32_t keep, int32_t& no_basis) {
   }
   const bool quadratic = nqelem > 0;
   for (int32_t j = store.first_col; j <= nseq; ++j) {
-    if (!quadratic && (word(status, j) & PS_BASIC) != 0) {
+    if (!quadratic && with_basis && (word(status, j) & PS_BASIC) != 0) {
       d[j] = 0.0;
     } else {
       d[j] = column_sum(j, y, !primal_infeasible);
@@ -367,6 +378,7 @@ void recompute_original_solution(int32_t keep, int32_t& no_basis) {
 
 void rebuild_original_solution(int32_t keep, int32_t& no_basis) {
   postsolve_work.keep = keep;
+  postsolve_work.interior = no_basis != 0 ? 1 : 0;
   install_carried_statuses();
   undo_presolve_records();
   settle_statuses(keep == 0 && no_basis == 0);

@@ -49,6 +49,7 @@ class RecordUndo {
         carry_(postsolve_work.status_carry),
         keep_(postsolve_work.keep != 0),
         integral_(postsolve_work.integral != 0),
+        interior_(postsolve_work.interior != 0),
         sense_(dcv(dc::SENSE_FACTOR)),
         integer_tolerance_(dcv(dc::ZTOLIS)),
         zero_tolerance_(dcv(dc::ZTOLZE)) {}
@@ -211,6 +212,7 @@ class RecordUndo {
   std::vector<int32_t>& carry_;
   const bool keep_;
   const bool integral_;
+  const bool interior_;
   const double sense_;
   const double integer_tolerance_;
   const double zero_tolerance_;
@@ -356,6 +358,14 @@ void RecordUndo::row_singleton() {
     // An integer column whose bound from the row was rounded sits at the
     // rounded bound, where the row does not bind: it keeps its value.
     if (integral_ && std::fabs(singleton_row_bound(j, lower_side, b / a) - b / a) > zero_tolerance_) return;
+    if (interior_) {
+      // No status says where j rests; its reduced cost does. One pushing
+      // against the side the row gave leans on a bound j does not have:
+      // the row binds and takes it over, leaving j with none. A ranged row
+      // gives both sides, so the row may hold a dual already.
+      if (lower_side ? d > 0.0 : d < 0.0) y_[i] -= d / a;
+      return;
+    }
     if (lower_side) {
       if (!has(j, kBasisBits)) {
         set(j, PS_BASIC);
@@ -506,7 +516,19 @@ void RecordUndo::column_elimination() {
     if (!readable_) return;
     ap = r_list.value.back();
     dp = column_sum(p, &p_list, cp);
-    if (!(keep_ && (carry_[p] & CARRY_BOUND_CHANGED) != 0)) {
+    if (keep_ && (carry_[p] & CARRY_BOUND_CHANGED) != 0) {
+      // The bound q gave p has gone since.
+    } else if (interior_) {
+      // p's reduced cost in the reduced problem (q's cost moved onto it)
+      // tells which of its bounds it rests on: when that bound came from q,
+      // q is the one at its bound and p takes none.
+      const double reduced_dp = dp - dq * ap / a;
+      if (reduced_dp < 0.0 && (flags & 2) != 0) {
+        take = 1;
+      } else if (reduced_dp > 0.0 && (flags & 1) != 0) {
+        take = -1;
+      }
+    } else {
       if (at_upper(p) && (flags & 2) != 0) {
         take = 1;
       } else if (!has(p, PS_AT_UPPER | PS_BASIC | PS_NONBASIC_BETWEEN) && (flags & 1) != 0) {
@@ -570,9 +592,11 @@ void RecordUndo::duplicate_row() {
   y_[b] = 0.0;
   if (w != 0 && d != 0 && !has(a, PS_BASIC)) {
     bool swap;
-    if (e == 1) {
+    if (e == 1 || interior_) {
+      // The sign of a's dual tells which of its limits binds; b takes the
+      // dual over when that limit was b's.
       swap = (d == b && y_[a] < 0.0) || (w == b && y_[a] > 0.0);
-      if (!swap) set_at_upper(a, a == d);
+      if (!swap && !interior_) set_at_upper(a, a == d);
     } else {
       swap = (d == b && at_upper(a)) || (w == b && !has(a, kBasisBits));
     }

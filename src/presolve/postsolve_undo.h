@@ -33,6 +33,10 @@ struct PostsolveWork {
   // 1 when an integer solution of the search is mapped back: restored
   // integer columns must come back integral.
   int32_t integral = 0;
+  // 1 when the presolved solution has values and duals but no basis (an
+  // interior one): a record then reads which bound a restored position
+  // rests on from the signs of its reduced cost, not from status bits.
+  int32_t interior = 0;
 };
 extern PostsolveWork postsolve_work;
 

@@ -445,6 +445,66 @@ TEST_P(PostsolveRecordType, RebuildsAnOptimalSolutionAndBasisOfTheOriginalLp) { 
 INSTANTIATE_TEST_SUITE_P(HandReduced, PostsolveRecordType, ::testing::ValuesIn(hand_cases()),
                          [](const ::testing::TestParamInfo<HandCase>& info) { return info.param.name; });
 
+// Without a basis (an interior answer) every position of the reduced
+// solution comes back between its bounds, and each record must read from
+// the reduced costs where its columns rest. The check is the optimality
+// certificate itself: values within their limits at the unreduced
+// objective, reduced costs equal to the costs plus the duals' share, each
+// pushing only against a bound its position has and rests on.
+class PostsolveWithoutBasis : public PostsolveUndo, public ::testing::WithParamInterface<HandCase> {};
+
+TEST_P(PostsolveWithoutBasis, RebuildsDualsThatCertifyTheOptimum) {
+  const HandCase& c = GetParam();
+  double reference_objective = 0.0;
+  const std::vector<double> reference = solve_original(c.original, reference_objective);
+  carry_into_original(c, solve_reduced(c.reduced));
+  // As the values-only mapping leaves them: no position basic or at a bound.
+  const auto between = [](int32_t& carry) {
+    carry = static_cast<int32_t>((static_cast<uint32_t>(carry) & ~(PS_BASIC | PS_AT_UPPER | PS_NONBASIC_BETWEEN)) |
+                                 PS_NONBASIC_BETWEEN);
+  };
+  for (const int32_t r : c.row_map) between(postsolve_work.status_carry[static_cast<size_t>(r) + 1]);
+  for (const int32_t j : c.column_map) between(postsolve_work.status_carry[static_cast<size_t>(store.first_col + j)]);
+  c.push(Positions{store.first_col});
+  int32_t no_basis = 1;
+  rebuild_original_solution(1, no_basis);
+  EXPECT_EQ(status_code, 0);
+
+  const Problem& p = c.original;
+  OneBased<double> x = real_array(ARR_X);
+  OneBased<double> d = real_array(ARR_REDUCED_COSTS);
+  OneBased<double> lower = real_array(ARR_LOWER);
+  OneBased<double> upper = real_array(ARR_UPPER);
+  double objective = 0.0;
+  for (int32_t k = 0; k < p.ncols(); ++k) {
+    const Column& column = p.columns[k];
+    const int32_t j = store.first_col + k;
+    EXPECT_GE(x[j], column.lower - kTight) << "column " << k;
+    EXPECT_LE(x[j], column.upper + kTight) << "column " << k;
+    if (c.unique) {
+      EXPECT_NEAR(x[j], reference[k], kTight) << "column " << k;
+    }
+    objective += column.cost * x[j];
+    double expected = column.cost;
+    for (const auto& [r, a] : column.entries) expected += d[r + 1] * a;
+    EXPECT_NEAR(d[j], expected, kTight) << "column " << k;
+  }
+  EXPECT_NEAR(objective, reference_objective, kTight);
+  for (int32_t k = 1; k <= nseq; ++k) {
+    if ((k > nrow && k < store.first_col) || lower[k] == upper[k]) continue;
+    if (d[k] > kTight) {
+      EXPECT_LT(-kInfiniteBound, lower[k]) << "position " << k << " leans on a lower bound it lacks";
+      EXPECT_NEAR(x[k], lower[k], kTight) << "position " << k << " leans on a lower bound it is off";
+    } else if (d[k] < -kTight) {
+      EXPECT_LT(upper[k], kInfiniteBound) << "position " << k << " leans on an upper bound it lacks";
+      EXPECT_NEAR(x[k], upper[k], kTight) << "position " << k << " leans on an upper bound it is off";
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(HandReduced, PostsolveWithoutBasis, ::testing::ValuesIn(hand_cases()),
+                         [](const ::testing::TestParamInfo<HandCase>& info) { return info.param.name; });
+
 HandCase case_named(const std::string& name) {
   for (const HandCase& c : hand_cases())
     if (c.name == name) return c;
