@@ -394,10 +394,12 @@ void build_barrier_params(barrier_params& params, int32_t crossover_flag, int32_
   const bool quadratic = params.quad_col_count > 0;
   params.PRESOLV = quadratic ? kQuadraticPresolve : 0;
   if (quadratic || crossover_flag == 0) {
-    // Without a crossover to finish, or with a quadratic objective, the
-    // complementarity test is loosened; the regularisation then covers the
-    // bare rows as well.
-    params.TOPT1 *= kQuadraticOptimalityLoosening;
+    // A quadratic objective loosens the complementarity test. A linear
+    // problem without a crossover keeps its own: nothing after the barrier
+    // would tighten the gap, and ten times TOPT1 let answers through whose
+    // gap the caller's tolerance refuses. Without a crossover the
+    // regularisation covers the bare rows as well.
+    if (quadratic) params.TOPT1 *= kQuadraticOptimalityLoosening;
     if (crossover_flag == 0) params.REGULARIZE = kRegularizeWithoutCrossover;
   }
   if (icv(ic::IFPRES) == 0) params.PRESOLV = 0;

@@ -236,6 +236,16 @@ void iterate_barrier(barrier_params& params, const BarrierIterateArrays& arrays,
       return;
     }
     store_objective = true;
+    if (status == BARRIER_OPTIMAL && iteration_count > 0 && fixed_columns + removed_slacks + dropped_bounds == 0) {
+      // The last factor still matches the classes: let it close the rows
+      // that the directions' solves left open.
+      const double change = close_primal_residual(
+          p, a.x, a.s, a.upper, a.rhs, a.cost, a.quad_diag, a.q_x, a.primal_residual, a.upper_residual, a.q_dx,
+          a.dz, a.push_work, a.dx, a.dw, a.pivot_inverse, a.pivot_order, a.factor_first, a.factor_last,
+          a.factor_index, a.factor_value, r.w.supernode_end, r.w.supernode_mark, a.diag, a.diag_copy,
+          a.matrix_start, a.matrix_end, a.quad_start, ranges);
+      objective_out += change * objective_scale * (p.objective_sense == -1 ? -1.0 : 1.0);
+    }
     if (status != BARRIER_GO_ON) {
       finish();
       return;

@@ -5,6 +5,7 @@
 
 #include "barrier/iterate/factor_solves.h"
 #include "barrier/iterate/refinement.h"
+#include "barrier/iterate/residuals.h"
 #include "barrier/iterate/step_lengths.h"
 #include "barrier/iterate/variable_classes.h"
 
@@ -438,6 +439,107 @@ void compute_search_direction(
     for (int32_t j = r[kFirstLowerColumn]; j <= r[kLastLowerSlack]; ++j) dz[j] = 0.0;
     for (int32_t j = r[kFirstBoxedColumn]; j <= r[kLastBoxedSlack]; ++j) dw[j] = 0.0;
   }
+}
+
+namespace {
+
+// Rounds of the closing correction, and the least gain that earns another.
+constexpr int32_t kClosingRounds = 3;
+constexpr double kClosingGain = 0.5;
+// Refinement steps the closing solve may take at least: its right-hand side
+// is small, and the budget of the iterations may be none for a small factor.
+constexpr int32_t kClosingRefinementSteps = 10;
+
+// rp_i = b_i - a_i x + x_{n+i} over the active rows, exactly (no entry
+// dropped); returns the largest |rp_i|.
+double exact_primal_residual(const barrier_params& params, const int32_t* r, const double* x, const double* rhs,
+                             const int32_t* matrix_start, const int32_t* matrix_end, const int32_t* factor_index,
+                             const double* factor_value, double* rp) {
+  const int32_t n = params.col_count;
+  for (int32_t i = 1; i <= params.row_count; ++i) rp[i] = rhs[i];
+  for (int32_t j = r[kFirstFreeColumn]; j <= r[kLastBoxedColumn]; ++j) {
+    for (int32_t k = matrix_start[j]; k <= matrix_end[j]; ++k) rp[factor_index[k] - n] -= x[j] * factor_value[k];
+  }
+  for (int32_t p = r[kFirstBoxedSlack]; p <= r[kLastLowerSlack]; ++p) rp[p - n] += x[p];
+  double largest = 0.0;
+  for (int32_t p = r[kFirstBoxedSlack]; p <= r[kLastEqualitySlack]; ++p)
+    largest = std::max(largest, std::fabs(rp[p - n]));
+  return largest;
+}
+
+// c'x + x'Qx/2 over the active columns, q_x := Qx.
+double internal_objective(const barrier_params& params, const int32_t* r, const double* x, const double* cost,
+                          const int32_t* quad_start, const double* quad_diag, const double* factor_value,
+                          const int32_t* factor_index, double* q_x) {
+  multiply_quadratic_objective(params, quad_start, quad_diag, factor_value, factor_index, x, q_x);
+  double sum = 0.0;
+  for (int32_t j = r[kFirstFreeColumn]; j <= r[kLastBoxedColumn]; ++j) sum += x[j] * (cost[j] + 0.5 * q_x[j]);
+  return sum;
+}
+
+}  // namespace
+
+double close_primal_residual(
+    barrier_params& params, double* x, double* s, const double* upper, const double* rhs,
+    const double* cost, const double* quad_diag, double* q_x, double* primal_residual,
+    double* upper_residual, double* v, double* reduced_rhs, double* residual, double* saved_x,
+    double* saved_s, double* direction, const int32_t* pivot_order, const int32_t* factor_first,
+    const int32_t* factor_last, const int32_t* factor_index, const double* factor_value,
+    const int32_t* supernode_end, const int32_t* supernode_mark, const double* diag,
+    const double* diag_copy, const int32_t* matrix_start, const int32_t* matrix_end,
+    const int32_t* quad_start, const int32_t* ranges) {
+  const int32_t* r = ranges;
+  const int32_t n = params.col_count;
+  const int32_t positions = params.var_count;
+  const FactorView f{params,         diag,           diag_copy,    pivot_order,  factor_index, factor_value,
+                     matrix_start,   factor_first,   factor_last,  matrix_end,   supernode_end, supernode_mark,
+                     quad_start,     ranges,         upper,        x,            s};
+  const double before = internal_objective(params, r, x, cost, quad_start, quad_diag, factor_value, factor_index, q_x);
+  double* rp = primal_residual;
+  double largest =
+      exact_primal_residual(params, r, x, rhs, matrix_start, matrix_end, factor_index, factor_value, rp);
+  const int32_t kept_maxref = params.MAXREF;
+  params.MAXREF = std::max(params.MAXREF, kClosingRefinementSteps);
+  for (int32_t round = 0; round < kClosingRounds && largest > 0.0; ++round) {
+    // K [dx; dy] = [0; rp]: the columns' rows give dx = D A' dy, the rows
+    // A dx + e dy = rp, the slack moving by -e dy.
+    for (int32_t j = 1; j <= positions; ++j) v[j] = 0.0;
+    for (int32_t p = r[kFirstBoxedSlack]; p <= r[kLastEqualitySlack]; ++p) v[p] = rp[p - n];
+    double primal_accuracy = 0.0, dual_accuracy = 0.0, primal_target = 0.0, dual_target = 0.0;
+    int32_t mode = REFINE_NEAR_TARGETS, steps = 0;
+    solve_refined(f, v, reduced_rhs, residual, upper_residual, primal_accuracy, dual_accuracy, primal_target,
+                  dual_target, mode, steps);
+    finish_in_place(f, v, residual);
+    for (int32_t j = 1; j <= positions; ++j) direction[j] = 0.0;
+    for (int32_t j = r[kFirstFreeColumn]; j <= r[kLastBoxedColumn]; ++j) direction[j] = v[j];
+    for (int32_t p = r[kFirstBoxedSlack]; p <= r[kLastLowerSlack]; ++p) direction[p] = -diag_copy[p] * v[p];
+
+    for (int32_t j = 1; j <= positions; ++j) saved_x[j] = x[j];
+    for (int32_t j = r[kFirstBoxedColumn]; j <= r[kLastBoxedSlack]; ++j) saved_s[j] = s[j];
+    // The whole step, each position stopped at its bounds (lower bounds are
+    // 0 here, x + s = u moves s against x): the positions that would cross
+    // are those the optimum holds at a bound, where D, and so the step, is
+    // tiny; one of them must not shorten the step of all the others.
+    for (int32_t j = r[kFirstFreeColumn]; j <= r[kLastFreeColumn]; ++j) x[j] += direction[j];
+    for (int32_t j = r[kFirstLowerColumn]; j <= r[kLastLowerSlack]; ++j) x[j] = std::max(x[j] + direction[j], 0.0);
+    for (int32_t j = r[kFirstBoxedColumn]; j <= r[kLastBoxedSlack]; ++j) {
+      s[j] = std::max(saved_s[j] - (x[j] - saved_x[j]), 0.0);
+      x[j] = saved_x[j] + saved_s[j] - s[j];
+    }
+    const double now =
+        exact_primal_residual(params, r, x, rhs, matrix_start, matrix_end, factor_index, factor_value, rp);
+    if (!(now < largest)) {
+      for (int32_t j = 1; j <= positions; ++j) x[j] = saved_x[j];
+      for (int32_t j = r[kFirstBoxedColumn]; j <= r[kLastBoxedSlack]; ++j) s[j] = saved_s[j];
+      break;
+    }
+    const bool worth_another = now < kClosingGain * largest;
+    largest = now;
+    if (!worth_another) break;
+  }
+  params.MAXREF = kept_maxref;
+  for (int32_t j = r[kFirstBoxedColumn]; j <= r[kLastBoxedSlack]; ++j) upper_residual[j] = upper[j] - x[j] - s[j];
+  return internal_objective(params, r, x, cost, quad_start, quad_diag, factor_value, factor_index, q_x) - before;
 }
 
 }  // namespace kl

@@ -72,6 +72,27 @@ void compute_search_direction(
     double& complementarity, const int32_t* ranges, double& primal_tolerance,
     double& dual_tolerance, int32_t& refinement_steps);
 
+// At an optimum the directions' solves leave the rows as inexact as their
+// targets allow, and those targets follow the whole right-hand side, where
+// the complementarity terms outweigh the primal residual. This closes the
+// rows with the last factor: a solve for the primal residual alone (0 on
+// the columns), dx = D A' dy, a step cut to the bounds, kept only while it
+// shrinks the largest row residual (a few rounds, since a regularised
+// factor solves a nearby system). x + s = u is kept. Work vectors (n + m +
+// 1 doubles each, contents lost): v, reduced_rhs, residual, saved_x,
+// saved_s, direction; upper_residual is solve scratch and comes back as
+// u - x - s. Returns the change of c'x + x'Qx/2 (internal units); q_x is
+// Qx of the returned x.
+double close_primal_residual(
+    barrier_params& params, double* x, double* s, const double* upper, const double* rhs,
+    const double* cost, const double* quad_diag, double* q_x, double* primal_residual,
+    double* upper_residual, double* v, double* reduced_rhs, double* residual, double* saved_x,
+    double* saved_s, double* direction, const int32_t* pivot_order, const int32_t* factor_first,
+    const int32_t* factor_last, const int32_t* factor_index, const double* factor_value,
+    const int32_t* supernode_end, const int32_t* supernode_mark, const double* diag,
+    const double* diag_copy, const int32_t* matrix_start, const int32_t* matrix_end,
+    const int32_t* quad_start, const int32_t* ranges);
+
 }  // namespace kl
 
 #endif
