@@ -378,6 +378,14 @@ void free_aligned_block(void* base) {
   if (base != nullptr) barrier_platform().release_block(base);
 }
 
+void move_start_to_barrier_positions(double* x, double* row_scratch, int32_t n, int32_t m, int32_t first_col) {
+  for (int32_t i = 1; i <= m; ++i) row_scratch[i] = x[i];
+  // Upwards: a position lies at or above its index, so every value is read
+  // before anything is written over it.
+  for (int32_t j = 1; j <= n; ++j) x[j] = x[first_col + j - 1];
+  for (int32_t i = 1; i <= m; ++i) x[n + i] = -row_scratch[i];
+}
+
 int32_t snap_l2_cache_kb(int32_t kb) {
   if (kb < 0) return -1;
   static constexpr int32_t kTableSizes[] = {2048, 1024, 512, 256, 128};
@@ -527,6 +535,8 @@ void run_barrier(const int32_t* row_count, const int32_t* first_col, const int32
                                upper_pos,  col_status, *infinite_bound, objective_sign};
   if (status == BARRIER_GO_ON) {
     copy_problem_in(params, library, arrays);
+    // y is free until the iterations set it.
+    if (params.SMETHOD < 0) move_start_to_barrier_positions(arrays.x, arrays.y, n, m, *first_col);
     if (params.quad_col_count > 0) check_objective_convexity(params, arrays, status);
   }
   if (status == BARRIER_GO_ON) {

@@ -130,6 +130,13 @@ double initial_factor_ratio(int64_t entries, int64_t matrix_entries, int32_t mem
 // The ratio tried after a refused attempt at `ratio`; 0 when none is left.
 double next_factor_ratio(double ratio);
 
+// A negative SMETHOD starts from the values the caller left in the lent x,
+// which the library keeps by position (rows 1..m, column j at first_col +
+// j - 1): the columns move to their barrier indices 1..n and row i gives
+// the slack at n + i, minus the library's (the barrier's row reads
+// a_i x - slack_i = rhs_i). row_scratch: m + 1 doubles, contents lost.
+void move_start_to_barrier_positions(double* x, double* row_scratch, int32_t n, int32_t m, int32_t first_col);
+
 // Entries of a factor space at `ratio`, limited to what an int can count.
 int32_t factor_space_at(int64_t matrix_entries, double ratio);
 

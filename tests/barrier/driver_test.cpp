@@ -335,6 +335,9 @@ struct LibraryFixture {
   int32_t sense = 1;
   double constant = 0.0;
 
+  // The caller's values by position, lent as the barrier's x (all zero
+  // when empty).
+  std::vector<double> start;
   // Outputs and lent arrays.
   std::vector<double> values, row_duals, reduced, working, work, row_vec, dual_copy, position_values;
   std::vector<int32_t> classes, col_start_work;
@@ -346,6 +349,7 @@ struct LibraryFixture {
   void run() {
     const std::size_t size = static_cast<std::size_t>(last) + 2;
     values.assign(size, 0.0);
+    for (std::size_t k = 0; k < start.size() && k < size; ++k) values[k] = start[k];
     row_duals.assign(size, 0.0);
     reduced.assign(size, 0.0);
     working.assign(size, 0.0);
@@ -710,6 +714,44 @@ TEST_F(BarrierDriver, InterruptIsNotAnOptimum) {
   kl::clear_interrupt();
   EXPECT_NE(f.status, kl::BARRIER_OPTIMAL);
   EXPECT_EQ(system.taken, system.released);
+}
+
+// A negative SMETHOD starts from the caller's values, which the library
+// keeps by position: columns at first_col.., rows (the library's slack) at
+// 1..m. The barrier wants column j at j and minus the slack at n + i.
+TEST(BarrierStart, NegativeSmethodMovesTheStartToBarrierPositions) {
+  struct Case {
+    int32_t n, m, first_col;
+  };
+  for (const Case c : {Case{3, 3, 4}, Case{2, 0, 1}, Case{1, 4, 5}, Case{4, 2, 6}}) {
+    SCOPED_TRACE(testing::Message() << "n " << c.n << " m " << c.m << " first " << c.first_col);
+    const std::size_t size = static_cast<std::size_t>(std::max(c.first_col + c.n, c.n + c.m + 1)) + 1;
+    std::vector<double> x(size, -99.0), scratch(static_cast<std::size_t>(c.m) + 1, 0.0);
+    for (int32_t i = 1; i <= c.m; ++i) x[i] = 100.0 + i;                   // row i's library slack
+    for (int32_t j = 1; j <= c.n; ++j) x[c.first_col + j - 1] = 10.0 * j;  // column j
+    kl::move_start_to_barrier_positions(x.data(), scratch.data(), c.n, c.m, c.first_col);
+    for (int32_t j = 1; j <= c.n; ++j) EXPECT_EQ(x[j], 10.0 * j) << "column " << j;
+    for (int32_t i = 1; i <= c.m; ++i) EXPECT_EQ(x[c.n + i], -(100.0 + i)) << "row " << i;
+  }
+}
+
+// End to end: started from the caller's optimum, laid out by position, the
+// run stays at it; read from the wrong places the start would put x1 at
+// the library's slack of r1 (0) and x3 at 1.
+TEST_F(BarrierDriver, NegativeSmethodStartsFromTheCallersValues) {
+  std::ofstream("kalmir.par") << "BEGIN_OPT\nSMETHOD -1\nEND_OPT\n";
+  LibraryFixture f = small_lp();
+  f.start = {0, 0.0, 0.0, 4.0, 3.0, 1.0, 0.0};
+  f.run();
+  ASSERT_EQ(f.status, kl::BARRIER_OPTIMAL) << kl::barrier_status_text(f.status);
+  EXPECT_NEAR(f.values[4], 3.0, 1e-6);
+  EXPECT_NEAR(f.values[5], 1.0, 1e-6);
+  EXPECT_NEAR(f.values[6], 0.0, 1e-6);
+  EXPECT_NEAR(f.values[3], 4.0, 1e-6);
+  EXPECT_NEAR(f.objective_value, 18.0, 1e-6);
+  // From the optimum itself one step suffices; a start read from the wrong
+  // places takes the five of a cold start.
+  EXPECT_LE(kl::barrier_int_attributes[1], 2);
 }
 
 TEST_F(BarrierDriver, QuietRunPrintsNothing) {
