@@ -526,13 +526,7 @@ HandSolve solve_through_pipeline(const std::string& folder, const std::string& n
 std::string open_case(const Case& c) {
   static const std::string accuracy = "the solves lose accuracy near the optimum: ";
   static const std::map<std::string, std::string> open = {
-      {"p netlib/brandy", accuracy + "the step back lands 8e-6 off in rows"},
-      {"p netlib/scfxm2", accuracy + "feasible by the scaled measure, 2.5e-6 off in rows in the problem's own terms"},
-      {"x netlib/brandy", accuracy + "the step back lands 8e-6 off in rows"},
-      {"x netlib/scfxm2", accuracy + "feasible by the scaled measure, 2.5e-6 off in rows in the problem's own terms"},
-      {"n netlib/brandy", accuracy + "the step back lands 8e-6 off in rows"},
       {"n netlib/greenbeb", accuracy + "the stall window ends with duals 4e-4 off"},
-      {"n netlib/scfxm2", accuracy + "feasible by the scaled measure, 2.5e-6 off in rows in the problem's own terms"},
   };
   const std::string path = c.path == Path::kPipeline       ? "p "
                            : c.path == Path::kNoCrossover ? "x "
