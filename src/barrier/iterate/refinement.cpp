@@ -128,20 +128,22 @@ void solve_with_refinement(const barrier_params& params, const double* pivot_inv
     mode = REFINE_NOT_DONE;
     return;
   }
+  // The primal scale is taken from the rows' own right-hand side, before
+  // the in-place columns are eliminated into it: their terms would
+  // otherwise set the floor of the primal target, and near an optimum they
+  // outweigh the primal residual so far that the rows are never refined.
+  double primal_scale = 1.0;
+  for (int32_t j = cr[4]; j <= cr[14]; ++j) primal_scale = std::max(primal_scale, std::fabs(v[j]));
   f.forward(1, params.in_place_count, v, residual);
 
-  // Right-hand-side scales and the reduced right-hand side, over the active
+  // The dual scale and the reduced right-hand side, over the active
   // positions.
-  double primal_scale = 1.0;
   double dual_scale = 1.0;
   for (int32_t j = cr[1]; j <= cr[11]; ++j) {
     dual_scale = std::max(dual_scale, std::fabs(v[j]));
     reduced_rhs[j] = v[j];
   }
-  for (int32_t j = cr[4]; j <= cr[14]; ++j) {
-    primal_scale = std::max(primal_scale, std::fabs(v[j]));
-    reduced_rhs[j] = v[j];
-  }
+  for (int32_t j = cr[4]; j <= cr[14]; ++j) reduced_rhs[j] = v[j];
   // A negative target is fixed: it is used as its magnitude.
   primal_target = primal_target >= 0.0 ? std::max(primal_target, params.TRES2 * primal_scale) : -primal_target;
   dual_target = dual_target >= 0.0 ? std::max(dual_target, params.TRES2 * dual_scale) : -dual_target;
