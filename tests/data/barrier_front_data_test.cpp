@@ -186,13 +186,13 @@ void read_problem(const std::string& file, const kltest::TempDir& dir, const std
 // tolerance (they are refused, not reported optimal); grow22 and modszk1
 // do so with presolve as without.
 const std::set<std::string>& open_presolved() {
-  static const std::set<std::string> names = {"grow22", "modszk1"};
+  static const std::set<std::string> names = {"greenbeb", "grow22", "modszk1", "pilotnov"};
   return names;
 }
 const std::set<std::string>& open_unpresolved() {
-  static const std::set<std::string> names = {"agg",     "beaconfd", "brandy",   "etamacro", "forplan",
-                                              "grow15",  "grow22",   "modszk1",  "pilot4",   "pilotnov",
-                                              "scfxm1",  "scfxm2",   "stair",    "qshare1b"};
+  static const std::set<std::string> names = {"agg",     "beaconfd", "brandy",   "d6cube",  "forplan",
+                                              "greenbeb", "grow15",  "grow22",   "modszk1", "pilot4",
+                                              "pilotnov", "recipe",  "scfxm1",   "scfxm2",  "qshare1b"};
   return names;
 }
 
