@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "klsol32.h"
+#include "barrier/crossover/complete_crossover.h"
 #include "simplex/barrier_front.h"
 #include "simplex/lp_solution_checker.h"
 #include "support/data_dir.h"
@@ -39,11 +40,14 @@ struct Outcome {
   double seconds = 0.0;
   int32_t basic = 0;
   int32_t infeasibilities = 0;
+  int32_t iterations = 0;  // the simplex's (after the barrier: the clean-up's)
+  int64_t pushes = 0;      // primal push pivots and bound flips, dual push pivots
 };
 
 struct Row {
   double dual_objective = 0.0;
   double dual_seconds = 0.0;
+  int32_t dual_iterations = 0;
   Outcome barrier;
 };
 
@@ -54,13 +58,14 @@ std::map<std::string, Row>& table() {
 
 void print_table() {
   if (table().empty()) return;
-  std::printf("\n%-10s %20s %9s | %20s %9s %10s\n", "problem", "dual", "seconds", "barrier+crossover", "seconds",
-              "rel diff");
+  std::printf("\n%-10s %20s %9s %6s | %20s %9s %7s %6s %10s\n", "problem", "dual", "seconds", "iters",
+              "barrier+crossover", "seconds", "pushes", "iters", "rel diff");
   for (const auto& [name, r] : table()) {
     const double diff =
         std::fabs(r.barrier.objective - r.dual_objective) / std::max(1.0, std::fabs(r.dual_objective));
-    std::printf("%-10s %20.12g %9.3f | %20.12g %9.3f %10.2e\n", name.c_str(), r.dual_objective, r.dual_seconds,
-                r.barrier.objective, r.barrier.seconds, diff);
+    std::printf("%-10s %20.12g %9.3f %6d | %20.12g %9.3f %7lld %6d %10.2e\n", name.c_str(), r.dual_objective,
+                r.dual_seconds, r.dual_iterations, r.barrier.objective, r.barrier.seconds,
+                static_cast<long long>(r.barrier.pushes), r.barrier.iterations, diff);
   }
   std::fflush(stdout);
 }
@@ -77,11 +82,16 @@ class CrossoverData : public kltest::LibrarySessionOf<::testing::TestWithParam<s
 
   Outcome solve(const char* options) {
     Outcome r;
+    const int64_t pushes_before = kl::crossover_stats.primal_pivots + kl::crossover_stats.bound_flips +
+                                  kl::crossover_stats.first_sweep_pivots + kl::crossover_stats.second_sweep_pivots;
     const auto start = std::chrono::steady_clock::now();
     r.call = KLMINIM(options);
     r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     KLGETIPV(KLIA_LPSTATUS, &r.lp_status);
     KLGETDPV(KLDA_OBJVAL, &r.objective);
+    KLGETIPV(KLIA_ITCNT, &r.iterations);
+    r.pushes = kl::crossover_stats.primal_pivots + kl::crossover_stats.bound_flips +
+               kl::crossover_stats.first_sweep_pivots + kl::crossover_stats.second_sweep_pivots - pushes_before;
     int32_t rows = 0, cols = 0;
     KLGETIPV(KLIA_NROW, &rows);
     KLGETIPV(KLIA_NCOLS, &cols);
@@ -125,7 +135,7 @@ class CrossoverData : public kltest::LibrarySessionOf<::testing::TestWithParam<s
     EXPECT_EQ(b.infeasibilities, 0) << "KLGETINF";
     const kltest::SolutionCheck check = kltest::check_lp_solution();
     EXPECT_TRUE(check.ok(kConsistencyTolerance)) << check.report();
-    if (record) table()[name] = Row{dual.objective, dual.seconds, b};
+    if (record) table()[name] = Row{dual.objective, dual.seconds, dual.iterations, b};
   }
 
   kltest::TempDir dir_;
