@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "factor/basis.h"
@@ -91,10 +92,7 @@ void sift_down(std::vector<QueueEntry>& q, size_t root, size_t count) {
   }
 }
 
-}  // namespace
-
-// The heapsort of the crossover's candidate queues (also the dual push's).
-void sift_crossover_heap(std::vector<QueueEntry>& q);
+// The heapsort of the crossover's candidate queues (the dual push's too).
 void sift_crossover_heap(std::vector<QueueEntry>& q) {
   const size_t count = q.size();
   if (count < 2) return;
@@ -104,8 +102,6 @@ void sift_crossover_heap(std::vector<QueueEntry>& q) {
     sift_down(q, 0, end);
   }
 }
-
-namespace {
 
 class Crossover {
  public:
@@ -597,6 +593,8 @@ Crossover::StepResult Crossover::push_candidate(int32_t q) {
       leaving_variable = leaving;
       leaving_row = r;
       leaving_direction = choice.at_upper ? kLeaveAtUpper : kLeaveAtLower;
+      // The update checks its new diagonal against the pivot of B^-1 a_q.
+      pivot_value = pivot;
       int32_t result;
       if (icv(ic::IFFTUP) == 1)
         result = update_factor();
@@ -730,8 +728,8 @@ bool Crossover::dual_push() {
   // 3. First sweep, without the factor.
   std::vector<int32_t> second;
   int32_t first_pivots = 0;
-  OneBased<int32_t> first_ends(active_end.data());
-  OneBased<int32_t> first_starts = row_start;
+  OneBased<int32_t> active_ends(active_end.data());
+  OneBased<int32_t> row_starts = row_start;
   for (const QueueEntry& cand : candidates) {
     const int32_t i = cand.index;
     if (!basic(i)) continue;
@@ -742,7 +740,7 @@ bool Crossover::dual_push() {
     leaving_direction = d_[i] >= 0.0 ? kLeaveAtUpper : kLeaveAtLower;
     leaving_row = i;
     leaving_variable = i;
-    select_dual_entering(CROSSOVER_ROW_OF_MATRIX, first_starts, first_ends);
+    select_dual_entering(CROSSOVER_ROW_OF_MATRIX, row_starts, active_ends);
     if (entering_column != 0) {
       const int32_t q = entering_column;
       const int32_t pos = position_[static_cast<size_t>(i)];
@@ -801,7 +799,7 @@ bool Crossover::dual_push() {
       const int32_t pos = position_[static_cast<size_t>(i)];
       leaving_row = pos;
       leaving_variable = i;
-      select_dual_entering(CROSSOVER_ROW_BY_BTRAN, row_start, first_ends);
+      select_dual_entering(CROSSOVER_ROW_BY_BTRAN, row_start, active_ends);
       if (entering_column == 0) {
         update_duals_after_step();
         break;
@@ -833,6 +831,7 @@ bool Crossover::dual_push() {
         position_[static_cast<size_t>(q)] = pos;
         position_[static_cast<size_t>(i)] = 0;
         leaving_row = pos;
+        pivot_value = sign == 1 ? -w[pos] : w[pos];
         int32_t result;
         if (icv(ic::IFFTUP) == 1)
           result = update_factor();
