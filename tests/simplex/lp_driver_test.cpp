@@ -347,7 +347,7 @@ TEST_F(LpDriver, BarrierRunsForOptionBIalg4AndQuadraticObjectives) {
     EXPECT_NEAR(objective_value(), c.objective, 1e-6);
     const bool basis = !c.quadratic;
     EXPECT_EQ(int_attribute_value(ATTR_PROBLEM_FLAGS) & PF_NO_BASIS, basis ? 0 : PF_NO_BASIS);
-    std::vector<int32_t> rows(1), columns(2);
+    std::vector<int32_t> rows(2), columns(2);
     EXPECT_EQ(KLGETBASIS(rows.data(), columns.data()), basis ? 0 : 32);
     if (basis) {
       // x at its upper bound 3, y basic, the first row's slack at zero.
