@@ -19,9 +19,11 @@
 # BENCH_PRESOLVE is 1 (bench/barrier_presolve_compare.sh).
 #
 # Neither side runs a crossover: ours with control CROSS 0, CLP with its
-# option "-crossover off". With its presolve on, CLP still cleans up the
-# postsolved barrier solution with its primal simplex ("Presolved model was
-# optimal, full model needs cleaning up"); that time is in its figure, and
+# option "-crossover off". With BENCH_CROSSOVER=1 both do (ours as by
+# default, with the primal clean-up; CLP with "-crossover on"), and the
+# times include the crossover and the clean-up. With its presolve on, CLP
+# still cleans up the postsolved barrier solution with its primal simplex
+# ("Presolved model was optimal, full model needs cleaning up"); that time is in its figure, and
 # the simplex column counts those iterations. CLP's closing line counts
 # twice the barrier iterations plus the simplex ones when the crossover is
 # off, so its barrier iterations are read from its last iteration line.
@@ -81,7 +83,8 @@ timeout = float(os.environ.get("BENCH_TIMEOUT", "600"))
 floor = 1e-4
 most_solves = 2000
 # -n leaves our presolve control at its default (on).
-our_flags = ["-n"] if presolve else []
+crossover = os.environ.get("BENCH_CROSSOVER", "0") == "1"
+our_flags = (["-n"] if presolve else []) + (["-x"] if crossover else [])
 clp_presolve = [] if presolve else ["-presolve", "off"]
 
 def run(command):
@@ -142,7 +145,7 @@ simplex_line = re.compile(r"^(\d+)  Obj ", re.M)
 
 def clp(path):
     base = ["clp", path] + clp_presolve + clp_extra
-    solve = base + ["-crossover", "off"]
+    solve = base + ["-crossover", "on" if crossover else "off"]
     seconds, output = cpu_of(solve + ["-barrier", "-quit"])
     quadratic = path.endswith(".qps")
     read_quadratic = None
@@ -200,8 +203,8 @@ def error(value, reference):
 def geometric_mean(values):
     return math.exp(sum(math.log(v) for v in values) / len(values)) if values else float("nan")
 
-print("presolve %s in both; crossover off in both; times are CPU seconds of the solve" %
-      ("on" if presolve else "off"))
+print("presolve %s in both; crossover %s in both; times are CPU seconds of the solve" %
+      ("on" if presolve else "off", "on" if crossover else "off"))
 for folder_name in folders:
     folder = os.path.join(data, folder_name)
     if not os.path.isdir(folder):

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "barrier/convexity.h"
+#include "barrier/crossover/crossover_basis.h"
 #include "barrier/iterate/iteration_driver.h"
 #include "barrier/parameter_file.h"
 #include "barrier/pipeline.h"
@@ -339,6 +340,43 @@ void check_objective_convexity(barrier_params& params, const BarrierWorkArrays& 
   }
 }
 
+// The crossover's starting basis from the classes of the solution, on a
+// fresh copy of the library's matrix in the factor space (the solve may
+// have reordered or reduced its own). The factor space holds the matrix,
+// then room for the fill columns, then the row-wise candidate lists.
+void build_starting_basis(barrier_params& params, const LibraryProblem& lib, BarrierWorkArrays& a, int32_t icrash,
+                          int32_t& status) {
+  const int32_t n = params.col_count;
+  const int32_t m = params.row_count;
+  const int32_t base = lib.col_start[1];
+  int32_t nz = lib.col_start[n + 1] - base;
+  const int64_t room = static_cast<int64_t>(params.factor_space) - 2 * static_cast<int64_t>(nz) - params.quad_nz;
+  int32_t free_count = room > 0 ? static_cast<int32_t>(room / 2 - 1) : 0;
+  if (free_count < 0) free_count = 0;
+  int32_t row_lists = nz + params.quad_nz + free_count + 1;
+  if (static_cast<int64_t>(row_lists) + nz > params.factor_space) {
+    status = BARRIER_SPACE_SHORT;
+    return;
+  }
+  for (int32_t k = 1; k <= nz; ++k) {
+    a.factor_index[k] = lib.elem_row[base + k - 1];
+    a.factor_value[k] = lib.elem_value[base + k - 1];
+  }
+  for (int32_t j = 1; j <= n + 1; ++j) a.matrix_start[j] = lib.col_start[j] - base + 1;
+  for (int32_t j = 1; j <= n; ++j) a.matrix_end[j] = a.matrix_start[j + 1] - 1;
+  const int32_t second_count = nz + free_count;
+  build_crossover_basis(params, &m, &n, &nz, &free_count, &second_count, a.matrix_start, a.matrix_end,
+                        a.factor_first, a.factor_last, a.factor_first + m, a.factor_last + m, a.quad_mark,
+                        a.factor_index, a.factor_index + (row_lists - 1), a.factor_value, a.pivot_order,
+                        a.pivot_order + n, a.int_work_b, a.int_work_b + m, a.dw, a.int_work_c, a.int_work_a,
+                        a.int_work_c + m, a.int_work_a + m, a.push_work, &icrash);
+  if (params.print_word != 0) {
+    static constexpr char kText[] = "Crossover starts";
+    insert_message_chars(kText, static_cast<int32_t>(sizeof kText - 1));
+    emit_message();
+  }
+}
+
 void release_blocks(DriverBlocks& b) {
   release(b.factor_index);
   release(b.factor_value);
@@ -484,7 +522,7 @@ void run_barrier(const int32_t* row_count, const int32_t* first_col, const int32
                  int32_t* crossover_class, int32_t* col_start_work, double* position_values,
                  const double* infinite_bound, int32_t* barrier_status, double* objective_value,
                  void* /*caller_block*/, const int32_t* /*caller_block_size*/,
-                 int32_t* crossover_flag, const int32_t* /*icrash*/, const int32_t* col_status) {
+                 int32_t* crossover_flag, const int32_t* icrash, const int32_t* col_status) {
   DriverBlocks blocks;
   void* record = alloc_aligned_block(sizeof(barrier_params), &blocks.record);
   if (record == nullptr) {
@@ -565,9 +603,9 @@ void run_barrier(const int32_t* row_count, const int32_t* first_col, const int32
       insert_message_int(elapsed);
       emit_message();
     }
-    // The crossover's starting basis is built here once the crossover
-    // exists; until then a linear solve ends with the barrier's solution
-    // and no basis.
+    const bool admits = status == BARRIER_STOPPED || status == BARRIER_OPTIMAL || status >= BARRIER_ITERATION_LIMIT;
+    if (*crossover_flag == 1 && admits)
+      build_starting_basis(params, library, arrays, icrash != nullptr ? *icrash : icv(ic::ICRASH), status);
     copy_solution_back(params, *first_col, objective_sign, arrays, position_values, col_start_work, *last_col);
   }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "barrier/barrier_params.h"
+#include "barrier/crossover/complete_crossover.h"
 #include "barrier/driver.h"
 #include "factor/basis.h"
 #include "factor/crossover_state.h"
@@ -18,6 +19,7 @@
 #include "problem/setup.h"
 #include "simplex/lp_driver.h"
 #include "simplex/primal_driver.h"
+#include "simplex/primal_pricing.h"
 
 namespace kl {
 
@@ -60,6 +62,14 @@ std::vector<double> quadratic_products(OneBased<double> x) {
     }
   }
   return qx;
+}
+
+// x'Qx over the stored upper lists.
+double quadratic_form(OneBased<double> x) {
+  const std::vector<double> qx = quadratic_products(x);
+  double sum = 0.0;
+  for (int32_t j = store.first_col; j <= nseq; ++j) sum += x[j] * qx[static_cast<size_t>(j)];
+  return sum;
 }
 
 // The positions the barrier leaves between their bounds are nonbasic
@@ -388,18 +398,45 @@ void barrier_front(int32_t mode, int32_t& crossover_flag) {
   if (status_code != STATUS_OK) return;
 
   const bool quiet = icv(ic::IQUIET) != 0;
+  const bool quadratic = quad_col_count > 0;
   const bool solution = barrier_status >= 0;
-  if (solution) {
-    if (crossover_flag > 0) {
-      // No crossover yet: the barrier's point is the answer, without a basis.
-      const bool admits = barrier_status == BARRIER_STOPPED || barrier_status == BARRIER_OPTIMAL ||
-                          barrier_status >= BARRIER_ITERATION_LIMIT;
-      if (admits && !quiet) {
-        begin_message(MSG_BARRIER_NO_CROSSOVER);
-        emit_message();
+  bool crossover_failed = false;
+  if (solution && crossover_flag > 0) {
+    for (int32_t i = 1; i <= nrow; ++i) work[i] = duals[i];
+    const bool admits = barrier_status == BARRIER_STOPPED || barrier_status == BARRIER_OPTIMAL ||
+                        barrier_status >= BARRIER_ITERATION_LIMIT;
+    if (admits) {
+      // A quadratic problem ends without a basis whatever the crossover
+      // makes of it: its answer is the barrier's own point, kept aside.
+      std::vector<double> kept_x, kept_d;
+      const int32_t kept_status = barrier_status;
+      OneBased<double> x = real_array(ARR_X);
+      if (quadratic) {
+        kept_x.assign(x.data(), x.data() + nseq);
+        kept_d.assign(d.data(), d.data() + nseq);
       }
+      const double half_xqx = quadratic ? 0.5 * quadratic_form(x) : 0.0;
+      ++barrier_front_stats.crossovers;
+      complete_crossover(mode, barrier_status, barrier_objective, half_xqx);
+      barrier_front_stats.last_crossover_status = barrier_status;
+      crossover_flag = barrier_status == kCrossoverDone ? 1 : 0;
+      crossover_failed = barrier_status < 0;
+      if (quadratic) {
+        std::copy(kept_x.begin(), kept_x.end(), x.data());
+        std::copy(kept_d.begin(), kept_d.end(), d.data());
+        for (int32_t i = 1; i <= nrow; ++i) work[i] = duals[i];
+        barrier_status = kept_status;
+        crossover_failed = false;
+        crossover_flag = 0;
+      }
+      if (crossover_flag == 0) problem_flags &= ~PF_FACTOR_VALID;
+    } else {
       crossover_flag = 0;
     }
+  } else if (crossover_flag > 0) {
+    crossover_flag = 0;
+  }
+  if (solution && crossover_flag <= 0) {
     // The barrier returns the duals and reduced costs of the caller's
     // objective (sense x those of the minimisation it solved); the simplex
     // keeps those of its minimisation: -sense_factor x y_i at a row, kept in
@@ -420,7 +457,7 @@ void barrier_front(int32_t mode, int32_t& crossover_flag) {
     ++barrier_front_stats.solutions_without_basis;
   }
 
-  if (barrier_status == BARRIER_OPTIMAL) {
+  if (crossover_flag <= 0 && barrier_status == BARRIER_OPTIMAL) {
     const BarrierSolutionCheck check = verify_barrier_solution(dcv(dc::ZTOLZE), constant);
     barrier_front_stats.last_check = check;
     // The objective of the point returned, whatever the barrier's own
@@ -432,23 +469,42 @@ void barrier_front(int32_t mode, int32_t& crossover_flag) {
     }
   }
 
-  const BarrierOutcome outcome = map_barrier_status(barrier_status, (problem_flags & PF_SEARCH_RUNNING) != 0);
-  if (outcome.message != 0 && !quiet) {
-    begin_message(outcome.message);
-    if (outcome.message == MSG_BARRIER_SPACE_SHORT) {
-      insert_message_int(barrier_status);
-      insert_message_int(0);
+  if (crossover_flag <= 0) {
+    // A failed refactorisation of the crossover reads as a failure of the
+    // barrier's own, never as its status of the same number.
+    const BarrierOutcome outcome = map_barrier_status(crossover_failed ? BARRIER_SPACE_SHORT : barrier_status,
+                                                      (problem_flags & PF_SEARCH_RUNNING) != 0);
+    if (outcome.message != 0 && !quiet) {
+      begin_message(outcome.message);
+      if (outcome.message == MSG_BARRIER_SPACE_SHORT) {
+        insert_message_int(barrier_status);
+        insert_message_int(0);
+      }
+      emit_message();
     }
-    emit_message();
+    if (outcome.letter != 0) status_letter = outcome.letter;
+    if (outcome.lp_status != 0) lp_status = outcome.lp_status;
+    if (outcome.status_word) status_code = STATUS_REPORTED;
   }
-  if (outcome.letter != 0) status_letter = outcome.letter;
-  if (outcome.lp_status != 0) lp_status = outcome.lp_status;
-  if (outcome.status_word) status_code = STATUS_REPORTED;
 
   itcnt = 0;
   OneBased<int32_t> marks = int_array(ARR_SCALE_WORK);
   if (marks)
     for (int32_t p = 1; p <= nseq; ++p) marks[p] = 0;
+
+  if (!quadratic && crossover_flag == 1) {
+    // The primal simplex finishes from the crossover's basis, without cost
+    // perturbation and, unless the user chose otherwise, with reference
+    // pricing.
+    const int32_t kept_perturbation = icv(ic::IPETRB);
+    const int32_t kept_pricing = icv(ic::IPHSF);
+    icv(ic::IPETRB) = 0;
+    if (integer_set_flags[ic::IPHSF] <= 0) icv(ic::IPHSF) = 1;
+    if (icv(ic::INOINV) != 0) reset_pricing_weights_alt();
+    primal_simplex(mode);
+    icv(ic::IPHSF) = kept_pricing;
+    icv(ic::IPETRB) = kept_perturbation;
+  }
   crossover_mode = 0;
 }
 

@@ -2,12 +2,15 @@
 // interior-point optimiser, brings its solution back into the simplex's
 // arrays and maps its status to the status letter, lp_status and a message.
 //
-// Until the crossover is part of the library, every barrier run ends with
-// the barrier's own solution and no basis (message 956): the crossover flag
+// With the crossover on (CROSS, by default for a linear problem) a barrier
+// result that admits it is turned into a basis by complete_crossover and
+// the primal simplex finishes from it; the crossover flag comes back 1. A
+// quadratic problem, CROSS 0, a result without a crossover and an early exit
+// of the crossover end with the barrier's point and no basis: the flag
 // comes back 0 and the LP driver marks the solution as having no basis.
 //
-// The solution left in the library's arrays (stored, scaled terms; every
-// position p, rows 1..nrow then the columns):
+// The solution without a basis left in the library's arrays (stored, scaled
+// terms; every position p, rows 1..nrow then the columns):
 //   ARR_X[p]              the value (a row's slack of a_i x + s_i = b_i)
 //   ARR_REDUCED_COSTS[p]  the reduced cost of the minimisation the simplex
 //                         solves: sense_factor x (c + Qx - A'y) at a column,
@@ -68,7 +71,9 @@ BarrierSolutionCheck verify_barrier_solution(double tolerance, double constant);
 // Counters a test can read.
 struct BarrierFrontStats {
   int64_t runs = 0;                   // run_barrier calls
-  int64_t solutions_without_basis = 0;  // runs ended with no basis (message 956)
+  int64_t solutions_without_basis = 0;  // runs ended with no basis
+  int64_t crossovers = 0;             // complete_crossover calls
+  int32_t last_crossover_status = 0;  // as complete_crossover returned it
   int64_t unverified_optima = 0;      // status 2 that failed the checks, treated as 5
   int64_t unverified_postsolved = 0;  // optima whose postsolved solution failed the checks (message 958)
   int32_t last_barrier_status = 0;    // as run_barrier returned it

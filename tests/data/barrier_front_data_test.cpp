@@ -176,6 +176,7 @@ void print_failures() {
 void read_problem(const std::string& file, const kltest::TempDir& dir, const std::string& name) {
   ASSERT_EQ(KLINPUT(file.c_str()), 0);
   ASSERT_EQ(KLSETPROB(dir.file(name).c_str()), 0);
+  KLSETICV(KLIC_CROSS, 0);
 }
 
 // Solves with the letters and checks the answer against the published

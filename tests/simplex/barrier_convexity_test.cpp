@@ -1,6 +1,6 @@
 // A quadratic objective the barrier cannot solve, through the exports: a
 // non-convex minimisation and the maximisation of a convex objective end
-// with status word 32 and message 252 (not the memory message 251), no
+// with status word 32 and message 259 (not the memory message 251), no
 // optimum claimed; the convex counterparts still solve.
 #include <gtest/gtest.h>
 
@@ -41,7 +41,7 @@ class BarrierConvexity : public kltest::LibrarySession {
 
   void expect_refused(int32_t call_status) {
     EXPECT_EQ(call_status, kStatusReported);
-    EXPECT_EQ(kltest::int_attribute_value(KLIA_ERRORCODE), 252);
+    EXPECT_EQ(kltest::int_attribute_value(KLIA_ERRORCODE), 259);
     EXPECT_NE(kltest::int_attribute_value(KLIA_LPSTATUS), kOptimal);
     EXPECT_TRUE(kltest::any_line_contains("quadratic objective is not convex"));
     EXPECT_FALSE(kltest::any_line_contains("not enough memory"));
