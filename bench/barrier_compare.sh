@@ -40,6 +40,14 @@
 # reads the file again before each solve; its figure is the mean per solve.
 # Each measurement is repeated BENCH_REPEATS times (default 3) and the least
 # kept.
+#
+# So both figures are CPU time of the solve alone, on the same footing:
+# neither counts reading the file or starting the process; CPU time, not
+# wall time, because other work on the machine stretches wall time unevenly.
+# Ours includes writing the solution file, which KLMINIM always does (into
+# a scratch folder emptied before each solve, so each writes it afresh as a
+# single run does); CLP writes none. Both measure repeated solves in one
+# process: CLP's reuse its warm heap, ours the blocks the library keeps.
 # Times below 0.1 ms count as 0.1 ms in the ratios. A process that runs
 # longer than BENCH_TIMEOUT seconds (default 600) is stopped.
 #

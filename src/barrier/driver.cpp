@@ -15,6 +15,7 @@
 #include "barrier/parameter_file.h"
 #include "barrier/pipeline.h"
 #include "klsol/message_ids.h"
+#include "runtime/arrays.h"
 #include "runtime/cache_size.h"
 #include "runtime/controls.h"
 #include "runtime/messages.h"
@@ -24,11 +25,50 @@ namespace kl {
 
 namespace {
 
-// calloc, because the blocks are expected zero-filled as committed pages
-// are; large requests are mapped fresh by the C library and cost no
-// clearing.
-void* take_heap_block(std::size_t bytes) { return std::calloc(1, bytes); }
-void release_heap_block(void* base) { std::free(base); }
+// The blocks are expected zero-filled, as committed pages are. A large one
+// is pages of the system's (kept by the library for the next request of
+// the same size, and cleared then only where they were touched), so a
+// factor space sized from the memory budget costs only what the solve
+// uses. Left to calloc, a block of up to 32 MB comes from the heap once the
+// C library has raised its mapping threshold (at the first release of a
+// mapped block), and is then cleared in full on every solve and trimmed
+// away again at its release; a fresh mapping each time costs a fault per
+// page touched and a flush of the address translations at its release.
+inline constexpr std::size_t kMappedBlockBytes = std::size_t{64} << 10;
+
+// Before the block: its mapped length, 0 for a heap block. Its size keeps
+// the block 32-byte aligned on a page-aligned mapping.
+struct BlockHeader {
+  std::size_t mapped_bytes;
+  std::size_t unused[3];
+};
+
+void* take_heap_block(std::size_t bytes) {
+  if (bytes > std::numeric_limits<std::size_t>::max() / 2) return nullptr;
+  const std::size_t total = bytes + sizeof(BlockHeader);
+  void* raw = nullptr;
+  std::size_t mapped = 0;
+  if (total >= kMappedBlockBytes && large_blocks_mapped()) {
+    raw = map_zero_pages(total);
+    mapped = total;
+  } else {
+    raw = std::calloc(1, total);
+  }
+  if (raw == nullptr) return nullptr;
+  auto* header = static_cast<BlockHeader*>(raw);
+  header->mapped_bytes = mapped;
+  return header + 1;
+}
+
+void release_heap_block(void* base) {
+  if (base == nullptr) return;
+  BlockHeader* header = static_cast<BlockHeader*>(base) - 1;
+  if (header->mapped_bytes != 0) {
+    unmap_pages(header, header->mapped_bytes);
+  } else {
+    std::free(header);
+  }
+}
 
 const BarrierPlatform kSystemPlatform{take_heap_block, release_heap_block, read_memory_status, read_l2_cache_kb};
 BarrierPlatform current_platform = kSystemPlatform;

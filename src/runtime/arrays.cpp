@@ -81,7 +81,7 @@ struct KeptMapping {
   void* raw = nullptr;
   size_t bytes = 0;
 };
-constexpr int kKeptMappings = 8;
+constexpr int kKeptMappings = 48;
 constexpr size_t kKeptBytesLimit = size_t{64} * 1024 * 1024;
 constexpr size_t kPageBytes = 4096;
 KeptMapping kept_mappings[kKeptMappings];
@@ -110,6 +110,10 @@ void clear_resident_pages(void* raw, size_t bytes) {
   }
 }
 
+}  // namespace
+
+bool large_blocks_mapped() { return kMappedBlockBytes != SIZE_MAX; }
+
 void* map_zero_pages(size_t bytes) {
   bytes = mapping_bytes(bytes);
   for (KeptMapping& kept : kept_mappings) {
@@ -137,6 +141,8 @@ void unmap_pages(void* raw, size_t bytes) {
   }
   munmap(raw, bytes);
 }
+
+namespace {
 
 void* stamp(void* raw, int64_t words, bool mapped) {
   auto* header = static_cast<BlockHeader*>(raw);

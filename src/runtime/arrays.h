@@ -78,6 +78,15 @@ void reset_array_registry();
 // Gives the large blocks kept for reuse back to the system (at shutdown).
 void release_kept_mappings();
 
+// Zero-filled pages straight from the system for a large block of `bytes`
+// bytes (a released mapping of the same size is taken again, cleared where
+// it was touched), or null; `unmap_pages` gives them back with the same
+// size, kept for reuse within a limit. False from `large_blocks_mapped`
+// means the build keeps every block on the heap (the sanitizers' builds).
+bool large_blocks_mapped();
+void* map_zero_pages(size_t bytes);
+void unmap_pages(void* raw, size_t bytes);
+
 // Test hook: make the next n block requests fail (0 to stop failing).
 void fail_next_allocations(int32_t n);
 
