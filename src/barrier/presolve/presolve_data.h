@@ -129,6 +129,7 @@ struct PresolveData {
   int32_t candidate_count = 0;         // also carries the culprit (negative) of a verdict
   int32_t row_candidate_count = 0;
   int32_t refresh_count = 0;
+  bool candidate_kind_rows = false;    // the main candidate list holds rows (else columns)
 
   // Row activity bounds (indexed by row number); the infinite counts are
   // whole numbers kept in double storage.
