@@ -291,45 +291,50 @@ int32_t presolve_doubleton_equations(PresolveData& d, int32_t pass) {
     const bool o_bounded = finite_lower(d, d.lower[o]) || finite_upper(d, d.upper[o]);
     if (!f_bounded || !o_bounded || std::fabs(a_f) <= p.TZER || std::fabs(a_o) <= p.TZER) continue;
 
-    // x_f = r - ratio x_o: f's bounds become bounds on x_o.
+    // x_f = r - ratio x_o: each finite bound of f is a bound on x_o.
     const double ratio = a_o / a_f;
     const double r = (slo + d.rhs[i]) / a_f;
-    auto lower_o = [&](double v) {
-      if (v > d.lower[o]) {
-        d.lower[o] = v;
-        d.saved_lower[o] = -inf;
+    double o_lower = -inf;  // what f's bounds make of x_o's range
+    double o_upper = inf;
+    const auto derive = [&](double bound_f, bool upper_side_of_f) {
+      const double v = (r - bound_f) / ratio;
+      // f's upper bound: ratio x_o >= r - up_f; its lower: ratio x_o <= r - lo_f.
+      if ((ratio > 0.0) == upper_side_of_f) {
+        o_lower = v;
+      } else {
+        o_upper = v;
       }
     };
-    auto upper_o = [&](double v) {
-      if (v < d.upper[o]) {
-        d.upper[o] = v;
-        d.saved_upper[o] = inf;
-      }
-    };
-    if (finite_upper(d, d.upper[f])) {
-      const double v = (r - d.upper[f]) / ratio;
-      if (ratio <= 0.0) {
-        upper_o(v);
-      } else {
-        lower_o(v);
-      }
-    }
-    if (finite_lower(d, d.lower[f])) {
-      const double v = (r - d.lower[f]) / ratio;
-      if (ratio <= 0.0) {
-        lower_o(v);
-      } else {
-        upper_o(v);
-      }
-    }
-    if ((std::fabs(d.lower[o]) + 1.0) * p.PRESFEAS < d.lower[o] - d.upper[o]) {
+    if (finite_upper(d, d.upper[f])) derive(d.upper[f], true);
+    if (finite_lower(d, d.lower[f])) derive(d.lower[f], false);
+    const double lo_o = std::fmax(d.lower[o], o_lower);
+    const double up_o = std::fmin(d.upper[o], o_upper);
+    if ((std::fabs(lo_o) + 1.0) * p.PRESFEAS < lo_o - up_o) {
       d.candidate_count = -(n + i);
       return kPresolveInfeasible;
     }
-    d.lower[f] = -inf;
-    d.upper[f] = inf;
-    d.saved_lower[f] = -inf;
-    d.saved_upper[f] = inf;
+    // A bound of f goes only when o's own bound already implies it. Moving
+    // a tighter bound onto o would let o rest at a bound it does not have,
+    // and its reduced cost would then certify nothing for the problem
+    // asked (the duals of the row and of f would have to take it back).
+    const auto implied = [&](double derived, double own, bool lower_side) {
+      if (lower_side) return !(derived > -d.finite_limit) || derived <= own + (std::fabs(own) + 1.0) * p.PRESFEAS;
+      return !(derived < d.finite_limit) || derived >= own - (std::fabs(own) + 1.0) * p.PRESFEAS;
+    };
+    const bool o_lower_implied = implied(o_lower, d.lower[o], true);
+    const bool o_upper_implied = implied(o_upper, d.upper[o], false);
+    // f's upper bound gave o's lower side when ratio > 0, its upper side
+    // otherwise; likewise for f's lower bound.
+    const bool drop_up_f = ratio > 0.0 ? o_lower_implied : o_upper_implied;
+    const bool drop_lo_f = ratio > 0.0 ? o_upper_implied : o_lower_implied;
+    if (drop_lo_f) {
+      d.lower[f] = -inf;
+      d.saved_lower[f] = -inf;
+    }
+    if (drop_up_f) {
+      d.upper[f] = inf;
+      d.saved_upper[f] = inf;
+    }
   }
   return kPresolveDone;
 }

@@ -152,7 +152,10 @@ int32_t presolve_singleton_columns(PresolveData& d, int32_t pass) {
       substitute = (!lo_finite || (std::fabs(lop) + 1.0) * presfeas >= lop - implied_lower) &&
                    (!up_finite || implied_upper - upp <= (std::fabs(upp) + 1.0) * presfeas);
     }
-    if (!substitute && (d.flags & kPresolveDoubletons) != 0 && d.factor_last[q] - d.factor_first[q] == 1) {
+    // Refused: moving x_j's bounds onto x_k lets x_k rest at a bound it does not have, whose reduced cost then
+    // certifies nothing; a transfer that keeps the duals sound is an implied-free substitution above.
+    if (constexpr bool kTransferThroughDoubletons = false; kTransferThroughDoubletons && !substitute &&
+        (d.flags & kPresolveDoubletons) != 0 && d.factor_last[q] - d.factor_first[q] == 1) {
       const double range = sup - slo;
       if (range <= fl && range <= (std::fabs(slo) + 1.0) * presfeas) {
         const int32_t f = d.factor_first[q];
