@@ -131,6 +131,32 @@ TEST(BarrierPresolveImpliedBounds, ZeroSweepsOnlyDropExactBounds) {
   EXPECT_GE(st.s.a.q_dx[1], kInf);
 }
 
+// min -x1 + x2, x1 in [0, 20], x2 >= 0; r1: x1 + x2 <= 0. The rows squeeze
+// x1 onto its lower bound, but its cost pushes it up: fixed there, x1 would
+// carry a reduced cost of the wrong sign. It keeps its own lower bound, its
+// tightened upper bound is given up, and the row's dual holds the price.
+Problem squeezed_problem() {
+  Problem p;
+  p.cost = {-1.0, 1.0};
+  p.col_lower = {0.0, 0.0};
+  p.col_upper = {20.0, kInf};
+  p.columns = {{e(1, 1.0)}, {e(1, 1.0)}};
+  p.row_lo = {-kInf};
+  p.row_hi = {0.0};
+  p.rhs = {0.0};
+  return p;
+}
+
+TEST(BarrierPresolveImpliedBounds, ColumnSqueezedShutByTheRowsIsNotFixed) {
+  DirectStages st(squeezed_problem());
+  ASSERT_EQ(st.first(0x20), 0);
+  EXPECT_GE(st.s.a.var_state[1], -1);
+  EXPECT_GE(st.s.a.upper[1], kInf);
+  EXPECT_EQ(st.s.a.q_dx[1], 20.0);
+  expect_same_optimum(squeezed_problem(), 0x20, "squeezed column");
+  expect_same_optimum(squeezed_problem(), 0x820, "squeezed column, bounds put back");
+}
+
 TEST(BarrierPresolveImpliedBounds, RestoredOptimumWithAndWithoutThePutBack) {
   expect_same_optimum(implied_problem(), 0x20, "implied bounds");
   expect_same_optimum(implied_problem(), 0x820, "implied bounds put back");

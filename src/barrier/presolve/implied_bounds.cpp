@@ -237,7 +237,11 @@ int32_t presolve_implied_bounds(PresolveData& d, int32_t pass) {
       d.candidate_count = -j;
       return kPresolveInfeasible;
     }
-    if (up - lo < tol && !(up_count[j] > 0.0 && lo_count[j] > 0.0)) {
+    // Only a column whose own bounds nearly meet is fixed. One that the
+    // propagation squeezed shut has one real bound at most: fixed, its
+    // reduced cost could take either sign and would certify nothing for the
+    // problem asked, so its tightened bounds are given up instead.
+    if (up - lo < tol && up_count[j] == 0.0 && lo_count[j] == 0.0) {
       const double v = (lo + up) * 0.5;
       record_presolve_removal(d, j, -(2 + pass));
       detach_presolve_line(d, j, d.rhs, v, true);
