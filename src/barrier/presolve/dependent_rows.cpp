@@ -444,6 +444,9 @@ bool DependentRows::numeric_pivots() {
         break;
       }
     }
+    // No pivot does not mean no witness: the dependency check still looks
+    // at it, or a row that only this column tells apart would be dropped.
+    list_[++kept_count_] = k;
   }
   for (; l <= sorted; ++l) list_[++kept_count_] = list_[l];
   return true;
@@ -473,6 +476,12 @@ int32_t DependentRows::dependency_check() {
         --l;
         found = transform_column(k);
         if (found < 0) return -1;
+        if (found == 0) {
+          // y.a is clearly nonzero, so row i is no combination of the pivot
+          // rows, even though k gives no usable pivot: the row stays.
+          row_flag_[i] = kRowDecided;
+          found = i;
+        }
       }
       y_[i] = 0.0;
       for (int32_t t = 1; t <= pivot_count_; ++t) y_[row_of(col_start_[pivots_[t]])] = 0.0;
