@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,9 @@ struct PresolveCase {
   std::string folder;   // "netlib" or "qp"
   std::string problem;
 };
+
+// The listing must not depend on where the strings live.
+void PrintTo(const PresolveCase& c, std::ostream* os) { *os << c.folder << "/" << c.problem; }
 
 std::string case_name(const ::testing::TestParamInfo<PresolveCase>& info) {
   std::string name = info.param.folder + "_" + info.param.problem;
