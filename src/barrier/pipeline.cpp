@@ -8,6 +8,7 @@
 #include "barrier/iterate/residuals.h"
 #include "barrier/iterate/solution_classification.h"
 #include "barrier/iterate/variable_classes.h"
+#include "barrier/presolve/presolve_data.h"
 #include "barrier/problem_dump.h"
 #include "barrier/scaling.h"
 
@@ -43,32 +44,75 @@ bool is_fixed_pair(double lower, double upper, double tplus) {
 }
 
 // --- Barrier presolve hooks ------------------------------------------------
-// The barrier presolve is not built yet. These are its three entry points as
-// the pipeline calls them; each answers 0 (nothing removed, no verdict), so
-// the rest of the pipeline runs as if every pass found nothing to do. Each
-// gets the arrays it will need so that plugging the presolve in changes
-// only the bodies. A result other than 0 is -2 (space short), 3 (unbounded)
-// or 4 (infeasible).
+// A result other than 0 is -2 (space short), 3 (unbounded) or 4
+// (infeasible).
 
-// The row and column passes selected by `pass_bits`.
+// The first stage (round loop and final sequence) with the bits `pass_bits`.
 int32_t run_barrier_presolve_passes(barrier_params& params, const BarrierWorkArrays& arrays, int32_t pass_bits,
                                     int32_t& presolve_count, double& objective_constant, double half_infinity,
                                     double infinity) {
-  (void)params, (void)arrays, (void)pass_bits, (void)presolve_count, (void)objective_constant;
-  (void)half_infinity, (void)infinity;
-  return 0;
+  (void)half_infinity;
+  PresolveData d = make_presolve_data(params, arrays, pass_bits, presolve_count, objective_constant, infinity);
+  return presolve_barrier_problem(d);
 }
 
-// The reduction stage (dual bounds, implied bounds, doubletons, duplicates,
-// dependent rows, free columns). `saved_bounds` tells whether the implied
-// bounds pass kept the bounds it dropped in the column parts of dx and q_dx.
+// The second stage (dependent rows, free columns, sparsification).
+// `saved_bounds` tells whether the implied-bounds pass of the first stage
+// kept the bounds it dropped in the column parts of dx and q_dx.
 int32_t run_barrier_presolve_reductions(barrier_params& params, const BarrierWorkArrays& arrays,
                                         int32_t presolve_bits, int32_t& presolve_count, double& objective_constant,
                                         bool& saved_bounds, double half_infinity, double infinity) {
-  (void)params, (void)arrays, (void)presolve_bits, (void)presolve_count, (void)objective_constant;
-  (void)half_infinity, (void)infinity;
-  saved_bounds = false;
-  return 0;
+  (void)half_infinity;
+  saved_bounds = (presolve_bits & kImpliedBoundsBit) != 0;
+  PresolveData d = make_presolve_data(params, arrays, presolve_bits, presolve_count, objective_constant, infinity);
+  return reduce_barrier_problem(d);
+}
+
+// The quadratic entries of removed columns leave the factor space before
+// the iterations; the classification needs them for the reduced costs of
+// those columns and the duals recovered from them. They are kept, in the
+// problem's own units, at the top of the factor space, which the
+// iterations then do without. Returns the number of terms kept (0 when
+// there is nothing to keep or no room for it).
+int32_t keep_removed_quadratic_terms(barrier_params& p, const BarrierWorkArrays& a, RemovedQuadraticTerms& kept) {
+  kept = RemovedQuadraticTerms{};
+  const int32_t n = p.col_count;
+  int32_t count = 0;
+  for (int32_t j = 1; j <= n; ++j) {
+    const bool removed = a.var_state[j] < -1;
+    if (removed && a.quad_diag[j] != 0.0) ++count;
+    for (int32_t e = a.quad_start[j]; e < a.quad_start[j + 1]; ++e) {
+      if (removed || a.var_state[a.factor_index[e]] < -1) ++count;
+    }
+  }
+  if (count == 0) return 0;
+  // Three slots per term: col and row in factor_index, value in
+  // factor_value; the iterations keep what is left.
+  const int64_t base = static_cast<int64_t>(p.factor_space) - 2 * static_cast<int64_t>(count) - 1;
+  const int64_t needed = 2 * (static_cast<int64_t>(p.matrix_nz) + p.quad_nz) + 2;
+  if (base <= needed) return 0;
+  int32_t* cols = a.factor_index + base;
+  int32_t* rows = cols + count;
+  double* values = a.factor_value + base;
+  int32_t t = 0;
+  for (int32_t j = 1; j <= n; ++j) {
+    const bool removed = a.var_state[j] < -1;
+    if (removed && a.quad_diag[j] != 0.0) {
+      ++t;
+      cols[t] = rows[t] = j;
+      values[t] = a.quad_diag[j];
+    }
+    for (int32_t e = a.quad_start[j]; e < a.quad_start[j + 1]; ++e) {
+      if (!removed && a.var_state[a.factor_index[e]] >= -1) continue;
+      ++t;
+      cols[t] = j;
+      rows[t] = a.factor_index[e];
+      values[t] = a.factor_value[e];
+    }
+  }
+  kept = RemovedQuadraticTerms{cols, rows, values, count};
+  p.factor_space = static_cast<int32_t>(base);
+  return count;
 }
 
 // ---------------------------------------------------------------------------
@@ -189,7 +233,9 @@ void shift_quadratic_term(barrier_params& p, const BarrierWorkArrays& a, double&
   multiply_quadratic_objective(p, a.quad_start, a.quad_diag, a.factor_value, a.factor_index, v, a.q_x);
   double sum = 0.0;
   for (int32_t j = 1; j <= n; ++j) {
-    a.cost[j] += a.q_x[j];
+    // A removed column keeps its own cost: the classification adds its
+    // whole (Qx)_j from the kept terms.
+    if (a.var_state[j] >= -1) a.cost[j] += a.q_x[j];
     sum += v[j] * a.q_x[j];
   }
   objective_constant += 0.5 * sum;
@@ -425,7 +471,12 @@ void solve_barrier_problem(barrier_params& params, const BarrierWorkArrays& arra
   normalise_barrier_bounds(p, a.upper, a.lower, a.rhs, a.cost, a.factor_value, a.col_bound_code, a.slack_bound_code,
                            a.var_state, a.matrix_start, a.factor_index, a.scale, objective_constant, p.TPLUS, p.TZER,
                            big, infinity);
-  if (quadratic) shift_quadratic_term(p, a, objective_constant, infinity);
+  RemovedQuadraticTerms removed_quadratic;
+  const int32_t full_factor_space = p.factor_space;
+  if (quadratic) {
+    keep_removed_quadratic_terms(p, a, removed_quadratic);
+    shift_quadratic_term(p, a, objective_constant, infinity);
+  }
 
   for (int32_t k = 1; k <= positions; ++k) {
     a.z[k] = 0.0;
@@ -490,7 +541,8 @@ void solve_barrier_problem(barrier_params& params, const BarrierWorkArrays& arra
   const int32_t unrecovered = classify_barrier_solution(
       p, a.matrix_start, a.factor_index, a.factor_value, a.var_state, a.var_state + n, a.col_bound_code, a.upper,
       a.lower, a.upper + n, a.lower + n, a.rhs, a.cost, a.x, a.y, a.z, a.pivot_order, a.int_work_c, a.slack_diag,
-      a.scale, a.presolve_list, presolve_count, a.q_x, infinity);
+      a.scale, a.presolve_list, presolve_count, a.q_x, infinity, &removed_quadratic);
+  p.factor_space = full_factor_space;
   for (int32_t i = 1; i <= m; ++i) a.z[n + i] = a.y[i];
   // Positions the presolve removed and nobody recovered leave the solution
   // incomplete: it is not an optimum of the problem asked.

@@ -26,11 +26,19 @@
 //
 // Positions removed by the barrier presolve (presolve_list[1..
 // removal_count], in removal order) are recovered by walking that list
-// backwards; that walk comes with the barrier presolve. Until it exists the
-// routine does not pretend: it returns the number of list entries it left
-// unrecovered (their values and duals untouched, their class their state),
-// and a caller receiving a positive count must not report the solution as
-// optimal. With an empty list it returns 0.
+// backwards: each removal code gives the position its value, the removed
+// rows their duals and slack values, and every position its class. The
+// routine returns the number of list entries it could not recover (a
+// position whose code it does not know); a caller receiving a positive
+// count must not report the solution as optimal.
+//
+// Quadratic problems: the iterations drop the quadratic entries of removed
+// columns, so the caller saves them beforehand (`removed_quadratic`: one
+// term per stored entry, col == row for a diagonal one, in the problem's own
+// units). The reduced cost of a removed column is then c_j + (Qx)_j - y'a_j,
+// and the duals recovered from it (singleton and forcing rows) are right.
+// `cost` of a removed column must then be its own linear cost. Null when
+// the problem is linear or nothing quadratic was removed.
 #ifndef KLSOL_BARRIER_ITERATE_SOLUTION_CLASSIFICATION_H
 #define KLSOL_BARRIER_ITERATE_SOLUTION_CLASSIFICATION_H
 
@@ -40,6 +48,13 @@
 
 namespace kl {
 
+struct RemovedQuadraticTerms {
+  const int32_t* col = nullptr;  // 1..count
+  const int32_t* row = nullptr;
+  const double* value = nullptr;
+  int32_t count = 0;
+};
+
 int32_t classify_barrier_solution(const barrier_params& params, const int32_t* matrix_start,
                                   const int32_t* factor_index, double* factor_value, const int32_t* col_state,
                                   const int32_t* slack_state, const int32_t* col_bound_code, double* col_upper,
@@ -47,7 +62,7 @@ int32_t classify_barrier_solution(const barrier_params& params, const int32_t* m
                                   double* cost, double* x, double* y, double* z, int32_t* crossover_class,
                                   int32_t* removal_index, double* row_activity, const double* scale,
                                   const int32_t* presolve_list, const int32_t& removal_count, double* work,
-                                  const double& infinity);
+                                  const double& infinity, const RemovedQuadraticTerms* removed_quadratic = nullptr);
 
 }  // namespace kl
 

@@ -155,15 +155,56 @@ TEST(BarrierSolutionClassification, RemovedBeforeThePresolveAndInTheIterations) 
   EXPECT_DOUBLE_EQ(p.b_y[2], 0.0);
 }
 
-// The presolve's removal list is not walked yet: the routine says how many
-// positions it left unrecovered instead of pretending.
-TEST(BarrierSolutionClassification, ReportsAnUnrecoveredRemovalList) {
+// A column on the removal list with a code no reduction leaves cannot be
+// recovered: the routine says so instead of pretending, and leaves it as
+// it is. A row with an unknown code only gets its slack value.
+TEST(BarrierSolutionClassification, ReportsWhatItCannotRecover) {
   Problem p;
-  p.state = {0, 1, 0, -5, 1, -11};
+  p.state = {0, 1, 0, -9, 1, -12};
   const double x3 = p.b_x[3];
-  EXPECT_EQ(p.classify({0, 5, 3}), 2);
-  EXPECT_EQ(p.klass[3], -5);
+  EXPECT_EQ(p.classify({0, 5, 3}), 1);
+  EXPECT_EQ(p.klass[3], -9);
   EXPECT_DOUBLE_EQ(p.b_x[3], x3);
+  EXPECT_EQ(p.klass[5], 1);
+}
+
+// A column fixed by a forcing row: its value from its lower bound cell, and
+// the row's dual the extreme quotient z/a of the columns it forced, never
+// of the wrong sign; a singleton row that gave a column its bound takes
+// the column's reduced cost as its dual.
+TEST(BarrierSolutionClassification, RestoresForcingAndSingletonRows) {
+  {
+    Problem p;
+    p.state = {0, 1, 0, -5, -5, -1};
+    // Column 3 fixed at 0.25 by row 1 at its largest activity (+1).
+    p.b_lower[3] = 0.25;
+    p.b_upper[3] = 1.0;
+    p.bound_code[3] = 0;
+    p.b_y[1] = 0.0;
+    EXPECT_EQ(p.classify({0, 4, 3}), 0);
+    EXPECT_DOUBLE_EQ(p.b_x[3], 0.25);
+    // z3 before the row's dual: c3 - y2 a23 = 1 - (-0.2)(0.5) = 1.1, a13 = 1:
+    // the quotient 1.1 is above the start 0, so y1 = 1.1 and z3 = 0.
+    EXPECT_NEAR(p.b_y[1], 1.1, 1e-14);
+    EXPECT_NEAR(p.b_z[3], 0.0, 1e-14);
+    EXPECT_EQ(p.klass[3], 0);
+    EXPECT_EQ(p.klass[4], 1);
+  }
+  {
+    Problem p;
+    p.state = {0, 1, 0, -3, -(13 + 3), -1};
+    // Row 1 a singleton on column 3 that set its lower bound (cell = a).
+    p.b_lower[3] = 0.25;
+    p.bound_code[3] = 0;
+    p.b_slack_lower[1] = 1.0;
+    p.b_slack_upper[1] = 0.0;
+    EXPECT_EQ(p.classify({0, 4, 3}), 0);
+    EXPECT_NEAR(p.b_y[1], 1.1, 1e-14);
+    EXPECT_NEAR(p.b_z[3], 0.0, 1e-14);
+    // The cells hold the slack value afterwards.
+    EXPECT_DOUBLE_EQ(p.b_slack_lower[1], p.b_x[4]);
+    EXPECT_DOUBLE_EQ(p.b_slack_upper[1], p.b_x[4]);
+  }
 }
 
 }  // namespace
