@@ -163,6 +163,7 @@ class Crossover {
   StepResult push_candidate(int32_t q);
   bool transform(int32_t q, bool& full);
   bool end_of_push();
+  bool refresh_basic_values(int32_t failure_line);
   bool dual_push();
   void finish(bool normal);
 };
@@ -627,17 +628,23 @@ Crossover::StepResult Crossover::push_candidate(int32_t q) {
   }
 }
 
-bool Crossover::end_of_push() {
+// Basic values from the current factor, or from a fresh one when the
+// updates have run long or one was asked for; false when that fails.
+bool Crossover::refresh_basic_values(int32_t failure_line) {
   if (updates_ <= kRefactorAbove && !refactor_request_) {
     compute_basic_values();
     for (int32_t k = 1; k <= nrow; ++k) {
       const int32_t v = header_[k];
       basic_upper_[k] = finite_upper(v) ? upper_[v] : kInfinity;
     }
-  } else {
-    int32_t line = kPrimalPushLine;
-    if (!refactorise(false, &line)) return false;
+    return true;
   }
+  int32_t line = failure_line;
+  return refactorise(false, &line);
+}
+
+bool Crossover::end_of_push() {
+  if (!refresh_basic_values(kPrimalPushLine)) return false;
   check_basic_feasibility();
   iteration_log(1);
   itcnt = 0;
@@ -871,18 +878,7 @@ void Crossover::finish(bool normal) {
   }
   const int32_t end_time = elapsed_seconds();
   crossover_mode = 0;
-  if (normal) {
-    if (updates_ <= kRefactorAbove && !refactor_request_) {
-      compute_basic_values();
-      for (int32_t k = 1; k <= nrow; ++k) {
-        const int32_t v = header_[k];
-        basic_upper_[k] = finite_upper(v) ? upper_[v] : kInfinity;
-      }
-    } else {
-      int32_t line = 0;
-      if (!refactorise(false, &line)) normal = false;
-    }
-  }
+  if (normal && !refresh_basic_values(0)) normal = false;
   if (normal) {
     check_basic_feasibility();
     iteration_log(1);
