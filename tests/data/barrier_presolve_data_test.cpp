@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,8 @@ struct PresolveCase {
   std::string folder;   // "netlib" or "qp"
   std::string problem;
 };
+
+void PrintTo(const PresolveCase& c, std::ostream* out) { *out << c.folder << "/" << c.problem; }
 
 std::string case_name(const ::testing::TestParamInfo<PresolveCase>& info) {
   std::string name = info.param.folder + "_" + info.param.problem;
