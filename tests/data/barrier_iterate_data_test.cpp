@@ -432,6 +432,8 @@ HandSolve solve_through_pipeline(const std::string& folder, const std::string& n
       8 * nz + 40 * positions + std::min(4 * positions * positions, 4000000) + 1000);
   if (std::getenv("KLSOL_BARRIER_LOG")) sys.params.print_word = -1;
   if (no_crossover) sys.params.REGULARIZE = kRegularizeWithoutCrossover;
+  // The iterations alone: the barrier presolve has its own data test.
+  sys.params.PRESOLV = 0;
   // The pipeline takes row indices 1..m.
   for (int32_t e = 1; e < sys.matrix_start[static_cast<size_t>(n) + 1]; ++e) sys.factor_index[static_cast<size_t>(e)] -= n;
   if (!lp.q.empty()) sys.params.quad_col_count = n;
