@@ -529,14 +529,6 @@ std::string open_case(const Case& c) {
   static const std::string accuracy = "the solves lose accuracy near the optimum: ";
   static const std::map<std::string, std::string> open = {
       {"n netlib/greenbeb", accuracy + "the stall window ends with duals 4e-4 off"},
-      // The pipeline runs with every presolve bit (the record's default; the
-      // library gives a linear problem none).
-      {"p netlib/maros", "the implied bounds leave many columns free and the factorisation fails numerically"},
-      {"x netlib/maros", "the implied bounds leave many columns free and the factorisation fails numerically"},
-      {"p qp/qsc205", accuracy + "with the presolve on, the closing primal correction leaves duals 4.5e-6 off"},
-      {"x qp/qsc205", accuracy + "with the presolve on, the closing primal correction leaves duals 4.5e-6 off"},
-      {"p infeas/cplex2", "barely infeasible: with implied bounds and a dependent row removed the barrier takes a "
-                          "point 2.8e-7 off in rows for feasible"},
   };
   const std::string path = c.path == Path::kPipeline       ? "p "
                            : c.path == Path::kNoCrossover ? "x "
