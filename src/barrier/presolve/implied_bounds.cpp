@@ -86,7 +86,7 @@ int32_t order_rows(PresolveData& d) {
   return count;
 }
 
-// Step 6: bounds pushed through the rows, a ring of m slots over the sorted
+// Bounds pushed through the rows, a ring of m slots over the sorted
 // rows. Returns false on crossed bounds (culprit in candidate_count).
 bool propagate_bounds(PresolveData& d, int32_t queued) {
   const int32_t n = d.n;
