@@ -449,6 +449,9 @@ constexpr double kClosingGain = 0.5;
 // Refinement steps the closing solve may take at least: its right-hand side
 // is small, and the budget of the iterations may be none for a small factor.
 constexpr int32_t kClosingRefinementSteps = 10;
+// Share of the dual tolerance (relative to the largest cost) that the
+// closing move may spend on Q dx.
+constexpr double kClosingDualShare = 1.0;
 
 // rp_i = b_i - a_i x + x_{n+i} over the active rows, exactly (no entry
 // dropped); returns the largest |rp_i|.
@@ -475,6 +478,24 @@ double internal_objective(const barrier_params& params, const int32_t* r, const 
   double sum = 0.0;
   for (int32_t j = r[kFirstFreeColumn]; j <= r[kLastBoxedColumn]; ++j) sum += x[j] * (cost[j] + 0.5 * q_x[j]);
   return sum;
+}
+
+// With a quadratic objective a move dx of x moves the reduced costs by
+// Q dx, which nothing after the iterations takes back: the move is kept only
+// while that stays inside the dual tolerance. diff and q_diff are scratch.
+bool keeps_duals(const barrier_params& params, const int32_t* r, const double* x, const double* saved_x,
+                 const double* cost, const int32_t* quad_start, const double* quad_diag, const double* factor_value,
+                 const int32_t* factor_index, double* diff, double* q_diff) {
+  if (params.quad_col_count <= 0) return true;
+  double cost_scale = 1.0;
+  for (int32_t j = 1; j <= params.var_count; ++j) diff[j] = x[j] - saved_x[j];
+  multiply_quadratic_objective(params, quad_start, quad_diag, factor_value, factor_index, diff, q_diff);
+  double largest = 0.0;
+  for (int32_t j = r[kFirstFreeColumn]; j <= r[kLastBoxedColumn]; ++j) {
+    largest = std::max(largest, std::fabs(q_diff[j]));
+    cost_scale = std::max(cost_scale, std::fabs(cost[j]));
+  }
+  return largest <= kClosingDualShare * params.TFEAS2 * cost_scale;
 }
 
 }  // namespace
@@ -528,7 +549,8 @@ double close_primal_residual(
     }
     const double now =
         exact_primal_residual(params, r, x, rhs, matrix_start, matrix_end, factor_index, factor_value, rp);
-    if (!(now < largest)) {
+    if (!(now < largest) || !keeps_duals(params, r, x, saved_x, cost, quad_start, quad_diag, factor_value,
+                                         factor_index, residual, reduced_rhs)) {
       for (int32_t j = 1; j <= positions; ++j) x[j] = saved_x[j];
       for (int32_t j = r[kFirstBoxedColumn]; j <= r[kLastBoxedSlack]; ++j) s[j] = saved_s[j];
       break;
