@@ -163,6 +163,10 @@ TEST_P(CrossoverLevels, EveryCrashLevelReachesTheOptimum) {
   }
 }
 
+TEST_P(CrossoverLevels, WithoutPresolveToo) {
+  compare("presolve off", [] { KLSETICV(KLIC_IFPRES, 0); }, false);
+}
+
 TEST_P(CrossoverLevels, StoppedBarrierStillEndsOptimal) {
   compare("MAXITER 5", [] { KLSETICV(KLIC_MAXITER, 5); }, false);
 }
