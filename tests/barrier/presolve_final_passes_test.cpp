@@ -17,10 +17,10 @@ namespace {
 using kltest::barrier_pipeline::expect_solution;
 using kltest::barrier_pipeline::kInf;
 using kltest::barrier_pipeline::Problem;
-using kltest::barrier_pipeline::Settings;
 using kltest::barrier_pipeline::Solve;
 
-Settings with_presolve(int32_t bits) { return Settings{0, 100.0, 0.0, bits, 0}; }
+using kltest::barrier_pipeline::with_presolve;
+using kltest::barrier_pipeline::DirectStages;
 
 // Solves with and without the bits; both must be optima of the original
 // problem with the same objective.
@@ -35,38 +35,6 @@ void expect_same_optimum(const Problem& pr, int32_t bits, const std::string& nam
   ASSERT_EQ(s.status, kl::BARRIER_OPTIMAL) << kl::barrier_status_text(s.status);
   expect_solution(pr, s, plain.objective, 1e-6);
 }
-
-// The first stage and, when asked, the second, called directly and
-// prepared as the pipeline prepares them (no scaling in between).
-struct DirectStages {
-  Solve s;
-  int32_t count = 0;
-  double constant = 0.0;
-  explicit DirectStages(const Problem& pr) : s(pr, with_presolve(0)) {
-    kl::barrier_params& p = s.params;
-    p.free_space = (p.factor_space - p.matrix_nz - p.quad_nz - 1) / 2 - 1;
-    for (int32_t k = 1; k <= p.col_count + p.row_count; ++k) s.a.var_state[k] = 0;
-  }
-  int32_t first(int32_t bits) {
-    kl::PresolveData d = kl::make_presolve_data(s.params, s.a, bits, count, constant, kInf);
-    return kl::presolve_barrier_problem(d);
-  }
-  // Equality rows (slack range zero) get code 0 and their slack folded
-  // into the right-hand side, as the pipeline does before the second stage.
-  int32_t second(int32_t bits) {
-    const int32_t n = s.params.col_count;
-    for (int32_t i = 1; i <= s.params.row_count; ++i) {
-      const bool equality = s.a.upper[n + i] - s.a.lower[n + i] < 1e-12;
-      s.a.slack_bound_code[i] = equality ? 0 : 1;
-      if (equality && s.a.var_state[n + i] > -2) s.a.rhs[i] += s.a.lower[n + i];
-    }
-    for (int32_t j = 1; j <= n; ++j) {
-      s.a.col_bound_code[j] = (s.a.upper[j] > 0.9 * kInf && s.a.lower[j] < -0.9 * kInf) ? 0 : 1;
-    }
-    kl::PresolveData d = kl::make_presolve_data(s.params, s.a, bits, count, constant, kInf);
-    return kl::reduce_barrier_problem(d);
-  }
-};
 
 Problem::Entry e(int32_t row, double value) { return {row, value}; }
 

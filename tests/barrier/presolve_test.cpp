@@ -18,7 +18,6 @@ namespace {
 using kltest::barrier_pipeline::expect_solution;
 using kltest::barrier_pipeline::kInf;
 using kltest::barrier_pipeline::Problem;
-using kltest::barrier_pipeline::Settings;
 using kltest::barrier_pipeline::Solve;
 
 // min x1 + 2 x2 - x3 + x4 + 0.5 x5 - x6, x >= 0 but x5 free, x3 <= 4,
@@ -53,7 +52,8 @@ Problem mixed_problem(bool quadratic) {
   return p;
 }
 
-Settings with_presolve(int32_t bits) { return Settings{0, 100.0, 0.0, bits, 0}; }
+using kltest::barrier_pipeline::DirectStages;
+using kltest::barrier_pipeline::with_presolve;
 
 struct BitCase {
   const char* name;
@@ -179,27 +179,11 @@ TEST(BarrierPresolve, VerdictsMarkTheirCulprit) {
   }
 }
 
-// The first stage called directly: prepared as the pipeline prepares it.
-struct DirectStage {
-  Solve s;
-  int32_t count = 0;
-  double constant = 0.0;
-  explicit DirectStage(const Problem& pr) : s(pr, with_presolve(0)) {
-    kl::barrier_params& p = s.params;
-    p.free_space = (p.factor_space - p.matrix_nz - p.quad_nz - 1) / 2 - 1;
-    for (int32_t k = 1; k <= p.col_count + p.row_count; ++k) s.a.var_state[k] = 0;
-  }
-  int32_t run(int32_t bits) {
-    kl::PresolveData d = kl::make_presolve_data(s.params, s.a, bits, count, constant, kInf);
-    return kl::presolve_barrier_problem(d);
-  }
-};
-
 TEST(BarrierPresolve, EntriesAtOrBelowTheZeroToleranceNeverReachAPass) {
   Problem pr = mixed_problem(false);
   pr.columns[2].push_back({1, 1e-40});  // x3 in r1: too small to count
-  DirectStage st(pr);
-  ASSERT_EQ(st.run(0), 0);
+  DirectStages st(pr);
+  ASSERT_EQ(st.first(0), 0);
   // Column 3's live entries are its three real ones; the tiny entry stays
   // in the storage after them.
   const int32_t first = st.s.a.factor_first[3];
@@ -213,17 +197,17 @@ TEST(BarrierPresolve, EntriesAtOrBelowTheZeroToleranceNeverReachAPass) {
 }
 
 TEST(BarrierPresolve, EverythingRemovedBeforehandRunsOnlyTheFinalSequence) {
-  DirectStage st(mixed_problem(false));
+  DirectStages st(mixed_problem(false));
   for (int32_t k = 1; k <= 11; ++k) st.s.a.var_state[k] = -3;
-  EXPECT_EQ(st.run(0x7ff), 0);
+  EXPECT_EQ(st.first(0x7ff), 0);
   EXPECT_EQ(st.count, 0);
   for (int32_t k = 1; k <= 11; ++k) EXPECT_EQ(st.s.a.var_state[k], -3);
 }
 
 TEST(BarrierPresolve, ShortRowCopySpaceChangesNothing) {
-  DirectStage st(mixed_problem(false));
+  DirectStages st(mixed_problem(false));
   st.s.params.free_space = st.s.params.matrix_nz - 1;
-  EXPECT_EQ(st.run(0x1f), kl::kPresolveSpaceShort);
+  EXPECT_EQ(st.first(0x1f), kl::kPresolveSpaceShort);
   EXPECT_EQ(st.count, 0);
 }
 

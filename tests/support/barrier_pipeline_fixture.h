@@ -14,6 +14,7 @@
 #include "barrier/barrier_params.h"
 #include "barrier/iterate/iteration_driver.h"
 #include "barrier/pipeline.h"
+#include "barrier/presolve/presolve_data.h"
 
 namespace kltest::barrier_pipeline {
 
@@ -234,6 +235,41 @@ inline void expect_solution(const Problem& pr, const Solve& s, double optimum, d
   }
   EXPECT_LT(gap, objective_tol) << "complementarity and dual feasibility";
 }
+
+// Settings that run the given presolve bits and nothing else of note.
+inline Settings with_presolve(int32_t bits) { return Settings{0, 100.0, 0.0, bits, 0}; }
+
+// The presolve's first stage and, when asked, its second, called directly
+// and prepared as the pipeline prepares them (no scaling in between).
+struct DirectStages {
+  Solve s;
+  int32_t count = 0;
+  double constant = 0.0;
+  explicit DirectStages(const Problem& pr) : s(pr, with_presolve(0)) {
+    kl::barrier_params& p = s.params;
+    p.free_space = (p.factor_space - p.matrix_nz - p.quad_nz - 1) / 2 - 1;
+    for (int32_t k = 1; k <= p.col_count + p.row_count; ++k) s.a.var_state[k] = 0;
+  }
+  int32_t first(int32_t bits) {
+    kl::PresolveData d = kl::make_presolve_data(s.params, s.a, bits, count, constant, kInf);
+    return kl::presolve_barrier_problem(d);
+  }
+  // Equality rows (slack range zero) get code 0 and their slack folded
+  // into the right-hand side, as the pipeline does before the second stage.
+  int32_t second(int32_t bits) {
+    const int32_t n = s.params.col_count;
+    for (int32_t i = 1; i <= s.params.row_count; ++i) {
+      const bool equality = s.a.upper[n + i] - s.a.lower[n + i] < 1e-12;
+      s.a.slack_bound_code[i] = equality ? 0 : 1;
+      if (equality && s.a.var_state[n + i] > -2) s.a.rhs[i] += s.a.lower[n + i];
+    }
+    for (int32_t j = 1; j <= n; ++j) {
+      s.a.col_bound_code[j] = (s.a.upper[j] > 0.9 * kInf && s.a.lower[j] < -0.9 * kInf) ? 0 : 1;
+    }
+    kl::PresolveData d = kl::make_presolve_data(s.params, s.a, bits, count, constant, kInf);
+    return kl::reduce_barrier_problem(d);
+  }
+};
 
 }  // namespace kltest::barrier_pipeline
 
