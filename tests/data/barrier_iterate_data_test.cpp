@@ -24,6 +24,7 @@
 #include "runtime/controls.h"
 #include "support/barrier_system.h"
 #include "support/data_dir.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 
 namespace {
@@ -538,17 +539,7 @@ std::string open_case(const Case& c) {
   return it == open.end() ? "" : it->second;
 }
 
-class BarrierIterateData : public ::testing::TestWithParam<Case> {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    KLDEFINEUOPENTRY(kltest::capture_plain);
-  }
-  void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
-  }
-};
+class BarrierIterateData : public kltest::LibrarySessionOf<::testing::TestWithParam<Case>> {};
 
 // Every problem ends with the right verdict: an optimum of the published
 // value whose point is feasible and whose duals are, both recomputed here;

@@ -13,6 +13,7 @@
 #include "runtime/controls.h"
 #include "support/barrier_pipeline_fixture.h"
 #include "support/data_dir.h"
+#include "support/library_session.h"
 #include "support/output_capture.h"
 
 namespace {
@@ -83,17 +84,7 @@ Problem load(const std::string& path, bool quadratic) {
   return p;
 }
 
-class BarrierPipelineNetlib : public ::testing::TestWithParam<Case> {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(KLINITLZ(nullptr, nullptr), 0);
-    KLDEFINEUOPENTRY(kltest::capture_plain);
-  }
-  void TearDown() override {
-    KLFREEXO();
-    KLDEFINEUOPENTRY(nullptr);
-  }
-};
+class BarrierPipelineNetlib : public kltest::LibrarySessionOf<::testing::TestWithParam<Case>> {};
 
 TEST_P(BarrierPipelineNetlib, ScaledAndNormalisedSolveReachesTheKnownOptimum) {
   const std::string folder = GetParam().folder;
