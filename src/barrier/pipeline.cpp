@@ -115,6 +115,27 @@ int32_t keep_removed_quadratic_terms(barrier_params& p, const BarrierWorkArrays&
   return count;
 }
 
+// The complementarity gap of the iterate that the iterations return,
+// relative to 1 + |objective|, in the caller's units: scaling and flips
+// cancel in each product of a distance and a reduced cost, and the
+// normalisations multiply it by objective_scale. On exit every lower bound
+// is 0 and a boxed position carries its net reduced cost in z; a reduced
+// cost counts against the distance to the bound it presses on. Positions
+// out of the iterations sit at a bound and add nothing.
+double returned_gap(const barrier_params& p, const BarrierWorkArrays& a, double objective_scale, double objective) {
+  const int32_t n = p.col_count;
+  double sum = 0.0;
+  for (int32_t k = 1; k <= n + p.row_count; ++k) {
+    if (a.var_state[k] < -1) continue;
+    const int32_t code = k <= n ? a.col_bound_code[k] : a.slack_bound_code[k - n];
+    if (code == kCodeNone) continue;  // a free column or an equality row's slack
+    const double d = a.z[k];
+    if (d > 0.0) sum += d * std::fabs(a.x[k]);
+    if (d < 0.0 && code < 0) sum -= d * std::fabs(a.upper[k] - a.x[k]);
+  }
+  return sum * objective_scale / (1.0 + std::fabs(objective));
+}
+
 // ---------------------------------------------------------------------------
 
 // Early exit: every position's crossover class is its state when that is 0
@@ -529,6 +550,15 @@ void solve_barrier_problem(barrier_params& params, const BarrierWorkArrays& arra
       if (status == BARRIER_OPTIMAL) status = BARRIER_STOPPED;
     } else {
       objective_value = iterate_objective;
+    }
+    // No optimal verdict accepts a relative gap above sqrt(TOPT1), but some
+    // judge it before the iterate moves: crossing objectives step back to
+    // where the objectives meet, which reopens the products. On a barely
+    // infeasible problem the objectives cross with the gap far from closed,
+    // and the point returned is no optimum.
+    if (status == BARRIER_OPTIMAL &&
+        returned_gap(p, a, objective_scale, objective_value) > std::sqrt(p.TOPT1)) {
+      status = BARRIER_STOPPED;
     }
     shift_row_indices(p, a, -n);
     if (quadratic && rhs_factor != 1.0) scale_quadratic_by(p, a, 1.0 / rhs_factor);
