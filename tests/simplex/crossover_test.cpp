@@ -151,6 +151,18 @@ TEST_F(Crossover, ReportsWhenPrlevAsksForIt) {
   }
 }
 
+// The working right-hand side and costs are the problem's own again and the
+// crossover's mode is off.
+void expect_working_data_restored() {
+  kl::OneBased<double> rhs = kl::real_array(kl::ARR_RHS);
+  kl::OneBased<double> work_rhs = kl::real_array(kl::ARR_WORK_RHS);
+  for (int32_t i = 1; i <= kl::nrow; ++i) EXPECT_EQ(work_rhs[i], rhs[i]) << "row " << i;
+  kl::OneBased<double> cost = kl::real_array(kl::ARR_OBJECTIVE);
+  kl::OneBased<double> working = kl::real_array(kl::ARR_WORKING_COSTS);
+  for (int32_t j = kl::store.first_col; j <= kl::nseq; ++j) EXPECT_EQ(working[j], cost[j]) << "column " << j;
+  EXPECT_EQ(kl::crossover_mode, 0);
+}
+
 // An early exit (an interrupt or a failed refactorisation during the
 // crossover) ends without a basis and without an optimum, but with the
 // working right-hand side and costs as they were; the next solve reaches
@@ -181,14 +193,7 @@ TEST_F(Crossover, EarlyExitRestoresTheWorkingDataForTheNextSolve) {
         EXPECT_NE(b.call, 0);
         EXPECT_TRUE(kltest::any_line_contains("not enough memory for the factor")) << "message 251";
       }
-      // The working right-hand side and costs are the problem's own.
-      kl::OneBased<double> rhs = kl::real_array(kl::ARR_RHS);
-      kl::OneBased<double> work_rhs = kl::real_array(kl::ARR_WORK_RHS);
-      for (int32_t i = 1; i <= kl::nrow; ++i) EXPECT_EQ(work_rhs[i], rhs[i]) << "row " << i;
-      kl::OneBased<double> cost = kl::real_array(kl::ARR_OBJECTIVE);
-      kl::OneBased<double> working = kl::real_array(kl::ARR_WORKING_COSTS);
-      for (int32_t j = kl::store.first_col; j <= kl::nseq; ++j) EXPECT_EQ(working[j], cost[j]) << "column " << j;
-      EXPECT_EQ(kl::crossover_mode, 0);
+      expect_working_data_restored();
       // Solved again in memory, by the default algorithm.
       ASSERT_EQ(KLMINIM(""), 0);
       double objective = 0.0;
@@ -200,6 +205,32 @@ TEST_F(Crossover, EarlyExitRestoresTheWorkingDataForTheNextSolve) {
       KLSETICV(KLIC_IFPRES, 1);
     }
   }
+}
+
+// An unbounded problem that the barrier leaves unfinished: the crossover
+// meets a column that improves the objective without limit either way and
+// ends as unbounded, with the working data restored; the next solve finds
+// the problem unbounded.
+TEST_F(Crossover, UnboundedMoveEndsTheCrossoverAndTheNextSolveSaysUnbounded) {
+  // min x0 - x2 with x0 + x1 >= 1 and a free x2 in no row.
+  Problem p;
+  p.row_types = "G";
+  p.rhs = {1};
+  p.columns = {{{{0, 1.0}}, 0, kInf, 1}, {{{0, 1.0}}, 0, 4, 2}, {{}, -kInf, kInf, -1}};
+  int32_t maxiter = 0;
+  KLGETICV(KLIC_MAXITER, &maxiter);
+  KLSETICV(KLIC_IFPRES, 0);
+  KLSETICV(KLIC_MAXITER, 1);
+  const Answer b = solve(p, false, "b");
+  KLSETICV(KLIC_MAXITER, maxiter);
+  EXPECT_EQ(kl::barrier_front_stats.last_crossover_status, kl::kCrossoverUnbounded);
+  EXPECT_NE(b.lp_status, 1);
+  expect_working_data_restored();
+  ASSERT_EQ(KLMINIM(""), 0);
+  int32_t status = 0;
+  KLGETIPV(KLIA_LPSTATUS, &status);
+  EXPECT_EQ(status, kl::LP_UNBOUNDED);
+  KLSETICV(KLIC_IFPRES, 1);
 }
 
 // CROSS 0 and a quadratic objective end with the barrier's point and no
