@@ -21,8 +21,7 @@ const std::vector<const char*> kKinds = {"C", "c", "O", "o"};
 // The two questions, then the mode they choose. The end of the input at
 // either question counts as a wrong answer that cannot be asked again.
 void choose_and_run_mode(bool from_file, bool global_search) {
-  // The questions only; the modes keep their own session.
-  GoalSession questions(from_file, false);
+  GoalDialogue questions(from_file);
   int32_t method = 0;
   int32_t kind = 0;
   const struct {

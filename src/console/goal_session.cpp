@@ -114,7 +114,7 @@ bool constraint_goal_met(double deviation_sum, double rhs) {
 }
 
 GoalSession::GoalSession(bool from_file, bool global_search)
-    : from_file_(from_file),
+    : GoalDialogue(from_file),
       global_search_(global_search && nglent > 0),
       kept_presolve_(icv(ic::IFPRES)),
       kept_cutoff_(dcv(dc::CUTOFF)) {
@@ -124,7 +124,7 @@ GoalSession::GoalSession(bool from_file, bool global_search)
 
 GoalSession::~GoalSession() { icv(ic::IFPRES) = kept_presolve_; }
 
-bool GoalSession::ask(const char* prompt, std::string& answer) {
+bool GoalDialogue::ask(const char* prompt, std::string& answer) {
   answer.clear();
   if (from_file_) {
     char line[kTextLineMax];
@@ -145,13 +145,13 @@ bool GoalSession::ask(const char* prompt, std::string& answer) {
   return true;
 }
 
-Reply GoalSession::stop_on_file_error() {
+Reply GoalDialogue::stop_on_file_error() {
   status_code = STATUS_REPORTED;
   return Reply::kStop;
 }
 
-Reply GoalSession::ask_word(const char* prompt, const std::vector<const char*>& words, int32_t wrong_message,
-                            int32_t& choice) {
+Reply GoalDialogue::ask_word(const char* prompt, const std::vector<const char*>& words, int32_t wrong_message,
+                             int32_t& choice) {
   while (true) {
     std::string answer;
     if (!ask(prompt, answer)) return Reply::kEnd;
@@ -169,7 +169,7 @@ Reply GoalSession::ask_word(const char* prompt, const std::vector<const char*>& 
   }
 }
 
-Reply GoalSession::ask_real(const char* prompt, bool absolute, double& value) {
+Reply GoalDialogue::ask_real(const char* prompt, bool absolute, double& value) {
   while (true) {
     std::string answer;
     if (!ask(prompt, answer)) return Reply::kEnd;

@@ -33,15 +33,10 @@ enum class Reply {
 // Kind of goal row a mode accepts.
 enum class GoalRowKind { kConstraint, kObjective };
 
-class GoalSession {
+// The questions and their answers.
+class GoalDialogue {
  public:
-  // Keeps IFPRES and CUTOFF and switches presolve off; no row is the
-  // objective row from now on.
-  GoalSession(bool from_file, bool global_search);
-  // Puts IFPRES back.
-  ~GoalSession();
-  GoalSession(const GoalSession&) = delete;
-  GoalSession& operator=(const GoalSession&) = delete;
+  explicit GoalDialogue(bool from_file) : from_file_(from_file) {}
 
   bool from_file() const { return from_file_; }
 
@@ -57,13 +52,28 @@ class GoalSession {
   // A real number; the absolute value when absolute is set. A bad number
   // gets message 314, then as ask_word.
   Reply ask_real(const char* prompt, bool absolute, double& value);
+  // A wrong answer from the goal file ends the mode: status 32.
+  Reply stop_on_file_error();
+
+ protected:
+  bool from_file_;
+};
+
+// One run of a mode.
+class GoalSession : public GoalDialogue {
+ public:
+  // Keeps IFPRES and CUTOFF and switches presolve off; no row is the
+  // objective row from now on.
+  GoalSession(bool from_file, bool global_search);
+  // Puts IFPRES back.
+  ~GoalSession();
+  GoalSession(const GoalSession&) = delete;
+  GoalSession& operator=(const GoalSession&) = delete;
+
   // "Row?": a row of the kind wanted that is not yet a goal. Messages 127
   // (no such row), 301 (already a goal), 305 (an N row as constraint goal),
   // 309 (another row as objective goal).
   Reply ask_row(GoalRowKind kind, int32_t& row);
-  // A wrong answer from the goal file ends the mode: status 32.
-  Reply stop_on_file_error();
-
   // Adds a goal; false after message 318 when it would be the 101st.
   bool add_goal(const Goal& goal);
 
@@ -82,7 +92,6 @@ class GoalSession {
   std::vector<Goal> goals;
 
  private:
-  bool from_file_;
   bool global_search_;
   int32_t kept_presolve_;
   double kept_cutoff_;
