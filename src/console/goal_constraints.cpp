@@ -131,12 +131,9 @@ void fix_deviations(const Goal& goal) {
 // Message 311 and a line per goal: its target and the value its row
 // reaches without the deviations.
 void report_constraint_goals(GoalSession& session) {
-  goal_blank_lines(1);
-  begin_message(MSG_GOAL_REPORT_HEAD);
-  emit_message();
   std::vector<double> slack;
   std::vector<double> x;
-  if (!session.read_solution(slack, x)) return;
+  if (!session.begin_report(slack, x)) return;
   for (std::size_t k = 0; k < session.goals.size(); ++k) {
     const Goal& goal = session.goals[k];
     const double b = row_rhs(goal.row);

@@ -100,12 +100,6 @@ bool keep_goal_near(GoalSession& session, const Goal& goal, double z, bool& stop
   return !stop;
 }
 
-void report_head() {
-  goal_blank_lines(1);
-  begin_message(MSG_GOAL_REPORT_HEAD);
-  emit_message();
-}
-
 }  // namespace
 
 void goal_preemptive_objectives(bool from_file, bool global_search) {
@@ -133,10 +127,9 @@ void goal_preemptive_objectives(bool from_file, bool global_search) {
   const int32_t count = static_cast<int32_t>(session.goals.size());
   report_goal_count(count);
   if (count == 0) return;
-  report_head();
   std::vector<double> slack;
   std::vector<double> x;
-  if (!session.read_solution(slack, x)) return;
+  if (!session.begin_report(slack, x)) return;
   for (int32_t k = 1; k <= count; ++k) {
     const Goal& goal = session.goals[static_cast<std::size_t>(k - 1)];
     const double target = row_rhs(goal.row) - goal.original_rhs;
@@ -170,10 +163,9 @@ void goal_weighted_objectives(bool from_file, bool global_search) {
     return;
   }
   if (lp != LP_OPTIMAL || !session.global_step(false)) return;
-  report_head();
   std::vector<double> slack;
   std::vector<double> x;
-  if (!session.read_solution(slack, x)) return;
+  if (!session.begin_report(slack, x)) return;
   for (int32_t k = 1; k <= count; ++k) {
     const Goal& goal = session.goals[static_cast<std::size_t>(k - 1)];
     begin_message(MSG_GOAL_WEIGHTED_LINE);

@@ -261,4 +261,11 @@ bool GoalSession::read_solution(std::vector<double>& slack, std::vector<double>&
   return status_code == STATUS_OK;
 }
 
+bool GoalSession::begin_report(std::vector<double>& slack, std::vector<double>& x) {
+  goal_blank_lines(1);
+  begin_message(MSG_GOAL_REPORT_HEAD);
+  emit_message();
+  return read_solution(slack, x);
+}
+
 }  // namespace kl

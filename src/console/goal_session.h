@@ -88,6 +88,8 @@ class GoalSession : public GoalDialogue {
   // The slack (b - a x) of every row and the value of every structural
   // column of the last solution, caller terms. False after its message.
   bool read_solution(std::vector<double>& slack, std::vector<double>& x);
+  // An empty line and message 311, then read_solution.
+  bool begin_report(std::vector<double>& slack, std::vector<double>& x);
 
   std::vector<Goal> goals;
 

@@ -254,6 +254,28 @@ TEST_F(Goal, WeightedObjectivesMinimiseOneWeightedSum) {
   EXPECT_EQ(cost[1], -2.0);
 }
 
+// P = x + y under x - y <= 1 grows without limit.
+TEST_F(Goal, UnboundedGoalsEndTheRunWithTheirMessage) {
+  struct Case {
+    std::vector<std::string> answers;
+    const char* message;
+  } cases[] = {
+      {{"P", "O", "P", "max", "P", "10"}, "Goal row P is unbounded"},
+      {{"A", "O", "P", "1", "max", ""}, "The weighted sum of the goals is unbounded"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    prepare("unb", "NAME UNB\nROWS\n N P\n L R\nCOLUMNS\n X P 1 R 1\n Y P 1 R -1\nRHS\n RHS R 1\nENDATA\n",
+            c.answers);
+    EXPECT_EQ(KLGOAL(nullptr, nullptr), 0);
+    EXPECT_EQ(count_lines_containing(c.message), 1);
+    EXPECT_TRUE(goal_lines().empty());
+    char type = 0;
+    KLGETROWTYPE(&type, 0, 0);
+    EXPECT_EQ(type, 'N') << "the goal row is not turned into a constraint";
+  }
+}
+
 TEST_F(Goal, EmptyGoalListsChangeOnlyWhatTheModeSays) {
   struct Case {
     std::vector<std::string> answers;
