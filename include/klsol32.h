@@ -636,6 +636,11 @@ KLAPI int32_t KLCOLRANGE(double* upper_activity, double* lower_activity, double*
                          double* lower_unit_cost, double* upper_cost, double* lower_cost);
 /* Irreducible infeasible sets of an infeasible LP; options "o" and "f". */
 KLAPI int32_t KLIIS(const char* options);
+/* Goal programming over the answers of the goal file NAME.gol (name, when
+ * given, becomes the problem name); options "f" (report file NAME.grp),
+ * "o" (optimiser output shown) and "l" (LP relaxations only). Either
+ * argument may be null or empty. */
+KLAPI int32_t KLGOAL(const char* name, const char* options);
 KLAPI int32_t KLPIVOT(int32_t entering, int32_t leaving);
 KLAPI int32_t KLGETPIVOTS(int32_t entering, int32_t* list, double* solution, double* objective, int32_t* count,
                           int32_t maximum);

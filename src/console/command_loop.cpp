@@ -12,6 +12,7 @@
 #include "console/command_handlers.h"
 #include "console/control_words.h"
 #include "console/fixglobal_command.h"
+#include "console/goal_command.h"
 #include "console/directives_command.h"
 #include "console/iis_command.h"
 #include "console/psx_command.h"
@@ -110,7 +111,7 @@ const CommandBody kCommandBodies[kCommandCount + 1] = {
     nullptr,                                             // 38 ASSERT
     run_global_if_lp_solved,                             // 39 ?AXGLOBAL
     run_global_unconditionally,                          // 40 ?INGLOBAL
-    nullptr,                                             // 41 GOAL
+    [] { goal_command(GOAL_FROM_COMMAND); },             // 41 GOAL
     iis_command,                                         // 42 IIS
     fixglobal_command,                                   // 43 FIXGLOBAL
     [] { rescale_problem(nullptr, nullptr, 0); },        // 44 SCALE
