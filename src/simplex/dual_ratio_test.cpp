@@ -368,6 +368,9 @@ void scan_slacks(OneBased<int32_t> factor_rows, bool permuted) {
   OneBased<double> w = work_vector();
   OneBased<int32_t> wl = work_list();
   const bool steepest = t.mode == kDualPricingSteepestEdge;
+  // The norm is summed in a local, in the same order: through the shared
+  // state every addition would wait for the store of the one before.
+  double weight = t.weight;
   for (int32_t n = 1; n <= factor.work_vector_count; ++n) {
     const int32_t k = wl[n];
     const int32_t i = permuted ? factor_rows[k] : k;
@@ -378,14 +381,15 @@ void scan_slacks(OneBased<int32_t> factor_rows, bool permuted) {
       // solves with it for the steepest-edge weights.
       t.alpha[k] = rho;
       t.list[++dual_pivot_row.count] = k;
-      t.weight += rho * rho;
+      weight += rho * rho;
     } else if (candidate) {
       t.alpha[i] = rho;
       t.list[++dual_pivot_row.count] = i;
-      t.weight += rho * rho;
+      weight += rho * rho;
     }
     if (candidate) judge_slack(i, rho);
   }
+  t.weight = weight;
   dual_pivot_row.slack_count = dual_pivot_row.count;
 }
 
