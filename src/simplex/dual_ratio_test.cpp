@@ -368,6 +368,9 @@ void scan_slacks(OneBased<int32_t> factor_rows, bool permuted) {
   OneBased<double> w = work_vector();
   OneBased<int32_t> wl = work_list();
   const bool steepest = t.mode == kDualPricingSteepestEdge;
+  // The norm is summed in a local, in the same order: through the shared
+  // state every addition would wait for the store of the one before.
+  double weight = t.weight;
   for (int32_t n = 1; n <= factor.work_vector_count; ++n) {
     const int32_t k = wl[n];
     const int32_t i = permuted ? factor_rows[k] : k;
@@ -378,14 +381,15 @@ void scan_slacks(OneBased<int32_t> factor_rows, bool permuted) {
       // solves with it for the steepest-edge weights.
       t.alpha[k] = rho;
       t.list[++dual_pivot_row.count] = k;
-      t.weight += rho * rho;
+      weight += rho * rho;
     } else if (candidate) {
       t.alpha[i] = rho;
       t.list[++dual_pivot_row.count] = i;
-      t.weight += rho * rho;
+      weight += rho * rho;
     }
     if (candidate) judge_slack(i, rho);
   }
+  t.weight = weight;
   dual_pivot_row.slack_count = dual_pivot_row.count;
 }
 
@@ -499,15 +503,34 @@ void reset_breakpoint_pool() {
   pool.heap[0] = kSentinelSlot;
 }
 
-void scatter_pivot_row(int32_t count, OneBased<int32_t> list, OneBased<int32_t> factor_rows,
-                       OneBased<int32_t> row_starts, OneBased<int32_t> row_columns, OneBased<double> row_values,
-                       OneBased<double> pivot_row, OneBased<double> vector, int32_t factor_permuted) {
+namespace {
+
+// pivot_row[j] += vector[k] x a_ij over the listed rows; first_touch(j) runs
+// on each element before it is added, so that a caller may list the columns
+// met in the same pass.
+template <typename FirstTouch>
+void scatter_rows(int32_t count, OneBased<int32_t> list, OneBased<int32_t> factor_rows, OneBased<int32_t> row_starts,
+                  OneBased<int32_t> row_columns, OneBased<double> row_values, OneBased<double> pivot_row,
+                  OneBased<double> vector, int32_t factor_permuted, FirstTouch&& first_touch) {
   for (int32_t n = 1; n <= count; ++n) {
     const int32_t k = list[n];
     const int32_t i = factor_permuted != 0 ? factor_rows[k] : k;
     const double v = vector[k];
-    for (int32_t e = row_starts[i]; e < row_starts[i + 1]; ++e) pivot_row[row_columns[e]] += v * row_values[e];
+    for (int32_t e = row_starts[i]; e < row_starts[i + 1]; ++e) {
+      const int32_t j = row_columns[e];
+      first_touch(j);
+      pivot_row[j] += v * row_values[e];
+    }
   }
+}
+
+}  // namespace
+
+void scatter_pivot_row(int32_t count, OneBased<int32_t> list, OneBased<int32_t> factor_rows,
+                       OneBased<int32_t> row_starts, OneBased<int32_t> row_columns, OneBased<double> row_values,
+                       OneBased<double> pivot_row, OneBased<double> vector, int32_t factor_permuted) {
+  scatter_rows(count, list, factor_rows, row_starts, row_columns, row_values, pivot_row, vector, factor_permuted,
+               [](int32_t) {});
 }
 
 void collect_breakpoints() {
@@ -536,25 +559,25 @@ void collect_breakpoints_scattered() {
   TestState& t = *state;
   OneBased<int32_t> factor_rows = int_array(ARR_FACTOR_ROWS);
   const int32_t permuted = factor.factor_permuted != 0 && static_cast<bool>(factor_rows) ? 1 : 0;
-  OneBased<int32_t> start = int_array(ARR_ROW_COPY_START);
-  OneBased<int32_t> cols = int_array(ARR_ROW_COPY_COL);
-  OneBased<int32_t> wl = work_list();
-  scatter_pivot_row(factor.work_vector_count, wl, factor_rows, start, cols, real_array(ARR_ROW_COPY_VAL), t.alpha,
-                    work_vector(), permuted);
-  if (touched_mark.size() < static_cast<size_t>(nseq) + 1) touched_mark.assign(static_cast<size_t>(nseq) + 1, 0);
-  touched.clear();
-  for (int32_t n = 1; n <= factor.work_vector_count; ++n) {
-    const int32_t k = wl[n];
-    const int32_t i = permuted != 0 ? factor_rows[k] : k;
-    for (int32_t e = start[i]; e < start[i + 1]; ++e) {
-      const int32_t j = cols[e];
-      if (touched_mark[j] != 0) continue;
-      touched_mark[j] = 1;
-      touched.push_back(j);
-    }
+  if (touched_mark.size() < static_cast<size_t>(nseq) + 1) {
+    touched_mark.assign(static_cast<size_t>(nseq) + 1, 0);
+    touched.assign(static_cast<size_t>(nseq) + 1, 0);
   }
-  for (const int32_t j : touched) {
-    touched_mark[j] = 0;
+  // The columns are listed in the order the scatter first meets them, in
+  // the same pass, so that the rows are read once.
+  uint8_t* mark = touched_mark.data();
+  int32_t* listed = touched.data();
+  int32_t count = 0;
+  scatter_rows(factor.work_vector_count, work_list(), factor_rows, int_array(ARR_ROW_COPY_START),
+               int_array(ARR_ROW_COPY_COL), real_array(ARR_ROW_COPY_VAL), t.alpha, work_vector(), permuted,
+               [&](int32_t j) {
+                 if (mark[j] != 0) return;
+                 mark[j] = 1;
+                 listed[count++] = j;
+               });
+  for (int32_t n = 0; n < count; ++n) {
+    const int32_t j = listed[n];
+    mark[j] = 0;
     const double aj = t.alpha[j];
     t.alpha[j] = 0.0;
     if ((static_cast<uint32_t>(t.status[j]) & kNotCandidate) == 0) take_structural(j, aj);
