@@ -80,16 +80,7 @@ bool read_analysis_records(std::vector<AnalysedRecord>& records, std::vector<std
     emit_message();
     return false;
   }
-  const int32_t count = solution_header_copy.rows + solution_header_copy.columns;
-  for (int32_t k = 1; k <= count; ++k) {
-    const int32_t position = solution_record_position(k);
-    int32_t error = 0;
-    read_solution_status(position, error);
-    if (error != 0) {
-      begin_message(MSG_SOLUTION_FILE_ERROR);
-      emit_message();
-      return false;
-    }
+  return read_all_solution_lines([&](int32_t, int32_t position) {
     AnalysedRecord record;
     record.position = position;
     record.row_type = position < store.first_col ? solution_line.first_int & ROW_TYPE_MASK : 0;
@@ -97,8 +88,7 @@ bool read_analysis_records(std::vector<AnalysedRecord>& records, std::vector<std
     record.cost = solution_line.cost;
     records.push_back(record);
     names.emplace_back(solution_line.name, kNameWidth);
-  }
-  return true;
+  });
 }
 
 // The factor of a column or row position: its stored value times the factor

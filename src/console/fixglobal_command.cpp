@@ -23,23 +23,12 @@ namespace {
 bool read_entity_values(std::vector<std::pair<int32_t, double>>& values) {
   if (read_solution_header() != 0) return false;
   const int32_t rows = solution_header_copy.rows;
-  const int32_t columns = solution_header_copy.columns;
-  for (int32_t k = 1; k <= rows + columns; ++k) {
-    const int32_t position = solution_record_position(k);
-    int32_t error = 0;
-    read_solution_status(position, error);
-    if (error != 0) {
-      begin_message(MSG_SOLUTION_FILE_ERROR);
-      emit_message();
-      return false;
-    }
-    if (k <= rows) continue;
-    if ((solution_line.status_word & PS_ENTITY) == 0) continue;
-    if (position < store.first_col || position > nseq) continue;
+  return read_all_solution_lines([&](int32_t k, int32_t position) {
+    if (k <= rows || (solution_line.status_word & PS_ENTITY) == 0) return;
+    if (position < store.first_col || position > nseq) return;
     // The file holds the caller's value; the bounds are stored scaled.
     values.emplace_back(position, solution_line.value / std::ldexp(1.0, solution_line.exponent - kScaleBias));
-  }
-  return true;
+  });
 }
 
 void fix_entity_columns(const std::vector<std::pair<int32_t, double>>& values) {
