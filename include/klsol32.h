@@ -365,8 +365,10 @@ KLAPI int32_t KLDEFINECMSENTRY(KLCutNotifyEntry f);
  * entry (standard input with a ">" prompt when it is null), and runs them
  * until QUIT, STOP, a fatal status or the end of console input. Returns the
  * exit code: 0 after QUIT, the STOP code, 16 at the end of input, else the
- * status word. The entry is called with *length holding the room of line;
- * it stores one line (no line feed) and sets *length to its count. For a
+ * status word; 100 is added to it when an ASSERT failed during the call, so
+ * a script can test its results by the exit code. The entry is called with
+ * *length holding the room of line; it stores one line (no line feed) and
+ * sets *length to its count. For a
  * longer line it stores nothing, sets *length to the count needed and is
  * called again for the same line with that much room. *length below 0
  * means the end of input. At a page break of a report on the screen the

@@ -82,14 +82,29 @@ void output_command() {
   write_mps_file();
 }
 
+// Flags that say what the problem is (loaded, presolved, searched, without a
+// basis); the others say which arrays and factor exist and follow them.
+constexpr int32_t kProblemStateFlags = PF_LOADED | PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL | PF_DRIVER_SETUP |
+                                       PF_SEARCH_RUNNING | PF_KEEP_SEARCH_FILES | PF_NO_BASIS;
+
 void invert_command() {
   begin_body();
   if (!require_problem()) return;
   start_clock();
   dcv(dslot::kInvertPivotThreshold) = dcv(dc::ZTOLRI);
   problem_state = 1;
-  const int32_t kept_flags = problem_flags;
-  const int32_t kept_algorithm = lp_algorithm;
+  // The user's IQUIET, the forced-algorithm choice and what the problem is
+  // are put back on every way out, a failed step included.
+  struct Restore {
+    int32_t quiet = icv(ic::IQUIET);
+    int32_t algorithm = lp_algorithm;
+    int32_t flags = problem_flags;
+    ~Restore() {
+      icv(ic::IQUIET) = quiet;
+      lp_algorithm = algorithm;
+      problem_flags = (problem_flags & ~kProblemStateFlags) | (flags & kProblemStateFlags);
+    }
+  } const kept;
   lp_algorithm = algorithm_kind();
   factor.factor_permuted = 0;
   // The log line below comes with its header.
@@ -101,7 +116,7 @@ void invert_command() {
   const auto refactor_and_write = [&]() {
     set_basis_header();
     invert_basis(InvertReason::kRecompute);
-    icv(ic::IQUIET) = 0;
+    icv(ic::IQUIET) = kept.quiet;
     if (status_code != STATUS_OK) return;
     reinvert_and_recompute();
     if ((problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) == 0) fixed_columns_objective_constant();
@@ -117,9 +132,7 @@ void invert_command() {
   // well: every reader of the solution file expects the original problem.
   if ((problem_flags & (PF_PRESOLVED_LP | PF_PRESOLVED_GLOBAL)) == 0) {
     refactor_and_write();
-    if (status_code != STATUS_OK) return;
-    problem_flags = kept_flags;
-    lp_algorithm = kept_algorithm;
+    if (status_code == STATUS_OK) problem_flags = kept.flags;
     return;
   }
   // A presolved problem is refactorised in original terms: its own factor
@@ -128,10 +141,7 @@ void invert_command() {
   if ((problem_flags & PF_FACTOR_VALID) == 0) {
     set_basis_header();
     invert_basis(InvertReason::kRecompute);
-    if (status_code != STATUS_OK) {
-      icv(ic::IQUIET) = 0;
-      return;
-    }
+    if (status_code != STATUS_OK) return;
   }
   read_original_solution([&]() {
     free_factor_arrays();
@@ -140,10 +150,8 @@ void invert_command() {
     lp_algorithm = kAlgorithmPrimal;
     refactor_and_write();
   });
-  icv(ic::IQUIET) = 0;
   // The factor in place is the original problem's.
   problem_flags &= ~PF_FACTOR_VALID;
-  lp_algorithm = kept_algorithm;
 }
 
 }  // namespace kl

@@ -50,7 +50,9 @@ void output_command();
 // INVERT: refactorises the current basis and recomputes the duals, the
 // values and the objective as the end of an optimisation would, then
 // rewrites the solution file (unless a global search is under way). Stops
-// at the first step that sets the status word. Message 91 without a
+// at the first step that sets the status word; the user's IQUIET, the
+// forced-algorithm choice and the problem's presolve and search flags are
+// put back on every way out. Message 91 without a
 // problem; message 268 for a presolved problem.
 void invert_command();
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "console/alter_command.h"
+#include "console/analysis_commands.h"
 #include "console/araobj_command.h"
 #include "console/basis_command.h"
 #include "console/command_handlers.h"
@@ -95,7 +96,7 @@ const CommandBody kCommandBodies[kCommandCount + 1] = {
     write_ranging_ascii,                                 // 28 RTOASC
     help_command,                                        // 29 HELP
     user_command,                                        // 30 USER
-    nullptr,                                             // 31 ANALYSE
+    analyse_command,                                     // 31 ANALYSE
     output_command,                                      // 32 OUTPUT
     [] {                                                 // 33 RECURSE
       recurse_problem();
@@ -107,8 +108,8 @@ const CommandBody kCommandBodies[kCommandCount + 1] = {
       static int32_t vub_cut_counter = 0;
       vub_command(vub_cut_counter);
     },
-    nullptr,                                             // 37 STATS
-    nullptr,                                             // 38 ASSERT
+    stats_command,                                       // 37 STATS
+    assert_command,                                      // 38 ASSERT
     run_global_if_lp_solved,                             // 39 ?AXGLOBAL
     run_global_unconditionally,                          // 40 ?INGLOBAL
     [] { goal_command(GOAL_FROM_COMMAND); },             // 41 GOAL
@@ -279,6 +280,7 @@ bool read_command_line() {
 
 int32_t run_command_loop() {
   arm_interrupt();
+  failed_assertions = 0;
   open_command_file();
   int32_t exit_code = -1;
   while ((status_code & kStatusEndsLoop) == 0) {
@@ -305,7 +307,10 @@ int32_t run_command_loop() {
   // The caller goes on after the loop, so no command file may stay open
   // for a later call to read from.
   while (text_file_stack.depth > 0) close_text_input();
-  return exit_code >= 0 ? exit_code : status_code;
+  if (exit_code < 0) exit_code = status_code;
+  // A script tests its results with ASSERT, which sets no status: the exit
+  // code is the only thing a shell sees.
+  return failed_assertions > 0 ? exit_code + kExitAssertionFailed : exit_code;
 }
 
 }  // namespace kl

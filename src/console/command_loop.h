@@ -21,6 +21,10 @@ inline constexpr int32_t kCommandFillWidth = 80;
 // Exit codes the loop returns besides the status word.
 inline constexpr int32_t kExitQuit = 0;
 inline constexpr int32_t kExitEndOfInput = 16;
+// Added to the exit code when an ASSERT of the session failed: 100 after
+// QUIT, 164 after STOP on an optimal LP, 116 at the end of input, and so on.
+// Every other exit code is below 100.
+inline constexpr int32_t kExitAssertionFailed = 100;
 
 // Bits of the status word that end the loop; 32 alone (an error already
 // reported by a message) does not.
@@ -33,7 +37,8 @@ extern const char command_names[];
 // Runs the loop: kl-run.ini (current directory, else the first library
 // directory; silent when missing), then the console. Returns the exit code:
 // 0 after QUIT, the STOP code after STOP, 16 at the end of console input,
-// else the status word that ended the loop.
+// else the status word that ended the loop; plus kExitAssertionFailed when
+// an ASSERT failed during the loop.
 int32_t run_command_loop();
 
 // Leaves the next command in command_line (position 1, reduced, blank-

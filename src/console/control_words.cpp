@@ -99,27 +99,12 @@ bool set_double_control(int32_t n, const std::string& value) {
   return true;
 }
 
-// An optional sign and decimal digits, within the range of an int32; an
-// empty value is 0. Anything else is refused rather than folded into a
-// made-up number.
 bool set_integer_control(int32_t n, const std::string& value) {
-  std::size_t k = 0;
-  bool negative = false;
-  if (k < value.size() && (value[k] == '+' || value[k] == '-')) negative = value[k++] == '-';
-  int64_t magnitude = 0;
-  const int64_t limit = negative ? int64_t{INT32_MAX} + 1 : int64_t{INT32_MAX};
-  bool valid = value.empty() || k < value.size();
-  for (; k < value.size() && valid; ++k) {
-    const char c = value[k];
-    valid = c >= '0' && c <= '9';
-    if (valid) magnitude = magnitude * 10 + (c - '0');
-    valid = valid && magnitude <= limit;
-  }
-  if (!valid) {
+  int32_t x = 0;
+  if (!parse_integer_text(value, x)) {
     refuse_value(MSG_BAD_INTEGER_VALUE);
     return false;
   }
-  const int32_t x = static_cast<int32_t>(negative ? -magnitude : magnitude);
   std::string allowed;
   if (const int32_t message = check_int_control_value(n, x, allowed)) {
     emit_control_value_refusal(message, control_word_text(), allowed);
@@ -198,6 +183,26 @@ void show_or_set(int32_t& unknown) {
 }
 
 }  // namespace
+
+// An optional sign and decimal digits, within the range of an int32; an
+// empty value is 0. Anything else is refused rather than folded into a
+// made-up number.
+bool parse_integer_text(const std::string& value, int32_t& x) {
+  std::size_t k = 0;
+  bool negative = false;
+  if (k < value.size() && (value[k] == '+' || value[k] == '-')) negative = value[k++] == '-';
+  int64_t magnitude = 0;
+  const int64_t limit = negative ? int64_t{INT32_MAX} + 1 : int64_t{INT32_MAX};
+  bool valid = value.empty() || k < value.size();
+  for (; k < value.size() && valid; ++k) {
+    const char c = value[k];
+    valid = c >= '0' && c <= '9';
+    if (valid) magnitude = magnitude * 10 + (c - '0');
+    valid = valid && magnitude <= limit;
+  }
+  if (valid) x = static_cast<int32_t>(negative ? -magnitude : magnitude);
+  return valid;
+}
 
 void set_or_show_control(int32_t& unknown) {
   unknown = 0;

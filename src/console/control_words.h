@@ -4,6 +4,7 @@
 #define KLSOL_CONSOLE_CONTROL_WORDS_H
 
 #include <cstdint>
+#include <string>
 
 namespace kl {
 
@@ -19,6 +20,10 @@ namespace kl {
 // anything but "=" (the caller reports it), else 0. Afterwards the message
 // zero tolerance is ZTOLPZ.
 void set_or_show_control(int32_t& unknown);
+
+// x := the value of an optional sign and decimal digits (empty reads as 0).
+// False, x unchanged, for any other character or a value outside int32.
+bool parse_integer_text(const std::string& value, int32_t& x);
 
 }  // namespace kl
 

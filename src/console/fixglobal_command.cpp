@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "files/solution_file.h"
 #include "klsol/message_ids.h"
@@ -15,37 +17,32 @@ namespace kl {
 
 namespace {
 
-// Fixes the entity columns from the open solution file. False on a read
-// error (message 122 given).
-bool fix_from_open_file() {
+// The value of every entity column in the open solution file, scaled as the
+// bounds are stored. False on a read error (message 122 given): nothing is
+// fixed then, so no column is left half fixed.
+bool read_entity_values(std::vector<std::pair<int32_t, double>>& values) {
   if (read_solution_header() != 0) return false;
   const int32_t rows = solution_header_copy.rows;
-  const int32_t columns = solution_header_copy.columns;
+  return read_all_solution_lines([&](int32_t k, int32_t position) {
+    if (k <= rows || (solution_line.status_word & PS_ENTITY) == 0) return;
+    if (position < store.first_col || position > nseq) return;
+    // The file holds the caller's value; the bounds are stored scaled.
+    values.emplace_back(position, solution_line.value / std::ldexp(1.0, solution_line.exponent - kScaleBias));
+  });
+}
+
+void fix_entity_columns(const std::vector<std::pair<int32_t, double>>& values) {
   OneBased<int32_t> status = int_array(ARR_POS_STATUS);
   OneBased<double> lower = real_array(ARR_LOWER);
   OneBased<double> upper = real_array(ARR_UPPER);
   OneBased<double> work_lower = real_array(ARR_WORK_LOWER);
   OneBased<double> work_upper = real_array(ARR_WORK_UPPER);
-  for (int32_t k = 1; k <= rows + columns; ++k) {
-    const int32_t position = solution_record_position(k);
-    int32_t error = 0;
-    read_solution_status(position, error);
-    if (error != 0) {
-      begin_message(MSG_SOLUTION_FILE_ERROR);
-      emit_message();
-      return false;
-    }
-    if (k <= rows) continue;
-    if ((solution_line.status_word & PS_ENTITY) == 0) continue;
-    if (position < store.first_col || position > nseq) continue;
-    // The file holds the caller's value; the bounds are stored scaled.
-    const double stored = solution_line.value / std::ldexp(1.0, solution_line.exponent - kScaleBias);
-    lower[position] = upper[position] = stored;
-    if (work_lower) work_lower[position] = stored;
-    if (work_upper) work_upper[position] = stored;
+  for (const auto& [position, value] : values) {
+    lower[position] = upper[position] = value;
+    if (work_lower) work_lower[position] = value;
+    if (work_upper) work_upper[position] = value;
     status[position] |= PS_FIXED | PS_BOTH_FINITE;
   }
-  return true;
 }
 
 }  // namespace
@@ -69,9 +66,11 @@ void fixglobal_command() {
     if (icv(ic::IFPMSG) > 0) end_of_call();
     return;
   }
-  const bool read = fix_from_open_file();
+  std::vector<std::pair<int32_t, double>> values;
+  const bool read = read_entity_values(values);
   close_work_file();
   if (read) {
+    fix_entity_columns(values);
     nglent = 0;
   } else {
     status_code = STATUS_REPORTED;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "factor/simplex_state.h"
@@ -708,6 +709,22 @@ bool read_all_range_lines(std::vector<RangeLine>& lines) {
       return false;
     }
     lines[static_cast<std::size_t>(k)] = range_line;
+  }
+  return true;
+}
+
+bool read_all_solution_lines(const std::function<void(int32_t, int32_t)>& visit) {
+  const int32_t records = solution_header_copy.rows + solution_header_copy.columns;
+  for (int32_t k = 1; k <= records; ++k) {
+    const int32_t position = solution_record_position(k);
+    int32_t error = 0;
+    read_solution_status(position, error);
+    if (error != 0) {
+      begin_message(MSG_SOLUTION_FILE_ERROR);
+      emit_message();
+      return false;
+    }
+    visit(k, position);
   }
   return true;
 }

@@ -52,6 +52,7 @@
 #define KLSOL_FILES_SOLUTION_FILE_H
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 
@@ -216,6 +217,11 @@ int32_t solution_record_position(int32_t k);
 // columns; element 0 unused): a report line names limiting records that may
 // come later in the file. False after message 122 on a read error.
 bool read_all_range_lines(std::vector<RangeLine>& lines);
+// Reads every solution record of the open file whose header
+// solution_header_copy holds, calling visit(k, position) with solution_line
+// filled for record k. False after message 122 at the first read error
+// (the status word as the work-file layer left it).
+bool read_all_solution_lines(const std::function<void(int32_t, int32_t)>& visit);
 // The range-record reader under the name the ranging queries use.
 inline void read_solution_record(int32_t position, int32_t& status) { read_range_record(position, status); }
 

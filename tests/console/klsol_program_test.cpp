@@ -15,51 +15,16 @@
 #include <string>
 #include <thread>
 
+#include "support/klsol_program.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-// klsol is built into the same directory as the test program.
-std::string program_path() {
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
-  return (self.parent_path() / "klsol").string();
-}
+using kltest::KlsolProgram;
+using kltest::Outcome;
+using kltest::read_file;
 
 std::string source_root() { return KLSOL_SOURCE_DIR; }
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-struct Outcome {
-  int exit_code = -1;
-  std::string output;
-};
-
-class KlsolProgram : public ::testing::Test {
- protected:
-  void SetUp() override {
-    program_ = program_path();
-    ASSERT_TRUE(std::filesystem::exists(program_)) << "the console program is not built: " << program_;
-  }
-
-  // Runs klsol in the test's directory with input on standard input.
-  Outcome run(const std::string& input) {
-    std::ofstream(dir_.file("stdin.txt")) << input;
-    const std::string command = "cd '" + dir_.path() + "' && '" + program_ + "' < stdin.txt > stdout.txt 2>&1";
-    const int status = std::system(command.c_str());
-    Outcome outcome;
-    if (WIFEXITED(status)) outcome.exit_code = WEXITSTATUS(status);
-    outcome.output = read_file(dir_.file("stdout.txt"));
-    return outcome;
-  }
-
-  kltest::TempDir dir_;
-  std::string program_;
-};
 
 TEST_F(KlsolProgram, RunsCommandsAndQuits) {
   const Outcome o = run("ITRLOG = 5\nitrlog\nNOSUCH\nQUIT\nITRLOG=6\n");
@@ -105,6 +70,46 @@ TEST_F(KlsolProgram, SolvesTheExampleProblem) {
     GTEST_SKIP() << "MINIM or PRINT not built yet";
   EXPECT_EQ(o.exit_code, 0) << o.output;
   EXPECT_NE(o.output.find("92.5"), std::string::npos) << o.output;
+}
+
+// The console examples of the README, run as they stand from a copy of the
+// examples directory: each ends with the exit code its "echo $?" line names
+// (and so no ASSERT of it fails), and the files the examples say they write
+// are there.
+TEST_F(KlsolProgram, ReadmeConsoleExamplesWork) {
+  std::istringstream readme(read_file(source_root() + "/README.md"));
+  for (const auto& entry : std::filesystem::directory_iterator(source_root() + "/examples")) {
+    const std::string ext = entry.path().extension().string();
+    if (ext == ".mps" || ext == ".lp") std::filesystem::copy_file(entry.path(), dir_.file(entry.path().filename().string()));
+  }
+  std::string line;
+  bool in_section = false;
+  bool in_script = false;
+  std::string script;
+  int examples = 0;
+  while (std::getline(readme, line)) {
+    if (line.rfind("## ", 0) == 0) in_section = line == "## Console examples";
+    if (!in_section) continue;
+    if (line.find("<<'END'") != std::string::npos) {
+      in_script = true;
+      script.clear();
+    } else if (in_script && line == "END") {
+      in_script = false;
+    } else if (in_script) {
+      script += line + "\n";
+    } else if (line.rfind("echo $?", 0) == 0) {
+      const int expected = std::stoi(line.substr(line.find('#') + 1));
+      SCOPED_TRACE(script);
+      const Outcome o = run(script);
+      EXPECT_EQ(o.exit_code, expected) << o.output;
+      EXPECT_EQ(o.output.find("Assertion failed"), std::string::npos) << o.output;
+      EXPECT_EQ(o.output.find("not available"), std::string::npos) << o.output;
+      ++examples;
+    }
+  }
+  EXPECT_EQ(examples, 6);
+  for (const char* written : {"diet.prt", "diet.asc", "diet.hdr"})
+    EXPECT_TRUE(std::filesystem::exists(dir_.file(written))) << written;
 }
 
 // Ctrl-C while klsol waits for a line interrupts nothing: the read goes on
