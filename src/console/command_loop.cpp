@@ -62,8 +62,7 @@ enum CommandIndex : int32_t {
 
 using CommandBody = void (*)();
 
-// Bodies by command index (entry 0 unused). A null body belongs to a later
-// part of the library: the command answers that it is not available yet.
+// Bodies by command index (entry 0 unused; STOP is run by the loop itself).
 const CommandBody kCommandBodies[kCommandCount + 1] = {
     nullptr,
     input_problem,                                       // 1 INPUT
@@ -153,13 +152,6 @@ void open_command_file() {
   resume_messages();
 }
 
-void report_not_available(int32_t index) {
-  begin_message(MSG_COMMAND_NOT_AVAILABLE);
-  insert_message_string(command_name(index).c_str());
-  emit_message();
-  status_code = STATUS_REPORTED;
-}
-
 // Runs command index. Returns true when the command ends the loop, with
 // its exit code.
 bool run_command(int32_t index, int32_t& exit_code) {
@@ -172,12 +164,7 @@ bool run_command(int32_t index, int32_t& exit_code) {
     exit_code = stop_command();
     return true;
   }
-  const CommandBody body = kCommandBodies[index];
-  if (body == nullptr) {
-    report_not_available(index);
-  } else {
-    body();
-  }
+  kCommandBodies[index]();
   return false;
 }
 
@@ -188,11 +175,6 @@ std::string command_name(int32_t k) {
   const char* name = command_names;
   for (int32_t n = 1; n < k; ++n) name += std::strlen(name) + 1;
   return name;
-}
-
-bool command_available(int32_t k) {
-  if (k < 1 || k > kCommandCount) return false;
-  return k == CMD_QUIT || k == CMD_STOP || kCommandBodies[k] != nullptr;
 }
 
 int32_t match_name(const char* names, int32_t& index) {

@@ -62,9 +62,6 @@ int32_t match_name(const char* names, int32_t& index);
 
 // The name of command k (1..kCommandCount), "" outside.
 std::string command_name(int32_t k);
-// True when command k has a body in this build (the others answer that
-// they are not available yet).
-bool command_available(int32_t k);
 
 }  // namespace kl
 

@@ -52,7 +52,7 @@ struct LpDriverState {
 };
 extern LpDriverState lp_driver;
 
-// Counters a test can read: the stand-ins for the neighbouring optimisers.
+// Counters a test can read: which fall-backs and re-checks the driver took.
 struct LpDriverStats {
   int64_t presolve_unbounded_rechecks = 0;    // presolve said unbounded; the simplex classified the loaded problem
   int64_t presolve_infeasible_rechecks = 0;   // presolve said infeasible after fixings by reduced cost; likewise

@@ -198,49 +198,6 @@ TEST_F(CommandLoop, UnknownWordsAndFailedCommandsDoNotEndTheLoop) {
   EXPECT_EQ(script().next, 5u);
 }
 
-TEST_F(CommandLoop, CommandWithoutBodyAnswersAndTheLoopGoesOn) {
-  int32_t missing = 0;
-  for (int32_t k = 1; k <= kl::kCommandCount && missing == 0; ++k)
-    if (!kl::command_available(k)) missing = k;
-  if (missing == 0) GTEST_SKIP() << "every command has its body";
-  const std::string name = kl::command_name(missing);
-  EXPECT_EQ(run({name, "ITRLOG=9", "QUIT"}), kl::kExitQuit);
-  EXPECT_EQ(count_lines_containing("not available yet: " + name), 1);
-  EXPECT_EQ(control(kl::ic::ITRLOG), 9);
-}
-
-// HELP promises no command that would only answer "not available": each
-// command without a body that HELP names is marked "*", and those it has no
-// line for stand on its "not available yet" line; a command that works is
-// never marked.
-TEST_F(CommandLoop, HelpMarksTheCommandsNotAvailable) {
-  EXPECT_EQ(run({"HELP", "QUIT"}), kl::kExitQuit);
-  std::string help;
-  for (const auto& line : kltest::text_lines()) help += " " + line.text + " ";
-  const size_t either = help.find("Not available yet either:");
-  ASSERT_NE(either, std::string::npos);
-  const std::string listed = help.substr(either, help.find("  ", either) - either) + " ";
-  // A name as a whole word of the help text, followed by what comes after it.
-  const auto mentions = [&help](const std::string& name, const std::string& after) {
-    for (size_t at = help.find(name); at != std::string::npos; at = help.find(name, at + 1)) {
-      const char before = help[at - 1];
-      if ((before == ' ' || before == ',') && help.compare(at + name.size(), after.size(), after) == 0) return true;
-    }
-    return false;
-  };
-  for (int32_t k = 1; k <= kl::kCommandCount; ++k) {
-    const std::string name = kl::command_name(k);
-    SCOPED_TRACE(name);
-    const bool on_list = listed.find(" " + name + " ") != std::string::npos;
-    if (kl::command_available(k)) {
-      EXPECT_FALSE(mentions(name, " *"));
-      EXPECT_FALSE(on_list);
-    } else {
-      EXPECT_TRUE(mentions(name, " *") || on_list);
-    }
-  }
-}
-
 TEST_F(CommandLoop, ExitCodes) {
   EXPECT_EQ(run({"QUIT", "ITRLOG=1"}), kl::kExitQuit);
   EXPECT_EQ(script().next, 1u) << "nothing is read after QUIT";
@@ -374,17 +331,6 @@ TEST_F(CommandLoop, ProblemNameTooLongIsRefusedAndKept) {
 // ---------------------------------------------------------------------------
 // A whole session on a real problem
 
-bool bodies_built(std::initializer_list<const char*> names, std::string& missing) {
-  for (const char* name : names) {
-    for (int32_t k = 1; k <= kl::kCommandCount; ++k) {
-      if (kl::command_name(k) == name && !kl::command_available(k)) {
-        missing += std::string(missing.empty() ? "" : ", ") + name;
-      }
-    }
-  }
-  return missing.empty();
-}
-
 // The file of the current directory with this extension, whatever its case.
 std::string file_with_extension(const std::string& directory, const std::string& extension) {
   for (const auto& entry : std::filesystem::directory_iterator(directory)) {
@@ -404,9 +350,6 @@ std::vector<std::string> split_fields(const std::string& line) {
 }
 
 TEST_F(CommandLoop, AfiroSessionSolvesPrintsAndWritesItsFiles) {
-  std::string missing;
-  if (!bodies_built({"MINIM", "PRINT", "TOASC", "FPRINT"}, missing))
-    GTEST_SKIP() << "commands not built yet: " << missing;
   KLTEST_REQUIRE_DATA(afiro, "netlib/afiro.mps");
   std::filesystem::copy_file(afiro, dir_.file("afiro.mps"));
   constexpr double kOptimum = -4.6475314286e+02;
@@ -478,8 +421,6 @@ TEST_F(CommandLoop, CrashNeedsAProblemAndDropsTheStartingBasis) {
 }
 
 TEST_F(CommandLoop, InvertRecomputesTheSolutionOfTheBasis) {
-  std::string missing;
-  if (!bodies_built({"MINIM"}, missing)) GTEST_SKIP() << "commands not built yet: " << missing;
   std::filesystem::copy_file(example_problem(), dir_.file("diet.mps"));
   EXPECT_EQ(run({"PROBLEM diet", "INPUT", "MINIM", "QUIT"}), kl::kExitQuit);
   double objective = 0.0;
@@ -494,8 +435,6 @@ TEST_F(CommandLoop, InvertRecomputesTheSolutionOfTheBasis) {
 }
 
 TEST_F(CommandLoop, StopAfterAnInfeasibleProblemTellsIt) {
-  std::string missing;
-  if (!bodies_built({"MINIM"}, missing)) GTEST_SKIP() << "commands not built yet: " << missing;
   KLTEST_REQUIRE_DATA(itest2, "infeas/itest2.mps");
   std::filesystem::copy_file(itest2, dir_.file("itest2.mps"));
   EXPECT_EQ(run({"PROBLEM itest2", "INPUT", "MINIM", "STOP"}), kl::STOP_LP_INFEASIBLE);
@@ -505,8 +444,6 @@ TEST_F(CommandLoop, StopAfterAnInfeasibleProblemTellsIt) {
 // primal candidate list) indexed the new problem's arrays after a second
 // INPUT; the sanitizer build caught INVERT reading past them.
 TEST_F(CommandLoop, ASecondProblemStartsFromCleanSolverState) {
-  std::string missing;
-  if (!bodies_built({"MINIM", "MAXIM"}, missing)) GTEST_SKIP() << "commands not built yet: " << missing;
   KLTEST_REQUIRE_DATA(p0033, "miplib3/p0033.mps");
   KLTEST_REQUIRE_DATA(afiro, "netlib/afiro.mps");
   std::filesystem::copy_file(p0033, dir_.file("p0033.mps"));
