@@ -122,17 +122,8 @@ struct DumpProblem {
 };
 
 // Runs in a fresh current directory, where the dump lands.
-class BarrierDump : public kltest::LibrarySession {
+class BarrierDump : public kltest::LibrarySessionInDir {
  protected:
-  void SetUp() override {
-    kltest::LibrarySession::SetUp();
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.path());
-  }
-  void TearDown() override {
-    std::filesystem::current_path(previous_);
-    kltest::LibrarySession::TearDown();
-  }
   std::string dump_text() const {
     std::ifstream in(dir_.file(kl::kBarrierDumpFileName), std::ios::binary);
     std::stringstream text;
@@ -140,10 +131,6 @@ class BarrierDump : public kltest::LibrarySession {
     return text.str();
   }
   std::string dump_path() const { return dir_.file(kl::kBarrierDumpFileName); }
-
- private:
-  kltest::TempDir dir_;
-  std::filesystem::path previous_;
 };
 
 TEST_F(BarrierDump, LayoutOfASmallProblem) {

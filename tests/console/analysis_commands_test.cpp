@@ -62,17 +62,11 @@ int count_lines_containing(const std::string& needle) {
   return n;
 }
 
-class AnalysisCommands : public kltest::LibrarySession {
+class AnalysisCommands : public kltest::LibrarySessionInDir {
  protected:
   void SetUp() override {
-    kltest::LibrarySession::SetUp();
-    kept_directory_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.path());
+    kltest::LibrarySessionInDir::SetUp();
     std::ofstream("ana.mps") << kSmallLp;
-  }
-  void TearDown() override {
-    std::filesystem::current_path(kept_directory_);
-    kltest::LibrarySession::TearDown();
   }
 
   int32_t run(const std::vector<std::string>& lines) {
@@ -98,9 +92,6 @@ class AnalysisCommands : public kltest::LibrarySession {
     }
     return out;
   }
-
-  kltest::TempDir dir_;
-  std::filesystem::path kept_directory_;
 };
 
 // ---------------------------------------------------------------------------

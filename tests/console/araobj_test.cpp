@@ -58,17 +58,8 @@ struct LogLine {
   int entering, leaving;
 };
 
-class Araobj : public kltest::LibrarySession {
+class Araobj : public kltest::LibrarySessionInDir {
  protected:
-  void SetUp() override {
-    kltest::LibrarySession::SetUp();
-    kept_directory_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.path());
-  }
-  void TearDown() override {
-    std::filesystem::current_path(kept_directory_);
-    kltest::LibrarySession::TearDown();
-  }
 
   // Loads name.mps, optimises with the command given and runs the lines.
   void session(const std::string& name, const std::string& text, const std::string& optimise,
@@ -113,8 +104,6 @@ class Araobj : public kltest::LibrarySession {
 
   static bool printed(const std::string& text) { return kltest::any_line_contains(text); }
 
-  kltest::TempDir dir_;
-  std::filesystem::path kept_directory_;
 };
 
 TEST_F(Araobj, LogLinesShowEachBreakpointWithBothObjectives) {

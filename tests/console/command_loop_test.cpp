@@ -94,17 +94,8 @@ int line_index(const std::string& text) {
   return -1;
 }
 
-class CommandLoop : public kltest::LibrarySession {
+class CommandLoop : public kltest::LibrarySessionInDir {
  protected:
-  void SetUp() override {
-    kltest::LibrarySession::SetUp();
-    kept_directory_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.path());
-  }
-  void TearDown() override {
-    std::filesystem::current_path(kept_directory_);
-    kltest::LibrarySession::TearDown();
-  }
 
   int32_t run(const std::vector<std::string>& lines) {
     script() = Script{lines};
@@ -117,8 +108,6 @@ class CommandLoop : public kltest::LibrarySession {
 
   int32_t control(int n) { return kl::icv(n); }
 
-  kltest::TempDir dir_;
-  std::filesystem::path kept_directory_;
 };
 
 // ---------------------------------------------------------------------------

@@ -103,17 +103,8 @@ std::vector<std::string> column_names() {
   return names;
 }
 
-class Goal : public kltest::LibrarySession {
+class Goal : public kltest::LibrarySessionInDir {
  protected:
-  void SetUp() override {
-    kltest::LibrarySession::SetUp();
-    kept_directory_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.path());
-  }
-  void TearDown() override {
-    std::filesystem::current_path(kept_directory_);
-    kltest::LibrarySession::TearDown();
-  }
 
   void write(const std::string& file, const std::string& text) { std::ofstream(dir_.file(file)) << text; }
 
@@ -127,8 +118,6 @@ class Goal : public kltest::LibrarySession {
     kltest::captured_lines().clear();
   }
 
-  kltest::TempDir dir_;
-  std::filesystem::path kept_directory_;
 };
 
 TEST_F(Goal, PreemptiveConstraintsStopAtTheFirstGoalThatCannotBeMet) {

@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 
 #include "klsol32.h"
 #include "support/output_capture.h"
+#include "support/temp_dir.h"
 
 namespace kltest {
 
@@ -41,6 +43,27 @@ class LibrarySessionOf : public Base {
 };
 
 using LibrarySession = LibrarySessionOf<::testing::Test>;
+
+// The same, run with a scratch directory as the current directory, where
+// the work files of the problem name go; the previous one is put back.
+template <class Base>
+class LibrarySessionInDirOf : public LibrarySessionOf<Base> {
+ protected:
+  void SetUp() override {
+    LibrarySessionOf<Base>::SetUp();
+    kept_directory_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
+  }
+  void TearDown() override {
+    std::filesystem::current_path(kept_directory_);
+    LibrarySessionOf<Base>::TearDown();
+  }
+
+  TempDir dir_;
+  std::filesystem::path kept_directory_;
+};
+
+using LibrarySessionInDir = LibrarySessionInDirOf<::testing::Test>;
 
 }  // namespace kltest
 
