@@ -187,14 +187,7 @@ void write_analysis_file(const std::vector<double>& out) {
     emit_message();
     status_code = STATUS_FILE_ERROR;
   }
-  int32_t close_error = 0;
-  close_unit(unit, close_error);
-  if (close_error != 0) {
-    begin_message(MSG_CLOSE_FAILED);
-    insert_message_int(unit);
-    insert_message_int(close_error);
-    emit_message();
-  }
+  close_unit_reporting(unit);
 }
 
 // ---------------------------------------------------------------------------

@@ -107,15 +107,7 @@ bool read_analysis_values(const std::string& name, int32_t count, std::vector<do
       ok = false;
     }
   }
-  int32_t close_error = 0;
-  close_unit(unit, close_error);
-  if (close_error != 0) {
-    begin_message(MSG_CLOSE_FAILED);
-    insert_message_int(unit);
-    insert_message_int(close_error);
-    emit_message();
-    ok = false;
-  }
+  if (!close_unit_reporting(unit)) ok = false;
   if (!ok) status_code = STATUS_REPORTED;
   return ok;
 }

@@ -89,6 +89,13 @@ void emit_heading(int32_t n) {
 
 }  // namespace
 
+bool close_unit_reporting(int32_t unit) {
+  int32_t error = 0;
+  close_unit(unit, error);
+  if (error != 0) report_close_failure(unit, error);
+  return error == 0;
+}
+
 // ---------------------------------------------------------------------------
 // Text input
 

@@ -37,6 +37,10 @@ struct TextFileStack {
 extern TextFileStack text_file_stack;
 
 // Input. error: 0, 1 (cannot open), 2 (too deep).
+// Closes a unit; a failure is reported (the unit and the error number).
+// Returns false then.
+bool close_unit_reporting(int32_t unit);
+
 void open_text_input(const char* name, int32_t& error);
 // line must hold kTextLineMax characters (not terminated); count gets the
 // number kept. error 0, or -1 at end of file with count 0.
