@@ -227,4 +227,36 @@ TEST(BarrierPresolveFreeColumns, RestorationGivesValuesAndDualsOfTheOriginal) {
   }
 }
 
+TEST(BarrierPresolveFreeColumns, TightStorageCompactsOrRunsShort) {
+  // The elimination's lines live between the matrix and the row lists. As
+  // free_space shrinks towards nz the pivots compact the columns (the pivot
+  // column included, before it is copied) and must leave the same problem,
+  // until the compaction cannot make room and the result is -2.
+  DirectStages reference(chained_problem());
+  ASSERT_EQ(reference.first(0), 0);
+  ASSERT_EQ(reference.second(kFreeColumns), 0);
+  const int32_t nz = 13;  // entries of chained_problem
+  int32_t short_count = 0;
+  for (int32_t free_space = nz; free_space <= nz + 20; ++free_space) {
+    SCOPED_TRACE(free_space);
+    DirectStages st(chained_problem());
+    ASSERT_EQ(st.first(0), 0);
+    st.s.params.free_space = free_space;
+    const int32_t result = st.second(kFreeColumns);
+    if (result == kl::kPresolveSpaceShort) {
+      ++short_count;
+      continue;
+    }
+    ASSERT_EQ(result, 0);
+    EXPECT_EQ(pivots(st), pivots(reference));
+    EXPECT_EQ(column_entries(st), column_entries(reference));
+    EXPECT_EQ(st.s.params.matrix_nz, reference.s.params.matrix_nz);
+    EXPECT_EQ(st.constant, reference.constant);
+    for (int32_t k = 1; k <= 5; ++k) EXPECT_EQ(st.s.a.cost[k], reference.s.a.cost[k]);
+    for (int32_t k = 1; k <= 4; ++k) EXPECT_EQ(st.s.a.rhs[k], reference.s.a.rhs[k]);
+  }
+  EXPECT_GT(short_count, 0);
+  EXPECT_LT(short_count, 21);
+}
+
 }  // namespace
