@@ -16,27 +16,14 @@
 namespace {
 
 using kltest::barrier_pipeline::DirectStages;
-using kltest::barrier_pipeline::expect_solution;
+using kltest::barrier_pipeline::expect_same_optimum;
 using kltest::barrier_pipeline::kInf;
 using kltest::barrier_pipeline::Problem;
-using kltest::barrier_pipeline::Solve;
-using kltest::barrier_pipeline::with_presolve;
 
 constexpr int32_t kFreeColumns = 0x100;
 constexpr int32_t kEliminated = -10;
 
 Problem::Entry e(int32_t row, double value) { return {row, value}; }
-
-void expect_same_optimum(const Problem& pr, int32_t bits, const std::string& name) {
-  SCOPED_TRACE(name);
-  Solve plain(pr, with_presolve(0));
-  plain.run();
-  ASSERT_EQ(plain.status, kl::BARRIER_OPTIMAL);
-  Solve s(pr, with_presolve(bits));
-  s.run();
-  ASSERT_EQ(s.status, kl::BARRIER_OPTIMAL) << kl::barrier_status_text(s.status);
-  expect_solution(pr, s, plain.objective, 1e-6);
-}
 
 // min x1 + x2 + 2 x3 - x4 + 3 x5, x1 and x2 free, x3, x5 >= 0, x4 in [0, 4];
 //   r1: x1 + x3 + x4 + x5 = 4
