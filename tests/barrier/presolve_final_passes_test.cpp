@@ -14,6 +14,7 @@
 
 namespace {
 
+using kltest::barrier_pipeline::expect_same_optimum;
 using kltest::barrier_pipeline::expect_solution;
 using kltest::barrier_pipeline::kInf;
 using kltest::barrier_pipeline::Problem;
@@ -21,20 +22,6 @@ using kltest::barrier_pipeline::Solve;
 
 using kltest::barrier_pipeline::with_presolve;
 using kltest::barrier_pipeline::DirectStages;
-
-// Solves with and without the bits; both must be optima of the original
-// problem with the same objective.
-void expect_same_optimum(const Problem& pr, int32_t bits, const std::string& name) {
-  SCOPED_TRACE(name);
-  Solve plain(pr, with_presolve(0));
-  plain.run();
-  ASSERT_EQ(plain.status, kl::BARRIER_OPTIMAL);
-  expect_solution(pr, plain, plain.objective, 1e-6);
-  Solve s(pr, with_presolve(bits));
-  s.run();
-  ASSERT_EQ(s.status, kl::BARRIER_OPTIMAL) << kl::barrier_status_text(s.status);
-  expect_solution(pr, s, plain.objective, 1e-6);
-}
 
 Problem::Entry e(int32_t row, double value) { return {row, value}; }
 

@@ -239,6 +239,20 @@ inline void expect_solution(const Problem& pr, const Solve& s, double optimum, d
 // Settings that run the given presolve bits and nothing else of note.
 inline Settings with_presolve(int32_t bits) { return Settings{0, 100.0, 0.0, bits, 0}; }
 
+// Solves with and without the presolve bits; both must be optima of the
+// original problem with the same objective.
+inline void expect_same_optimum(const Problem& pr, int32_t bits, const std::string& name) {
+  SCOPED_TRACE(name);
+  Solve plain(pr, with_presolve(0));
+  plain.run();
+  ASSERT_EQ(plain.status, kl::BARRIER_OPTIMAL);
+  expect_solution(pr, plain, plain.objective, 1e-6);
+  Solve s(pr, with_presolve(bits));
+  s.run();
+  ASSERT_EQ(s.status, kl::BARRIER_OPTIMAL) << kl::barrier_status_text(s.status);
+  expect_solution(pr, s, plain.objective, 1e-6);
+}
+
 // The presolve's first stage and, when asked, its second, called directly
 // and prepared as the pipeline prepares them (no scaling in between).
 struct DirectStages {
