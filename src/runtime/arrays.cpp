@@ -32,7 +32,9 @@ int32_t failing_requests = 0;
 // large block that the C heap kept would otherwise be cleared word by word
 // on every reuse, and the factor's blocks are released and requested again
 // on every change of the row count. Only the pages a solve touches cost
-// anything then. The sanitizers track heap blocks only, so they keep the
+// anything then. From 64 KB on: the presolve's copies of the matrix carry
+// a reserve for fill-in that is mostly never written, and clearing it on
+// the heap faulted in every page of it. The sanitizers track heap blocks only, so they keep the
 // heap for every size.
 #if defined(__SANITIZE_ADDRESS__)
 #define KLSOL_HEAP_ONLY 1
@@ -44,7 +46,7 @@ int32_t failing_requests = 0;
 #ifdef KLSOL_HEAP_ONLY
 constexpr size_t kMappedBlockBytes = SIZE_MAX;
 #else
-constexpr size_t kMappedBlockBytes = size_t{256} * 1024;
+constexpr size_t kMappedBlockBytes = size_t{64} * 1024;
 #endif
 
 struct BlockHeader {
