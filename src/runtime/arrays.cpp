@@ -32,7 +32,9 @@ int32_t failing_requests = 0;
 // large block that the C heap kept would otherwise be cleared word by word
 // on every reuse, and the factor's blocks are released and requested again
 // on every change of the row count. Only the pages a solve touches cost
-// anything then. The sanitizers track heap blocks only, so they keep the
+// anything then. From 64 KB on: the presolve's copies of the matrix carry
+// a reserve for fill-in that is mostly never written, and clearing it on
+// the heap faulted in every page of it. The sanitizers track heap blocks only, so they keep the
 // heap for every size.
 #if defined(__SANITIZE_ADDRESS__)
 #define KLSOL_HEAP_ONLY 1
@@ -44,12 +46,14 @@ int32_t failing_requests = 0;
 #ifdef KLSOL_HEAP_ONLY
 constexpr size_t kMappedBlockBytes = SIZE_MAX;
 #else
-constexpr size_t kMappedBlockBytes = size_t{256} * 1024;
+constexpr size_t kMappedBlockBytes = size_t{64} * 1024;
 #endif
 
 struct BlockHeader {
   int64_t words;
-  int64_t mapped;  // 1 when the block is a mapping of its own
+  // 0 for a heap block; for a mapping of its own, 1 + the header's offset
+  // from the start of the mapping.
+  int64_t mapped;
 };
 static_assert(sizeof(BlockHeader) <= kHeaderBytes);
 
@@ -144,30 +148,64 @@ void unmap_pages(void* raw, size_t bytes) {
 
 namespace {
 
-void* stamp(void* raw, int64_t words, bool mapped) {
+void* stamp(void* raw, int64_t words) {
   auto* header = static_cast<BlockHeader*>(raw);
   header->words = words;
-  header->mapped = mapped ? 1 : 0;
+  header->mapped = 0;
   return payload_of(raw);
+}
+
+// Where a mapped block's header goes in its mapping: the payload is placed
+// so that its first and last words sit as far from a page boundary as they
+// can. The eta file fills its arrays from both ends, and a tiny problem then
+// touches one page at each end of each array instead of a page at the
+// bottom and two across the boundary at the top; on a machine where a fault
+// on a fresh page is dear, those faults are most of a tiny solve's cost.
+size_t mapped_header_offset(int64_t words) {
+  const size_t tail = static_cast<size_t>(words) * kWordBytes % kPageBytes;
+  const size_t centred = (kPageBytes - tail) / 2 / kHeaderBytes * kHeaderBytes;
+  return centred >= kHeaderBytes ? centred - kHeaderBytes : 0;
+}
+
+size_t mapped_bytes(size_t header_offset, int64_t words) { return mapping_bytes(header_offset + bytes_for(words)); }
+
+void* stamp_mapped(void* raw, size_t header_offset, int64_t words) {
+  auto* header = reinterpret_cast<BlockHeader*>(static_cast<unsigned char*>(raw) + header_offset);
+  header->words = words;
+  header->mapped = static_cast<int64_t>(header_offset) + 1;
+  return payload_of(header);
+}
+
+// A mapped block's mapping: its start and length.
+void* mapping_of(BlockHeader* header) { return reinterpret_cast<unsigned char*>(header) - (header->mapped - 1); }
+size_t mapping_length(const BlockHeader* header) {
+  return mapped_bytes(static_cast<size_t>(header->mapped - 1), header->words);
+}
+
+// A mapped block of n words, zero-filled, or null.
+void* new_mapped_block(int64_t words) {
+  const size_t offset = mapped_header_offset(words);
+  void* raw = map_zero_pages(mapped_bytes(offset, words));
+  return raw == nullptr ? nullptr : stamp_mapped(raw, offset, words);
+}
+
+// A zero-filled heap block of n words, or null.
+void* new_heap_block(int64_t words) {
+  void* raw = std::calloc(1, bytes_for(words));
+  return raw == nullptr ? nullptr : stamp(raw, words);
 }
 
 // A zero-filled block of n words, or null.
 void* new_block(int64_t words) {
   if (request_refused(words)) return nullptr;
-  const size_t bytes = bytes_for(words);
-  if (bytes >= kMappedBlockBytes) {
-    void* raw = map_zero_pages(bytes);
-    return raw == nullptr ? nullptr : stamp(raw, words, true);
-  }
-  void* raw = std::calloc(1, bytes);
-  return raw == nullptr ? nullptr : stamp(raw, words, false);
+  return bytes_for(words) >= kMappedBlockBytes ? new_mapped_block(words) : new_heap_block(words);
 }
 
 void release_block(void* block) {
   if (block == nullptr) return;
   BlockHeader* header = header_of(block);
   if (header->mapped != 0) {
-    unmap_pages(header, bytes_for(header->words));
+    unmap_pages(mapping_of(header), mapping_length(header));
   } else {
     std::free(header);
   }
@@ -184,22 +222,23 @@ void* reallocate_block(void* block, int64_t words) {
   const bool mapped = bytes >= kMappedBlockBytes;
   void* raw = nullptr;
   if (old_mapped && mapped) {
-    // The pages a mapping gains are zero already.
-    raw = mremap(header, mapping_bytes(bytes_for(old_words)), mapping_bytes(bytes), MREMAP_MAYMOVE);
+    // The pages a mapping gains are zero already; the header keeps its place.
+    const size_t offset = static_cast<size_t>(header->mapped - 1);
+    raw = mremap(mapping_of(header), mapping_length(header), mapped_bytes(offset, words), MREMAP_MAYMOVE);
     if (raw == MAP_FAILED) return nullptr;
-    return stamp(raw, words, true);
+    return stamp_mapped(raw, offset, words);
   }
   if (old_mapped != mapped) {
-    raw = mapped ? map_zero_pages(bytes) : std::calloc(1, bytes);
-    if (raw == nullptr) return nullptr;
+    void* grown = mapped ? new_mapped_block(words) : new_heap_block(words);
+    if (grown == nullptr) return nullptr;
     const int64_t kept = std::min(old_words, words);
-    std::memcpy(payload_of(raw), block, static_cast<size_t>(kept) * kWordBytes);
+    std::memcpy(grown, block, static_cast<size_t>(kept) * kWordBytes);
     release_block(block);
-    return stamp(raw, words, mapped);
+    return grown;
   }
   raw = std::realloc(header, bytes);
   if (raw == nullptr) return nullptr;
-  void* grown = stamp(raw, words, false);
+  void* grown = stamp(raw, words);
   if (words > old_words) {
     std::memset(static_cast<unsigned char*>(grown) + old_words * kWordBytes, 0,
                 static_cast<size_t>(words - old_words) * kWordBytes);

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kl {
 namespace {
@@ -77,6 +80,36 @@ TEST_F(ArraysTest, LargeBlockRequestedAgainIsZeroWherePreviouslyWritten) {
   }
   ASSERT_EQ(allocate_array(kId, cell, kLarge), 0);
   for (int64_t k = 0; k < kLarge; ++k) ASSERT_EQ(words(cell)[k], 0) << "word " << k;
+  free_array(kId, cell);
+  release_kept_mappings();
+}
+
+// The eta file fills its large arrays from both ends. A fresh large block
+// whose size is a whole number of pages, as the eta file's are, must take
+// one page for its first words and one for its last: every page a tiny
+// solve touches is a fault on a fresh page.
+TEST_F(ArraysTest, LargeBlockOfWholePagesTouchesOnePageAtEachEnd) {
+  constexpr int64_t kWords = 512 * 1024;  // 2 MB of words
+  constexpr int64_t kEnd = 256;           // words written at each end
+  constexpr uintptr_t kPage = 4096;
+  release_kept_mappings();
+  void*& cell = array_cells[kId];
+  ASSERT_EQ(allocate_array(kId, cell, kWords), 0);
+  for (int64_t k = 0; k < kEnd; ++k) {
+    words(cell)[k] = 1;
+    words(cell)[kWords - 1 - k] = 2;
+  }
+  if (large_blocks_mapped()) {
+    const auto first = reinterpret_cast<uintptr_t>(cell) / kPage * kPage;
+    const auto last = reinterpret_cast<uintptr_t>(&words(cell)[kWords - 1]) / kPage * kPage;
+    std::vector<unsigned char> resident((last - first) / kPage + 1);
+    ASSERT_EQ(mincore(reinterpret_cast<void*>(first), last - first + kPage, resident.data()), 0);
+    int touched = 0;
+    for (const unsigned char page : resident) touched += page & 1;
+    EXPECT_EQ(touched, 2);
+  }
+  EXPECT_EQ(words(cell)[kEnd], 0);
+  EXPECT_EQ(words(cell)[kWords - 1 - kEnd], 0);
   free_array(kId, cell);
   release_kept_mappings();
 }
