@@ -223,6 +223,15 @@ void* reallocate_block(void* block, int64_t words) {
   void* raw = nullptr;
   if (old_mapped && mapped) {
     // The pages a mapping gains are zero already; the header keeps its place.
+    // A shrink keeps the words after the new end on the last page it
+    // keeps, which a later growth would hand back: clear them now.
+    if (words < old_words) {
+      auto* from = static_cast<unsigned char*>(block) + words * kWordBytes;
+      auto* old_end = static_cast<unsigned char*>(block) + old_words * kWordBytes;
+      const auto page_end = (reinterpret_cast<uintptr_t>(from) / kPageBytes + 1) * kPageBytes;
+      auto* to = std::min(old_end, reinterpret_cast<unsigned char*>(page_end));
+      std::memset(from, 0, static_cast<size_t>(to - from));
+    }
     const size_t offset = static_cast<size_t>(header->mapped - 1);
     raw = mremap(mapping_of(header), mapping_length(header), mapped_bytes(offset, words), MREMAP_MAYMOVE);
     if (raw == MAP_FAILED) return nullptr;

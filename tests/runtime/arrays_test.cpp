@@ -84,6 +84,22 @@ TEST_F(ArraysTest, LargeBlockRequestedAgainIsZeroWherePreviouslyWritten) {
   release_kept_mappings();
 }
 
+// A large block that shrinks and grows again in its mapping: the words it
+// gains back must read as zero, not as what stood there before the shrink.
+TEST_F(ArraysTest, LargeBlockShrunkThenGrownIsZeroInTheWordsRegained) {
+  constexpr int64_t kLarge = 3 * 1024 * 1024 / 4 + 5;
+  constexpr int64_t kShrunk = kLarge - 300;  // the same last page
+  void*& cell = array_cells[kId];
+  ASSERT_EQ(allocate_array(kId, cell, kLarge), 0);
+  for (int64_t k = kShrunk - 10; k < kLarge; ++k) words(cell)[k] = -1;
+  ASSERT_EQ(resize_array(kId, cell, kShrunk), 0);
+  ASSERT_EQ(allocate_or_grow_array(kId, cell, kLarge), 0);
+  EXPECT_EQ(words(cell)[kShrunk - 1], -1);
+  for (int64_t k = kShrunk; k < kLarge; ++k) ASSERT_EQ(words(cell)[k], 0) << "word " << k;
+  free_array(kId, cell);
+  release_kept_mappings();
+}
+
 // The eta file fills its large arrays from both ends. A fresh large block
 // whose size is a whole number of pages, as the eta file's are, must take
 // one page for its first words and one for its last: every page a tiny
